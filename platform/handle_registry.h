@@ -1,0 +1,59 @@
+// The process's open handles: which name each was opened by, whether it may write, and the byte
+// ranges it holds locked.
+//
+// The kernel knows the locks of an open file description but not the Windows rules on top of them (a
+// handle may not lock a range overlapping its own, and unlocks only what it locked exactly), so each
+// handle's ranges are kept here.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/win_file.h"
+
+namespace kavrin::platform::detail {
+
+struct ByteRange {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;  // never 0
+
+  bool Overlaps(const ByteRange& other) const {
+    return offset <= other.offset + (other.length - 1) && other.offset <= offset + (length - 1);
+  }
+  bool operator==(const ByteRange&) const = default;
+};
+
+struct HandleEntry {
+  std::string name;
+  bool read_only = false;
+  std::vector<ByteRange> locked;
+};
+
+class HandleRegistry {
+ public:
+  static HandleRegistry& Instance();
+
+  void Add(HANDLE handle, std::string name, bool read_only);  // may throw std::bad_alloc
+  bool Remove(HANDLE handle);                                  // false when the handle is unknown
+
+  // Runs f(HandleEntry&) under the registry's lock; false when the handle is unknown.
+  template <typename F>
+  bool With(HANDLE handle, F&& f) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    auto it = entries_.find(handle);
+    if (it == entries_.end()) return false;
+    f(it->second);
+    return true;
+  }
+
+ private:
+  HandleRegistry() = default;
+
+  std::mutex mutex_;
+  std::unordered_map<HANDLE, HandleEntry> entries_;
+};
+
+}  // namespace kavrin::platform::detail

@@ -1,0 +1,362 @@
+#include "platform/win_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "platform/fault_hook.h"
+#include "platform/handle_registry.h"
+#include "platform/name_resolution.h"
+#include "platform/share_modes.h"
+#include "platform/unique_fd.h"
+
+namespace kavrin::platform {
+
+namespace {
+
+using detail::FaultFor;
+using detail::HandleEntry;
+using detail::HandleRegistry;
+using detail::OpenWithShareMode;
+using detail::ResolvedName;
+using detail::ResolveName;
+using detail::ShareMode;
+using detail::UniqueFd;
+
+constexpr mode_t kNewFileMode = 0666;  // narrowed by the umask, as any new file is
+constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
+
+bool Fail(DWORD code) {
+  SetLastError(code);
+  return false;
+}
+
+bool FailWithErrno() { return Fail(Win32ErrorFromErrno(errno)); }
+
+HANDLE NoHandle(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+std::int64_t NoPosition(DWORD code) {
+  SetLastError(code);
+  return -1;
+}
+
+DWORD NoAttributes(DWORD code) {
+  SetLastError(code);
+  return INVALID_FILE_ATTRIBUTES;
+}
+
+// Whether the fault hook failed the operation; its code is then the last error.
+bool Faulted(DWORD code) {
+  if (code == ERROR_SUCCESS) return false;
+  SetLastError(code);
+  return true;
+}
+
+// Whether the handle came from CreateFileA and is still open; *read_only tells whether it may write.
+bool LookUp(HANDLE handle, bool* read_only) {
+  return HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { *read_only = entry.read_only; });
+}
+
+// Windows refuses to write to a file whose read-only attribute is set, whoever asks; the same must hold
+// here for root, whom the kernel lets write anyway.
+bool ReadOnlyAttribute(const struct stat& st) { return (st.st_mode & kAnyWriteBit) == 0; }
+
+// 0, or the errno that kept the file from being emptied.
+int EmptyFile(int fd, bool fd_writable) {
+  if (fd_writable) return ftruncate(fd, 0) == 0 ? 0 : errno;
+  // A handle opened for reading only cannot cut the file itself; reopening the descriptor's own inode
+  // through /proc cannot reach a file that has replaced it under the name since.
+  UniqueFd writer(open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_CLOEXEC));
+  if (!writer.Valid()) return errno;
+  return ftruncate(writer.Get(), 0) == 0 ? 0 : errno;
+}
+
+// Delete and rename need the file closed everywhere: an exclusive share lock proves it, and holding it
+// through the unlink or rename keeps others from opening the file meanwhile.
+UniqueFd OpenForRemoval(const std::string& path, struct stat* st) {
+  UniqueFd fd = OpenWithShareMode(path, O_RDONLY, 0, ShareMode::Exclusive, st);
+  if (!fd.Valid() && GetLastError() == ERROR_ACCESS_DENIED) {
+    // A file we may not read can still be ours to remove.
+    fd = OpenWithShareMode(path, O_WRONLY, 0, ShareMode::Exclusive, st);
+  }
+  return fd;
+}
+
+// Renames without ever replacing an existing target.
+bool RenameNoReplace(const std::string& from, const std::string& to, bool is_directory) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
+  if (errno != EINVAL && errno != ENOSYS) return FailWithErrno();
+
+  // The file system cannot rename without replacing: a hard link fails on an existing target instead.
+  if (is_directory) {
+    struct stat st {};
+    if (lstat(to.c_str(), &st) == 0) return Fail(ERROR_ALREADY_EXISTS);
+    return rename(from.c_str(), to.c_str()) == 0 || FailWithErrno();
+  }
+  if (link(from.c_str(), to.c_str()) != 0) {
+    return errno == EEXIST ? Fail(ERROR_ALREADY_EXISTS) : FailWithErrno();
+  }
+  if (unlink(from.c_str()) != 0) {
+    const int err = errno;
+    unlink(to.c_str());
+    return Fail(Win32ErrorFromErrno(err));
+  }
+  return true;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(const std::string& name, DWORD access, DWORD share, DWORD disposition) {
+  const bool want_read = (access & GENERIC_READ) != 0;
+  const bool want_write = (access & GENERIC_WRITE) != 0;
+  if ((!want_read && !want_write) ||
+      (disposition != CREATE_NEW && disposition != CREATE_ALWAYS && disposition != OPEN_EXISTING)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (Faulted(FaultFor(disposition == OPEN_EXISTING ? FileOp::Open : FileOp::Create, name))) {
+    return INVALID_HANDLE_VALUE;
+  }
+
+  // Sharing with readers only ("other writers denied") has no flock counterpart; it is opened
+  // exclusively, which is stricter than Windows but never lets a second writer in. The same goes for
+  // sharing with writers only.
+  const ShareMode mode = (share & (FILE_SHARE_READ | FILE_SHARE_WRITE)) == (FILE_SHARE_READ | FILE_SHARE_WRITE)
+                             ? ShareMode::Shared
+                             : ShareMode::Exclusive;
+
+  ResolvedName resolved;
+  if (!ResolveName(name, &resolved)) return INVALID_HANDLE_VALUE;
+  int flags = want_write ? (want_read ? O_RDWR : O_WRONLY) : O_RDONLY;
+  switch (disposition) {
+    case OPEN_EXISTING:
+      if (!resolved.exists) return NoHandle(ERROR_FILE_NOT_FOUND);
+      break;
+    case CREATE_NEW:
+      if (resolved.exists) return NoHandle(ERROR_FILE_EXISTS);
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case CREATE_ALWAYS:
+      // Never O_TRUNC: the file is emptied only once the share check has shown nobody has it open.
+      flags |= O_CREAT;
+      break;
+  }
+
+  // Emptying a file is only safe once no other open has it, whatever sharing that open allowed, so
+  // CREATE_ALWAYS opens exclusively and shares the file, if asked to, only after emptying it.
+  const bool empties = disposition == CREATE_ALWAYS;
+  struct stat st {};
+  UniqueFd fd = OpenWithShareMode(resolved.path, flags, kNewFileMode, empties ? ShareMode::Exclusive : mode, &st);
+  if (!fd.Valid()) return INVALID_HANDLE_VALUE;
+  if (S_ISDIR(st.st_mode)) return NoHandle(ERROR_ACCESS_DENIED);
+  if (want_write && ReadOnlyAttribute(st)) return NoHandle(ERROR_ACCESS_DENIED);
+  if (empties && st.st_size != 0) {
+    if (const int err = EmptyFile(fd.Get(), want_write); err != 0) return NoHandle(Win32ErrorFromErrno(err));
+  }
+  if (empties && mode == ShareMode::Shared && !detail::ShareExclusiveOpen(fd.Get())) return INVALID_HANDLE_VALUE;
+
+  try {
+    HandleRegistry::Instance().Add(fd.Get(), name, !want_write);
+  } catch (const std::bad_alloc&) {
+    return NoHandle(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  SetLastError(disposition == CREATE_ALWAYS && resolved.exists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return fd.Release();
+}
+
+bool CloseHandle(HANDLE handle) {
+  // Forgetting the handle before closing it: once closed, its number may be handed to another open.
+  // The kernel drops the handle's locks and share lock with the last descriptor of its description.
+  if (!HandleRegistry::Instance().Remove(handle)) return Fail(ERROR_INVALID_HANDLE);
+  return close(handle) == 0 || errno == EINTR || FailWithErrno();
+}
+
+bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
+  if (done) *done = 0;
+  bool read_only = false;
+  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted(FaultFor(FileOp::Read, handle))) return false;
+  auto* bytes = static_cast<char*>(buffer);
+  DWORD total = 0;
+  while (total < count) {
+    const ssize_t n = read(handle, bytes + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FailWithErrno();
+    }
+    if (n == 0) break;  // end of file
+    total += static_cast<DWORD>(n);
+    if (done) *done = total;
+  }
+  return true;
+}
+
+bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
+  if (done) *done = 0;
+  bool read_only = false;
+  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  if (read_only) return Fail(ERROR_ACCESS_DENIED);
+  if (Faulted(FaultFor(FileOp::Write, handle))) return false;
+  const auto* bytes = static_cast<const char*>(buffer);
+  DWORD total = 0;
+  while (total < count) {
+    const ssize_t n = write(handle, bytes + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FailWithErrno();
+    }
+    // No progress without an error means no room is left.
+    if (n == 0) return Fail(ERROR_DISK_FULL);
+    total += static_cast<DWORD>(n);
+    if (done) *done = total;
+  }
+  return true;
+}
+
+std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) {
+  bool read_only = false;
+  if (!LookUp(handle, &read_only)) return NoPosition(ERROR_INVALID_HANDLE);
+  if (Faulted(FaultFor(FileOp::Seek, handle))) return -1;
+  std::int64_t base = 0;
+  switch (method) {
+    case FILE_BEGIN:
+      break;
+    case FILE_CURRENT:
+      base = lseek(handle, 0, SEEK_CUR);
+      if (base < 0) return NoPosition(Win32ErrorFromErrno(errno));
+      break;
+    case FILE_END: {
+      struct stat st {};
+      if (fstat(handle, &st) != 0) return NoPosition(Win32ErrorFromErrno(errno));
+      base = st.st_size;
+      break;
+    }
+    default:
+      return NoPosition(ERROR_INVALID_PARAMETER);
+  }
+  // base is never negative, so only a negative distance can go before the start and only a positive
+  // one can overflow.
+  if (distance < 0 && base + distance < 0) return NoPosition(ERROR_NEGATIVE_SEEK);
+  if (distance > 0 && base > std::numeric_limits<std::int64_t>::max() - distance) {
+    return NoPosition(ERROR_INVALID_PARAMETER);
+  }
+  const off_t position = lseek(handle, base + distance, SEEK_SET);
+  if (position < 0) return NoPosition(Win32ErrorFromErrno(errno));
+  return position;
+}
+
+bool SetEndOfFile(HANDLE handle) {
+  bool read_only = false;
+  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  if (read_only) return Fail(ERROR_ACCESS_DENIED);
+  if (Faulted(FaultFor(FileOp::Truncate, handle))) return false;
+  const off_t position = lseek(handle, 0, SEEK_CUR);
+  if (position < 0) return FailWithErrno();
+  while (ftruncate(handle, position) != 0) {
+    if (errno != EINTR) return FailWithErrno();
+  }
+  return true;
+}
+
+bool FlushFileBuffers(HANDLE handle) {
+  bool read_only = false;
+  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  if (Faulted(FaultFor(FileOp::Flush, handle))) return false;
+  // The data and the size it needs to be read back; timestamps may wait.
+  while (fdatasync(handle) != 0) {
+    if (errno != EINTR) return FailWithErrno();
+  }
+  return true;
+}
+
+std::int64_t GetFileSize(HANDLE handle) {
+  bool read_only = false;
+  if (!LookUp(handle, &read_only)) return NoPosition(ERROR_INVALID_HANDLE);
+  struct stat st {};
+  if (fstat(handle, &st) != 0) return NoPosition(Win32ErrorFromErrno(errno));
+  return st.st_size;
+}
+
+DWORD GetFileAttributesA(const std::string& name) {
+  ResolvedName resolved;
+  if (!ResolveName(name, &resolved)) return INVALID_FILE_ATTRIBUTES;
+  if (!resolved.exists) return NoAttributes(ERROR_FILE_NOT_FOUND);
+  struct stat st {};
+  if (stat(resolved.path.c_str(), &st) != 0) return NoAttributes(Win32ErrorFromErrno(errno));
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (ReadOnlyAttribute(st)) return FILE_ATTRIBUTE_READONLY;
+  struct statvfs fs {};
+  if (statvfs(resolved.path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY) != 0) return FILE_ATTRIBUTE_READONLY;
+  return FILE_ATTRIBUTE_NORMAL;
+}
+
+bool DeleteFileA(const std::string& name) {
+  if (Faulted(FaultFor(FileOp::Delete, name))) return false;
+  ResolvedName resolved;
+  if (!ResolveName(name, &resolved)) return false;
+  if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  struct stat st {};
+  UniqueFd fd = OpenForRemoval(resolved.path, &st);
+  if (!fd.Valid()) return false;
+  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  return unlink(resolved.path.c_str()) == 0 || FailWithErrno();
+}
+
+bool MoveFileA(const std::string& existing, const std::string& target) {
+  if (Faulted(FaultFor(FileOp::Move, existing))) return false;
+  ResolvedName source;
+  if (!ResolveName(existing, &source)) return false;
+  if (!source.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  ResolvedName destination;
+  if (!ResolveName(target, &destination)) return false;
+
+  struct stat st {};
+  UniqueFd fd = OpenForRemoval(source.path, &st);
+  if (!fd.Valid()) return false;
+
+  if (destination.exists) {
+    // The target names the source itself up to case: a rename that only changes case, which a
+    // case-insensitive disk allows. Anything else already there is never replaced.
+    struct stat target_st {};
+    const bool case_change = destination.path != target && stat(destination.path.c_str(), &target_st) == 0 &&
+                             target_st.st_dev == st.st_dev && target_st.st_ino == st.st_ino;
+    if (!case_change) return Fail(ERROR_ALREADY_EXISTS);
+  }
+  return RenameNoReplace(source.path, target, S_ISDIR(st.st_mode));
+}
+
+bool FileExists(const std::string& name) {
+  ResolvedName resolved;
+  if (!ResolveName(name, &resolved)) return false;
+  if (!resolved.exists) return Fail(ERROR_FILE_NOT_FOUND);
+  struct stat st {};
+  if (stat(resolved.path.c_str(), &st) != 0) return FailWithErrno();
+  return !S_ISDIR(st.st_mode);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  ResolvedName first;
+  ResolvedName second;
+  const bool resolved = ResolveName(a, &first) && ResolveName(b, &second);
+  if (resolved && first.exists && second.exists) {
+    struct stat st_a {};
+    struct stat st_b {};
+    if (stat(first.path.c_str(), &st_a) == 0 && stat(second.path.c_str(), &st_b) == 0) {
+      return st_a.st_dev == st_b.st_dev && st_a.st_ino == st_b.st_ino;
+    }
+  }
+  return detail::EqualIgnoringAsciiCase(resolved ? first.path : a, resolved ? second.path : b);
+}
+
+}  // namespace kavrin::platform
