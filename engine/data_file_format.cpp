@@ -225,7 +225,7 @@ int FieldDataSize(std::uint8_t type, std::uint8_t size) {
     case ftLongWord:
       return 4;
     default:
-      return 0;
+      return size;
   }
 }
 

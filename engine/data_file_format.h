@@ -104,7 +104,7 @@ TDataFileHeader DecodeDataFileHeader(std::span<const std::uint8_t, DataFileHeade
 void EncodeFieldDescriptor(const TFieldDescriptor& field, std::span<std::uint8_t, FieldDescriptorSize> out);
 TFieldDescriptor DecodeFieldDescriptor(std::span<const std::uint8_t, FieldDescriptorSize> in);
 
-// Bytes of a field's data, without its has-value byte; 0 for a type the format does not know.
+// Bytes of a field's data, without its has-value byte; the size byte for a type the format does not know.
 int FieldDataSize(std::uint8_t type, std::uint8_t size);
 inline int FieldDataSize(const TFieldDescriptor& field) { return FieldDataSize(field.Type, field.Size); }
 

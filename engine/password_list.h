@@ -15,6 +15,7 @@ class TPasswordList {
   void Clear() { passwords_.clear(); }
   bool Contains(std::string_view password) const;
   std::size_t Count() const { return passwords_.size(); }
+  const std::vector<std::string>& Entries() const { return passwords_; }
 
  private:
   std::vector<std::string> passwords_;

@@ -188,7 +188,7 @@ TEST(FieldLayout, DataSizesByType) {
                         {ftBoolean, 0, 2},  {ftSmallInt, 0, 2},   {ftWord, 0, 2},  {ftFloat, 0, 8},
                         {ftBCD, 0, 8},      {ftTimeStamp, 0, 8},  {ftFloat10, 0, 10}, {ftDate, 0, 4},
                         {ftBlob, 0, 4},     {ftInteger, 0, 4},    {ftTime, 0, 4},  {ftLongWord, 0, 4},
-                        {ftInvalid, 0, 0},  {16, 0, 0}};
+                        {ftInvalid, 0, 0},  {16, 7, 7}};
   for (const Case& c : cases) EXPECT_EQ(FieldDataSize(c.type, c.size), c.bytes) << int(c.type);
 }
 

@@ -1,0 +1,213 @@
+// TDataFile: one table's data file and a cursor on that table. It owns the table's index and blob
+// files, keeps copies of the header and the field descriptors, caches records and is the only engine
+// class that the dataset layer and the programs call.
+//
+// The class is declared here once; its operations live in data_file_*.cpp by subject.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/blob_owner.h"
+#include "engine/data_file_format.h"
+#include "engine/file_handler.h"
+#include "engine/index_format.h"
+#include "engine/index_owner.h"
+
+namespace kavrin::engine {
+
+class TBlobFile;
+class TIndexFile;
+
+// Progress of repair, reindex and restructure: the record handled and a percentage 0 to 100.
+using TProgressEvent = std::function<void(void* sender, std::int32_t current, std::int32_t percentDone)>;
+
+// Asks whether to go on when a restructure would lose data (see the restructure operations).
+enum class TDataLossCause : std::uint8_t {
+  Other = 0,
+  KeyViolation = 1,
+  ValidityCheck = 2,
+  FieldDropped = 3,
+  Conversion = 4,
+};
+using TDataLostEvent =
+    std::function<void(void* sender, TDataLossCause cause, bool& continueRestructure, bool& stopAsking)>;
+
+// Asks the user for a table password; adds it to TablePasswords and answers true, or answers false.
+using TPasswordHandler = std::function<bool(class TDataFile& table)>;
+
+class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, public TBlobOwner {
+ public:
+  explicit TDataFile(void* owner = nullptr);
+  ~TDataFile() override;
+
+  // --- Opening and closing --------------------------------------------------------------------
+  std::string FixFileName(std::string_view name) const override;
+  void OpenFile() override;
+  void CloseFile() override;
+  void NewFile() override;
+  void Open() { OpenFile(); }
+  void Close() { CloseFile(); }
+
+  void* Owner() const { return owner_; }
+  const TDataFileHeader& Header() const { return header_; }
+  TIndexFile& IndexFile() { return *indexFile_; }
+  TBlobFile& BlobFile() { return *blobFile_; }
+  bool HasBlobFields() const { return header_.BlobFieldCount > 0; }
+
+  // --- Header and change detection --------------------------------------------------------------
+  void ReadHeader();
+  void WriteHeader();
+  void CheckHeaderChanged();
+  void Refresh();
+  void ReadFieldDescriptors();
+  void WriteFieldDescriptors();
+  void EmptyRecords();
+  bool HeaderLocked() const { return headerLocked_; }
+  void SetHeaderLocked(bool locked) { headerLocked_ = locked; }
+  void LockHeader();
+  void UnlockHeader();
+  // The pause between header lock tries and how many tries are made; tests shorten them.
+  void SetHeaderLockTiming(std::int32_t pauseMilliseconds, std::int32_t tries);
+
+  // --- Record cache and slots -------------------------------------------------------------------
+  TRecord* FetchRecord(std::int32_t recordNumber);
+  std::int32_t FirstFreeRecord() const;
+  TRecord* AllocateRecord();
+  void FreeRecordSlot(TRecord& record);
+  // Writes the dirty records: all of them, or the one given (and all when it stays dirty).
+  void FlushRecords(bool all, TRecord* record = nullptr);
+  void DropRecordCache();
+  std::size_t RecordCacheCapacity() const { return recordCacheCapacity_; }
+  std::size_t RecordCacheCount() const { return recordCache_.size(); }
+  TRecord* CurrentRecord() const { return currentRecord_; }
+  void SetCurrentRecord(TRecord* record) { currentRecord_ = record; }
+  std::uint8_t* CurrentRecordBuffer() { return currentRecord_ ? currentRecord_->Buffer() : nullptr; }
+  void Flush();
+
+  // --- Records this cursor has locked ------------------------------------------------------------
+  void AddLockedRecord(std::int32_t recordNumber) { lockedRecords_.push_back(recordNumber); }
+  void RemoveLockedRecord(std::int32_t recordNumber);
+  bool IsRecordLocked(std::int32_t recordNumber) const;
+  void ClearLockedRecords() { lockedRecords_.clear(); }
+  const std::vector<std::int32_t>& LockedRecords() const { return lockedRecords_; }
+
+  // --- Field access ------------------------------------------------------------------------------
+  // Reads a field of image into value (at least the field's data size; may be null).
+  void GetField(std::int16_t fieldNumber, const std::uint8_t* image, bool& isNull, void* value) const;
+  // Writes a field; a null value makes it null.
+  void SetField(std::int16_t fieldNumber, std::uint8_t* image, const void* value) const;
+  static void TrimTrailingBlanks(char* text);
+  static std::uint8_t FieldDataSize(const TFieldDescriptor& field);
+  static std::uint8_t FieldDecimals(const TFieldDescriptor& field) { return field.Decimals; }
+  std::int32_t RecordSize() const override { return header_.RecordSize; }
+  std::uint16_t BlobBlockSize() const override;
+  std::uint16_t FieldCount() const { return static_cast<std::uint16_t>(fields_.size()); }
+  void FieldDefByIndex(std::uint16_t position, TFieldDescriptor& field) const;
+  void FieldDefByNumber(std::int16_t fieldNumber, TFieldDescriptor& field) const;
+  const TFieldDescriptor* FindField(std::int16_t fieldNumber) const;
+  void AlterFieldDef(std::uint16_t position, const TFieldDescriptor& field);
+  void InitRecord(std::uint8_t* image) const;
+
+  // --- Creation and file maintenance -------------------------------------------------------------
+  static void ValidateDefinition(bool encrypted, std::string_view password, std::vector<TIndexDescriptor>& indexes,
+                                 std::vector<TFieldDescriptor>& fields, std::uint16_t blobBlockSize,
+                                 std::string_view fileName);
+  // indexes[0] is the primary index; the secondary indexes follow.
+  void CreateTable(bool encrypted, std::string_view password, std::vector<TIndexDescriptor> indexes,
+                   std::vector<TFieldDescriptor> fields, std::uint16_t blobBlockSize, std::string_view description);
+  void DeleteTable();
+  void RenameTable(std::string_view newName);
+  void CopyTable(std::string_view newName);
+  void EmptyTable();
+
+  // --- Settings and information ------------------------------------------------------------------
+  void SetMemoryLog(bool inMemory);
+  bool TransactionsInMemory() const { return transactionsInMemory_; }
+  void SetRetryCount(std::uint8_t count) { lockRetryCount_ = count; }
+  void SetRetryWait(std::uint16_t milliseconds) { lockWaitTime_ = milliseconds; }
+  std::uint8_t LockRetryCount() const { return lockRetryCount_; }
+  std::uint16_t LockWaitTime() const { return lockWaitTime_; }
+  void SetPasswordHandler(TPasswordHandler handler) { passwordHandler_ = std::move(handler); }
+  bool AskPassword();
+  std::int32_t PhysicalRecordCount() const { return header_.NextRecordNumber - 1; }
+  bool TableLocked() const { return tableLocked_; }
+  std::string GetDescription() const;
+  std::string GetPassword() const;
+  double LastUpdated() const;
+  bool Encrypted() const;
+  bool Repairing() const override { return repairing_; }
+  void SetRepairing(bool repairing) { repairing_ = repairing; }
+  bool KeepRecordIDs() const { return keepRecordIDs_; }
+  void SetKeepRecordIDs(bool keep) { keepRecordIDs_ = keep; }
+  bool InTransaction() const { return inTransaction_; }
+
+  TProgressEvent OnRepairProgress;
+  TProgressEvent OnRestructureProgress;
+  TDataLostEvent OnDataLost;
+
+  // --- TRecordOwner, TIndexOwner, TBlobOwner ------------------------------------------------------
+  std::int64_t RecordPosition(std::int32_t recordNumber) const override;
+  TFileHandler& RecordFile() override { return *this; }
+  std::int32_t NextUniqueID() override;
+  void SyncIndexPosition() override;
+  std::uint8_t KeyFieldType(std::int16_t fieldNumber) const override;
+  std::span<const std::uint8_t> RecordImage(std::int32_t recordNumber) override;
+  std::int32_t RecordSlots() const override { return header_.NextRecordNumber - 1; }
+  std::int32_t GetBlobReference(std::int16_t fieldNumber, const std::uint8_t* image) const override;
+  void SetBlobReference(std::int16_t fieldNumber, std::uint8_t* image, std::int32_t reference) override;
+
+  // --- Keys ----------------------------------------------------------------------------------------
+  // The key of index n for the fields of fieldsImage and the unique id of idImage, key-length bytes.
+  void BuildKey(std::uint8_t index, const std::uint8_t* fieldsImage, const std::uint8_t* idImage,
+                std::uint8_t* key) const;
+  // The 5-byte key of the record-state index: deleted flag and unique id.
+  static void BuildDeletedKey(const std::uint8_t* image, std::uint8_t* key, const std::uint8_t* idImage);
+
+ private:
+  using RecordList = std::list<std::unique_ptr<TRecord>>;
+
+  void ResetOpenState();
+  void CheckPassword();
+  void OpenCompanionFiles();
+  void TakeReadOnlyFromCompanions();
+  void MakeRoomInRecordCache();
+  TRecord* PlaceRecord(std::int32_t recordNumber);
+  void RebuildFieldMap();
+  void CloseWithoutWriting() noexcept;
+
+  void* owner_;
+  TDataFileHeader header_;
+  bool headerLocked_ = false;
+  bool tableLocked_ = false;
+  std::unique_ptr<TIndexFile> indexFile_;
+  std::unique_ptr<TBlobFile> blobFile_;
+  bool repairing_ = false;
+  bool keepRecordIDs_ = false;
+  std::vector<std::int32_t> lockedRecords_;
+  std::uint8_t lockRetryCount_ = 15;
+  std::uint16_t lockWaitTime_ = 100;
+  bool deferredTableUnlock_ = false;
+  std::vector<TFieldDescriptor> fields_;
+  std::unordered_map<std::int16_t, std::size_t> fieldByNumber_;
+  RecordList recordCache_;  // most recently used first
+  std::unordered_map<std::int32_t, RecordList::iterator> recordByNumber_;
+  std::size_t recordCacheCapacity_ = 0;
+  TRecord* currentRecord_ = nullptr;
+  std::unique_ptr<TDataFile> logFile_;
+  bool inTransaction_ = false;
+  bool idsSuspended_ = false;
+  bool transactionsInMemory_ = false;
+  TPasswordHandler passwordHandler_;
+  std::int32_t headerLockPause_ = 10;
+  std::int32_t headerLockTries_ = 8193;
+};
+
+}  // namespace kavrin::engine

@@ -1,0 +1,457 @@
+// The cursor core: construction, open and close, the header copy with its change counter and header
+// lock, the record cache, the deleted-record chain and the records this cursor has locked.
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "engine/blob_file.h"
+#include "engine/byte_order.h"
+#include "engine/data_file.h"
+#include "engine/engine_error.h"
+#include "engine/index_file.h"
+#include "engine/password_list.h"
+#include "engine/primitives.h"
+#include "platform/win_file.h"
+#include "runtime/date_time.h"
+
+namespace kavrin::engine {
+namespace {
+
+// The header lock: the last byte below 2 GiB; record and table locks use the bytes below it.
+constexpr std::int64_t kHeaderLockOffset = 0x7FFFFFFF;
+constexpr std::int32_t kRecordCacheBytes = 131070;
+
+// Header reads and writes bypass the contents scrambling: the header is always stored plain.
+class UnscrambledSection {
+ public:
+  explicit UnscrambledSection(TFileHandler& file) : file_(file), scrambled_(file.Scrambled()) {
+    file_.SetScrambled(false);
+  }
+  ~UnscrambledSection() { file_.SetScrambled(scrambled_); }
+  UnscrambledSection(const UnscrambledSection&) = delete;
+  UnscrambledSection& operator=(const UnscrambledSection&) = delete;
+
+ private:
+  TFileHandler& file_;
+  bool scrambled_;
+};
+
+// The password as a table stores it: its first 15 characters, blanks included.
+std::string NormalisedPassword(std::string_view password) { return LeftString(password, HeaderPasswordLength); }
+
+bool PasswordKnown(const std::string& stored) {
+  if (TablePasswords().Contains(stored)) return true;
+  for (const std::string& known : TablePasswords().Entries()) {
+    if (NormalisedPassword(known) == stored) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TDataFile::TDataFile(void* owner)
+    : owner_(owner),
+      indexFile_(std::make_unique<TIndexFile>(*this)),
+      blobFile_(std::make_unique<TBlobFile>(*this)) {}
+
+TDataFile::~TDataFile() {
+  try {
+    CloseFile();
+  } catch (...) {
+    // A destructor must not throw; what could not be written is reported by an explicit Close.
+  }
+  ClearLockedRecords();
+}
+
+std::string TDataFile::FixFileName(std::string_view name) const {
+  return StripExtension(TrimBlanks(name)) + ".DAT";
+}
+
+void TDataFile::ResetOpenState() {
+  headerLocked_ = false;
+  tableLocked_ = false;
+  inTransaction_ = false;
+  idsSuspended_ = false;
+  deferredTableUnlock_ = false;
+  logFile_.reset();
+  fields_.clear();
+  fieldByNumber_.clear();
+}
+
+void TDataFile::OpenFile() {
+  if (Opened()) return;
+  TakeReadOnlyFromCompanions();
+  TFileHandler::OpenFile();
+  try {
+    ResetOpenState();
+    ReadHeader();
+    if (Exclusive() || ReadOnlyOnDisk()) headerLocked_ = true;
+    ValidateDataFileHeader(header_, FileName());
+    SetScrambled(header_.Encrypted);
+    if (header_.Encrypted) CheckPassword();
+    ReadFieldDescriptors();
+    recordCacheCapacity_ = static_cast<std::size_t>(std::max(1, kRecordCacheBytes / header_.RecordSize));
+    OpenCompanionFiles();
+  } catch (...) {
+    CloseWithoutWriting();
+    throw;
+  }
+}
+
+void TDataFile::CheckPassword() {
+  const std::string stored = header_.Password;
+  while (!PasswordKnown(stored)) {
+    const std::size_t before = TablePasswords().Count();
+    // A handler that answers yes but adds nothing would otherwise be asked for ever.
+    if (!AskPassword() || TablePasswords().Count() <= before) {
+      if (!PasswordKnown(stored)) Raise(ec::PasswordRequired);
+    }
+  }
+}
+
+bool TDataFile::AskPassword() { return passwordHandler_ ? passwordHandler_(*this) : false; }
+
+void TDataFile::OpenCompanionFiles() {
+  auto prepare = [this](TFileHandler& file) {
+    file.SetInMemory(InMemory());
+    file.SetFileName(FileName());
+    file.SetScrambled(Scrambled());
+    file.SetExclusive(Exclusive());
+    file.SetReadOnly(ReadOnly());
+  };
+  prepare(*indexFile_);
+  indexFile_->OpenFile();
+  if (HasBlobFields()) {
+    prepare(*blobFile_);
+    blobFile_->OpenFile();
+  }
+}
+
+void TDataFile::TakeReadOnlyFromCompanions() {
+  if (InMemory() || ReadOnly()) return;
+  // A companion file that is read-only on disk makes the whole table read-only, so nothing is written
+  // to one file of a table and refused by another.
+  const std::string base = StripExtension(FileName());
+  for (const char* extension : {".IDX", ".BLB"}) {
+    const platform::DWORD attributes = platform::GetFileAttributesA(base + extension);
+    if (attributes != platform::INVALID_FILE_ATTRIBUTES && (attributes & platform::FILE_ATTRIBUTE_READONLY)) {
+      SetReadOnly(true);
+      return;
+    }
+  }
+}
+
+void TDataFile::CloseWithoutWriting() noexcept {
+  try {
+    if (blobFile_->Opened()) blobFile_->CloseFile();
+  } catch (...) {
+  }
+  try {
+    if (indexFile_->Opened()) indexFile_->CloseFile();
+  } catch (...) {
+  }
+  fields_.clear();
+  fieldByNumber_.clear();
+  DropRecordCache();
+  ClearLockedRecords();
+  TFileHandler::CloseFile();
+}
+
+void TDataFile::CloseFile() {
+  if (!Opened()) return;
+  std::exception_ptr failure;
+  try {
+    // Everything changed through this cursor reaches the files, shared or not.
+    if (!ReadOnly()) {
+      if (Exclusive()) {
+        Flush();
+      } else if (std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); })) {
+        LockHeader();
+        headerLocked_ = true;
+        try {
+          Flush();
+        } catch (...) {
+          UnlockHeader();
+          throw;
+        }
+        UnlockHeader();
+      }
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  ClearLockedRecords();
+  CloseWithoutWriting();
+  passwordHandler_ = nullptr;
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataFile::ReadHeader() {
+  if (headerLocked_ || tableLocked_) return;
+  std::array<std::uint8_t, DataFileHeaderSize> bytes;
+  {
+    UnscrambledSection plain(*this);
+    Seek(0, 0);
+    ReadBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+  }
+  const TDataFileHeader header = DecodeDataFileHeader(bytes);
+  // While open, the layout cannot change (restructure needs the table alone); a header that says
+  // otherwise is damage, not news.
+  if (!fields_.empty() && (header.FieldCount != header_.FieldCount || header.RecordSize != header_.RecordSize ||
+                           header.Version != DataFileVersion)) {
+    Raise(ec::HeaderError);
+  }
+  header_ = header;
+}
+
+void TDataFile::WriteHeader() {
+  header_.ChangeCounter = static_cast<std::int32_t>(static_cast<std::uint32_t>(header_.ChangeCounter) + 1);
+  header_.LastUpdate = runtime::Now();
+  std::array<std::uint8_t, DataFileHeaderSize> bytes;
+  EncodeDataFileHeader(header_, bytes);
+  UnscrambledSection plain(*this);
+  Seek(0, 0);
+  WriteBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+}
+
+void TDataFile::CheckHeaderChanged() {
+  if (headerLocked_ || tableLocked_) return;
+  std::array<std::uint8_t, 4> counter;
+  {
+    UnscrambledSection plain(*this);
+    Seek(0, 0);
+    ReadBuffer(counter.data(), static_cast<std::int32_t>(counter.size()));
+  }
+  if (LoadI32(counter.data()) != header_.ChangeCounter) {
+    ReadHeader();
+    DropRecordCache();
+  }
+}
+
+void TDataFile::Refresh() {
+  const bool lock = !(Exclusive() || ReadOnlyOnDisk() || tableLocked_);
+  if (lock) indexFile_->ReadLock();
+  try {
+    if (lock) indexFile_->CheckHeaderChanged();
+    CheckHeaderChanged();
+    currentRecord_ = FetchRecord(indexFile_->CurrentRecordNumber());
+  } catch (...) {
+    if (lock) indexFile_->ReadUnlock();
+    throw;
+  }
+  if (lock) indexFile_->ReadUnlock();
+}
+
+void TDataFile::ReadFieldDescriptors() {
+  std::vector<TFieldDescriptor> fields;
+  fields.reserve(header_.FieldCount);
+  std::array<std::uint8_t, FieldDescriptorSize> unit;
+  Seek(static_cast<std::int64_t>(DataFileHeaderSize), 0);
+  for (std::uint16_t i = 0; i < header_.FieldCount; ++i) {
+    ReadBuffer(unit.data(), static_cast<std::int32_t>(unit.size()));
+    fields.push_back(DecodeFieldDescriptor(unit));
+  }
+  ValidateFieldDescriptors(header_, fields, FileName());
+  fields_ = std::move(fields);
+  RebuildFieldMap();
+}
+
+void TDataFile::WriteFieldDescriptors() {
+  std::array<std::uint8_t, FieldDescriptorSize> unit;
+  Seek(static_cast<std::int64_t>(DataFileHeaderSize), 0);
+  for (const TFieldDescriptor& field : fields_) {
+    EncodeFieldDescriptor(field, unit);
+    WriteBuffer(unit.data(), static_cast<std::int32_t>(unit.size()));
+  }
+}
+
+void TDataFile::RebuildFieldMap() {
+  fieldByNumber_.clear();
+  for (std::size_t i = 0; i < fields_.size(); ++i) fieldByNumber_.emplace(fields_[i].FieldNumber, i);
+}
+
+void TDataFile::EmptyRecords() {
+  Seek(RecordPosition(1), 0);
+  WriteBuffer(nullptr, 0);
+  header_.ChangeCounter = 0;
+  header_.DeletedChainHead = 0;
+  header_.NextRecordNumber = 1;
+  header_.LastUniqueID = 0;
+  currentRecord_ = nullptr;
+}
+
+std::int64_t TDataFile::RecordPosition(std::int32_t recordNumber) const {
+  return RecordOffset(header_.FieldCount, header_.RecordSize, recordNumber);
+}
+
+std::int32_t TDataFile::NextUniqueID() {
+  if (keepRecordIDs_ || idsSuspended_) return 0;
+  // Ids identify records for ever: after the last one there is none to issue.
+  if (header_.LastUniqueID == std::numeric_limits<std::int32_t>::max()) Raise(ec::KeyViolation);
+  return ++header_.LastUniqueID;
+}
+
+std::uint16_t TDataFile::BlobBlockSize() const {
+  return static_cast<std::uint16_t>(header_.EffectiveBlobBlockSize());
+}
+
+void TDataFile::MakeRoomInRecordCache() {
+  while (!recordCache_.empty() && recordCache_.size() >= recordCacheCapacity_) {
+    TRecord* last = recordCache_.back().get();
+    if (last->Dirty()) FlushRecords(false, last);
+    if (last == currentRecord_) currentRecord_ = nullptr;
+    recordByNumber_.erase(last->RecordNumber());
+    recordCache_.pop_back();
+  }
+}
+
+TRecord* TDataFile::PlaceRecord(std::int32_t recordNumber) {
+  MakeRoomInRecordCache();
+  try {
+    recordCache_.push_front(std::make_unique<TRecord>(*this));
+  } catch (const std::bad_alloc&) {
+    Raise(ec::RecordBuffersCorrupt);
+  }
+  recordCache_.front()->SetRecordNumber(recordNumber);
+  recordByNumber_[recordNumber] = recordCache_.begin();
+  return recordCache_.front().get();
+}
+
+TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
+  if (recordNumber == 0) return nullptr;
+  // Only allocation makes a new slot; a number outside the file names no record.
+  if (recordNumber < 0 || recordNumber >= header_.NextRecordNumber) Raise(ec::RecordBuffersCorrupt);
+  auto found = recordByNumber_.find(recordNumber);
+  if (found != recordByNumber_.end()) {
+    if (found->second != recordCache_.begin()) recordCache_.splice(recordCache_.begin(), recordCache_, found->second);
+    return recordCache_.front().get();
+  }
+  TRecord* record = PlaceRecord(recordNumber);
+  try {
+    record->ReadRecord();
+  } catch (...) {
+    recordByNumber_.erase(recordNumber);
+    recordCache_.pop_front();
+    throw;
+  }
+  return record;
+}
+
+std::int32_t TDataFile::FirstFreeRecord() const {
+  return header_.DeletedChainHead != 0 ? static_cast<std::int32_t>(header_.DeletedChainHead)
+                                       : header_.NextRecordNumber;
+}
+
+TRecord* TDataFile::AllocateRecord() {
+  const std::int32_t free = FirstFreeRecord();
+  if (free == header_.NextRecordNumber) {
+    if (header_.NextRecordNumber == std::numeric_limits<std::int32_t>::max()) Raise(ec::RecordSizeExceeded);
+    TRecord* record = PlaceRecord(free);
+    ++header_.NextRecordNumber;
+    return record;
+  }
+  TRecord* record = FetchRecord(free);
+  // A chain that leads to a live record is damage: reusing the slot would overwrite data.
+  if (!record->Deleted()) Raise(ec::RecordBuffersCorrupt);
+  header_.DeletedChainHead = static_cast<std::uint32_t>(record->NextDeleted());
+  return record;
+}
+
+void TDataFile::FreeRecordSlot(TRecord& record) {
+  record.SetDeleted(true);
+  record.SetNextDeleted(header_.DeletedChainHead == 0 ? 0 : static_cast<std::int32_t>(header_.DeletedChainHead));
+  header_.DeletedChainHead = static_cast<std::uint32_t>(record.RecordNumber());
+}
+
+void TDataFile::FlushRecords(bool all, TRecord* record) {
+  if (!all && record) {
+    record->WriteRecord();
+    if (!record->Dirty()) return;
+  }
+  for (;;) {
+    bool progress = false;
+    TRecord* lowestDirty = nullptr;
+    for (const auto& cached : recordCache_) {
+      if (!cached->Dirty()) continue;
+      cached->WriteRecord();
+      if (!cached->Dirty()) {
+        progress = true;
+      } else if (!lowestDirty || cached->RecordNumber() < lowestDirty->RecordNumber()) {
+        lowestDirty = cached.get();
+      }
+    }
+    if (!lowestDirty) return;
+    if (progress) continue;
+    // An in-memory file cannot seek past its end: fill the gap before the lowest waiting record.
+    const std::int64_t position = RecordPosition(lowestDirty->RecordNumber());
+    if (!InMemory() || Size() >= position) Raise(ec::RecordBuffersCorrupt);
+    const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(position - Size()), 0);
+    Seek(0, 2);
+    WriteBuffer(zeros.data(), static_cast<std::int32_t>(zeros.size()));
+  }
+}
+
+void TDataFile::DropRecordCache() {
+  recordByNumber_.clear();
+  recordCache_.clear();
+  currentRecord_ = nullptr;
+}
+
+void TDataFile::SetHeaderLockTiming(std::int32_t pauseMilliseconds, std::int32_t tries) {
+  headerLockPause_ = pauseMilliseconds;
+  headerLockTries_ = std::max(1, tries);
+}
+
+void TDataFile::LockHeader() {
+  for (std::int32_t failures = 0; !LockRange(kHeaderLockOffset, 1, true);) {
+    if (++failures >= headerLockTries_) Raise(ec::GeneralLockFailure);
+    WaitMilliseconds(headerLockPause_);
+  }
+}
+
+void TDataFile::UnlockHeader() {
+  const bool unlocked = LockRange(kHeaderLockOffset, 1, false);
+  headerLocked_ = Exclusive() || ReadOnlyOnDisk();
+  if (!unlocked) Raise(ec::CannotUnlock);
+}
+
+void TDataFile::RemoveLockedRecord(std::int32_t recordNumber) {
+  auto it = std::find(lockedRecords_.begin(), lockedRecords_.end(), recordNumber);
+  if (it != lockedRecords_.end()) lockedRecords_.erase(it);
+}
+
+bool TDataFile::IsRecordLocked(std::int32_t recordNumber) const {
+  return std::find(lockedRecords_.begin(), lockedRecords_.end(), recordNumber) != lockedRecords_.end();
+}
+
+void TDataFile::Flush() {
+  if (ReadOnly()) return;
+  FlushRecords(true);
+  WriteHeader();
+  if (Opened()) {
+    indexFile_->FlushPages();
+    indexFile_->WriteHeader();
+    if (HasBlobFields()) {
+      blobFile_->FlushBlocks(true, 0);
+      blobFile_->WriteHeader();
+    }
+  }
+}
+
+void TDataFile::SetMemoryLog(bool inMemory) {
+  if (inMemory == transactionsInMemory_) return;
+  if (Opened()) Raise(ec::FileInUse);
+  transactionsInMemory_ = inMemory;
+}
+
+std::string TDataFile::GetDescription() const { return Opened() ? header_.Description : std::string(); }
+
+std::string TDataFile::GetPassword() const {
+  return Opened() && header_.Encrypted ? header_.Password : std::string();
+}
+
+double TDataFile::LastUpdated() const { return Opened() ? header_.LastUpdate : 0; }
+
+bool TDataFile::Encrypted() const { return Opened() && header_.Encrypted; }
+
+}  // namespace kavrin::engine

@@ -1,0 +1,616 @@
+#include "engine/index_file.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <exception>
+
+#include "engine/byte_order.h"
+#include "engine/data_file_format.h"
+#include "engine/engine_error.h"
+#include "engine/index_owner.h"
+#include "engine/memory_files.h"
+#include "engine/primitives.h"
+#include "platform/ticks.h"
+#include "runtime/code_pages.h"
+
+namespace kavrin::engine {
+namespace {
+
+std::string UpperName(std::string_view name) {
+  std::string upper(name);
+  runtime::AnsiUpperBytes(reinterpret_cast<std::uint8_t*>(upper.data()), upper.size());
+  return upper;
+}
+
+}  // namespace
+
+TIndexFile::TIndexFile(TIndexOwner& owner)
+    : owner_(owner), rangeStart_(PageEntryArea, 0), rangeEnd_(PageEntryArea, 0xFF) {}
+
+TIndexFile::~TIndexFile() {
+  if (Opened()) {
+    try {
+      TIndexFile::CloseFile();
+    } catch (...) {
+      // A destructor must not throw; closing releases the descriptor whatever happens.
+    }
+  }
+}
+
+void TIndexFile::Corrupt() const { RaiseEngineError(ec::PageBuffersCorrupt, FileName()); }
+
+void TIndexFile::RequireKey(std::span<const std::uint8_t> key) const {
+  if (key.size() < keyLength_) RaiseEngineError(ec::InvalidKeySize, currentName_);
+}
+
+void TIndexFile::RequireExclusive() const {
+  if (!Exclusive()) RaiseEngineError(ec::MustBeExclusive, FileName());
+}
+
+// ---- Lifecycle ----
+
+std::string TIndexFile::FixFileName(std::string_view name) const {
+  return StripExtension(TrimBlanks(name)) + ".IDX";
+}
+
+void TIndexFile::ResetCursorState() {
+  cursor_ = {};
+  filteredPosition_ = -1;
+  bof_ = eof_ = true;
+  rangeFirst_ = rangeLast_ = 0;
+  std::fill(rangeStart_.begin(), rangeStart_.end(), 0x00);
+  std::fill(rangeEnd_.begin(), rangeEnd_.end(), 0xFF);
+  rangeActive_ = false;
+  filtersActive_ = false;
+  bitmap_.reset();
+  filteredCount_ = 0;
+  callback_ = nullptr;
+  callbackActive_ = false;
+  callbackData_ = 0;
+  statistics_ = {};
+}
+
+void TIndexFile::OpenFile() {
+  if (Opened()) return;
+  TFileHandler::OpenFile();
+  try {
+    headerCurrent_ = false;
+    {
+      TIndexReadSection section(*this);
+      ReadHeader();
+      headerCurrent_ = PrivateFile() || ReadOnlyOnDisk();
+      ResetCursorState();
+      LoadIndex(0);
+      rangeFirst_ = 1;
+      rangeLast_ = header_.RecordCount;
+      cursor_.Position = 1;
+      bof_ = eof_ = false;
+      if (!owner_.Repairing()) FirstKey();
+    }
+  } catch (...) {
+    TIndexFile::CloseFile();
+    throw;
+  }
+}
+
+void TIndexFile::CloseFile() {
+  for (TPageCache& cache : caches_) {
+    cache.Pages.clear();
+    cache.ByOffset.clear();
+  }
+  ResetCursorState();
+  writeLocked_ = false;
+  headerCurrent_ = false;
+  TFileHandler::CloseFile();
+}
+
+void TIndexFile::NewFile() {
+  TFileHandler::NewFile();
+  try {
+    header_ = TIndexFileHeader{};
+    header_.Descriptors[DeletedIndexSlot].Name = DeletedIndexName;
+    header_.Descriptors[DeletedIndexSlot].KeyLength = DeletedKeyLength;
+    headerCurrent_ = true;
+    ResetCursorState();
+    LoadIndex(0);
+    Recount();
+    WriteHeader();
+  } catch (...) {
+    TIndexFile::CloseFile();
+    throw;
+  }
+}
+
+void TIndexFile::EmptyFile() {
+  ClearPageCache();
+  Seek(IndexHeaderSize, 0);
+  WriteBuffer(nullptr, 0);
+  header_.Version = IndexFileVersion;
+  header_.EndOfFile = IndexHeaderSize;
+  header_.RecordCount = 0;
+  for (int slot = 0; slot <= header_.HighestSecondary; ++slot) {
+    header_.Descriptors[slot].Root = 0;
+    header_.Descriptors[slot].FreeChain = 0;
+  }
+  TIndexDescriptor& deleted = header_.Descriptors[DeletedIndexSlot];
+  deleted.Root = 0;
+  deleted.FreeChain = 0;
+  deleted.Name = DeletedIndexName;
+  deleted.KeyLength = DeletedKeyLength;
+  LoadIndex(currentIndex_);
+  rangeFirst_ = rangeLast_ = 0;
+  cursor_ = {};
+  filteredPosition_ = -1;
+  filteredCount_ = 0;
+  bof_ = eof_ = true;
+}
+
+// ---- Header ----
+
+void TIndexFile::ReadHeaderFromFile() {
+  std::uint8_t image[IndexHeaderSize];
+  Seek(0, 0);
+  ReadBuffer(image, IndexHeaderSize);
+  TIndexFileHeader header = DecodeIndexFileHeader(std::span<const std::uint8_t, IndexHeaderSize>(image, IndexHeaderSize));
+  ValidateIndexFileHeader(header, FileName());
+  header_ = std::move(header);
+}
+
+void TIndexFile::ReadHeader() {
+  if (headerCurrent_) return;
+  ReadHeaderFromFile();
+}
+
+void TIndexFile::WriteHeader() {
+  ++header_.ChangeCounter;
+  std::uint8_t image[IndexHeaderSize];
+  EncodeIndexFileHeader(header_, std::span<std::uint8_t, IndexHeaderSize>(image, IndexHeaderSize));
+  Seek(0, 0);
+  WriteBuffer(image, IndexHeaderSize);
+}
+
+void TIndexFile::CheckHeaderChanged() {
+  if (headerCurrent_) return;
+  std::uint8_t counter[4];
+  Seek(0, 0);
+  ReadBuffer(counter, 4);
+  if (LoadI32(counter) == header_.ChangeCounter) return;
+  ReadHeader();
+  ClearPageCache();
+  LoadIndex(currentIndex_);
+  owner_.SyncIndexPosition();
+}
+
+void TIndexFile::DiscardChanges() {
+  ClearPageCache();
+  ReadHeaderFromFile();
+  LoadIndex(currentIndex_);
+}
+
+std::int32_t TIndexFile::Recount() {
+  SelectIndex(0);
+  header_.RecordCount = static_cast<std::int32_t>(TotalKeys());
+  return header_.RecordCount;
+}
+
+// ---- Locks ----
+
+void TIndexFile::AcquireWithRetry(const std::function<bool()>& attempt) {
+  const std::uint32_t attempts = std::max<std::uint32_t>(lockRetry_.Attempts, 1);
+  for (std::uint32_t tried = 1;; ++tried) {
+    if (attempt()) return;
+    if (tried >= attempts) RaiseEngineError(ec::GeneralLockFailure, FileName());
+    // Index waits sleep without letting the user interface run: the table is mid-operation.
+    platform::Sleep(lockRetry_.PauseMilliseconds);
+  }
+}
+
+void TIndexFile::WriteLock() {
+  AcquireWithRetry([this] { return LockRange(WriterLockOffset, WriterLockLength, true); });
+  writeLocked_ = true;
+}
+
+void TIndexFile::WriteUnlock() {
+  const bool unlocked = LockRange(WriterLockOffset, WriterLockLength, false);
+  writeLocked_ = false;
+  if (!PrivateFile() && !ReadOnlyOnDisk()) headerCurrent_ = false;
+  if (!unlocked) RaiseEngineError(ec::CannotUnlock, FileName());
+  TrimCaches();
+}
+
+void TIndexFile::ReadLock() {
+  AcquireWithRetry([this] {
+    // A fresh byte for every try, always inside the writer's range.
+    const auto r = static_cast<std::uint16_t>(EngineRandom(65535) + 1);
+    if (!LockRange(ReaderLockBase - r, 1, true)) return false;
+    readerLockNumber_ = r;
+    return true;
+  });
+}
+
+void TIndexFile::ReadUnlock() {
+  const bool unlocked = LockRange(ReaderLockBase - readerLockNumber_, 1, false);
+  if (!PrivateFile() && !ReadOnlyOnDisk()) headerCurrent_ = false;
+  if (!unlocked) RaiseEngineError(ec::CannotUnlock, FileName());
+}
+
+TIndexReadSection::~TIndexReadSection() {
+  try {
+    file_.ReadUnlock();
+  } catch (...) {
+    // The error context holds 10242; a destructor cannot raise it.
+  }
+}
+
+TIndexWriteSection::TIndexWriteSection(TIndexFile& file) : file_(file), exceptions_(std::uncaught_exceptions()) {
+  file_.WriteLock();
+}
+
+TIndexWriteSection::~TIndexWriteSection() {
+  try {
+    // On a shared file the section's changes exist only in the cache: drop them with the header that
+    // describes them. A private file's failed operation has already been undone by itself.
+    if (std::uncaught_exceptions() > exceptions_ && !file_.PrivateFile()) file_.DiscardChanges();
+  } catch (...) {
+  }
+  try {
+    file_.WriteUnlock();
+  } catch (...) {
+  }
+}
+
+// ---- Page caches ----
+
+void TIndexFile::Note(TPage& page, bool made) {
+  if (!changeLog_) return;
+  for (const auto& entry : changeLog_->Pages) {
+    if (entry.first == page.Offset()) return;
+  }
+  if (made) {
+    changeLog_->Pages.emplace_back(page.Offset(), std::nullopt);
+  } else {
+    changeLog_->Pages.emplace_back(page.Offset(), page);
+  }
+}
+
+void TIndexFile::Undo(TChangeLog& log) {
+  header_ = log.Header;
+  TPageCache& cache = Cache();
+  for (auto it = log.Pages.rbegin(); it != log.Pages.rend(); ++it) {
+    const auto found = cache.ByOffset.find(it->first);
+    if (!it->second) {
+      if (found != cache.ByOffset.end()) {
+        cache.Pages.erase(found->second);
+        cache.ByOffset.erase(found);
+      }
+    } else if (found != cache.ByOffset.end()) {
+      (*found->second)->RestoreFrom(*it->second);
+    } else if (it->second->Dirty()) {
+      cache.Pages.push_back(std::make_unique<TPage>(*it->second));
+      cache.ByOffset[it->first] = std::prev(cache.Pages.end());
+    }
+  }
+}
+
+void TIndexFile::MakeRoom(TPageCache& cache) {
+  // Only clean pages go while an operation may still need the others; the cache can run over its
+  // capacity until the operation has finished.
+  auto it = cache.Pages.end();
+  while (cache.Pages.size() >= PageCacheCapacity && it != cache.Pages.begin()) {
+    --it;
+    TPage& page = **it;
+    if (page.Pins() > 0 || page.Dirty()) continue;
+    cache.ByOffset.erase(page.Offset());
+    it = cache.Pages.erase(it);
+  }
+}
+
+void TIndexFile::WritePage(TPage& page) {
+  page.Write(*this);
+  if (!page.Dirty()) ++statistics_.PagesWritten;
+}
+
+void TIndexFile::TrimCaches() {
+  if (operationDepth_ > 0) return;
+  // A shared file is written only inside its writer's lock, by the flush of a change.
+  const bool mayWrite = PrivateFile();
+  for (TPageCache& cache : caches_) {
+    auto it = cache.Pages.end();
+    while (cache.Pages.size() > PageCacheCapacity && it != cache.Pages.begin()) {
+      --it;
+      TPage& page = **it;
+      if (page.Pins() > 0) continue;
+      if (page.Dirty()) {
+        if (!mayWrite) continue;
+        WritePage(page);
+        if (page.Dirty()) continue;
+      }
+      cache.ByOffset.erase(page.Offset());
+      it = cache.Pages.erase(it);
+    }
+  }
+}
+
+TPageRef TIndexFile::GetPage(std::int32_t offset) {
+  if (!IsPageOffset(offset, header_.EndOfFile)) Corrupt();
+  TPageCache& cache = Cache();
+  const auto found = cache.ByOffset.find(offset);
+  if (found != cache.ByOffset.end()) {
+    if (found->second != cache.Pages.begin()) {
+      cache.Pages.splice(cache.Pages.begin(), cache.Pages, found->second);
+      ++statistics_.CacheHits;
+    }
+    TPage& page = **found->second;
+    Note(page, false);
+    return TPageRef(&page);
+  }
+  MakeRoom(cache);
+  auto page = std::make_unique<TPage>(keyLength_, descending_);
+  page->SetOffset(offset);
+  page->Read(*this, header_.EndOfFile);
+  ++statistics_.PagesRead;
+  ++statistics_.PagesCreatedOrRead;
+  cache.Pages.push_front(std::move(page));
+  cache.ByOffset[offset] = cache.Pages.begin();
+  TPage& cached = *cache.Pages.front();
+  Note(cached, false);
+  return TPageRef(&cached);
+}
+
+TPageRef TIndexFile::AllocatePage() {
+  TIndexDescriptor& descriptor = header_.Descriptors[currentIndex_];
+  if (descriptor.FreeChain != 0) {
+    TPageRef page = GetPage(descriptor.FreeChain);
+    descriptor.FreeChain = page->NextOffset();
+    page->Reset();
+    return page;
+  }
+  // The last page must end below the lock bytes: 32-bit links and the writer's range stop there.
+  if (header_.EndOfFile > MaxIndexFileEnd - PageSize) RaiseEngineError(ec::WriteError, FileName());
+  TPageCache& cache = Cache();
+  MakeRoom(cache);
+  auto page = std::make_unique<TPage>(keyLength_, descending_);
+  page->SetOffset(header_.EndOfFile);
+  header_.EndOfFile += PageSize;
+  ++statistics_.PagesCreatedOrRead;
+  cache.Pages.push_front(std::move(page));
+  cache.ByOffset[cache.Pages.front()->Offset()] = cache.Pages.begin();
+  TPage& made = *cache.Pages.front();
+  Note(made, true);
+  return TPageRef(&made);
+}
+
+void TIndexFile::ReleasePage(TPage& page) {
+  TIndexDescriptor& descriptor = header_.Descriptors[currentIndex_];
+  page.SetCount(0);
+  page.ComputeUsed();
+  page.SetPrevious(0);
+  page.SetNext(descriptor.FreeChain);
+  page.SetDirty(true);
+  descriptor.FreeChain = page.Offset();
+}
+
+void TIndexFile::FlushPages() {
+  for (;;) {
+    bool dirtyLeft = false;
+    bool progress = false;
+    for (TPageCache& cache : caches_) {
+      for (auto& page : cache.Pages) {
+        if (!page->Dirty()) continue;
+        WritePage(*page);
+        if (page->Dirty()) {
+          dirtyLeft = true;
+        } else {
+          progress = true;
+        }
+      }
+    }
+    if (!dirtyLeft) break;
+    // A page that cannot be positioned now never will be: raise rather than loop.
+    if (!progress) RaiseEngineError(ec::WriteError, FileName());
+  }
+  TrimCaches();
+}
+
+void TIndexFile::ClearPageCache() {
+  for (TPageCache& cache : caches_) {
+    for ([[maybe_unused]] const auto& page : cache.Pages) assert(page->Pins() == 0);
+    cache.Pages.clear();
+    cache.ByOffset.clear();
+  }
+}
+
+TPageRef TIndexFile::GetRoot() {
+  const std::int32_t root = header_.Descriptors[currentIndex_].Root;
+  if (root == 0) return {};
+  return GetPage(root);
+}
+
+// ---- Index selection and definition ----
+
+void TIndexFile::LoadIndex(std::uint8_t n) {
+  const TIndexDescriptor& descriptor = header_.Descriptors[n];
+  currentIndex_ = n;
+  currentName_ = descriptor.Name;
+  keyLength_ = descriptor.KeyLength;
+  descending_ = descriptor.Descending;
+  caseInsensitive_ = descriptor.CaseInsensitive;
+  unique_ = descriptor.Unique;
+}
+
+void TIndexFile::SelectIndex(std::uint8_t n) {
+  if (n == currentIndex_ || n > DeletedIndexSlot) return;
+  LoadIndex(n);
+}
+
+void TIndexFile::SelectIndexByName(std::string_view name) {
+  const std::string wanted = UpperName(name);
+  if (wanted == UpperName(currentName_)) return;
+  SelectIndex(0);
+  if (name.empty()) return;
+  for (std::uint8_t n = 1; n <= header_.HighestSecondary; ++n) {
+    if (UpperName(header_.Descriptors[n].Name) == wanted) {
+      LoadIndex(n);
+      currentName_ = std::string(name);
+      return;
+    }
+  }
+}
+
+TIndexDescriptor TIndexFile::GetDescriptor(std::uint8_t n) const {
+  if (n >= IndexSlotCount) RaiseEngineError(ec::InvalidIndexName, std::to_string(n));
+  return header_.Descriptors[n];
+}
+
+std::array<std::int16_t, MaxKeyFields> TIndexFile::GetKeyFields(std::uint8_t n) const {
+  return GetDescriptor(n).KeyFields;
+}
+
+std::uint8_t TIndexFile::KeyFieldCount(std::uint8_t n) const { return GetDescriptor(n).KeyFieldCount; }
+
+bool TIndexFile::IsUnique(std::uint8_t n) const { return GetDescriptor(n).Unique != 0; }
+
+void TIndexFile::SetDescriptor(std::uint8_t n, const TIndexDescriptor& descriptor) {
+  RequireExclusive();
+  if (n >= IndexSlotCount) RaiseEngineError(ec::InvalidIndexName, descriptor.Name);
+  TIndexDescriptor& slot = header_.Descriptors[n];
+  slot.Name = descriptor.Name.substr(0, IndexNameLength);
+  slot.KeyFields = descriptor.KeyFields;
+  if (n == currentIndex_) LoadIndex(n);
+}
+
+void TIndexFile::CreatePrimaryIndex(std::int32_t keyLength, std::uint8_t fieldCount,
+                                    std::span<const std::int16_t> fieldNumbers, bool /*unique*/,
+                                    bool caseInsensitive, bool descending) {
+  static constexpr const char* name = "Primary";
+  RequireExclusive();
+  TIndexDescriptor& slot = header_.Descriptors[0];
+  if (slot.KeyLength != 0) RaiseEngineError(ec::PrimaryIndexExists, name);
+  if (fieldCount > MaxKeyFields || fieldNumbers.size() < fieldCount) RaiseEngineError(ec::IndexLimits, FileName());
+  for (std::uint8_t i = 0; i < fieldCount; ++i) {
+    if (owner_.KeyFieldType(fieldNumbers[i]) == ftBlob) RaiseEngineError(ec::InvalidIndexFieldType, name);
+  }
+  if (keyLength < 1 || keyLength > MaxKeyLength) RaiseEngineError(ec::InvalidKeySize, name);
+  slot = TIndexDescriptor{};
+  slot.KeyLength = static_cast<std::uint8_t>(keyLength);
+  slot.Descending = descending ? 1 : 0;
+  slot.CaseInsensitive = caseInsensitive ? 1 : 0;
+  slot.Unique = 1;
+  slot.KeyFieldCount = fieldCount;
+  std::copy_n(fieldNumbers.begin(), fieldCount, slot.KeyFields.begin());
+  LoadIndex(0);
+  ResetRange();
+}
+
+void TIndexFile::AddSecondaryIndex(std::string_view name, std::int32_t keyLength,
+                                   std::span<const std::int16_t> fieldNumbers, bool unique, bool caseInsensitive,
+                                   bool descending, std::uint8_t fieldCount) {
+  RequireExclusive();
+  if (header_.HighestSecondary >= MaxSecondaryIndexes ||
+      fieldCount + header_.Descriptors[0].KeyFieldCount > MaxKeyFields || fieldNumbers.size() < fieldCount) {
+    RaiseEngineError(ec::IndexLimits, FileName());
+  }
+  const std::string trimmed = TrimBlanks(name);
+  if (trimmed.empty()) RaiseEngineError(ec::IndexNameMissing, name);
+  const std::string wanted = UpperName(trimmed);
+  for (std::uint8_t n = 1; n <= header_.HighestSecondary; ++n) {
+    if (UpperName(TrimBlanks(header_.Descriptors[n].Name)) == wanted) RaiseEngineError(ec::IndexExists, name);
+  }
+  for (std::uint8_t i = 0; i < fieldCount; ++i) {
+    if (owner_.KeyFieldType(fieldNumbers[i]) == ftBlob) RaiseEngineError(ec::InvalidIndexFieldType, name);
+  }
+  // The final key length, unique id included, must fit the descriptor's byte.
+  if (keyLength < 1 || keyLength > MaxKeyLength) RaiseEngineError(ec::InvalidKeySize, name);
+  const auto n = static_cast<std::uint8_t>(header_.HighestSecondary + 1);
+  TIndexDescriptor& slot = header_.Descriptors[n];
+  slot = TIndexDescriptor{};
+  slot.Name = std::string(name.substr(0, IndexNameLength));
+  slot.KeyLength = static_cast<std::uint8_t>(keyLength);
+  slot.Descending = descending ? 1 : 0;
+  slot.CaseInsensitive = caseInsensitive ? 1 : 0;
+  slot.Unique = unique ? 1 : 0;
+  slot.KeyFieldCount = fieldCount;
+  std::copy_n(fieldNumbers.begin(), fieldCount, slot.KeyFields.begin());
+  header_.HighestSecondary = n;
+  LoadIndex(n);
+  ResetRange();
+}
+
+// ---- Keys ----
+
+void TIndexFile::PadKeyLow(std::uint8_t* key, std::size_t from, std::size_t length) {
+  if (from < length) std::memset(key + from, 0x00, length - from);
+}
+
+void TIndexFile::PadKeyHigh(std::uint8_t* key, std::size_t from, std::size_t length) {
+  if (from < length) std::memset(key + from, 0xFF, length - from);
+}
+
+void TIndexFile::IncrementKey(std::uint8_t* key, std::size_t n) {
+  if (std::all_of(key, key + n, [](std::uint8_t b) { return b == 0xFF; })) return;
+  for (std::size_t i = n; i-- > 0;) {
+    if (++key[i] != 0) return;
+  }
+}
+
+void TIndexFile::DecrementKey(std::uint8_t* key, std::size_t n) {
+  if (std::all_of(key, key + n, [](std::uint8_t b) { return b == 0x00; })) return;
+  for (std::size_t i = n; i-- > 0;) {
+    if (key[i]-- != 0) return;
+  }
+}
+
+void TIndexFile::CheckKeyViolation(std::span<const std::uint8_t> key) {
+  if ((currentIndex_ == 0 || unique_ != 0) && KeyExists(key)) RaiseEngineError(ec::KeyViolation, FileName());
+}
+
+void TIndexFile::InsertKey(std::span<const std::uint8_t> key, std::int32_t recordNumber) {
+  InsertKeyInTree(key, recordNumber);
+}
+
+void TIndexFile::ReplaceKey(std::span<const std::uint8_t> oldKey, std::span<const std::uint8_t> newKey,
+                            std::int32_t recordNumber) {
+  TOperation op(*this, true);
+  if (!KeyExists(oldKey)) RaiseEngineError(ec::KeyNotFound, FileName());
+  DeleteKeyFromTree(oldKey);
+  InsertKeyInTree(newKey, recordNumber);
+  op.Finish();
+}
+
+void TIndexFile::DeleteKey(std::span<const std::uint8_t> key) {
+  TOperation op(*this, true);
+  if (!KeyExists(key)) RaiseEngineError(ec::KeyNotFound, FileName());
+  DeleteKeyFromTree(key);
+  op.Finish();
+}
+
+// ---- Filters ----
+
+void TIndexFile::InstallFilterBitmap(TRecordBitmap bitmap) {
+  filteredCount_ = bitmap.CountBits(owner_.RecordSlots());
+  bitmap_ = std::move(bitmap);
+  filtersActive_ = true;
+  filteredPosition_ = -1;
+}
+
+void TIndexFile::FreeBitmap() {
+  bitmap_.reset();
+  filtersActive_ = false;
+  filteredPosition_ = -1;
+}
+
+void TIndexFile::SetRecordCallback(TRecordCallback callback, std::uint32_t userData) {
+  callback_ = callback;
+  callbackData_ = callback ? userData : 0;
+  callbackActive_ = false;
+}
+
+bool TIndexFile::RecordAccepted(std::int32_t recordNumber) {
+  if (!callback_ || !callbackActive_) return true;
+  const std::span<const std::uint8_t> image = owner_.RecordImage(recordNumber);
+  recordCopy_.assign(image.begin(), image.end());
+  return (callback_(callbackData_, recordCopy_.data(), recordNumber) & 0xFF) != 0;
+}
+
+}  // namespace kavrin::engine

@@ -1,0 +1,413 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "engine/byte_order.h"
+#include "engine/data_file.h"
+#include "engine/engine_error.h"
+#include "engine/memory_files.h"
+#include "engine/password_list.h"
+#include "tests/engine/table_fixture.h"
+#include "tests/helpers/file_contents.h"
+#include "tests/helpers/temp_dir.h"
+
+namespace kavrin::engine {
+namespace {
+
+using kavrin::testing::ReadWholeFile;
+using kavrin::testing::TempDir;
+using testing::CreateTableAt;
+using testing::Field;
+using testing::Index;
+using testing::SimpleFields;
+using testing::SimpleIndexes;
+
+TErrorCode CodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EDBEngineError& error) {
+    return error.Code();
+  }
+  return 0;
+}
+
+class DataFileCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MemoryFiles().Clear();
+    TablePasswords().Clear();
+  }
+  void TearDown() override {
+    MemoryFiles().Clear();
+    TablePasswords().Clear();
+  }
+
+  std::string Path(const std::string& name = "T") const { return dir.PathOf(name + ".DAT"); }
+
+  // Appends a record with the given ID through the lowest-level calls: a slot, its fields, the header.
+  static std::int32_t AppendRecord(TDataFile& table, std::int32_t id) {
+    TRecord* record = table.AllocateRecord();
+    record->InitNew();
+    table.SetField(1, record->Buffer(), &id);
+    record->SetDirty(true);
+    return record->RecordNumber();
+  }
+
+  static std::int32_t IdOf(TDataFile& table, std::int32_t recordNumber) {
+    std::int32_t id = 0;
+    bool isNull = true;
+    table.GetField(1, table.FetchRecord(recordNumber)->Buffer(), isNull, &id);
+    return id;
+  }
+
+  TempDir dir;
+};
+
+TEST_F(DataFileCoreTest, FixFileNameAlwaysEndsInDat) {
+  TDataFile table;
+  EXPECT_EQ(table.FixFileName(" /db/orders.txt "), "/db/orders.DAT");
+  EXPECT_EQ(table.FixFileName("/db/orders"), "/db/orders.DAT");
+  EXPECT_EQ(table.FixFileName("/db.v1/orders"), "/db.v1/orders.DAT");
+}
+
+TEST_F(DataFileCoreTest, RecordCacheHoldsAboutATenthOfAMegabyteAndWritesWhatItEvicts) {
+  // 9 + 5 + 86 = 100 bytes per record: 131070 div 100 = 1310 records.
+  CreateTableAt(Path(), {Field(1, "ID", ftInteger), Field(2, "Pad", ftBytes, 85)}, SimpleIndexes());
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  ASSERT_EQ(table.RecordSize(), 100);
+  EXPECT_EQ(table.RecordCacheCapacity(), 1310u);
+  for (std::int32_t i = 1; i <= 1311; ++i) AppendRecord(table, i * 10);
+  EXPECT_EQ(table.RecordCacheCount(), 1310u);
+  EXPECT_EQ(table.PhysicalRecordCount(), 1311);
+  // Record 1 was evicted first; it was dirty, so it was written and reads back.
+  table.DropRecordCache();
+  EXPECT_EQ(IdOf(table, 1), 10);
+}
+
+TEST_F(DataFileCoreTest, SlotsComeFromTheDeletedChainLastInFirstOut) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_EQ(table.FirstFreeRecord(), 1);
+  TRecord* first = table.AllocateRecord();  // a new slot: nothing is read
+  EXPECT_EQ(first->RecordNumber(), 1);
+  EXPECT_EQ(table.Header().NextRecordNumber, 2);
+  for (int i = 2; i <= 8; ++i) AppendRecord(table, i);
+  table.FreeRecordSlot(*table.FetchRecord(3));
+  table.FreeRecordSlot(*table.FetchRecord(7));
+  EXPECT_EQ(table.Header().DeletedChainHead, 7u);
+  EXPECT_EQ(table.FetchRecord(7)->NextDeleted(), 3);
+  EXPECT_EQ(table.FetchRecord(3)->NextDeleted(), 0);
+  EXPECT_EQ(table.AllocateRecord()->RecordNumber(), 7);
+  EXPECT_EQ(table.AllocateRecord()->RecordNumber(), 3);
+  EXPECT_EQ(table.AllocateRecord()->RecordNumber(), 9);
+}
+
+TEST_F(DataFileCoreTest, OnlyAllocationMakesASlot) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_EQ(table.FetchRecord(0), nullptr);
+  EXPECT_EQ(CodeOf([&] { table.FetchRecord(1); }), ec::RecordBuffersCorrupt);  // the next record number
+  EXPECT_EQ(CodeOf([&] { table.FetchRecord(-4); }), ec::RecordBuffersCorrupt);
+  EXPECT_EQ(table.Header().NextRecordNumber, 1);
+}
+
+TEST_F(DataFileCoreTest, ADeletedChainThatLeadsToALiveRecordIsRefused) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  {
+    TDataFile table;
+    table.SetExclusive(true);
+    table.SetFileName(Path());
+    table.Open();
+    AppendRecord(table, 1);
+    AppendRecord(table, 2);
+  }
+  // Point the stored chain head at live record 2.
+  std::string bytes = ReadWholeFile(Path());
+  bytes[9] = 2;
+  kavrin::testing::WriteWholeFile(Path(), bytes);
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_EQ(CodeOf([&] { table.AllocateRecord(); }), ec::RecordBuffersCorrupt);
+  EXPECT_EQ(IdOf(table, 2), 2);
+}
+
+TEST_F(DataFileCoreTest, ExclusiveCursorTrustsItsHeaderCopy) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  const std::int32_t counter = table.Header().ChangeCounter;
+  // Change the stored counter behind the cursor's back (no other process could on an exclusive file).
+  std::string bytes = ReadWholeFile(Path());
+  bytes[0] = static_cast<char>(bytes[0] + 5);
+  kavrin::testing::WriteWholeFile(Path(), bytes);
+  table.CheckHeaderChanged();
+  table.ReadHeader();
+  EXPECT_EQ(table.Header().ChangeCounter, counter);
+}
+
+TEST_F(DataFileCoreTest, FlushAdvancesTheCounterUnlessReadOnly) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  {
+    TDataFile table;
+    table.SetFileName(Path());
+    table.SetReadOnly(true);
+    table.Open();
+    const std::string before = ReadWholeFile(Path());
+    table.Flush();
+    table.Close();
+    EXPECT_EQ(ReadWholeFile(Path()), before);
+  }
+  TDataFile table;
+  table.SetFileName(Path());
+  table.Open();
+  const std::int32_t counter = table.Header().ChangeCounter;
+  table.Flush();
+  EXPECT_EQ(table.Header().ChangeCounter, counter + 1);
+  EXPECT_EQ(LoadI32(reinterpret_cast<const std::uint8_t*>(ReadWholeFile(Path()).data())), counter + 1);
+}
+
+TEST_F(DataFileCoreTest, SharedCursorWritesWhatItChangedWhenItCloses) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  {
+    TDataFile table;
+    table.SetFileName(Path());
+    table.Open();
+    table.LockHeader();
+    table.SetHeaderLocked(true);
+    AppendRecord(table, 77);
+    table.UnlockHeader();
+    table.Close();
+  }
+  TDataFile table;
+  table.SetFileName(Path());
+  table.Open();
+  ASSERT_EQ(table.PhysicalRecordCount(), 1);
+  EXPECT_EQ(IdOf(table, 1), 77);
+}
+
+TEST_F(DataFileCoreTest, VersionAndLayoutAreCheckedAtOpen) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  std::string bytes = ReadWholeFile(Path());
+  bytes[8] = 3;
+  kavrin::testing::WriteWholeFile(Path(), bytes);
+  TDataFile table;
+  table.SetFileName(Path());
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), ec::IncorrectVersion);
+  EXPECT_FALSE(table.Opened());
+  bytes[8] = 2;
+  bytes[23] = 0x01;  // field count 257
+  bytes[24] = 0x01;
+  kavrin::testing::WriteWholeFile(Path(), bytes);
+  EXPECT_NE(CodeOf([&] { table.Open(); }), 0);
+  EXPECT_FALSE(table.Opened());
+}
+
+class PasswordTest : public DataFileCoreTest {};
+
+TEST_F(PasswordTest, UnknownPasswordWithoutHandlerLeavesTheCursorClosed) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), false, "Secret");
+  EXPECT_FALSE(TablePasswords().Contains("Secret"));  // only added for the creation
+  TDataFile table;
+  table.SetFileName(Path());
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), ec::PasswordRequired);
+  EXPECT_FALSE(table.Opened());
+  TablePasswords().Add("secret");  // passwords match exactly
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), ec::PasswordRequired);
+  TablePasswords().Add("Secret");
+  table.Open();
+  EXPECT_TRUE(table.Encrypted());
+  EXPECT_EQ(table.GetPassword(), "Secret");
+  EXPECT_EQ(table.GetDescription(), "test table");
+}
+
+TEST_F(PasswordTest, HandlerIsAskedUntilItGivesUpOrAddsNothing) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), false, "Secret");
+  TDataFile table;
+  table.SetFileName(Path());
+  int asked = 0;
+  table.SetPasswordHandler([&](TDataFile&) {
+    ++asked;
+    TablePasswords().Add(asked < 3 ? "wrong" + std::to_string(asked) : "Secret");
+    return true;
+  });
+  table.Open();
+  EXPECT_EQ(asked, 3);
+  table.Close();
+
+  TablePasswords().Clear();
+  asked = 0;
+  table.SetPasswordHandler([&](TDataFile&) {
+    ++asked;
+    return true;  // says yes but adds nothing: asking again would never end
+  });
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), ec::PasswordRequired);
+  EXPECT_EQ(asked, 1);
+}
+
+TEST_F(PasswordTest, FifteenCharacterPasswordWithTrailingBlankReopens) {
+  const std::string password = "fourteen chars ";  // 15 characters, the last a blank
+  ASSERT_EQ(password.size(), 15u);
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), false, password);
+  TablePasswords().Add(password);
+  TDataFile table;
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_EQ(table.GetPassword(), password);
+}
+
+TEST_F(PasswordTest, LongerPasswordIsKnownByItsStoredFifteenCharacters) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), false, "fifteen chars!!   ");
+  TablePasswords().Add("fifteen chars!!   ");
+  TDataFile table;
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_EQ(table.GetPassword(), "fifteen chars!!");
+}
+
+TEST_F(PasswordTest, ContentsAreScrambledOnDisk) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), false, "pw");
+  const std::string bytes = ReadWholeFile(Path());
+  // The descriptor of field 2 holds the name "Name"; scrambled, it does not appear in the file.
+  EXPECT_EQ(bytes.find("Name"), std::string::npos);
+  EXPECT_EQ(bytes.find("Amount"), std::string::npos);
+}
+
+TEST_F(DataFileCoreTest, ReadOnlyCompanionMakesTheWholeTableReadOnly) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  ASSERT_EQ(chmod(dir.PathOf("T.IDX").c_str(), 0444), 0);
+  TDataFile table;
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_TRUE(table.ReadOnly());
+}
+
+TEST_F(DataFileCoreTest, HeaderLockContentionGivesUpWithGeneralLockFailure) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  TDataFile holder;
+  holder.SetFileName(Path());
+  holder.Open();
+  holder.LockHeader();
+  TDataFile waiter;
+  waiter.SetFileName(Path());
+  waiter.Open();
+  waiter.SetHeaderLockTiming(1, 3);
+  EXPECT_EQ(CodeOf([&] { waiter.LockHeader(); }), ec::GeneralLockFailure);
+  holder.UnlockHeader();
+  waiter.LockHeader();
+  waiter.UnlockHeader();
+  EXPECT_EQ(CodeOf([&] { waiter.UnlockHeader(); }), ec::CannotUnlock);
+}
+
+TEST_F(DataFileCoreTest, AnotherProcessesChangeDropsTheRecordCache) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  TDataFile table;
+  table.SetFileName(Path());
+  table.Open();
+  table.LockHeader();
+  table.SetHeaderLocked(true);
+  AppendRecord(table, 5);
+  table.Flush();
+  table.UnlockHeader();
+  ASSERT_EQ(IdOf(table, 1), 5);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int status = 1;
+    try {
+      TDataFile other;
+      other.SetFileName(Path());
+      other.Open();
+      other.LockHeader();
+      other.SetHeaderLocked(true);
+      std::int32_t id = 6;
+      TRecord* record = other.FetchRecord(1);
+      other.SetField(1, record->Buffer(), &id);
+      record->SetDirty(true);
+      AppendRecord(other, 9);
+      other.Flush();
+      other.UnlockHeader();
+      other.Close();
+      status = 0;
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  EXPECT_EQ(IdOf(table, 1), 5);  // the cache still holds the old image
+  table.CheckHeaderChanged();
+  EXPECT_EQ(table.RecordCacheCount(), 0u);
+  EXPECT_EQ(table.PhysicalRecordCount(), 2);
+  EXPECT_EQ(IdOf(table, 1), 6);
+  EXPECT_EQ(IdOf(table, 2), 9);
+}
+
+TEST_F(DataFileCoreTest, InMemoryRecordsWrittenOutOfOrderReachTheFile) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), true);
+  TDataFile table;
+  table.SetInMemory(true);
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  for (int i = 1; i <= 5; ++i) AppendRecord(table, i);
+  // Write the last record first: the memory file must be extended up to it, not stall.
+  table.FlushRecords(false, table.FetchRecord(5));
+  table.FlushRecords(true);
+  table.DropRecordCache();
+  for (int i = 1; i <= 5; ++i) EXPECT_EQ(IdOf(table, i), i);
+}
+
+TEST_F(DataFileCoreTest, LockedRecordList) {
+  TDataFile table;
+  table.AddLockedRecord(4);
+  table.AddLockedRecord(9);
+  table.AddLockedRecord(4);
+  table.RemoveLockedRecord(4);
+  EXPECT_TRUE(table.IsRecordLocked(4));
+  EXPECT_TRUE(table.IsRecordLocked(9));
+  table.RemoveLockedRecord(4);
+  EXPECT_FALSE(table.IsRecordLocked(4));
+  table.ClearLockedRecords();
+  EXPECT_FALSE(table.IsRecordLocked(9));
+}
+
+TEST_F(DataFileCoreTest, SettingsAndInformationOfAClosedCursor) {
+  TDataFile table;
+  EXPECT_EQ(table.GetDescription(), "");
+  EXPECT_EQ(table.GetPassword(), "");
+  EXPECT_EQ(table.LastUpdated(), 0);
+  EXPECT_FALSE(table.Encrypted());
+  EXPECT_EQ(table.LockRetryCount(), 15);
+  EXPECT_EQ(table.LockWaitTime(), 100);
+  table.SetMemoryLog(true);
+  EXPECT_TRUE(table.TransactionsInMemory());
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_EQ(CodeOf([&] { table.SetMemoryLog(false); }), ec::FileInUse);
+  EXPECT_GT(table.LastUpdated(), 0);
+}
+
+}  // namespace
+}  // namespace kavrin::engine
