@@ -5,6 +5,8 @@
 // The class is declared here once; its operations live in data_file_*.cpp by subject.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -19,6 +21,7 @@
 #include "engine/data_file_format.h"
 #include "engine/file_handler.h"
 #include "engine/index_format.h"
+#include "engine/index_file.h"
 #include "engine/index_owner.h"
 
 namespace kavrin::engine {
@@ -85,6 +88,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // Writes the dirty records: all of them, or the one given (and all when it stays dirty).
   void FlushRecords(bool all, TRecord* record = nullptr);
   void DropRecordCache();
+  // Forgets cached records numbered from recordNumber on (slots a failed change made).
+  void ForgetRecordsFrom(std::int32_t recordNumber);
   std::size_t RecordCacheCapacity() const { return recordCacheCapacity_; }
   std::size_t RecordCacheCount() const { return recordCache_.size(); }
   TRecord* CurrentRecord() const { return currentRecord_; }
@@ -127,6 +132,83 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void RenameTable(std::string_view newName);
   void CopyTable(std::string_view newName);
   void EmptyTable();
+
+  // --- Record and table locks, navigation --------------------------------------------------------
+  // Shared: no other process is kept out by the open itself or a table lock, so locks and change checks
+  // are needed.
+  bool IsShared() const { return !Exclusive() && !ReadOnlyOnDisk() && !tableLocked_; }
+  void LockRecord(std::int32_t recordNumber);
+  void UnlockRecord(std::int32_t recordNumber);
+  void UnlockAllRecords();
+  void LockTable();
+  void UnlockTable();
+  void GotoBOF();
+  void GotoEOF();
+  void GotoRecordNo(std::uint32_t position);
+  // Result codes: 0, 8705 before the first record, 8706 after the last.
+  TErrorCode GetCurrent(std::uint8_t* buffer, bool lock);
+  TErrorCode Next(std::uint8_t* buffer);
+  TErrorCode Prior(std::uint8_t* buffer);
+  std::int32_t RecordNo();
+  std::int32_t RecordCount();
+  std::uint16_t BlobFieldCount() const { return static_cast<std::uint16_t>(std::max<std::int16_t>(header_.BlobFieldCount, 0)); }
+  bool AtEOF() const;
+  bool AtBOF() const;
+  bool RangeActive() const;
+  bool FiltersActive() const;
+  std::uint8_t ActiveIndex() const;
+
+  // --- Keys, search, ranges, bookmarks -------------------------------------------------------------
+  bool FindKey(bool directKey, const std::uint8_t* keyOrImage, std::uint8_t* buffer, std::int32_t fieldCount,
+               bool nearest, std::uint8_t partialLength);
+  void SetRange(bool directKey, const std::uint8_t* start, std::int32_t startFieldCount, const std::uint8_t* end,
+                std::int32_t endFieldCount);
+  void CancelRange();
+  void SelectIndex(std::uint8_t index);
+  void SelectIndexByName(std::string_view name);
+  std::string ActiveIndexName() const;
+  std::uint8_t IndexCount() const;
+  std::uint8_t KeyLength() const;
+  std::uint8_t KeyFieldCount() const;
+  bool ActiveIndexUnique() const;
+  std::array<std::int16_t, MaxKeyFields> GetKeyFields(std::uint8_t index) const;
+  TIndexDescriptor GetIndexDef(std::uint8_t index) const;
+  // The key of the current record in the active index; key-length zero bytes when there is none.
+  void GetBookmark(std::uint8_t* bookmark);
+  void GotoBookmark(const std::uint8_t* bookmark);
+  std::int32_t CompareBookmarks(const std::uint8_t* first, const std::uint8_t* second) const;
+
+  // --- Changes -------------------------------------------------------------------------------------
+  void InsertRecord(std::uint8_t* image);
+  void UpdateRecord(std::uint8_t* image, bool unlock);
+  void DeleteRecord();
+  void ValidateRecord(const std::uint8_t* image) const;
+  static void SetUniqueID(std::uint8_t* image, std::int32_t id);
+  static std::int32_t GetUniqueID(const std::uint8_t* image);
+  bool RollbackRunning() const { return rollbackRunning_; }
+
+  // --- Blob fields (results are engine codes) ----------------------------------------------------
+  TErrorCode OpenBlob(std::int16_t fieldNumber, std::uint8_t* image);
+  TErrorCode OpenBlobUnlocked(std::int16_t fieldNumber, std::uint8_t* image);
+  TErrorCode CloseBlob(std::int16_t fieldNumber, std::uint8_t* image);
+  TErrorCode ReadBlob(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t position, std::int32_t count,
+                      void* buffer, std::int32_t& countRead);
+  TErrorCode WriteBlob(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t position,
+                       std::int32_t count, const void* buffer);
+  TErrorCode TruncateBlob(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t length);
+  TErrorCode BlobSize(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t& size);
+  bool BlobIsOpen(std::int16_t fieldNumber, const std::uint8_t* image) const;
+  static TErrorCode CopyBlob(TDataFile& target, TDataFile& source, std::int16_t fieldNumber,
+                             std::uint8_t* targetImage, std::uint8_t* sourceImage);
+  static TErrorCode CloseCopiedBlob(TDataFile& target, TDataFile& source, std::int16_t fieldNumber,
+                                    std::uint8_t* targetImage, std::uint8_t* sourceCopy,
+                                    const std::uint8_t* sourceImage);
+  void EmptyRecordBlobs();
+
+  // --- Filters ---------------------------------------------------------------------------------------
+  // The record callback filter: installed inactive, replacing an earlier one.
+  void SetRecordCallback(TRecordCallback callback, std::uint32_t userData);
+  TErrorCode ActivateRecordCallback(bool active);
 
   // --- Settings and information ------------------------------------------------------------------
   void SetMemoryLog(bool inMemory);
@@ -182,6 +264,19 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   TRecord* PlaceRecord(std::int32_t recordNumber);
   void RebuildFieldMap();
   void CloseWithoutWriting() noexcept;
+  friend class TCursorGuard;
+  friend class TReadSection;
+  friend class TWriteSection;
+  // The key field count and data sizes behind a search or range key of fieldCount fields.
+  std::size_t KeyPrefixLength(std::int32_t fieldCount) const;
+  void ObtainKey(bool directKey, const std::uint8_t* keyOrImage, std::uint8_t* key) const;
+  void MakeCurrentAtCursor();
+  void CopyCurrent(std::uint8_t* buffer) const;
+  bool TryRecordLock(std::int32_t recordNumber);
+  void CheckBlobHandles(const std::uint8_t* image) const;
+  const TFieldDescriptor& BlobField(std::int16_t fieldNumber) const;
+  TErrorCode BlobFieldCheck(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t& reference) const;
+  void SaveRecordBlobs(TRecord& record);
 
   void* owner_;
   TDataFileHeader header_;
@@ -206,6 +301,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   bool idsSuspended_ = false;
   bool transactionsInMemory_ = false;
   TPasswordHandler passwordHandler_;
+  bool busy_ = false;  // an operation of this cursor is running
+  bool rollbackRunning_ = false;
   std::int32_t headerLockPause_ = 10;
   std::int32_t headerLockTries_ = 8193;
 };

@@ -228,20 +228,6 @@ void TDataFile::CheckHeaderChanged() {
   }
 }
 
-void TDataFile::Refresh() {
-  const bool lock = !(Exclusive() || ReadOnlyOnDisk() || tableLocked_);
-  if (lock) indexFile_->ReadLock();
-  try {
-    if (lock) indexFile_->CheckHeaderChanged();
-    CheckHeaderChanged();
-    currentRecord_ = FetchRecord(indexFile_->CurrentRecordNumber());
-  } catch (...) {
-    if (lock) indexFile_->ReadUnlock();
-    throw;
-  }
-  if (lock) indexFile_->ReadUnlock();
-}
-
 void TDataFile::ReadFieldDescriptors() {
   std::vector<TFieldDescriptor> fields;
   fields.reserve(header_.FieldCount);
@@ -285,7 +271,7 @@ std::int64_t TDataFile::RecordPosition(std::int32_t recordNumber) const {
 }
 
 std::int32_t TDataFile::NextUniqueID() {
-  if (keepRecordIDs_ || idsSuspended_) return 0;
+  if (keepRecordIDs_ || idsSuspended_ || rollbackRunning_) return 0;
   // Ids identify records for ever: after the last one there is none to issue.
   if (header_.LastUniqueID == std::numeric_limits<std::int32_t>::max()) Raise(ec::KeyViolation);
   return ++header_.LastUniqueID;

@@ -362,6 +362,8 @@ TPageRef TIndexFile::AllocatePage() {
   TIndexDescriptor& descriptor = header_.Descriptors[currentIndex_];
   if (descriptor.FreeChain != 0) {
     TPageRef page = GetPage(descriptor.FreeChain);
+    // A free page that the operation is using is a chain that runs through the tree.
+    if (page->Pins() > 1) Corrupt();
     descriptor.FreeChain = page->NextOffset();
     page->Reset();
     return page;

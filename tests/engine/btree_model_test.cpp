@@ -111,7 +111,9 @@ TEST_P(BTreeModelTest, RandomInsertsAndDeletesKeepEveryInvariant) {
     model.emplace(key, record);
   }
   const auto refilled = CheckTree(file, model);
-  if (refilled.freePages > 0) EXPECT_EQ(file.Header().EndOfFile, end);
+  if (refilled.freePages > 0) {
+    EXPECT_EQ(file.Header().EndOfFile, end);
+  }
 
   // What was flushed reads back as the same tree from the file alone.
   file.FlushPages();

@@ -59,17 +59,26 @@ TEST_F(BTreeOperationsTest, KeyBelowEveryKeyBecomesTheFirstKeyOnTheWholeLeftmost
   }
 }
 
+// Inserts ascending keys until the root leaf splits; returns the number of keys then in the index.
+std::uint32_t FillUntilRootSplits(TIndexFile& file, Model& model, std::size_t length) {
+  std::uint32_t v = 0;
+  while (file.GetDescriptor(0).Root == 0 || file.GetRoot()->Type() == RootLeafPage) {
+    ++v;
+    file.InsertKey(MakeKey(v, length), static_cast<std::int32_t>(v));
+    model.emplace(MakeKey(v, length), static_cast<std::int32_t>(v));
+  }
+  return v;
+}
+
 TEST_F(BTreeOperationsTest, OverflowingRootLeafMakesARootWithTwoEntries) {
   IndexFixture fixture(dir.PathOf("T.DAT"), 20);
   Model model;
-  const int fit = PageEntryArea / 25;
-  Insert(fixture.file, model, 1, fit, 20);
-  EXPECT_EQ(fixture.file.GetRoot()->Type(), RootLeafPage);
-  Insert(fixture.file, model, fit + 1, fit + 1, 20);
+  const std::uint32_t keys = FillUntilRootSplits(fixture.file, model, 20);
+  EXPECT_GT(keys, static_cast<std::uint32_t>(PageEntryArea / 25));  // shared leading bytes pack tighter
   TPageRef root = fixture.file.GetRoot();
   ASSERT_EQ(root->Type(), RootInteriorPage);
   EXPECT_EQ(root->Count(), 2);
-  EXPECT_EQ(root->CountAt(1) + root->CountAt(2), fit + 1);
+  EXPECT_EQ(root->CountAt(1) + root->CountAt(2), static_cast<std::int32_t>(keys));
   EXPECT_EQ(fixture.file.GetPage(root->RefAt(1))->Type(), LeafPage);
   root.Release();
   CheckTree(fixture.file, model);
@@ -96,16 +105,16 @@ TEST_F(BTreeOperationsTest, LastKeyOfAOnePageIndexFreesThePageForTheNextInsert) 
 TEST_F(BTreeOperationsTest, EmptiedLeafLeavesTheChainAndTheRootCollapsesToItsChild) {
   IndexFixture fixture(dir.PathOf("T.DAT"), 20);
   Model model;
-  const int fit = PageEntryArea / 25;
-  Insert(fixture.file, model, 1, fit + 1, 20);  // two leaves under a root
+  const std::uint32_t keys = FillUntilRootSplits(fixture.file, model, 20);  // two leaves under a root
   TPageRef root = fixture.file.GetRoot();
   const std::int32_t right = root->RefAt(2);
   const std::int32_t left = root->RefAt(1);
   const std::int32_t rootOffset = root->Offset();
-  const int rightKeys = root->CountAt(2);
+  const auto rightKeys = static_cast<std::uint32_t>(root->CountAt(2));
   root.Release();
+  EXPECT_EQ(fixture.file.GetPage(left)->NextOffset(), right);
   // Emptying the right leaf: out of the chain, off the parent, and the root gives way to the left leaf.
-  for (std::uint32_t v = fit + 2 - rightKeys; v <= static_cast<std::uint32_t>(fit + 1); ++v) {
+  for (std::uint32_t v = keys + 1 - rightKeys; v <= keys; ++v) {
     fixture.file.DeleteKey(MakeKey(v, 20));
     model.erase(MakeKey(v, 20));
   }
@@ -116,8 +125,8 @@ TEST_F(BTreeOperationsTest, EmptiedLeafLeavesTheChainAndTheRootCollapsesToItsChi
   leaf.Release();
   const auto shape = CheckTree(fixture.file, model);
   EXPECT_EQ(shape.freePages, 2);  // the emptied leaf and the old root
-  TPageRef freed = fixture.file.GetPage(fixture.file.GetDescriptor(0).FreeChain);
-  EXPECT_TRUE(freed->Offset() == right || freed->Offset() == rootOffset);
+  const std::int32_t head = fixture.file.GetDescriptor(0).FreeChain;
+  EXPECT_TRUE(head == right || head == rootOffset);
 }
 
 TEST_F(BTreeOperationsTest, RootOfLongKeysStaysWithOneChild) {
@@ -181,7 +190,7 @@ TEST_F(BTreeOperationsTest, FailedReadHalfWayThroughAnInsertPutsEveryPageBack) {
   // Reads: the path down, then the free page that the split allocates.
   int reads = 0;
   platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
-    return op == platform::FileOp::Read && ++reads == shape.depth + 1 ? platform::ERROR_READ_FAULT : 0;
+    return op == platform::FileOp::Read && ++reads == shape.depth + 1 ? platform::ERROR_GEN_FAILURE : 0;
   });
   EXPECT_EQ(CodeOf([&] { file.InsertKey(MakeKey(next, 20), static_cast<std::int32_t>(next)); }), ec::ReadError);
   platform::SetFileFaultHook(nullptr);

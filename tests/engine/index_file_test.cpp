@@ -168,7 +168,9 @@ TEST_F(IndexFileTest, DefinitionsRefuseWhatTheFileCannotHold) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CodeOf(c.action), c.code) << c.what;
-    if (*c.indexName) EXPECT_EQ(ErrorContext().IndexName, c.indexName) << c.what;
+    if (*c.indexName) {
+      EXPECT_EQ(ErrorContext().IndexName, c.indexName) << c.what;
+    }
   }
   file.AddSecondaryIndex("ByName", 255, one, false, false, false, 1);  // 251 + the unique id still fits
   EXPECT_EQ(CodeOf([&] { file.AddSecondaryIndex(" BYNAME ", 9, one, true, false, false, 1); }), ec::IndexExists);
@@ -198,6 +200,7 @@ TEST_F(IndexFileTest, SelectionByNumberAndByName) {
   TIndexFile& file = fixture.file;
   const std::int16_t fields[] = {2, 3};
   file.AddSecondaryIndex("ByCity", 14, fields, false, true, true, 2);
+  file.SelectIndex(0);
   file.SelectIndexByName("bycity");
   EXPECT_EQ(file.CurrentIndex(), 1);
   EXPECT_EQ(file.CurrentIndexName(), "bycity");  // kept as given
@@ -236,8 +239,9 @@ TEST_F(IndexFileTest, CacheKeepsItsCapacityAndAKeyedLookupReadsOnlyItsPath) {
   }
   EXPECT_LE(file.CachedPageCount(0), PageCacheCapacity);
   const int depth = CheckTree(file, model).depth;
-  EXPECT_LE(file.CachedPageCount(0), PageCacheCapacity);
   file.FlushPages();
+  EXPECT_LE(file.CachedPageCount(0), PageCacheCapacity);
+  file.ApplyRange();
   file.ClearPageCache();
   const std::int32_t readsBefore = file.Statistics().PagesRead;
   EXPECT_TRUE(file.KeyExists(MakeKey(12345 * 7919 % 20011, 20)));

@@ -16,6 +16,8 @@ struct Walk {
   std::vector<std::pair<Key, std::int32_t>> keys;
   bool failed = false;
 
+  Walk(TIndexFile& f, bool d) : file(f), descending(d) {}
+
   // Returns the subtree's key count; firstKey receives its first key.
   std::int64_t Visit(std::int32_t offset, int depth, bool isRoot, bool onlyChild, Key& firstKey) {
     if (!pages.insert(offset).second) {
@@ -77,7 +79,7 @@ struct Walk {
 TreeShape CheckTree(TIndexFile& file, const Model& model, bool onlyIndexInFile) {
   TreeShape shape;
   const TIndexDescriptor descriptor = file.GetDescriptor(file.CurrentIndex());
-  Walk walk{file, descriptor.Descending == 1};
+  Walk walk(file, descriptor.Descending == 1);
   if (descriptor.Root == 0) {
     EXPECT_TRUE(model.empty()) << "empty tree, " << model.size() << " keys expected";
   } else {

@@ -29,7 +29,7 @@ class TestOwner : public TIndexOwner {
   }
   std::uint8_t KeyFieldType(std::int16_t fieldNumber) const override {
     const auto it = fieldTypes.find(fieldNumber);
-    return it == fieldTypes.end() ? ftInteger : it->second;
+    return it == fieldTypes.end() ? std::uint8_t{ftInteger} : it->second;
   }
   std::span<const std::uint8_t> RecordImage(std::int32_t recordNumber) override {
     image.assign(9, 0);

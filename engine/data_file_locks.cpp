@@ -1,0 +1,335 @@
+// Record and table locks, the read and write sections, and record navigation.
+#include <cstring>
+
+#include "engine/blob_file.h"
+#include "engine/data_file.h"
+#include "engine/data_file_sections.h"
+#include "engine/engine_error.h"
+#include "engine/index_file.h"
+#include "engine/primitives.h"
+
+namespace kavrin::engine {
+namespace {
+
+// Record n locks the byte 0x7FFFFFFF - n, below the header byte.
+constexpr std::int64_t kLockTop = 0x7FFFFFFF;
+// The table lock covers the lock bytes of every record number a table can have (the first 2,000,000
+// of them are the byte range every version of the lock protocol uses), so a table lock and any record
+// lock exclude each other.
+constexpr std::int64_t kTableLockOffset = 1;
+constexpr std::int64_t kTableLockLength = kLockTop - 1;
+
+bool ValidRecordNumber(std::int32_t n) { return n >= 1 && n < kLockTop; }
+
+}  // namespace
+
+TCursorGuard::TCursorGuard(TDataFile& table) : table_(table) {
+  if (table_.busy_) table_.Raise(ec::FileInUse);
+  table_.busy_ = true;
+}
+
+TReadSection::TReadSection(TDataFile& table) : table_(table) {
+  if (!table_.IsShared()) return;
+  table_.indexFile_->ReadLock();
+  locked_ = true;
+  try {
+    table_.indexFile_->CheckHeaderChanged();
+    table_.indexFile_->SetHeaderCurrent(true);
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+TReadSection::~TReadSection() {
+  try {
+    Release();
+  } catch (...) {
+    // The unlock failed: the descriptor's close releases the byte in the end; an error here would
+    // hide the one that may be on its way out.
+  }
+}
+
+void TReadSection::Finish() {
+  table_.CheckHeaderChanged();
+  table_.MakeCurrentAtCursor();
+}
+
+void TReadSection::Release() {
+  if (!locked_) return;
+  locked_ = false;
+  table_.indexFile_->ReadUnlock();
+}
+
+TWriteSection::TWriteSection(TDataFile& table, bool headerLock) : table_(table) {
+  if (table_.ReadOnly()) table_.Raise(ec::AccessDenied);
+  const bool shared = table_.IsShared();
+  try {
+    if (shared && headerLock) {
+      table_.LockHeader();
+      headerLocked_ = true;
+    }
+    if (shared) {
+      table_.indexFile_->WriteLock();
+      indexLocked_ = true;
+    }
+    if (table_.HasBlobFields() && !table_.Exclusive() && !table_.ReadOnlyOnDisk()) {
+      table_.blobFile_->WriteLock();
+      blobLocked_ = true;
+    }
+    if (shared) {
+      table_.indexFile_->CheckHeaderChanged();
+      table_.indexFile_->SetHeaderCurrent(true);
+      table_.CheckHeaderChanged();
+      if (headerLock) table_.headerLocked_ = true;
+      table_.MakeCurrentAtCursor();
+      if (table_.HasBlobFields()) {
+        table_.blobFile_->CheckHeaderChanged();
+        table_.blobFile_->SetHeaderKnown(true);
+      }
+    }
+  } catch (...) {
+    ReleaseLocks();
+    throw;
+  }
+  activeIndex_ = table_.indexFile_->CurrentIndex();
+  savedHeader_ = table_.header_;
+}
+
+void TWriteSection::Commit() {
+  table_.indexFile_->SelectIndex(activeIndex_);
+  table_.SyncIndexPosition();
+  table_.MakeCurrentAtCursor();
+  // What changed reaches the files before any lock goes, so other processes find it at their next
+  // change check, and a table lock never holds changes that a crash could lose.
+  if (!table_.Exclusive() && !table_.ReadOnlyOnDisk()) table_.Flush();
+  committed_ = true;
+  ReleaseLocks();
+}
+
+TWriteSection::~TWriteSection() {
+  if (!committed_) {
+    // Nothing of a failed change may be written later: the header copy goes back, the index forgets
+    // its unwritten pages, and records the change made are dropped.
+    try {
+      table_.header_ = savedHeader_;
+      if (!table_.Exclusive()) {
+        table_.indexFile_->DiscardChanges();
+        table_.DropRecordCache();
+        if (table_.HasBlobFields()) table_.blobFile_->ClearBlockCache();
+      } else {
+        table_.ForgetRecordsFrom(savedHeader_.NextRecordNumber);
+      }
+    } catch (...) {
+    }
+  }
+  ReleaseLocks();
+}
+
+void TWriteSection::ReleaseLocks() noexcept {
+  if (blobLocked_) {
+    blobLocked_ = false;
+    try {
+      table_.blobFile_->WriteUnlock();
+    } catch (...) {
+    }
+  }
+  if (indexLocked_) {
+    indexLocked_ = false;
+    try {
+      table_.indexFile_->WriteUnlock();
+    } catch (...) {
+    }
+  }
+  if (headerLocked_) {
+    headerLocked_ = false;
+    try {
+      table_.UnlockHeader();
+    } catch (...) {
+    }
+  }
+}
+
+void TDataFile::ForgetRecordsFrom(std::int32_t recordNumber) {
+  for (auto it = recordCache_.begin(); it != recordCache_.end();) {
+    if ((*it)->RecordNumber() >= recordNumber) {
+      if (it->get() == currentRecord_) currentRecord_ = nullptr;
+      recordByNumber_.erase((*it)->RecordNumber());
+      it = recordCache_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void TDataFile::MakeCurrentAtCursor() { currentRecord_ = FetchRecord(indexFile_->CurrentRecordNumber()); }
+
+void TDataFile::Refresh() {
+  TCursorGuard guard(*this);
+  TReadSection section(*this);
+  section.Finish();
+}
+
+bool TDataFile::TryRecordLock(std::int32_t recordNumber) {
+  if (!LockRange(kLockTop - recordNumber, 1, true)) return false;
+  AddLockedRecord(recordNumber);
+  return true;
+}
+
+void TDataFile::LockRecord(std::int32_t recordNumber) {
+  if (!IsShared()) return;
+  if (recordNumber == 0) {
+    if (!currentRecord_) return;  // no current record: nothing to lock (never the header byte)
+    recordNumber = currentRecord_->RecordNumber();
+  }
+  if (!ValidRecordNumber(recordNumber)) Raise(ec::RecordLocked);
+  if (IsRecordLocked(recordNumber)) return;  // held by this cursor already
+  for (std::int32_t failures = 0; !TryRecordLock(recordNumber);) {
+    if (++failures > lockRetryCount_) Raise(ec::RecordLocked);
+    WaitMilliseconds(lockWaitTime_);
+  }
+}
+
+void TDataFile::UnlockRecord(std::int32_t recordNumber) {
+  if (!IsShared()) return;
+  if (recordNumber == 0) {
+    if (!currentRecord_) return;
+    recordNumber = currentRecord_->RecordNumber();
+  }
+  if (!ValidRecordNumber(recordNumber) || !LockRange(kLockTop - recordNumber, 1, false)) Raise(ec::CannotUnlock);
+  RemoveLockedRecord(recordNumber);
+}
+
+void TDataFile::UnlockAllRecords() {
+  while (!lockedRecords_.empty()) UnlockRecord(lockedRecords_.back());
+}
+
+void TDataFile::LockTable() {
+  if (Exclusive() || ReadOnlyOnDisk() || tableLocked_ || inTransaction_) return;
+  TCursorGuard guard(*this);
+  for (std::int32_t failures = 0; !LockRange(kTableLockOffset, kTableLockLength, true);) {
+    if (++failures > lockRetryCount_) Raise(ec::TableLocked);
+    WaitMilliseconds(lockWaitTime_);
+  }
+  try {
+    indexFile_->CheckHeaderChanged();
+    indexFile_->SetHeaderCurrent(true);
+    CheckHeaderChanged();
+    MakeCurrentAtCursor();
+    if (HasBlobFields()) {
+      blobFile_->CheckHeaderChanged();
+      blobFile_->SetHeaderKnown(true);
+    }
+  } catch (...) {
+    LockRange(kTableLockOffset, kTableLockLength, false);
+    indexFile_->SetHeaderCurrent(false);
+    throw;
+  }
+  tableLocked_ = true;
+}
+
+void TDataFile::UnlockTable() {
+  if (Exclusive() || ReadOnlyOnDisk()) return;
+  if (inTransaction_) {
+    deferredTableUnlock_ = true;
+    return;
+  }
+  if (!tableLocked_ || !LockRange(kTableLockOffset, kTableLockLength, false)) Raise(ec::CannotUnlock);
+  indexFile_->SetHeaderCurrent(false);
+  if (HasBlobFields()) blobFile_->SetHeaderKnown(false);
+  tableLocked_ = false;
+}
+
+void TDataFile::CopyCurrent(std::uint8_t* buffer) const {
+  if (buffer && currentRecord_) std::memcpy(buffer, currentRecord_->Buffer(), header_.RecordSize);
+}
+
+void TDataFile::GotoBOF() {
+  TCursorGuard guard(*this);
+  TReadSection section(*this);
+  indexFile_->FirstKey();
+  indexFile_->MoveBy(-1);
+  section.Finish();
+}
+
+void TDataFile::GotoEOF() {
+  TCursorGuard guard(*this);
+  TReadSection section(*this);
+  indexFile_->LastKey();
+  indexFile_->MoveBy(1);
+  section.Finish();
+}
+
+void TDataFile::GotoRecordNo(std::uint32_t position) {
+  TCursorGuard guard(*this);
+  TReadSection section(*this);
+  indexFile_->GotoPosition(static_cast<std::int32_t>(std::min<std::uint32_t>(position, 0x7FFFFFFF)));
+  section.Finish();
+}
+
+TErrorCode TDataFile::GetCurrent(std::uint8_t* buffer, bool lock) {
+  TCursorGuard guard(*this);
+  for (std::int32_t failures = 0;; ++failures) {
+    TReadSection section(*this);
+    section.Finish();
+    // Before the first or after the last record there is nothing to edit, so nothing is locked.
+    const bool onRecord = currentRecord_ && !indexFile_->Bof() && !indexFile_->Eof();
+    if (lock && onRecord && IsShared() && !IsRecordLocked(currentRecord_->RecordNumber()) &&
+        !TryRecordLock(currentRecord_->RecordNumber())) {
+      // Never wait for a record while holding the index read lock: the holder of the record may need
+      // the index writer lock to finish.
+      section.Release();
+      if (failures >= lockRetryCount_) Raise(ec::RecordLocked);
+      WaitMilliseconds(lockWaitTime_);
+      continue;
+    }
+    if (indexFile_->Bof()) {
+      if (buffer) InitRecord(buffer);
+      return ec::BeginningOfFile;
+    }
+    if (indexFile_->Eof()) {
+      if (buffer) InitRecord(buffer);
+      return ec::EndOfFile;
+    }
+    CopyCurrent(buffer);
+    return ec::Success;
+  }
+}
+
+TErrorCode TDataFile::Next(std::uint8_t* buffer) {
+  TCursorGuard guard(*this);
+  TReadSection section(*this);
+  if (indexFile_->Bof()) {
+    indexFile_->FirstKey();
+  } else {
+    indexFile_->MoveBy(1);
+  }
+  section.Finish();
+  if (indexFile_->Eof()) return ec::EndOfFile;
+  CopyCurrent(buffer);
+  return ec::Success;
+}
+
+TErrorCode TDataFile::Prior(std::uint8_t* buffer) {
+  TCursorGuard guard(*this);
+  TReadSection section(*this);
+  if (indexFile_->Eof()) {
+    indexFile_->LastKey();
+  } else {
+    indexFile_->MoveBy(-1);
+  }
+  section.Finish();
+  if (indexFile_->Bof()) return ec::BeginningOfFile;
+  CopyCurrent(buffer);
+  return ec::Success;
+}
+
+std::int32_t TDataFile::RecordNo() { return indexFile_->PositionInRange(); }
+std::int32_t TDataFile::RecordCount() { return indexFile_->RangeRecordCount(); }
+bool TDataFile::AtEOF() const { return indexFile_->Eof(); }
+bool TDataFile::AtBOF() const { return indexFile_->Bof(); }
+bool TDataFile::RangeActive() const { return indexFile_->RangeActive(); }
+bool TDataFile::FiltersActive() const { return indexFile_->FiltersActive(); }
+std::uint8_t TDataFile::ActiveIndex() const { return indexFile_->CurrentIndex(); }
+
+}  // namespace kavrin::engine

@@ -1,0 +1,69 @@
+// The sections every cursor operation runs in. Each is an object whose destructor releases what it
+// took, so an error can never leave a lock held.
+//
+// TCursorGuard refuses re-entry: a call into the cursor from a message handler run during its own lock
+// wait, or from its own record callback, would find its lock state half made.
+//
+// TReadSection (positioning and reading): on a shared cursor the index read lock and the index header
+// check; Finish checks the data header and makes current the record at the index cursor.
+//
+// TWriteSection (insert, update, delete): refuses a read-only cursor; on a shared cursor the header
+// lock (insert and delete) and the index writer lock; with blob fields the blob writer lock; the
+// change checks; then, when the work is done, the write-through of a shared or table-locked cursor.
+// A failure puts the header copy back and lets the index forget what it had not written.
+#pragma once
+
+#include "engine/data_file.h"
+
+namespace kavrin::engine {
+
+class TCursorGuard {
+ public:
+  explicit TCursorGuard(TDataFile& table);
+  ~TCursorGuard() { table_.busy_ = false; }
+  TCursorGuard(const TCursorGuard&) = delete;
+  TCursorGuard& operator=(const TCursorGuard&) = delete;
+
+ private:
+  TDataFile& table_;
+};
+
+class TReadSection {
+ public:
+  explicit TReadSection(TDataFile& table);
+  ~TReadSection();
+  TReadSection(const TReadSection&) = delete;
+  TReadSection& operator=(const TReadSection&) = delete;
+
+  void Finish();
+  // Leaves the section early (to wait for a record lock outside it).
+  void Release();
+
+ private:
+  TDataFile& table_;
+  bool locked_ = false;
+};
+
+class TWriteSection {
+ public:
+  TWriteSection(TDataFile& table, bool headerLock);
+  ~TWriteSection();
+  TWriteSection(const TWriteSection&) = delete;
+  TWriteSection& operator=(const TWriteSection&) = delete;
+
+  // The work is done: select the remembered index again, re-find the cursor, write through.
+  void Commit();
+
+ private:
+  void ReleaseLocks() noexcept;
+
+  TDataFile& table_;
+  bool headerLocked_ = false;
+  bool indexLocked_ = false;
+  bool blobLocked_ = false;
+  bool committed_ = false;
+  std::uint8_t activeIndex_ = 0;
+  TDataFileHeader savedHeader_;
+};
+
+}  // namespace kavrin::engine
