@@ -120,6 +120,9 @@ TWriteSection::~TWriteSection() {
       } else {
         table_.ForgetRecordsFrom(savedHeader_.NextRecordNumber);
       }
+      // The cursor stays where it was, on the index it was on, so the caller can correct and retry.
+      table_.indexFile_->SelectIndex(activeIndex_);
+      table_.MakeCurrentAtCursor();
     } catch (...) {
     }
   }

@@ -302,7 +302,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
     if (at != used) Corrupt(fileName);
   } else {
     if (count > capacity_ || used != 0) Corrupt(fileName);
-    std::memcpy(entries.data(), area, entries.size());
+    if (!entries.empty()) std::memcpy(entries.data(), area, entries.size());
     std::int64_t total = 0;
     for (std::uint16_t i = 0; i < count; ++i) {
       std::uint8_t* entry = entries.data() + i * size;
@@ -345,7 +345,7 @@ void TPage::Encode(std::span<std::uint8_t, PageSize> image, std::string_view fil
   } else {
     if (!IsLeaf() && count_ > capacity_) Corrupt(fileName);
     if (static_cast<std::size_t>(count_) * size > static_cast<std::size_t>(PageEntryArea)) Corrupt(fileName);
-    std::memcpy(area, entries_.data(), static_cast<std::size_t>(count_) * size);
+    if (count_ > 0) std::memcpy(area, entries_.data(), static_cast<std::size_t>(count_) * size);
   }
   p[page_at::Type] = type_;
   StoreU16(p + page_at::Count, count_);

@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/data_file_format.h"
 #include "engine/engine_error.h"
 #include "engine/index_file.h"
 #include "engine/index_format.h"
