@@ -205,6 +205,12 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
                                     const std::uint8_t* sourceImage);
   void EmptyRecordBlobs();
 
+  // --- Transactions --------------------------------------------------------------------------------
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  TDataFile* LogFile() const { return logFile_.get(); }
+
   // --- Filters ---------------------------------------------------------------------------------------
   // The record callback filter: installed inactive, replacing an earlier one.
   void SetRecordCallback(TRecordCallback callback, std::uint32_t userData);
@@ -277,6 +283,13 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   const TFieldDescriptor& BlobField(std::int16_t fieldNumber) const;
   TErrorCode BlobFieldCheck(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t& reference) const;
   void SaveRecordBlobs(TRecord& record);
+  // Transactions.
+  void WriteLogEntry(const std::uint8_t* image, std::uint16_t operation);
+  void DropLog();
+  void EndTransaction();
+  void ReplayLog();
+  void RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image, const std::uint8_t* existing);
+  void CloseRecordBlobs(std::uint8_t* image);
 
   void* owner_;
   TDataFileHeader header_;
@@ -299,6 +312,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::unique_ptr<TDataFile> logFile_;
   bool inTransaction_ = false;
   bool idsSuspended_ = false;
+  std::int16_t logOpNum_ = 0;
+  std::int16_t logOpType_ = 0;
+  std::int16_t logIntId_ = 0;
   bool transactionsInMemory_ = false;
   TPasswordHandler passwordHandler_;
   bool busy_ = false;  // an operation of this cursor is running

@@ -285,6 +285,7 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   if (keepIds && GetUniqueID(image) > header_.LastUniqueID) header_.LastUniqueID = GetUniqueID(image);
   record->SetData(image);
   indexFile_->Recount();
+  WriteLogEntry(record->Buffer(), 1);
   SaveRecordBlobs(*record);
   log.Commit();
   currentRecord_ = record;
@@ -329,6 +330,8 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
     if (changed[n]) log.Replace(n, oldKeys[n], newKeys[n], number);
   }
   indexFile_->Recount();
+  WriteLogEntry(record->Buffer(), 2);
+  WriteLogEntry(image, 3);
 
   const std::vector<std::uint8_t> before(record->Buffer(), record->Buffer() + record->BufferSize());
   record->SetData(image);
@@ -377,6 +380,7 @@ void TDataFile::DeleteRecord() {
   BuildDeletedKey(deleted, deletedKey.data(), copy.data());
   log.Replace(DeletedIndexSlot, liveKey, deletedKey, number);
   indexFile_->Recount();
+  WriteLogEntry(copy.data(), 0);
 
   if (HasBlobFields()) {
     // Each blob is opened, cut to nothing and saved, which frees its chain.

@@ -159,6 +159,17 @@ void TDataFile::CloseWithoutWriting() noexcept {
 
 void TDataFile::CloseFile() {
   if (!Opened()) return;
+  if (inTransaction_) {
+    try {
+      Rollback();
+    } catch (...) {
+      // Closing ends the transaction either way; the log must not outlive the cursor.
+    }
+    try {
+      DropLog();
+    } catch (...) {
+    }
+  }
   std::exception_ptr failure;
   try {
     // Everything changed through this cursor reaches the files, shared or not.

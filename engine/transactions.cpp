@@ -1,0 +1,320 @@
+// Transactions: while one is open every change of this cursor is also written, as whole record images
+// with copies of their blobs, into a log table; commit throws the log away, rollback replays it
+// newest first.
+//
+// The log's records begin with the table's record image (its fields come first, with the same
+// definitions, so the slots line up), followed by the three log fields.
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <cstring>
+#include <vector>
+
+#include "engine/blob_file.h"
+#include "engine/byte_order.h"
+#include "engine/data_file.h"
+#include "engine/engine_error.h"
+#include "engine/generated_names.h"
+#include "engine/index_file.h"
+#include "engine/password_list.h"
+#include "engine/primitives.h"
+
+namespace kavrin::engine {
+namespace {
+
+constexpr const char* kOpNumName = "Op___Num";
+constexpr const char* kOpTypeName = "Op___Type";
+constexpr const char* kIntIdName = "Int___ID";
+// The log fields' slots: an integer, a word and an integer, each with its has-value byte.
+constexpr std::uint32_t kLogFieldBytes = 5 + 3 + 5;
+
+enum TLogOperation : std::uint16_t { LogDeleted = 0, LogInserted = 1, LogBeforeUpdate = 2, LogAfterUpdate = 3 };
+
+std::string UpperTrimmed(std::string_view name) {
+  std::string key = TrimBlanks(name);
+  for (char& c : key) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return key;
+}
+
+// Adds a password to the process's list for the life of this object, unless it is known already.
+class TPasswordKnownFor {
+ public:
+  explicit TPasswordKnownFor(const std::string& password)
+      : password_(password), added_(!password.empty() && !TablePasswords().Contains(password)) {
+    if (added_) TablePasswords().Add(password_);
+  }
+  ~TPasswordKnownFor() {
+    if (added_) TablePasswords().Remove(password_);
+  }
+  TPasswordKnownFor(const TPasswordKnownFor&) = delete;
+  TPasswordKnownFor& operator=(const TPasswordKnownFor&) = delete;
+
+ private:
+  std::string password_;
+  bool added_;
+};
+
+}  // namespace
+
+void TDataFile::StartTransaction() {
+  if (ReadOnly()) return;
+  if (inTransaction_) Raise(ec::FileInUse);
+  deferredTableUnlock_ = false;
+
+  // Everything that could make the log impossible is checked before anything is made.
+  std::int16_t highest = 0;
+  for (const TFieldDescriptor& field : fields_) {
+    highest = std::max(highest, field.FieldNumber);
+    const std::string name = UpperTrimmed(field.Name);
+    if (name == UpperTrimmed(kOpNumName) || name == UpperTrimmed(kOpTypeName) || name == UpperTrimmed(kIntIdName)) {
+      RaiseEngineError(ec::InvalidFieldName, field.Name);
+    }
+  }
+  if (fields_.size() + 3 > MaxFieldCount || highest > std::numeric_limits<std::int16_t>::max() - 3) {
+    Raise(ec::FieldLimits);
+  }
+  if (static_cast<std::uint32_t>(header_.RecordSize) + kLogFieldBytes > 0xFFFF) Raise(ec::RecordSizeExceeded);
+
+  std::vector<TFieldDescriptor> logFields = fields_;
+  for (TFieldDescriptor& field : logFields) {
+    // The log stores images the table accepted; its own checks must never refuse one.
+    field.Required = false;
+    field.Minimum.clear();
+    field.Maximum.clear();
+    field.Default.clear();
+  }
+  auto logField = [](std::int16_t number, const char* name, std::uint8_t type) {
+    TFieldDescriptor field;
+    field.FieldNumber = number;
+    field.Name = name;
+    field.Type = type;
+    return field;
+  };
+  logFields.push_back(logField(static_cast<std::int16_t>(highest + 1), kOpNumName, ftInteger));
+  logFields.push_back(logField(static_cast<std::int16_t>(highest + 2), kOpTypeName, ftWord));
+  logFields.push_back(logField(static_cast<std::int16_t>(highest + 3), kIntIdName, ftInteger));
+  TIndexDescriptor primary;
+  primary.KeyFields[0] = static_cast<std::int16_t>(highest + 1);
+  primary.Unique = 1;
+  primary.Descending = 1;  // the newest entry first
+
+  const std::string directory = FileName().substr(0, FileName().rfind('/') == std::string::npos
+                                                         ? 0
+                                                         : FileName().rfind('/') + 1);
+  const bool inMemory = InMemory() || transactionsInMemory_;
+  auto log = std::make_unique<TDataFile>(owner_);
+  log->SetInMemory(inMemory);
+  log->SetExclusive(true);
+  log->SetFileName(UniqueLogFileName(directory, inMemory));
+  try {
+    // A table with a password gets a log scrambled with the same password.
+    const std::string password = header_.Encrypted ? header_.Password : std::string();
+    TPasswordKnownFor known(password);
+    log->CreateTable(header_.Encrypted, password, {primary}, logFields, BlobBlockSize(),
+                     "Transaction Log for " + FileName());
+    log->Open();
+  } catch (...) {
+    try {
+      if (log->Opened()) log->Close();
+      log->DeleteTable();
+    } catch (...) {
+    }
+    throw;
+  }
+  logOpNum_ = static_cast<std::int16_t>(highest + 1);
+  logOpType_ = static_cast<std::int16_t>(highest + 2);
+  logIntId_ = static_cast<std::int16_t>(highest + 3);
+  logFile_ = std::move(log);
+  inTransaction_ = true;
+}
+
+void TDataFile::WriteLogEntry(const std::uint8_t* image, std::uint16_t operation) {
+  if (!inTransaction_ || rollbackRunning_ || !logFile_) return;
+  TDataFile& log = *logFile_;
+  std::vector<std::uint8_t> entry(log.RecordSize(), 0);
+  std::memcpy(entry.data(), image, header_.RecordSize);
+  std::vector<std::uint8_t> source(image, image + header_.RecordSize);
+  std::vector<std::uint8_t> sourceCopy = source;
+  std::vector<std::int16_t> blobFields;
+  for (const TFieldDescriptor& field : fields_) {
+    if (field.Type != ftBlob) continue;
+    blobFields.push_back(field.FieldNumber);
+    const TErrorCode code = CopyBlob(log, *this, field.FieldNumber, entry.data(), sourceCopy.data());
+    if (code != ec::Success) Raise(code);
+  }
+  const std::int32_t number = log.RecordCount() + 1;
+  const std::int32_t id = GetUniqueID(image);
+  log.SetField(logOpNum_, entry.data(), &number);
+  log.SetField(logOpType_, entry.data(), &operation);
+  log.SetField(logIntId_, entry.data(), &id);
+  log.InsertRecord(entry.data());
+  for (std::int16_t field : blobFields) {
+    const TErrorCode code = CloseCopiedBlob(log, *this, field, entry.data(), sourceCopy.data(), source.data());
+    if (code != ec::Success) Raise(code);
+  }
+}
+
+void TDataFile::DropLog() {
+  if (logFile_) {
+    std::unique_ptr<TDataFile> log = std::move(logFile_);
+    try {
+      if (log->Opened()) {
+        log->EmptyTable();
+        log->Close();
+      }
+    } catch (...) {
+      log->CloseWithoutWriting();
+    }
+    log->DeleteTable();
+  }
+  inTransaction_ = false;
+  logOpNum_ = logOpType_ = logIntId_ = 0;
+}
+
+void TDataFile::EndTransaction() {
+  std::exception_ptr failure;
+  try {
+    DropLog();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // The transaction's record locks always go; then a table unlock asked for during it.
+  UnlockAllRecords();
+  if (deferredTableUnlock_) {
+    deferredTableUnlock_ = false;
+    if (tableLocked_) UnlockTable();
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TDataFile::Commit() {
+  if (ReadOnly() || !inTransaction_) return;
+  EndTransaction();
+}
+
+void TDataFile::RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image, const std::uint8_t* existing) {
+  TDataFile& log = *logFile_;
+  for (const TFieldDescriptor& field : fields_) {
+    if (field.Type != ftBlob) continue;
+    // The record's own chain takes the logged contents, so no block is left without an owner.
+    const std::int32_t chain = existing ? GetBlobReference(field.FieldNumber, existing) : 0;
+    StoreI32(image + field.SlotOffset + 1, chain > 0 ? chain : 0);
+    if (TErrorCode code = OpenBlobUnlocked(field.FieldNumber, image)) Raise(code);
+    std::int32_t size = 0;
+    std::vector<std::uint8_t> data;
+    if (log.GetBlobReference(field.FieldNumber, logEntry) != 0) {
+      if (TErrorCode code = log.OpenBlobUnlocked(field.FieldNumber, logEntry)) Raise(code);
+      log.BlobSize(field.FieldNumber, logEntry, size);
+      data.resize(static_cast<std::size_t>(size));
+      std::int32_t read = 0;
+      log.ReadBlob(field.FieldNumber, logEntry, 0, size, data.data(), read);
+      log.CloseBlob(field.FieldNumber, logEntry);
+    }
+    TruncateBlob(field.FieldNumber, image, 0);
+    if (size > 0) WriteBlob(field.FieldNumber, image, 0, size, data.data());
+  }
+}
+
+void TDataFile::CloseRecordBlobs(std::uint8_t* image) {
+  for (const TFieldDescriptor& field : fields_) {
+    if (field.Type == ftBlob && BlobIsOpen(field.FieldNumber, image)) CloseBlob(field.FieldNumber, image);
+  }
+}
+
+void TDataFile::ReplayLog() {
+  TDataFile& log = *logFile_;
+  std::vector<std::uint8_t> entry(log.RecordSize());
+  std::vector<std::uint8_t> image(header_.RecordSize);
+  auto takeImage = [&] {
+    std::memcpy(image.data(), entry.data(), image.size());
+    std::int32_t id = 0;
+    bool isNull = true;
+    log.GetField(logIntId_, entry.data(), isNull, &id);
+    SetUniqueID(image.data(), id);
+  };
+  auto operationOf = [&] {
+    std::uint16_t type = 0;
+    bool isNull = true;
+    log.GetField(logOpType_, entry.data(), isNull, &type);
+    return type;
+  };
+  // Rewrites the found record with the image (locked until the transaction ends) or brings it back.
+  auto rewrite = [&](bool found) {
+    if (found) LockRecord(0);
+    const std::vector<std::uint8_t> existing(found ? currentRecord_->Buffer() : nullptr,
+                                             found ? currentRecord_->Buffer() + header_.RecordSize : nullptr);
+    if (HasBlobFields()) RestoreBlobsFromLog(entry.data(), image.data(), found ? existing.data() : nullptr);
+    try {
+      if (found) {
+        UpdateRecord(image.data(), false);
+      } else {
+        InsertRecord(image.data());
+      }
+    } catch (...) {
+      CloseRecordBlobs(image.data());
+      throw;
+    }
+    CloseRecordBlobs(image.data());
+  };
+  log.GotoBOF();
+  while (log.Next(entry.data()) == ec::Success) {
+    takeImage();
+    switch (operationOf()) {
+      case LogDeleted:
+        rewrite(FindKey(false, image.data(), nullptr, 0, false, 0));
+        break;
+      case LogInserted:
+        if (FindKey(false, image.data(), nullptr, 0, false, 0)) DeleteRecord();
+        break;
+      case LogAfterUpdate:
+        if (FindKey(false, image.data(), nullptr, 0, false, 0)) {
+          if (log.Next(entry.data()) != ec::Success) return;
+          takeImage();
+          rewrite(true);
+        }
+        break;
+      default:
+        break;  // a before image whose after image found no record
+    }
+  }
+}
+
+void TDataFile::Rollback() {
+  if (ReadOnly() || !inTransaction_) return;
+  rollbackRunning_ = true;
+  const std::uint8_t active = indexFile_->CurrentIndex();
+  const bool rangeWasActive = indexFile_->RangeActive();
+  const bool callbackWasActive = indexFile_->CallbackActive();
+  std::optional<TRecordBitmap> bitmap;
+  if (indexFile_->CursorBitmap()) bitmap = *indexFile_->CursorBitmap();
+  // Every record of the table must be reachable by its primary key.
+  indexFile_->SelectIndex(0);
+  indexFile_->SetRangeActive(false);
+  indexFile_->SetCallbackActive(false);
+  indexFile_->FreeBitmap();
+  std::exception_ptr failure;
+  try {
+    ReplayLog();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  rollbackRunning_ = false;
+  try {
+    indexFile_->SelectIndex(active);
+    indexFile_->SetRangeActive(rangeWasActive);
+    indexFile_->SetCallbackActive(callbackWasActive);
+    if (bitmap) indexFile_->InstallFilterBitmap(std::move(*bitmap));
+    indexFile_->CheckHeaderChanged();
+    SyncIndexPosition();
+    MakeCurrentAtCursor();
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+  }
+  // A replay that failed keeps the log and the transaction, so nothing of it is lost.
+  if (failure) std::rethrow_exception(failure);
+  EndTransaction();
+}
+
+}  // namespace kavrin::engine

@@ -1,0 +1,340 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/blob_file.h"
+#include "engine/data_file.h"
+#include "engine/engine_error.h"
+#include "engine/memory_files.h"
+#include "engine/password_list.h"
+#include "platform/win_file.h"
+#include "tests/engine/table_fixture.h"
+#include "tests/helpers/temp_dir.h"
+
+namespace kavrin::engine {
+namespace {
+
+using testing::Field;
+using testing::Index;
+
+TErrorCode CodeOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EDBEngineError& error) {
+    return error.Code();
+  }
+  return 0;
+}
+
+struct Row {
+  std::int32_t id;
+  std::string name;
+  std::string memo;
+  std::int32_t uniqueId;
+  bool operator==(const Row&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Row& row) {
+  return out << "{" << row.id << "," << row.name << "," << row.memo << ",#" << row.uniqueId << "}";
+}
+
+class TransactionTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    MemoryFiles().Clear();
+    TablePasswords().Clear();
+    path = InMemory() ? "/mem/TX.DAT" : dir.PathOf("TX.DAT");
+    testing::CreateTableAt(path,
+                           {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 10), Field(3, "Memo", ftBlob, 0, fstMemo)},
+                           {Index("", {1}, true), Index("ByName", {2})}, InMemory());
+    table.SetInMemory(InMemory());
+    table.SetFileName(path);
+    table.Open();
+  }
+  void TearDown() override {
+    if (table.Opened()) table.Close();
+    MemoryFiles().Clear();
+  }
+  bool InMemory() const { return GetParam(); }
+
+  void Insert(std::int32_t id, const std::string& name, const std::string& memo = "") {
+    std::vector<std::uint8_t> image(table.RecordSize());
+    table.InitRecord(image.data());
+    table.SetField(1, image.data(), &id);
+    table.SetField(2, image.data(), name.c_str());
+    if (!memo.empty()) {
+      ASSERT_EQ(table.OpenBlob(3, image.data()), ec::Success);
+      table.WriteBlob(3, image.data(), 0, static_cast<std::int32_t>(memo.size()), memo.data());
+    }
+    table.InsertRecord(image.data());
+    if (!memo.empty()) table.CloseBlob(3, image.data());
+  }
+
+  bool Find(std::int32_t id) {
+    table.SelectIndex(0);
+    std::vector<std::uint8_t> image(table.RecordSize());
+    table.InitRecord(image.data());
+    table.SetField(1, image.data(), &id);
+    return table.FindKey(false, image.data(), nullptr, 0, false, 0);
+  }
+
+  void Update(std::int32_t id, const std::string& name, const std::string& memo) {
+    ASSERT_TRUE(Find(id));
+    std::vector<std::uint8_t> image(table.RecordSize());
+    table.GetCurrent(image.data(), true);
+    table.SetField(2, image.data(), name.c_str());
+    ASSERT_EQ(table.OpenBlob(3, image.data()), ec::Success);
+    table.TruncateBlob(3, image.data(), 0);
+    table.WriteBlob(3, image.data(), 0, static_cast<std::int32_t>(memo.size()), memo.data());
+    table.UpdateRecord(image.data(), true);
+    table.CloseBlob(3, image.data());
+  }
+
+  void Delete(std::int32_t id) {
+    ASSERT_TRUE(Find(id));
+    table.DeleteRecord();
+  }
+
+  std::vector<Row> Rows() {
+    std::vector<Row> rows;
+    const std::uint8_t active = table.ActiveIndex();
+    table.SelectIndex(0);
+    std::vector<std::uint8_t> image(table.RecordSize());
+    table.GotoBOF();
+    while (table.Next(image.data()) == ec::Success) {
+      Row row{};
+      bool isNull = true;
+      table.GetField(1, image.data(), isNull, &row.id);
+      char name[11] = {};
+      table.GetField(2, image.data(), isNull, name);
+      row.name = name;
+      row.uniqueId = TDataFile::GetUniqueID(image.data());
+      if (table.GetBlobReference(3, image.data()) != 0 && table.OpenBlob(3, image.data()) == ec::Success) {
+        std::int32_t size = 0;
+        table.BlobSize(3, image.data(), size);
+        row.memo.resize(static_cast<std::size_t>(size));
+        std::int32_t read = 0;
+        table.ReadBlob(3, image.data(), 0, size, row.memo.data(), read);
+        table.CloseBlob(3, image.data());
+      }
+      rows.push_back(row);
+    }
+    if (active != 0) table.SelectIndex(active);
+    return rows;
+  }
+
+  kavrin::testing::TempDir dir;
+  std::string path;
+  TDataFile table;
+};
+
+TEST_P(TransactionTest, RollbackRestoresTheTableAndRemovesTheLog) {
+  Insert(1, "Ann", "first memo");
+  Insert(2, "Bob", "second memo");
+  Insert(3, "Cid");
+  const std::vector<Row> before = Rows();
+  const std::int32_t endOffset = table.BlobFile().Header().EndOffset;
+
+  table.StartTransaction();
+  ASSERT_TRUE(table.InTransaction());
+  const std::string logName = table.LogFile()->FileName();
+  EXPECT_NE(logName.find("LOG0.DAT"), std::string::npos);
+  Insert(4, "Dan", "new memo");
+  Update(1, "Anne", "changed memo that is a good deal longer than the first one was, to take more blocks");
+  Update(1, "Annie", "changed again");  // two updates of one record roll back to the first before image
+  Delete(2);
+  Insert(5, "Eve");
+  Delete(5);  // inserted and deleted: leaves no trace
+  table.Rollback();
+
+  EXPECT_FALSE(table.InTransaction());
+  EXPECT_EQ(Rows(), before);  // the deleted record has its old unique id again
+  EXPECT_EQ(table.LogFile(), nullptr);
+  if (InMemory()) {
+    EXPECT_FALSE(MemoryFiles().MemoryFileExists(logName));
+  } else {
+    EXPECT_FALSE(platform::FileExists(logName));
+    EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG0.IDX")));
+    EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG0.BLB")));
+  }
+  // The rolled-back updates gave their chains back: no block is left without an owner.
+  Insert(6, "Fay", std::string(300, 'f'));
+  EXPECT_LE(table.BlobFile().Header().EndOffset, endOffset + 2 * 512);
+}
+
+TEST_P(TransactionTest, CommitKeepsEverythingAndReleasesTheLocks) {
+  Insert(1, "Ann");
+  table.StartTransaction();
+  EXPECT_EQ(CodeOf([&] { table.StartTransaction(); }), ec::FileInUse);  // one transaction at a time
+  Update(1, "Anne", "memo");
+  Insert(2, "Bob");
+  if (!InMemory()) {
+    EXPECT_FALSE(table.LockedRecords().empty());  // kept until the end of the transaction
+  }
+  table.Commit();
+  EXPECT_TRUE(table.LockedRecords().empty());
+  EXPECT_FALSE(table.InTransaction());
+  const std::vector<Row> rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].name, "Anne");
+  EXPECT_EQ(rows[0].memo, "memo");
+  table.Commit();  // without a transaction: nothing
+  table.Rollback();
+  EXPECT_EQ(Rows().size(), 2u);
+}
+
+TEST_P(TransactionTest, RollbackRestoresIndexAndRange) {
+  for (int id = 1; id <= 5; ++id) Insert(id, "n" + std::to_string(id));
+  table.SelectIndexByName("ByName");
+  std::vector<std::uint8_t> low(table.RecordSize()), high(table.RecordSize());
+  table.InitRecord(low.data());
+  table.InitRecord(high.data());
+  table.SetField(2, low.data(), "n2");
+  table.SetField(2, high.data(), "n4");
+  table.SetRange(false, low.data(), 1, high.data(), 1);
+  table.StartTransaction();
+  std::vector<std::uint8_t> image(table.RecordSize());
+  table.GotoBOF();
+  table.Next(image.data());
+  table.GetCurrent(image.data(), true);
+  table.SetField(2, image.data(), "n9");
+  table.UpdateRecord(image.data(), false);
+  table.Rollback();
+  EXPECT_EQ(table.ActiveIndexName(), "ByName");
+  EXPECT_TRUE(table.RangeActive());
+  EXPECT_EQ(table.RecordCount(), 3);
+}
+
+TEST_P(TransactionTest, TableUnlockWaitsForTheEndAndLockTableDoesNothingInside) {
+  if (InMemory()) GTEST_SKIP() << "in-memory tables take no locks";
+  table.LockTable();
+  table.StartTransaction();
+  table.UnlockTable();
+  EXPECT_TRUE(table.TableLocked());
+  table.Commit();
+  EXPECT_FALSE(table.TableLocked());
+  table.StartTransaction();
+  table.LockTable();
+  EXPECT_FALSE(table.TableLocked());
+  table.Rollback();
+}
+
+TEST_P(TransactionTest, ClosingRollsBackAndFreesTheLog) {
+  Insert(1, "Ann");
+  table.StartTransaction();
+  const std::string logName = table.LogFile()->FileName();
+  Insert(2, "Bob");
+  table.Close();
+  table.Open();
+  EXPECT_EQ(Rows().size(), 1u);
+  EXPECT_FALSE(InMemory() ? MemoryFiles().MemoryFileExists(logName) : platform::FileExists(logName));
+}
+
+INSTANTIATE_TEST_SUITE_P(DiskAndMemory, TransactionTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "InMemory" : "OnDisk"; });
+
+TEST(TransactionLog, RefusesTablesItCannotLog) {
+  MemoryFiles().Clear();
+  testing::CreateTableAt("/mem/CLASH.DAT", {Field(1, "ID", ftInteger), Field(2, "op___num", ftInteger)},
+                         {Index("", {1}, true)}, true);
+  TDataFile table;
+  table.SetInMemory(true);
+  table.SetFileName("/mem/CLASH.DAT");
+  table.Open();
+  EXPECT_EQ(CodeOf([&] { table.StartTransaction(); }), ec::InvalidFieldName);
+  EXPECT_FALSE(table.InTransaction());
+  EXPECT_FALSE(MemoryFiles().MemoryFileExists("/mem/LOG0.DAT"));
+  table.Close();
+  MemoryFiles().Clear();
+}
+
+TEST(TransactionLog, LogOfAPasswordTableIsScrambled) {
+  MemoryFiles().Clear();
+  TablePasswords().Clear();
+  kavrin::testing::TempDir dir;
+  testing::CreateTableAt(dir.PathOf("SECRET.DAT"), {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 12)},
+                         {Index("", {1}, true)}, false, "pw");
+  TDataFile table;
+  table.SetFileName(dir.PathOf("SECRET.DAT"));
+  table.SetPasswordHandler([](TDataFile&) {
+    TablePasswords().Add("pw");
+    return true;
+  });
+  table.Open();
+  TablePasswords().Clear();  // the session forgets it: the log must still be made and read
+  table.StartTransaction();
+  std::vector<std::uint8_t> image(table.RecordSize());
+  table.InitRecord(image.data());
+  const std::int32_t id = 1;
+  table.SetField(1, image.data(), &id);
+  table.SetField(2, image.data(), "plaintextname");
+  table.InsertRecord(image.data());
+  EXPECT_TRUE(table.LogFile()->Encrypted());
+  table.Rollback();
+  EXPECT_EQ(table.RecordCount(), 0);
+  EXPECT_TRUE(TablePasswords().Entries().empty());
+}
+
+TEST(TransactionProcesses, OtherProcessesSeeTheOutcomeAndCanLockAfterCommit) {
+  MemoryFiles().Clear();
+  kavrin::testing::TempDir dir;
+  const std::string path = dir.PathOf("SHARED.DAT");
+  testing::CreateTableAt(path, {Field(1, "ID", ftInteger)}, {Index("", {1}, true)});
+  TDataFile table;
+  table.SetFileName(path);
+  table.Open();
+  auto insert = [&](std::int32_t id) {
+    std::vector<std::uint8_t> image(table.RecordSize());
+    table.InitRecord(image.data());
+    table.SetField(1, image.data(), &id);
+    table.InsertRecord(image.data());
+  };
+  // The child counts the records and tries to lock every one of them.
+  auto child = [&]() -> int {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int result = 100;
+      try {
+        TDataFile other;
+        other.SetFileName(path);
+        other.SetRetryCount(0);
+        other.Open();
+        std::vector<std::uint8_t> image(other.RecordSize());
+        int count = 0, locked = 0;
+        other.GotoBOF();
+        while (other.Next(image.data()) == ec::Success) {
+          ++count;
+          try {
+            other.GetCurrent(image.data(), true);
+            ++locked;
+          } catch (const EDBEngineError&) {
+          }
+        }
+        result = count * 10 + locked;
+      } catch (...) {
+      }
+      _exit(result);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  insert(1);
+  table.StartTransaction();
+  insert(2);
+  EXPECT_EQ(child(), 21);  // the transaction's record is locked until it ends
+  table.Rollback();
+  EXPECT_EQ(child(), 11);  // nothing of the rolled-back transaction is left
+  table.StartTransaction();
+  insert(3);
+  insert(4);
+  table.Commit();
+  EXPECT_EQ(child(), 33);  // everything after commit, and every record can be locked
+}
+
+}  // namespace
+}  // namespace kavrin::engine
