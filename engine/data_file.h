@@ -205,6 +205,13 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
                                     const std::uint8_t* sourceImage);
   void EmptyRecordBlobs();
 
+  // --- Cursor utilities ------------------------------------------------------------------------------
+  // Positions on the record that is current in another cursor of the same table: 0 when its key was
+  // found, 8710 when the cursor stands on the nearest one.
+  TErrorCode GotoCurrent(TDataFile& other);
+  // A second cursor on the table with this one's order, range, record filter and position.
+  std::unique_ptr<TDataFile> CloneCursor();
+
   // --- Transactions --------------------------------------------------------------------------------
   void StartTransaction();
   void Commit();
