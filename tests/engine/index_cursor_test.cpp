@@ -33,7 +33,10 @@ class IndexCursorTest : public ::testing::TestWithParam<bool> {
     file().Recount();
     file().ApplyRange();
   }
-  void TearDown() override { MemoryFiles().Clear(); }
+  void TearDown() override {
+    fixture.reset();
+    MemoryFiles().Clear();
+  }
 
   bool Descending() const { return GetParam(); }
   TIndexFile& file() { return fixture->file; }

@@ -128,15 +128,23 @@ TEST_F(IndexLocksTest, FailedChangeOnASharedFileLeavesNothingBehind) {
   TIndexFile file(owner);
   Open(file);
   const std::int32_t end = file.Header().EndOfFile;
+  const std::int64_t size = file.Size();
+  std::int64_t sizeInside = 0;
+  std::size_t cachedInside = 0;
   EXPECT_THROW(
       {
         TIndexWriteSection section(file);
         file.CheckHeaderChanged();
         file.SetHeaderCurrent(true);
-        for (std::uint32_t v = 2000; v < 2400; ++v) file.InsertKey(MakeKey(v, 8), static_cast<std::int32_t>(v));
+        for (std::uint32_t v = 2000; v < 12000; ++v) file.InsertKey(MakeKey(v, 8), static_cast<std::int32_t>(v));
+        sizeInside = file.Size();
+        cachedInside = file.CachedPageCount(0);
         throw std::runtime_error("the data file's part of the change failed");
       },
       std::runtime_error);
+  // Far more changed pages than the cache holds, and still none written before the flush.
+  EXPECT_GT(cachedInside, PageCacheCapacity);
+  EXPECT_EQ(sizeInside, size);
   EXPECT_EQ(file.CachedPageCount(0), 0u);
   EXPECT_EQ(file.Header().EndOfFile, end);
   EXPECT_FALSE(file.KeyExists(MakeKey(2000, 8)));
