@@ -272,6 +272,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void ResetOpenState();
   void CheckPassword();
   void OpenCompanionFiles();
+  // The index or blob file takes this file's name and access flags.
+  void PrepareCompanion(TFileHandler& file) const;
   void TakeReadOnlyFromCompanions();
   void MakeRoomInRecordCache();
   TRecord* PlaceRecord(std::int32_t recordNumber);

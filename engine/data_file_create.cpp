@@ -22,16 +22,8 @@ constexpr int kMaxKeyLength = 255;
 constexpr std::uint32_t kMaxRecordSize = 65535;
 constexpr std::size_t kRecordIdBytes = 4;
 
-std::string NameKey(std::string_view name) {
-  std::string key = TrimBlanks(name);
-  for (char& c : key) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return key;
-}
-
 bool IsKeyword(std::string_view text, std::initializer_list<const char*> keywords) {
-  const std::string upper = NameKey(text);
+  const std::string upper = UpperTrimmed(text);
   return std::any_of(keywords.begin(), keywords.end(), [&](const char* k) { return upper == k; });
 }
 
@@ -71,12 +63,12 @@ void ValidateFields(std::vector<TFieldDescriptor>& fields) {
   std::map<std::string, int> nameCount;
   std::map<std::int16_t, int> numberCount;
   for (const TFieldDescriptor& field : fields) {
-    ++nameCount[NameKey(field.Name)];
+    ++nameCount[UpperTrimmed(field.Name)];
     ++numberCount[field.FieldNumber];
   }
   std::uint32_t offset = RecordPrefixSize;
   for (TFieldDescriptor& field : fields) {
-    const std::string name = NameKey(field.Name);
+    const std::string name = UpperTrimmed(field.Name);
     if (name.empty() || name[0] < 'A' || name[0] > 'Z' || nameCount[name] > 1) {
       RaiseEngineError(ec::InvalidFieldName, field.Name);
     }
@@ -149,17 +141,10 @@ void TDataFile::NewFile() {
   header_.DeletedChainHead = 0;
   header_.NextRecordNumber = 1;
   header_.LastUniqueID = 0;
-  auto prepare = [this](TFileHandler& file) {
-    file.SetInMemory(InMemory());
-    file.SetFileName(FileName());
-    file.SetScrambled(Scrambled());
-    file.SetExclusive(Exclusive());
-    file.SetReadOnly(ReadOnly());
-  };
-  prepare(*indexFile_);
+  PrepareCompanion(*indexFile_);
   indexFile_->NewFile();
   if (HasBlobFields()) {
-    prepare(*blobFile_);
+    PrepareCompanion(*blobFile_);
     blobFile_->NewFile();
   }
 }

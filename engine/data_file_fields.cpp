@@ -19,14 +19,6 @@ namespace {
 // The largest data size of any field: a string of 245 characters and its terminating zero.
 constexpr std::size_t kValueBufferSize = 246;
 
-std::string UpperAscii(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
-}
-
 std::int32_t DayNumber(runtime::TDateTime value) { return runtime::DateTimeToTimeStamp(value).Date; }
 std::int32_t TimeOfDay(runtime::TDateTime value) { return runtime::DateTimeToTimeStamp(value).Time; }
 double Milliseconds(runtime::TDateTime value) {
@@ -41,7 +33,7 @@ std::int32_t IntegerDefault(std::string_view text) {
 // The stored bytes of a default text; texts that do not convert give zero bytes.
 void ConvertDefault(const TFieldDescriptor& field, std::uint8_t* value) {
   const std::string& text = field.Default;
-  const std::string keyword = UpperAscii(text);
+  const std::string keyword = UpperCaseAscii(text);
   runtime::TDateTime moment = 0;
   switch (field.Type) {
     case ftString:

@@ -233,13 +233,7 @@ void TDataFile::SelectIndex(std::uint8_t index) {
 }
 
 void TDataFile::SelectIndexByName(std::string_view name) {
-  auto upper = [](std::string_view text) {
-    std::string result = TrimBlanks(text);
-    for (char& c : result) {
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
-  };
+  auto upper = [](std::string_view text) { return UpperTrimmed(text); };
   const std::string wanted = upper(name);
   if (wanted == upper(indexFile_->CurrentIndexName())) return;
   int found = wanted.empty() ? 0 : -1;

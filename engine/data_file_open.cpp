@@ -111,18 +111,19 @@ void TDataFile::CheckPassword() {
 
 bool TDataFile::AskPassword() { return passwordHandler_ ? passwordHandler_(*this) : false; }
 
+void TDataFile::PrepareCompanion(TFileHandler& file) const {
+  file.SetInMemory(InMemory());
+  file.SetFileName(FileName());
+  file.SetScrambled(Scrambled());
+  file.SetExclusive(Exclusive());
+  file.SetReadOnly(ReadOnly());
+}
+
 void TDataFile::OpenCompanionFiles() {
-  auto prepare = [this](TFileHandler& file) {
-    file.SetInMemory(InMemory());
-    file.SetFileName(FileName());
-    file.SetScrambled(Scrambled());
-    file.SetExclusive(Exclusive());
-    file.SetReadOnly(ReadOnly());
-  };
-  prepare(*indexFile_);
+  PrepareCompanion(*indexFile_);
   indexFile_->OpenFile();
   if (HasBlobFields()) {
-    prepare(*blobFile_);
+    PrepareCompanion(*blobFile_);
     blobFile_->OpenFile();
   }
 }

@@ -11,14 +11,6 @@ namespace {
 
 constexpr std::int32_t kInitialSize = 512;
 
-std::string MatchKey(std::string_view name) {
-  std::string key = TrimBlanks(name);
-  for (char& c : key) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return key;
-}
-
 // What is left of a name without its directory and extension.
 std::string BaseName(std::string_view name) {
   std::string stripped = StripExtension(TrimBlanks(name));
@@ -91,9 +83,9 @@ std::int32_t TMemoryFile::Seek(std::int64_t offset, int origin) {
 }
 
 TMemoryFile* TMemoryFileList::Find(std::string_view name) const {
-  const std::string key = MatchKey(name);
+  const std::string key = UpperTrimmed(name);
   for (const auto& file : files_) {
-    if (MatchKey(file->Name()) == key) return file.get();
+    if (UpperTrimmed(file->Name()) == key) return file.get();
   }
   return nullptr;
 }

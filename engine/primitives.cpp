@@ -39,6 +39,14 @@ std::string TrimBlanks(std::string_view s) {
   return std::string(s.substr(first, last - first + 1));
 }
 
+std::string UpperCaseAscii(std::string_view s) {
+  std::string upper(s);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
 std::string StripExtension(std::string_view name) {
   const std::size_t dot = name.rfind('.');
   const std::size_t slash = name.rfind('/');

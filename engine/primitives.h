@@ -20,6 +20,10 @@ std::size_t LastPos(std::string_view sub, std::string_view s);
 // Without leading tabs and blanks and without trailing tabs, line feeds, form feeds, carriage returns
 // and blanks.
 std::string TrimBlanks(std::string_view s);
+// ASCII letters upper-cased; every other byte as it is.
+std::string UpperCaseAscii(std::string_view s);
+// How the engine compares names of fields, indexes and memory files: trimmed, ASCII upper-cased.
+inline std::string UpperTrimmed(std::string_view s) { return UpperCaseAscii(TrimBlanks(s)); }
 
 // Paths: "/" delimits directories; a trailing "/" or "\" already ends one.
 std::string StripExtension(std::string_view name);  // only a "." in the last path component counts

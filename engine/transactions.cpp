@@ -30,14 +30,6 @@ constexpr std::uint32_t kLogFieldBytes = 5 + 3 + 5;
 
 enum TLogOperation : std::uint16_t { LogDeleted = 0, LogInserted = 1, LogBeforeUpdate = 2, LogAfterUpdate = 3 };
 
-std::string UpperTrimmed(std::string_view name) {
-  std::string key = TrimBlanks(name);
-  for (char& c : key) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return key;
-}
-
 // Adds a password to the process's list for the life of this object, unless it is known already.
 class TPasswordKnownFor {
  public:

@@ -10,6 +10,7 @@
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
+#include "tests/engine/error_code_of.h"
 #include "engine/memory_files.h"
 #include "engine/password_list.h"
 #include "tests/engine/table_fixture.h"
@@ -27,14 +28,7 @@ using testing::Index;
 using testing::SimpleFields;
 using testing::SimpleIndexes;
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDBEngineError& error) {
-    return error.Code();
-  }
-  return 0;
-}
+TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 class DataFileCoreTest : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
+#include "tests/engine/error_code_of.h"
 #include "engine/index_file.h"
 #include "engine/memory_files.h"
 #include "engine/password_list.h"
@@ -27,14 +28,7 @@ using testing::Index;
 using testing::SimpleFields;
 using testing::SimpleIndexes;
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDBEngineError& error) {
-    return error.Code();
-  }
-  return 0;
-}
+TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 struct Definition {
   std::vector<TFieldDescriptor> fields = SimpleFields();

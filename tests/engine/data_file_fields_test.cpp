@@ -10,6 +10,7 @@
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
+#include "tests/engine/error_code_of.h"
 #include "engine/memory_files.h"
 #include "runtime/date_time.h"
 #include "runtime/format_settings.h"
@@ -22,14 +23,7 @@ using testing::CreateTableAt;
 using testing::Field;
 using testing::Index;
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDBEngineError& error) {
-    return error.Code();
-  }
-  return 0;
-}
+TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 // 10 June 2024 14:30:15.250, the clock every default reads.
 runtime::TDateTime FixedNow() {

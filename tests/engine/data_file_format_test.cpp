@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/engine_error.h"
+#include "tests/engine/error_code_of.h"
 #include "engine/file_handler.h"
 #include "engine/memory_files.h"
 #include "engine/scrambling.h"
@@ -34,14 +35,7 @@ Bytes ShortString(std::string_view s) {
   return out;
 }
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDBEngineError& error) {
-    return error.Code();
-  }
-  return 0;
-}
+TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 TDataFileHeader SampleHeader() {
   TDataFileHeader h;

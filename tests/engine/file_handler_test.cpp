@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/engine_error.h"
+#include "tests/engine/error_code_of.h"
 #include "engine/file_copy.h"
 #include "engine/memory_files.h"
 #include "engine/scrambling.h"
@@ -24,14 +25,7 @@ using kavrin::testing::ReadWholeFile;
 using kavrin::testing::TempDir;
 using kavrin::testing::WriteWholeFile;
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDBEngineError& error) {
-    return error.Code();
-  }
-  return 0;
-}
+TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 // The same behaviour on disk and in memory.
 class FileHandlerTest : public ::testing::TestWithParam<bool> {

@@ -11,6 +11,7 @@
 #include "engine/blob_file.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
+#include "tests/engine/error_code_of.h"
 #include "engine/index_file.h"
 #include "engine/memory_files.h"
 #include "platform/ticks.h"
@@ -23,14 +24,7 @@ namespace {
 using testing::Field;
 using testing::Index;
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDBEngineError& error) {
-    return error.Code();
-  }
-  return 0;
-}
+TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 // ID integer (primary), Name string 20, Amount integer, Notes memo; ByName non-unique and case
 // insensitive, ByAmount unique.

@@ -9,6 +9,7 @@
 #include "engine/blob_file.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
+#include "tests/engine/error_code_of.h"
 #include "engine/memory_files.h"
 #include "engine/password_list.h"
 #include "platform/win_file.h"
@@ -21,14 +22,7 @@ namespace {
 using testing::Field;
 using testing::Index;
 
-TErrorCode CodeOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const EDBEngineError& error) {
-    return error.Code();
-  }
-  return 0;
-}
+TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 struct Row {
   std::int32_t id;
