@@ -79,7 +79,9 @@ void TIndexFile::OpenFile() {
     {
       TIndexReadSection section(*this);
       ReadHeader();
-      headerCurrent_ = PrivateFile() || ReadOnlyOnDisk();
+      // Only an exclusive or read-only file can trust its header for good; memory files are shared by
+      // every handle of the process.
+      headerCurrent_ = Exclusive() || ReadOnlyOnDisk();
       ResetCursorState();
       LoadIndex(0);
       rangeFirst_ = 1;
@@ -100,7 +102,6 @@ void TIndexFile::CloseFile() {
     cache.ByOffset.clear();
   }
   ResetCursorState();
-  writeLocked_ = false;
   headerCurrent_ = false;
   TFileHandler::CloseFile();
 }
@@ -208,13 +209,11 @@ void TIndexFile::AcquireWithRetry(const std::function<bool()>& attempt) {
 
 void TIndexFile::WriteLock() {
   AcquireWithRetry([this] { return LockRange(WriterLockOffset, WriterLockLength, true); });
-  writeLocked_ = true;
 }
 
 void TIndexFile::WriteUnlock() {
   const bool unlocked = LockRange(WriterLockOffset, WriterLockLength, false);
-  writeLocked_ = false;
-  if (!PrivateFile() && !ReadOnlyOnDisk()) headerCurrent_ = false;
+  if (!Exclusive() && !ReadOnlyOnDisk()) headerCurrent_ = false;
   if (!unlocked) RaiseEngineError(ec::CannotUnlock, FileName());
   TrimCaches();
 }
@@ -231,7 +230,7 @@ void TIndexFile::ReadLock() {
 
 void TIndexFile::ReadUnlock() {
   const bool unlocked = LockRange(ReaderLockBase - readerLockNumber_, 1, false);
-  if (!PrivateFile() && !ReadOnlyOnDisk()) headerCurrent_ = false;
+  if (!Exclusive() && !ReadOnlyOnDisk()) headerCurrent_ = false;
   if (!unlocked) RaiseEngineError(ec::CannotUnlock, FileName());
 }
 

@@ -305,7 +305,6 @@ class TIndexFile : public TFileHandler {
   TIndexFileHeader header_;
   bool headerCurrent_ = false;
   std::uint16_t readerLockNumber_ = 0;
-  bool writeLocked_ = false;
   TIndexLockRetry lockRetry_;
   std::array<TPageCache, IndexSlotCount> caches_;
   int operationDepth_ = 0;
