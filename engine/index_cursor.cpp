@@ -149,7 +149,9 @@ std::int32_t TIndexFile::CurrentRecordNumber() {
 std::int32_t TIndexFile::RangeRecordCount() const {
   if (filtersActive_) return filteredCount_;
   if (rangeFirst_ == 0 || rangeLast_ == 0) return 0;
-  return std::max(0, rangeLast_ - rangeFirst_ + 1);
+  // Ordinals from a damaged tree may be anything; the count never wraps.
+  const std::int64_t count = static_cast<std::int64_t>(rangeLast_) - rangeFirst_ + 1;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(count, 0, std::numeric_limits<std::int32_t>::max()));
 }
 
 std::int32_t TIndexFile::PositionInRange() {

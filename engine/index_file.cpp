@@ -164,7 +164,7 @@ void TIndexFile::ReadHeader() {
 }
 
 void TIndexFile::WriteHeader() {
-  ++header_.ChangeCounter;
+  header_.ChangeCounter = static_cast<std::int32_t>(static_cast<std::uint32_t>(header_.ChangeCounter) + 1u);
   std::uint8_t image[IndexHeaderSize];
   EncodeIndexFileHeader(header_, std::span<std::uint8_t, IndexHeaderSize>(image, IndexHeaderSize));
   Seek(0, 0);

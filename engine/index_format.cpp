@@ -154,7 +154,9 @@ void ValidateIndexFileHeader(const TIndexFileHeader& h, std::string_view fileNam
   if (h.Version != IndexFileVersion) RaiseEngineError(ec::IncorrectVersion, fileName);
   const bool endValid = h.EndOfFile >= IndexHeaderSize && h.EndOfFile <= MaxIndexFileEnd &&
                         (h.EndOfFile - IndexHeaderSize) % PageSize == 0;
-  if (!endValid || h.HighestSecondary > MaxSecondaryIndexes) RaiseEngineError(ec::HeaderError, fileName);
+  if (!endValid || h.HighestSecondary > MaxSecondaryIndexes || h.RecordCount < 0) {
+    RaiseEngineError(ec::HeaderError, fileName);
+  }
   for (const TIndexDescriptor& d : h.Descriptors) {
     if (!IsLinkOrNone(d.Root, h.EndOfFile) || !IsLinkOrNone(d.FreeChain, h.EndOfFile) ||
         d.KeyFieldCount > MaxKeyFields) {

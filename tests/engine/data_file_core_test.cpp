@@ -214,6 +214,17 @@ TEST_F(DataFileCoreTest, VersionAndLayoutAreCheckedAtOpen) {
   EXPECT_FALSE(table.Opened());
 }
 
+TEST_F(DataFileCoreTest, DamagedIndexRecordCountIsRefusedAtOpen) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  std::string index = ReadWholeFile(dir.PathOf("T.IDX"));
+  index[2522 + 3] = static_cast<char>(0x80);  // a negative key count
+  kavrin::testing::WriteWholeFile(dir.PathOf("T.IDX"), index);
+  TDataFile table;
+  table.SetFileName(Path());
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), ec::HeaderError);
+  EXPECT_FALSE(table.Opened());
+}
+
 class PasswordTest : public DataFileCoreTest {};
 
 TEST_F(PasswordTest, UnknownPasswordWithoutHandlerLeavesTheCursorClosed) {
