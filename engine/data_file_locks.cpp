@@ -69,7 +69,9 @@ TWriteSection::TWriteSection(TDataFile& table, bool headerLock) : table_(table) 
       table_.LockHeader();
       headerLocked_ = true;
     }
-    if (shared) {
+    // A table lock keeps other writers out but not readers: they must never see the index half
+    // changed, so the index writer lock is taken under a table lock as well.
+    if (!table_.Exclusive() && !table_.ReadOnlyOnDisk()) {
       table_.indexFile_->WriteLock();
       indexLocked_ = true;
     }
@@ -143,6 +145,8 @@ void TWriteSection::ReleaseLocks() noexcept {
       table_.indexFile_->WriteUnlock();
     } catch (...) {
     }
+    // Under a table lock nobody else changes the index: its header copy stays current.
+    if (table_.tableLocked_) table_.indexFile_->SetHeaderCurrent(true);
   }
   if (headerLocked_) {
     headerLocked_ = false;

@@ -29,7 +29,8 @@ struct TStop {};
 
 class TWorker {
  public:
-  explicit TWorker(const TPlan& plan) : plan_(plan), random_(plan.Seed * 7919u + static_cast<std::uint32_t>(plan.Process)) {
+  explicit TWorker(const TPlan& plan)
+      : plan_(plan), random_(plan.Seed * 7919u + static_cast<std::uint32_t>(plan.Process)) {
     ledger_.Process = plan.Process;
     table_.SetFileName(plan.TablePath);
     table_.Open();
@@ -249,7 +250,9 @@ class TWorker {
 
   // A record lock refused under this cursor's own table lock cannot come from another process.
   void CheckTableLockOutcome(const EDBEngineError& error, const char* what) {
-    if (underTableLock_ && error.Code() == ec::RecordLocked) Fault(std::string(what) + " refused under own table lock", error.Code());
+    if (underTableLock_ && error.Code() == ec::RecordLocked) {
+      Fault(std::string(what) + " refused under own table lock", error.Code());
+    }
   }
 
   void Insert() {
@@ -478,7 +481,10 @@ class TWorker {
     }
     ledger_.TableLockTaken = MonotonicNanoseconds();
     underTableLock_ = true;
-    for (int op = 0; op < plan_.TableLockOperations; ++op) {
+    // Changes go on for the whole hold, so that the other processes read while they are written.
+    const std::int64_t until = ledger_.TableLockTaken + std::int64_t{plan_.TableLockMilliseconds} * 1'000'000;
+    for (int op = 0; op < plan_.TableLockOperations || MonotonicNanoseconds() < until; ++op) {
+      if (op >= plan_.TableLockOperations) usleep(1000);
       const unsigned choice = Pick(100);
       if (ids_.empty() || choice < 40) {
         Insert();
@@ -490,8 +496,6 @@ class TWorker {
         ScanOwnRange();
       }
     }
-    const std::int64_t until = ledger_.TableLockTaken + std::int64_t{plan_.TableLockMilliseconds} * 1'000'000;
-    while (MonotonicNanoseconds() < until) usleep(1000);
     ledger_.TableLockReleased = MonotonicNanoseconds();
     underTableLock_ = false;
     try {

@@ -42,8 +42,8 @@ struct TPlan {
   std::uint32_t Seed = 0;
   std::int32_t KeySpace = 1;
   std::int32_t CodeSpace = 1;
-  // Before this operation the process takes the table lock (-1: never), makes TableLockOperations
-  // changes under it and keeps it at least TableLockMilliseconds.
+  // Before this operation the process takes the table lock (-1: never) and makes changes under it,
+  // at least TableLockOperations of them and for at least TableLockMilliseconds.
   int TableLockAt = -1;
   int TableLockOperations = 0;
   int TableLockMilliseconds = 0;
