@@ -20,6 +20,7 @@
 #include "engine/blob_owner.h"
 #include "engine/data_file_format.h"
 #include "engine/file_handler.h"
+#include "engine/filter_expr.h"
 #include "engine/index_format.h"
 #include "engine/index_file.h"
 #include "engine/index_owner.h"
@@ -218,10 +219,61 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void Rollback();
   TDataFile* LogFile() const { return logFile_.get(); }
 
+  // --- Expression filters ----------------------------------------------------------------------------
+  // Handles (engine/filter_expr.h): expression filters are numbered from 1, and one cursor never gives a
+  // number twice; RecordCallbackHandle is the record callback; AllFilters (0) stands for all of them.
+  // AddFilter with an expression block: a new, inactive expression filter holding a checked copy of the
+  // block, rewritten once against the table's indexes (10051 for a block that cannot be evaluated
+  // safely). Without one: the record callback, replacing any earlier one, inactive, with userData
+  // (10051 when there is no callback either). 9482 when the cursor already has 128 expression filters.
+  TFilterHandle AddFilter(std::uint32_t userData, std::span<const std::uint8_t> expression,
+                          TRecordCallback callback);
+  // Each re-applies range and filters at the current record; 10050 for a handle the cursor does not
+  // hold. RemoveFilter (AllFilters) removes every expression filter and the callback; Activate and
+  // Deactivate of AllFilters act on every expression filter, not on the callback.
+  TErrorCode RemoveFilter(TFilterHandle handle);
+  TErrorCode ActivateFilter(TFilterHandle handle);
+  TErrorCode DeactivateFilter(TFilterHandle handle);
+  // Over the expression filters, active or not: 2 when there is none or all are at 2, 0 when all are at
+  // 0, else 1.
+  std::int32_t FilterOptimizeLevel() const;
+  std::uint8_t FilterCount() const { return static_cast<std::uint8_t>(expressionFilters_.size()); }
+  const TFilter& GetFilter(std::size_t position) const { return *expressionFilters_.at(position); }
+  // When key walks take the complement side (filters added from now on, and every bitmap build); the
+  // records are the same each way, so tests force both.
+  void SetComplementRule(TComplementRule rule) { complementRule_ = rule; }
+
   // --- Filters ---------------------------------------------------------------------------------------
   // The record callback filter: installed inactive, replacing an earlier one.
   void SetRecordCallback(TRecordCallback callback, std::uint32_t userData);
   TErrorCode ActivateRecordCallback(bool active);
+
+  // --- Restructure and repair ---------------------------------------------------------------------
+  // A new definition for the table, with the arguments of CreateTable; called on a closed, exclusive
+  // cursor whose name is set, which it leaves closed. Problems with single records go to OnDataLost,
+  // progress to OnRestructureProgress.
+  void RestructureTable(bool encrypted, std::string_view password, std::vector<TIndexDescriptor> indexes,
+                        std::vector<TFieldDescriptor> fields, std::uint16_t blobBlockSize,
+                        std::string_view description);
+  // Whether a change of the definition means the records must be copied (names and descriptions do not).
+  static bool FieldDefChanged(const TFieldDescriptor& oldField, const TFieldDescriptor& newField);
+  static bool IndexDefChanged(const TIndexDescriptor& oldIndex, const TIndexDescriptor& newIndex,
+                              const std::vector<TFieldDescriptor>& oldFields,
+                              const std::vector<TFieldDescriptor>& newFields);
+  // The definition with this number in a caller's list; raises 9985 (field left zeroed) when none has it.
+  static void FindFieldDef(std::int16_t fieldNumber, const std::vector<TFieldDescriptor>& fields,
+                           TFieldDescriptor& field);
+  // Fields numbered 1 to n in field order, the key field lists of the indexes with them (open, exclusive).
+  void RenumberFields();
+  // Puts the old table back when a restructure ended (a crash) while its files were being exchanged;
+  // nothing otherwise. RestructureTable and RepairTable call it first; the cursor must be closed.
+  void UndoInterruptedRestructure();
+  // Rebuilds what the records determine: layout, deleted chain, unique ids, indexes, blob chains.
+  // Called on a closed, exclusive cursor; does nothing in memory.
+  void RepairTable();
+  void DoRepairProgress(std::int32_t recordNumber, std::int32_t percent);
+  void DoRestructureProgress(std::int32_t count, std::int32_t percent);
+  void DoDataLost(TDataLossCause cause, bool& continueRestructure, bool& stopAsking);
 
   // --- Settings and information ------------------------------------------------------------------
   void SetMemoryLog(bool inMemory);
@@ -330,6 +382,35 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   bool rollbackRunning_ = false;
   std::int32_t headerLockPause_ = 10;
   std::int32_t headerLockTries_ = 8193;
+  // Restructure and repair.
+  friend class TTableRestructure;
+  friend class TTableRepair;
+  // Expression filters.
+  friend class TFilter;
+  TFilter* FindFilter(TFilterHandle handle);
+  TErrorCode DropFilter(TFilterHandle handle);
+  void DropAllFilters();
+  TErrorCode SetFilterActive(TFilterHandle handle, bool active);
+  // The cursor bitmap of the records in the range that pass every active expression filter and are not
+  // deleted; no bitmap while no expression filter is active.
+  void BuildFilterBitmap();
+  // The records whose keys in the current index lie from low to high (keys of totalKeys), walked on the
+  // smaller side.
+  TRecordBitmap MarkKeysBetween(std::span<const std::uint8_t> low, std::span<const std::uint8_t> high,
+                                std::int32_t keys, std::int32_t totalKeys, std::int32_t slots);
+  // Makes current the first index (0, then 1 upwards) whose first key field is the field and that fits
+  // the case asked for (any: either case; a field that is no string fits both); false, the current
+  // index kept, when none does.
+  bool SelectIndexForField(std::int16_t fieldNumber, bool caseInsensitive, bool any);
+  // Marks by reading records: the records whose key part of the field lies from low to high (field data
+  // size + 1 bytes each). Under an and only records already set are read, and cleared when outside;
+  // otherwise the bitmap is cleared and every live record read.
+  void ScanFieldRange(std::span<const std::uint8_t> low, std::span<const std::uint8_t> high,
+                      bool caseInsensitive, std::int16_t fieldNumber, std::int32_t parentOperator,
+                      TRecordBitmap& bitmap);
+  std::vector<std::unique_ptr<TFilter>> expressionFilters_;
+  TFilterHandle nextFilterHandle_ = 1;
+  TComplementRule complementRule_ = TComplementRule::SmallerSide;
 };
 
 }  // namespace kavrin::engine

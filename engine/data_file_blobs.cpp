@@ -44,7 +44,12 @@ TErrorCode TDataFile::OpenBlobUnlocked(std::int16_t fieldNumber, std::uint8_t* i
   if (const TErrorCode code = BlobFieldCheck(fieldNumber, image, reference)) return code;
   if (IsHandleReference(reference) && blobFile_->IsBlobHandle(-reference)) return ec::Success;
   std::int32_t handle = 0;
-  const TErrorCode code = blobFile_->OpenBlobHandle(reference > 0 ? reference : 0, fieldNumber, handle);
+  TErrorCode code;
+  try {
+    code = blobFile_->OpenBlobHandle(reference > 0 ? reference : 0, fieldNumber, handle);
+  } catch (const EDBEngineError& error) {
+    return error.Code();  // a damaged chain is this call's result, like every blob field operation's
+  }
   if (code != ec::Success) return code;
   const std::int32_t negated = -handle;
   SetField(fieldNumber, image, &negated);

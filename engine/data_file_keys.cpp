@@ -93,6 +93,7 @@ void TDataFile::SyncIndexPosition() {
   // bitmap cover every slot it added.
   CheckHeaderChanged();
   indexFile_->ApplyRange();
+  BuildFilterBitmap();
   indexFile_->FindKey(std::span<const std::uint8_t>(key.data(), indexFile_->KeyLength()), true, true);
 }
 

@@ -153,6 +153,7 @@ void TDataFile::CloseWithoutWriting() noexcept {
   }
   fields_.clear();
   fieldByNumber_.clear();
+  expressionFilters_.clear();  // they read this table's fields and indexes
   DropRecordCache();
   ClearLockedRecords();
   TFileHandler::CloseFile();

@@ -1,0 +1,458 @@
+// A process that changes a table dies at any moment (SIGKILL, as a crash or a power cut of the process
+// would leave it): the table must open again, or repair must make it open, without losing a record
+// whose insert had returned; a restructure that dies leaves the old table or the new one with backups.
+//
+// Moments are chosen two ways: a random delay before the kill, and a random file operation of the
+// child before which it kills itself (so every step, each rename of a restructure included, is hit).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/byte_order.h"
+#include "engine/data_file.h"
+#include "engine/engine_error.h"
+#include "engine/memory_files.h"
+#include "platform/win_file.h"
+#include "tests/engine/table_fixture.h"
+#include "tests/helpers/temp_dir.h"
+
+namespace kavrin::engine {
+namespace {
+
+using testing::Field;
+using testing::Index;
+namespace fs = std::filesystem;
+
+// Enough runs for CI; KAVRIN_CRASH_RUNS multiplies them and KAVRIN_CRASH_SEED picks other moments, by hand.
+int RunsOf(int runs) {
+  const char* factor = std::getenv("KAVRIN_CRASH_RUNS");
+  return factor ? runs * std::max(1, std::atoi(factor)) : runs;
+}
+std::uint32_t Seed() {
+  const char* seed = std::getenv("KAVRIN_CRASH_SEED");
+  return seed ? static_cast<std::uint32_t>(std::strtoul(seed, nullptr, 10)) : 20261210u;
+}
+constexpr int kWriterRuns = 60;
+constexpr int kRestructureRuns = 40;
+constexpr std::int32_t kMaxInserts = 1500;  // a child that is not killed in time stops here
+constexpr std::int32_t kRestructuredRecords = 120;
+
+// ID integer (primary), Code integer (unique ByCode), Tag string 8 (ByTag), Count integer, Notes memo.
+std::vector<TFieldDescriptor> WriterFields() {
+  return {Field(1, "ID", ftInteger), Field(2, "Code", ftInteger), Field(3, "Tag", ftString, 8),
+          Field(4, "Count", ftInteger), Field(5, "Notes", ftBlob, 0, fstMemo)};
+}
+std::vector<TIndexDescriptor> WriterIndexes() {
+  return {Index("", {1}, true), Index("ByCode", {2}, true), Index("ByTag", {3})};
+}
+
+// A record's memo is one letter, its own, in every version: a crash may leave old and new blocks mixed,
+// but never another record's letters.
+char MemoLetter(std::int32_t id) { return static_cast<char>('a' + id % 26); }
+std::string Memo(std::int32_t id, std::int32_t version) {
+  return std::string(static_cast<std::size_t>((id * 7 + version * 13) % 300), MemoLetter(id));
+}
+
+// Kills the calling process just before its n-th file operation from now.
+void KillBeforeFileOperation(std::int64_t n) {
+  auto count = std::make_shared<std::int64_t>(0);
+  platform::SetFileFaultHook([n, count](platform::FileOp, const std::string&) -> platform::DWORD {
+    if (++*count == n) raise(SIGKILL);
+    return 0;
+  });
+}
+
+void SetInteger(TDataFile& table, std::uint8_t* image, std::int16_t number, std::int32_t value) {
+  table.SetField(number, image, &value);
+}
+
+std::int32_t GetInteger(TDataFile& table, const std::uint8_t* image, std::int16_t number) {
+  std::int32_t value = 0;
+  bool isNull = true;
+  table.GetField(number, image, isNull, &value);
+  return value;
+}
+
+std::string ReadMemo(TDataFile& table, std::uint8_t* image, std::int16_t number) {
+  if (table.OpenBlob(number, image) != 0) return "<blob error>";
+  std::int32_t size = 0;
+  table.BlobSize(number, image, size);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  std::int32_t read = 0;
+  table.ReadBlob(number, image, 0, size, text.data(), read);
+  table.CloseBlob(number, image);
+  return text;
+}
+
+void WriteMemo(TDataFile& table, std::uint8_t* image, std::int16_t number, const std::string& text) {
+  if (table.OpenBlob(number, image) != 0) throw std::runtime_error("open blob");
+  table.TruncateBlob(number, image, 0);
+  table.WriteBlob(number, image, 0, static_cast<std::int32_t>(text.size()), text.data());
+}
+
+// What the child tells the parent, one message per step, written only after the step's call returned
+// (or, for the start of an update, before it is made).
+enum TReportKind : std::int32_t { kInserted = 1, kUpdateStarted = 2, kUpdated = 3 };
+struct TReport {
+  std::int32_t Kind;
+  std::int32_t ID;
+};
+
+void Report(int fd, TReportKind kind, std::int32_t id) {
+  const TReport report{kind, id};
+  if (write(fd, &report, sizeof report) != sizeof report) _exit(4);
+}
+
+// What the parent learned: the inserts that returned, and the records whose change may have been cut
+// off by the kill (their blobs may hold old and new blocks, or blocks of others whose payload was not
+// yet written over).
+struct TReports {
+  std::set<std::int32_t> Inserted;
+  std::set<std::int32_t> InFlight;
+
+  static TReports Read(int fd) {
+    TReports reports;
+    std::int32_t lastInsert = 0;
+    std::int32_t openUpdate = 0;
+    TReport report;
+    while (read(fd, &report, sizeof report) == sizeof report) {
+      if (report.Kind == kInserted) {
+        reports.Inserted.insert(report.ID);
+        lastInsert = std::max(lastInsert, report.ID);
+      }
+      openUpdate = report.Kind == kUpdateStarted ? report.ID : 0;
+    }
+    reports.InFlight.insert(lastInsert + 1);
+    if (openUpdate != 0) reports.InFlight.insert(openUpdate);
+    return reports;
+  }
+};
+
+// The child: inserts records 1, 2, ... into the shared table and updates an earlier record after every
+// second insert, reporting each step.
+[[noreturn]] void RunWriter(const std::string& path, int reportFd, std::uint32_t seed, std::int64_t killAtOperation) {
+  try {
+    if (killAtOperation > 0) KillBeforeFileOperation(killAtOperation);
+    std::mt19937 random(seed);
+    TDataFile table;
+    table.SetFileName(path);
+    table.SetRetryCount(100);
+    table.SetRetryWait(1);
+    table.Open();
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+    std::vector<std::int32_t> versions{0};
+    for (std::int32_t id = 1; id <= kMaxInserts; ++id) {
+      table.InitRecord(image.data());
+      SetInteger(table, image.data(), 1, id);
+      SetInteger(table, image.data(), 2, id * 10);
+      table.SetField(3, image.data(), ("t" + std::to_string(id % 7)).c_str());
+      SetInteger(table, image.data(), 4, 0);
+      WriteMemo(table, image.data(), 5, Memo(id, 0));
+      table.InsertRecord(image.data());
+      table.CloseBlob(5, image.data());
+      versions.push_back(0);
+      Report(reportFd, kInserted, id);
+      if (id % 2 != 0) continue;
+
+      const std::int32_t target = std::uniform_int_distribution<std::int32_t>(1, id)(random);
+      const std::int32_t version = ++versions[static_cast<std::size_t>(target)];
+      Report(reportFd, kUpdateStarted, target);
+      table.SelectIndex(0);
+      table.InitRecord(image.data());
+      SetInteger(table, image.data(), 1, target);
+      if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) _exit(5);
+      if (table.GetCurrent(image.data(), true) != ec::Success) _exit(6);
+      SetInteger(table, image.data(), 2, target * 10 + version % 10);
+      table.SetField(3, image.data(), ("u" + std::to_string(version % 5)).c_str());
+      SetInteger(table, image.data(), 4, version);
+      WriteMemo(table, image.data(), 5, Memo(target, version));
+      table.UpdateRecord(image.data(), true);
+      table.CloseBlob(5, image.data());
+      Report(reportFd, kUpdated, target);
+    }
+    table.Close();
+    _exit(0);
+  } catch (const EDBEngineError& error) {
+    std::fprintf(stderr, "writer: engine error %u\n", static_cast<unsigned>(error.Code()));
+    _exit(3);
+  } catch (...) {
+    _exit(3);
+  }
+}
+
+class CrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MemoryFiles().Clear(); }
+  void TearDown() override { platform::SetFileFaultHook(nullptr); }
+
+  std::string FreshDirectory(const std::string& name) {
+    const std::string path = dir.PathOf(name);
+    fs::create_directory(path);
+    return path;
+  }
+
+  kavrin::testing::TempDir dir;
+  std::mt19937 random{Seed()};
+};
+
+// Waits for the child; true when it was killed or finished normally.
+::testing::AssertionResult EndedByKillOrFinished(pid_t child) {
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "waitpid";
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return ::testing::AssertionSuccess();
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "child ended with status " << status;
+}
+
+// After repair: every index holds exactly the live records, each reported insert is there once, and each
+// memo loads; a memo no cut-off change touched holds only its own record's letter.
+void ExpectConsistentAfterRepair(const std::string& path, const TReports& reports) {
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(path);
+  table.RepairTable();
+  table.Open();
+  std::map<std::int32_t, int> seen;
+  std::vector<std::int32_t> scanned;
+  for (std::int32_t n = 1; n <= table.PhysicalRecordCount(); ++n) {
+    const TRecord* record = table.FetchRecord(n);
+    std::vector<std::uint8_t> image(record->Buffer(), record->Buffer() + record->BufferSize());
+    if (image[0] != 0) continue;
+    const std::int32_t id = GetInteger(table, image.data(), 1);
+    ++seen[id];
+    scanned.push_back(TDataFile::GetUniqueID(image.data()));
+    const std::string memo = ReadMemo(table, image.data(), 5);
+    EXPECT_NE(memo, "<blob error>") << "record " << id;
+    if (reports.InFlight.count(id) != 0) continue;
+    EXPECT_TRUE(std::all_of(memo.begin(), memo.end(), [&](char c) { return c == MemoLetter(id); }))
+        << "record " << id << " holds " << memo.substr(0, 20);
+  }
+  for (const std::int32_t id : reports.Inserted) EXPECT_EQ(seen[id], 1) << "record " << id;
+  std::sort(scanned.begin(), scanned.end());
+  for (std::uint8_t index = 0; index <= table.IndexCount(); ++index) {
+    table.SelectIndex(index);
+    std::vector<std::int32_t> walked;
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+    table.GotoBOF();
+    while (table.Next(image.data()) == ec::Success) walked.push_back(TDataFile::GetUniqueID(image.data()));
+    std::sort(walked.begin(), walked.end());
+    EXPECT_EQ(walked, scanned) << "index " << int(index);
+  }
+  table.Close();
+
+  // Shared use goes on: another insert succeeds.
+  TDataFile shared;
+  shared.SetFileName(path);
+  shared.Open();
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(shared.RecordSize()));
+  shared.InitRecord(image.data());
+  SetInteger(shared, image.data(), 1, kMaxInserts + 1);
+  SetInteger(shared, image.data(), 2, -1);
+  shared.InsertRecord(image.data());
+}
+
+TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
+  std::size_t openedWithoutRepair = 0;
+  std::size_t returnedTotal = 0;
+  for (int run = 0; run < RunsOf(kWriterRuns); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const std::string path = FreshDirectory("w" + std::to_string(run)) + "/SHARED.DAT";
+    testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
+    const bool byOperation = run % 2 == 1;
+    const auto killAt = byOperation ? std::uniform_int_distribution<std::int64_t>(1, 6000)(random) : 0;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::uint32_t seed = random();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(fds[0]);
+      RunWriter(path, fds[1], seed, killAt);
+    }
+    close(fds[1]);
+    if (!byOperation) {
+      usleep(std::uniform_int_distribution<useconds_t>(0, 30000)(random));
+      kill(child, SIGKILL);
+    }
+    ASSERT_TRUE(EndedByKillOrFinished(child));
+    const TReports reports = TReports::Read(fds[0]);
+    close(fds[0]);
+    returnedTotal += reports.Inserted.size();
+
+    try {
+      TDataFile probe;
+      probe.SetFileName(path);
+      probe.Open();
+      ++openedWithoutRepair;
+    } catch (const EDBEngineError&) {
+      // Repair below has to make it open.
+    }
+    ExpectConsistentAfterRepair(path, reports);
+    if (HasFailure()) break;
+  }
+  RecordProperty("OpenedWithoutRepair", static_cast<int>(openedWithoutRepair));
+  EXPECT_GT(returnedTotal, 0u) << "the children must have got some work done";
+}
+
+// Old table: ID, Name, Qty integer, Notes. New: Qty becomes a smallint, a field with a default comes in.
+std::vector<TFieldDescriptor> OldFields() {
+  return {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 12), Field(3, "Qty", ftInteger),
+          Field(4, "Notes", ftBlob, 0, fstMemo)};
+}
+std::vector<TFieldDescriptor> NewFields() {
+  std::vector<TFieldDescriptor> fields{Field(1, "ID", ftInteger), Field(2, "Name", ftString, 12),
+                                       Field(3, "Qty", ftSmallInt), Field(5, "Added", ftString, 4),
+                                       Field(4, "Notes", ftBlob, 0, fstMemo)};
+  fields[3].Default = "new";
+  return fields;
+}
+std::vector<TIndexDescriptor> RestructureIndexes() { return {Index("", {1}, true), Index("ByName", {2})}; }
+
+// The table with its records, and backups of an earlier restructure that the next one deletes first.
+void CreateRestructureTable(const std::string& path) {
+  testing::CreateTableAt(path, OldFields(), RestructureIndexes(), false, "", 128);
+  {
+    TDataFile table;
+    table.SetExclusive(true);
+    table.SetFileName(path);
+    table.Open();
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+    for (std::int32_t id = 1; id <= kRestructuredRecords; ++id) {
+      table.InitRecord(image.data());
+      SetInteger(table, image.data(), 1, id);
+      table.SetField(2, image.data(), ("n" + std::to_string(id)).c_str());
+      SetInteger(table, image.data(), 3, id * 3);
+      WriteMemo(table, image.data(), 4, Memo(id, 0));
+      table.InsertRecord(image.data());
+      table.CloseBlob(4, image.data());
+    }
+  }
+  const std::string base = path.substr(0, path.size() - 4);
+  for (const auto& [from, to] : {std::pair{".DAT", ".DBK"}, {".IDX", ".IBK"}, {".BLB", ".BBK"}}) {
+    fs::copy_file(base + from, base + to);
+  }
+}
+
+void RunRestructure(const std::string& path) {
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(path);
+  table.RestructureTable(false, "", RestructureIndexes(), NewFields(), 128, "restructured");
+}
+
+// The table at path (or its backups) holds every record, in the old layout or the new one.
+void ExpectAllRecords(const std::string& path, bool newLayout) {
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(path);
+  table.Open();
+  EXPECT_EQ(table.FieldCount(), newLayout ? 5 : 4);
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+  std::int32_t expected = 1;
+  table.GotoBOF();
+  while (table.Next(image.data()) == ec::Success) {
+    const std::int32_t id = GetInteger(table, image.data(), 1);
+    EXPECT_EQ(id, expected);
+    std::array<std::uint8_t, 256> value{};
+    bool isNull = true;
+    table.GetField(3, image.data(), isNull, value.data());
+    EXPECT_EQ(newLayout ? LoadI16(value.data()) : LoadI32(value.data()), id * 3);
+    EXPECT_EQ(ReadMemo(table, image.data(), newLayout ? 5 : 4), Memo(id, 0));
+    if (newLayout) {
+      table.GetField(4, image.data(), isNull, value.data());
+      EXPECT_STREQ(reinterpret_cast<const char*>(value.data()), "new");
+    }
+    ++expected;
+  }
+  EXPECT_EQ(expected - 1, kRestructuredRecords);
+}
+
+TEST_F(CrashTest, KilledRestructureLeavesTheOldTableOrTheNewWithBackups) {
+  // One restructure counted, to spread the kills over all of its file operations and to hit every rename.
+  std::int64_t operations = 0;
+  std::vector<std::int64_t> renames;
+  {
+    const std::string path = FreshDirectory("count") + "/ITEMS.DAT";
+    CreateRestructureTable(path);
+    platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
+      ++operations;
+      if (op == platform::FileOp::Move) renames.push_back(operations);
+      return 0;
+    });
+    RunRestructure(path);
+    platform::SetFileFaultHook(nullptr);
+    ExpectAllRecords(path, true);
+  }
+  ASSERT_GE(renames.size(), 6u);
+
+  int oldTables = 0;
+  int newTables = 0;
+  for (int run = 0; run < RunsOf(kRestructureRuns); ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const std::string directory = FreshDirectory("r" + std::to_string(run));
+    const std::string path = directory + "/ITEMS.DAT";
+    CreateRestructureTable(path);
+    // Just before and just after each rename first; then anywhere, or anywhere from the switch on.
+    std::int64_t killAt;
+    if (static_cast<std::size_t>(run) < 2 * renames.size()) {
+      killAt = renames[static_cast<std::size_t>(run) / 2] + run % 2;
+    } else {
+      const std::int64_t from = run % 2 == 0 ? 1 : std::max<std::int64_t>(1, renames.front() - 20);
+      killAt = std::uniform_int_distribution<std::int64_t>(from, operations)(random);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      KillBeforeFileOperation(killAt);
+      try {
+        RunRestructure(path);
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(0);
+    }
+    ASSERT_TRUE(EndedByKillOrFinished(child));
+
+    TDataFile table;
+    table.SetExclusive(true);
+    table.SetFileName(path);
+    table.UndoInterruptedRestructure();
+    table.Open();
+    const bool newLayout = table.FieldCount() == 5;
+    table.Close();
+    ExpectAllRecords(path, newLayout);
+    if (newLayout) {
+      ++newTables;
+      // The backups are the old table: copied under a table's names, it opens with every record.
+      const std::string restored = FreshDirectory("b" + std::to_string(run));
+      fs::copy_file(directory + "/ITEMS.DBK", restored + "/OLD.DAT");
+      fs::copy_file(directory + "/ITEMS.IBK", restored + "/OLD.IDX");
+      fs::copy_file(directory + "/ITEMS.BBK", restored + "/OLD.BLB");
+      ExpectAllRecords(restored + "/OLD.DAT", false);
+    } else {
+      ++oldTables;
+    }
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(oldTables, 0);
+  EXPECT_GT(newTables, 0);
+}
+
+}  // namespace
+}  // namespace kavrin::engine
