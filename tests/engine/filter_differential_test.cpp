@@ -120,12 +120,6 @@ class FilterDifferentialTest : public ::testing::Test {
   TDataFile table_;
 };
 
-// A range the cursor can hold, and the records it keeps.
-struct TRangeChoice {
-  std::string Description;
-  std::set<std::int32_t> Records;
-};
-
 TEST_F(FilterDifferentialTest, BitmapEqualsRecordByRecordReading) {
   TFilterTextGenerator generator(7);
   std::mt19937 random(11);
@@ -192,7 +186,6 @@ TEST_F(FilterDifferentialTest, BitmapEqualsRecordByRecordReading) {
       const TFilterHandle handle = table_.AddFilter(0, block, nullptr);
       ASSERT_EQ(table_.ActivateFilter(handle), ec::Success);
       const auto got = testing::BitmapRecords(table_);
-      if (getenv("DBG")) printf("%s | want %zu level %d rule %d %s\n", text.c_str(), want.size(), table_.FilterOptimizeLevel(), (int)rule, rangeNote.c_str());
       EXPECT_EQ(got, want) << text << " [" << rangeNote << ", rule " << static_cast<int>(rule)
                            << (options.CaseInsensitive ? ", no case" : "") << "]";
       EXPECT_EQ(table_.RecordCount(), static_cast<std::int32_t>(want.size())) << text;

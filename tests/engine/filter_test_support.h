@@ -3,14 +3,14 @@
 // a block record by record that the engine's bitmaps are held against.
 #pragma once
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <optional>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
