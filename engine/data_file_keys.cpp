@@ -11,6 +11,7 @@
 #include "engine/engine_error.h"
 #include "engine/index_file.h"
 #include "engine/key_encoders.h"
+#include "engine/key_encoding.h"
 #include "engine/primitives.h"
 #include "runtime/code_pages.h"
 
@@ -18,42 +19,6 @@ namespace kavrin::engine {
 namespace {
 
 constexpr std::size_t kIdBytes = 4;
-
-// The order-preserving form of one stored value; width is the field's data size.
-void EncodeKeyPart(const TFieldDescriptor& field, const std::uint8_t* value, bool caseInsensitive,
-                   std::uint8_t* out) {
-  const std::size_t width = FieldDataSize(field);
-  switch (field.Type) {
-    case ftString: {
-      const std::size_t length = std::find(value, value + field.Size, 0) - value;
-      std::memcpy(out, value, length);
-      if (caseInsensitive) runtime::AnsiUpperBytes(out, length);
-      break;
-    }
-    case ftDate:
-    case ftInteger:
-    case ftTime:
-      IntegerToKey(LoadI32(value), out);
-      break;
-    case ftBoolean:
-    case ftWord:
-      WordToKey(LoadU16(value), out);
-      break;
-    case ftSmallInt:
-      SmallIntToKey(LoadI16(value), out);
-      break;
-    case ftFloat:
-    case ftTimeStamp:
-      FloatToKey(LoadF64(value), out);
-      break;
-    case ftBCD:
-      Int64ToKey(LoadI64(value), out);
-      break;
-    default:
-      std::memcpy(out, value, width);
-      break;
-  }
-}
 
 }  // namespace
 
@@ -71,8 +36,7 @@ void TDataFile::BuildKey(std::uint8_t index, const std::uint8_t* fieldsImage, co
     if (at + 1 + width > descriptor.KeyLength) RaiseEngineError(ec::InvalidKeySize, descriptor.Name);
     bool isNull = true;
     GetField(field->FieldNumber, fieldsImage, isNull, value.data());
-    key[at] = isNull ? 0 : 1;
-    EncodeKeyPart(*field, value.data(), descriptor.CaseInsensitive != 0, key + at + 1);
+    EncodeKeyPart(*field, isNull, value.data(), descriptor.CaseInsensitive != 0, key + at);
     at += 1 + width;
   }
   if (index >= 1 && index <= MaxSecondaryIndexes && !descriptor.Unique) {

@@ -8,16 +8,9 @@
 #include <vector>
 
 #include "engine/data_file_format.h"
+#include "engine/key_encoding.h"
 
 namespace kavrin::engine {
-
-// The value's encoding, data-size bytes; value holds at least that many bytes in the stored form.
-// Strings stop at their first zero or the field size and are upper-cased when caseInsensitive.
-void EncodeKeyValue(const TFieldDescriptor& field, const std::uint8_t* value, bool caseInsensitive,
-                    std::uint8_t* out);
-// The whole key part; a null value gives 0 and zeros.
-void EncodeKeyPart(const TFieldDescriptor& field, bool isNull, const std::uint8_t* value, bool caseInsensitive,
-                   std::uint8_t* out);
 
 // The key parts whose first Compared bytes lie from Low to High, byte by byte (both Compared bytes
 // long); none at all when Empty. Blank tests decide by the has-value byte alone; a partial length p

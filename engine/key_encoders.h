@@ -10,6 +10,7 @@ namespace kavrin::engine {
 
 // Eight bytes, big-endian; the sign bit set for values not negative, every bit inverted for negative.
 inline void FloatToKey(double value, std::uint8_t* out) {
+  if (value == 0) value = 0;  // -0 equals +0, so it takes the same key
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   bits = (bits & 0x8000000000000000ull) ? ~bits : (bits | 0x8000000000000000ull);

@@ -25,6 +25,7 @@ TEST(KeyEncoders, KnownBytes) {
   EXPECT_EQ(Float(0.0), (Key<8>{0x80, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(Float(-1.0), (Key<8>{0x40, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(Float(1.0), (Key<8>{0xBF, 0xF0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Float(-0.0), Float(0.0));  // equal values, equal keys
 
   Key<4> i;
   IntegerToKey(-1, i.data());
