@@ -159,15 +159,7 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
 
   // The password the table stores is the one it is reopened with.
   const std::string stored = LeftString(password, HeaderPasswordLength);
-  const bool addPassword = encrypted && !TablePasswords().Contains(stored);
-  if (addPassword) TablePasswords().Add(stored);
-  struct PasswordGuard {
-    bool active;
-    std::string password;
-    ~PasswordGuard() {
-      if (active) TablePasswords().Remove(password);
-    }
-  } passwordGuard{addPassword, stored};
+  TTemporaryPassword known(encrypted ? stored : std::string());
 
   header_ = TDataFileHeader{};
   header_.Encrypted = encrypted;

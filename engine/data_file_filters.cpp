@@ -262,28 +262,6 @@ TErrorCode TDataFile::ActivateRecordCallback(bool active) {
 }  // namespace kavrin::engine
 
 namespace kavrin::engine {
-namespace {
-
-// Adds a password to the process's list for the life of this object, unless it is known already.
-class TPasswordForClone {
- public:
-  explicit TPasswordForClone(const std::string& password)
-      : password_(password), added_(!password.empty() && !TablePasswords().Contains(password)) {
-    if (added_) TablePasswords().Add(password_);
-  }
-  ~TPasswordForClone() {
-    if (added_) TablePasswords().Remove(password_);
-  }
-  TPasswordForClone(const TPasswordForClone&) = delete;
-  TPasswordForClone& operator=(const TPasswordForClone&) = delete;
-
- private:
-  std::string password_;
-  bool added_;
-};
-
-}  // namespace
-
 TErrorCode TDataFile::GotoCurrent(TDataFile& other) {
   // Keys of one table's index mean nothing in another table.
   if (&other == this || other.InMemory() != InMemory() || other.FileName() != FileName() || !other.Opened()) {
@@ -316,7 +294,7 @@ TErrorCode TDataFile::GotoCurrent(TDataFile& other) {
 std::unique_ptr<TDataFile> TDataFile::CloneCursor() {
   if (Exclusive()) Raise(ec::AccessDenied);
   auto clone = std::make_unique<TDataFile>(this);
-  TPasswordForClone known(GetPassword());
+  TTemporaryPassword known(GetPassword());
   clone->SetFileName(FileName());
   clone->SetReadOnly(ReadOnly());
   clone->SetInMemory(InMemory());

@@ -23,6 +23,25 @@ class TPasswordList {
 
 TPasswordList& TablePasswords();
 
+// A password known to the process for the life of this object (creating, cloning, restructuring or
+// logging a table with a password), unless it was known already; afterwards the list is as before.
+class TTemporaryPassword {
+ public:
+  explicit TTemporaryPassword(std::string password)
+      : password_(std::move(password)), added_(!password_.empty() && !TablePasswords().Contains(password_)) {
+    if (added_) TablePasswords().Add(password_);
+  }
+  ~TTemporaryPassword() {
+    if (added_) TablePasswords().Remove(password_);
+  }
+  TTemporaryPassword(const TTemporaryPassword&) = delete;
+  TTemporaryPassword& operator=(const TTemporaryPassword&) = delete;
+
+ private:
+  std::string password_;
+  bool added_;
+};
+
 // The data file unit's start and end; the start runs after the file layer's.
 void DatfileInitialization();
 void DatfileExitProc();

@@ -89,24 +89,6 @@ TDataLossCause CauseOfInsertFailure(TErrorCode code) {
   }
 }
 
-// The password a new encrypted table is opened with, known for as long as the restructure runs.
-class TTemporaryPassword {
- public:
-  explicit TTemporaryPassword(std::string password) : password_(std::move(password)) {
-    added_ = !password_.empty() && !TablePasswords().Contains(password_);
-    if (added_) TablePasswords().Add(password_);
-  }
-  ~TTemporaryPassword() {
-    if (added_) TablePasswords().Remove(password_);
-  }
-  TTemporaryPassword(const TTemporaryPassword&) = delete;
-  TTemporaryPassword& operator=(const TTemporaryPassword&) = delete;
-
- private:
-  std::string password_;
-  bool added_ = false;
-};
-
 // One file rename of the switch; undone newest first when a later one fails.
 struct TFileMove {
   std::string From;

@@ -30,24 +30,6 @@ constexpr std::uint32_t kLogFieldBytes = 5 + 3 + 5;
 
 enum TLogOperation : std::uint16_t { LogDeleted = 0, LogInserted = 1, LogBeforeUpdate = 2, LogAfterUpdate = 3 };
 
-// Adds a password to the process's list for the life of this object, unless it is known already.
-class TPasswordKnownFor {
- public:
-  explicit TPasswordKnownFor(const std::string& password)
-      : password_(password), added_(!password.empty() && !TablePasswords().Contains(password)) {
-    if (added_) TablePasswords().Add(password_);
-  }
-  ~TPasswordKnownFor() {
-    if (added_) TablePasswords().Remove(password_);
-  }
-  TPasswordKnownFor(const TPasswordKnownFor&) = delete;
-  TPasswordKnownFor& operator=(const TPasswordKnownFor&) = delete;
-
- private:
-  std::string password_;
-  bool added_;
-};
-
 }  // namespace
 
 void TDataFile::StartTransaction() {
@@ -103,7 +85,7 @@ void TDataFile::StartTransaction() {
   try {
     // A table with a password gets a log scrambled with the same password.
     const std::string password = header_.Encrypted ? header_.Password : std::string();
-    TPasswordKnownFor known(password);
+    TTemporaryPassword known(password);
     log->CreateTable(header_.Encrypted, password, {primary}, logFields, BlobBlockSize(),
                      "Transaction Log for " + FileName());
     log->Open();
