@@ -96,6 +96,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   TRecord* CurrentRecord() const { return currentRecord_; }
   void SetCurrentRecord(TRecord* record) { currentRecord_ = record; }
   std::uint8_t* CurrentRecordBuffer() { return currentRecord_ ? currentRecord_->Buffer() : nullptr; }
+  // Writes what is dirty and the headers (the change counter grows); on a shared cursor under the
+  // locks of a change.
   void Flush();
 
   // --- Records this cursor has locked ------------------------------------------------------------
@@ -141,6 +143,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void LockRecord(std::int32_t recordNumber);
   void UnlockRecord(std::int32_t recordNumber);
   void UnlockAllRecords();
+  // The record lock itself, for code already running inside one of this cursor's operations.
+  void AcquireRecordLock(std::int32_t recordNumber);
+  void ReleaseRecordLock(std::int32_t recordNumber);
   void LockTable();
   void UnlockTable();
   void GotoBOF();
@@ -331,7 +336,10 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   TRecord* PlaceRecord(std::int32_t recordNumber);
   void RebuildFieldMap();
   void CloseWithoutWriting() noexcept;
+  // Writes dirty records, blocks and pages and the three headers, as the end of a change does.
+  void WriteThrough();
   friend class TCursorGuard;
+  friend class TOwnCall;
   friend class TReadSection;
   friend class TWriteSection;
   // The key field count and data sizes behind a search or range key of fieldCount fields.
@@ -346,6 +354,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void SaveRecordBlobs(TRecord& record);
   // Transactions.
   void WriteLogEntry(const std::uint8_t* image, std::uint16_t operation);
+  // The log's entries now, and the removal of those written after it (a change that failed).
+  std::int32_t LogEntryCount() const;
+  void RemoveLogEntriesAfter(std::int32_t count);
   void DropLog();
   void EndTransaction();
   void ReplayLog();
@@ -378,7 +389,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::int16_t logIntId_ = 0;
   bool transactionsInMemory_ = false;
   TPasswordHandler passwordHandler_;
-  bool busy_ = false;  // an operation of this cursor is running
+  bool busy_ = false;     // an operation of this cursor is running
+  bool ownCall_ = false;  // that operation calls one public operation of this cursor itself
   bool rollbackRunning_ = false;
   std::int32_t headerLockPause_ = 10;
   std::int32_t headerLockTries_ = 8193;

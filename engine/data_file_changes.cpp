@@ -94,7 +94,7 @@ class TRecordUnlock {
   ~TRecordUnlock() {
     if (!active_) return;
     try {
-      table_.UnlockRecord(record_);
+      table_.ReleaseRecordLock(record_);
     } catch (...) {
     }
   }
@@ -228,7 +228,7 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   TWriteSection section(*this, true);
   const std::int32_t slot = FirstFreeRecord();
   const bool fromChain = slot != header_.NextRecordNumber;
-  LockRecord(slot);
+  AcquireRecordLock(slot);
   TRecordUnlock slotUnlock(*this, slot, !inTransaction_ && IsShared());
   ValidateRecord(image);
   CheckBlobHandles(image);
@@ -266,9 +266,11 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   const std::uint8_t live[1] = {0};
   BuildDeletedKey(live, liveKey.data(), image);
   TRecord* record;
+  std::vector<std::uint8_t> reusedImage;
   if (fromChain) {
     record = FetchRecord(slot);
     if (!record->Deleted()) Raise(ec::RecordBuffersCorrupt);
+    reusedImage.assign(record->Buffer(), record->Buffer() + record->BufferSize());
     Key deletedKey{};
     const std::uint8_t deleted[1] = {1};
     BuildDeletedKey(deleted, deletedKey.data(), record->Buffer());
@@ -279,6 +281,15 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
     log.Insert(DeletedIndexSlot, liveKey, slot);
   }
 
+  // A failure from here on puts the reused slot back as it was: deleted, on the chain.
+  TOnFailure restoreSlot([&] {
+    if (!reusedImage.empty()) {
+      std::memcpy(record->Buffer(), reusedImage.data(), reusedImage.size());
+      record->SetDirty(false);
+    }
+  });
+  const std::int32_t logged = LogEntryCount();
+  TOnFailure unlog([&] { RemoveLogEntriesAfter(logged); });
   std::memset(record->Buffer(), 0, record->BufferSize());
   const std::int32_t id = NextUniqueID();
   record->SetUniqueID(keepIds ? GetUniqueID(image) : id);
@@ -290,11 +301,18 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   log.Commit();
   currentRecord_ = record;
   section.Commit();
+  restoreSlot.Dismiss();
+  unlog.Dismiss();
 }
 
 void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
   const std::int32_t intended = currentRecord_ ? currentRecord_->RecordNumber() : 0;
   TCursorGuard guard(*this);
+  // A record this cursor has not locked is locked for the update alone, before the section: a wait
+  // for it must not hold the writer locks that every other process needs.
+  const bool lockedHere = intended != 0 && IsShared() && !IsRecordLocked(intended);
+  if (lockedHere) AcquireRecordLock(intended);
+  TRecordUnlock autoUnlock(*this, intended, lockedHere);
   TWriteSection section(*this, false);
   TRecord* record = currentRecord_;
   // The record to change must still be the one the caller saw.
@@ -302,10 +320,6 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
     Raise(ec::RecordNotFound);
   }
   const std::int32_t number = record->RecordNumber();
-  // A record this cursor has not locked is locked for the update alone.
-  const bool lockedHere = IsShared() && !IsRecordLocked(number);
-  if (lockedHere) LockRecord(number);
-  TRecordUnlock autoUnlock(*this, number, lockedHere);
   ValidateRecord(image);
   CheckBlobHandles(image);
   SetUniqueID(image, record->UniqueID());
@@ -330,6 +344,8 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
     if (changed[n]) log.Replace(n, oldKeys[n], newKeys[n], number);
   }
   indexFile_->Recount();
+  const std::int32_t logged = LogEntryCount();
+  TOnFailure unlog([&] { RemoveLogEntriesAfter(logged); });
   WriteLogEntry(record->Buffer(), 2);
   WriteLogEntry(image, 3);
 
@@ -343,20 +359,22 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
   }
   log.Commit();
   section.Commit();
-  if (unlock && !inTransaction_ && !lockedHere) UnlockRecord(number);
+  unlog.Dismiss();
+  if (unlock && !inTransaction_ && !lockedHere) ReleaseRecordLock(number);
 }
 
 void TDataFile::DeleteRecord() {
   const std::int32_t intended = currentRecord_ ? currentRecord_->RecordNumber() : 0;
   TCursorGuard guard(*this);
+  // Locked before the section, so a wait for it holds no header or writer lock.
+  if (intended != 0) AcquireRecordLock(intended);
+  TRecordUnlock unlock(*this, intended, intended != 0 && IsShared());
   TWriteSection section(*this, true);
   TRecord* record = currentRecord_;
   if (!record || record->RecordNumber() != intended || record->Deleted() || indexFile_->Bof() || indexFile_->Eof()) {
     Raise(ec::RecordNotFound);
   }
   const std::int32_t number = record->RecordNumber();
-  LockRecord(number);
-  TRecordUnlock unlock(*this, number, IsShared());
   std::vector<std::uint8_t> copy(record->Buffer(), record->Buffer() + record->BufferSize());
 
   const std::uint8_t indexCount = indexFile_->IndexCount();
@@ -380,6 +398,8 @@ void TDataFile::DeleteRecord() {
   BuildDeletedKey(deleted, deletedKey.data(), copy.data());
   log.Replace(DeletedIndexSlot, liveKey, deletedKey, number);
   indexFile_->Recount();
+  const std::int32_t logged = LogEntryCount();
+  TOnFailure unlog([&] { RemoveLogEntriesAfter(logged); });
   WriteLogEntry(copy.data(), 0);
 
   if (HasBlobFields()) {
@@ -416,6 +436,7 @@ void TDataFile::DeleteRecord() {
   FreeRecordSlot(*record);
   log.Commit();
   section.Commit();
+  unlog.Dismiss();
 }
 
 }  // namespace kavrin::engine

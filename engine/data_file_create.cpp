@@ -179,7 +179,9 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
   header_.RecordSize = static_cast<std::uint16_t>(recordSize);
 
   // Every file made from here on is removed again when a later step fails.
-  const bool hadBlobFile = platform::FileExists(StripExtension(FileName()) + ".BLB");
+  blobFile_->SetInMemory(InMemory());
+  blobFile_->SetFileName(FileName());
+  const bool hadBlobFile = blobFile_->FileFound();
   try {
     NewFile();
     fields_ = fields;
@@ -213,11 +215,7 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
   }
   // A table without blob fields has no blob file; one left by an older table of this name would be
   // taken for this table's.
-  if (!HasBlobFields() && hadBlobFile && !InMemory()) {
-    blobFile_->SetInMemory(false);
-    blobFile_->SetFileName(FileName());
-    if (blobFile_->FileFound()) blobFile_->EraseFile();
-  }
+  if (!HasBlobFields() && hadBlobFile && blobFile_->FileFound()) blobFile_->EraseFile();
 }
 
 void TDataFile::DeleteTable() {

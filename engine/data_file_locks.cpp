@@ -24,8 +24,13 @@ bool ValidRecordNumber(std::int32_t n) { return n >= 1 && n < kLockTop; }
 }  // namespace
 
 TCursorGuard::TCursorGuard(TDataFile& table) : table_(table) {
-  if (table_.busy_) table_.Raise(ec::FileInUse);
+  if (table_.busy_) {
+    if (!table_.ownCall_) table_.Raise(ec::FileInUse);
+    table_.ownCall_ = false;
+    return;
+  }
   table_.busy_ = true;
+  owner_ = true;
 }
 
 TReadSection::TReadSection(TDataFile& table) : table_(table) {
@@ -104,7 +109,7 @@ void TWriteSection::Commit() {
   table_.MakeCurrentAtCursor();
   // What changed reaches the files before any lock goes, so other processes find it at their next
   // change check, and a table lock never holds changes that a crash could lose.
-  if (!table_.Exclusive() && !table_.ReadOnlyOnDisk()) table_.Flush();
+  if (!table_.Exclusive() && !table_.ReadOnlyOnDisk()) table_.WriteThrough();
   committed_ = true;
   ReleaseLocks();
 }
@@ -184,6 +189,16 @@ bool TDataFile::TryRecordLock(std::int32_t recordNumber) {
 }
 
 void TDataFile::LockRecord(std::int32_t recordNumber) {
+  TCursorGuard guard(*this);
+  AcquireRecordLock(recordNumber);
+}
+
+void TDataFile::UnlockRecord(std::int32_t recordNumber) {
+  TCursorGuard guard(*this);
+  ReleaseRecordLock(recordNumber);
+}
+
+void TDataFile::AcquireRecordLock(std::int32_t recordNumber) {
   if (!IsShared()) return;
   if (recordNumber == 0) {
     if (!currentRecord_) return;  // no current record: nothing to lock (never the header byte)
@@ -197,8 +212,12 @@ void TDataFile::LockRecord(std::int32_t recordNumber) {
   }
 }
 
-void TDataFile::UnlockRecord(std::int32_t recordNumber) {
-  if (!IsShared()) return;
+void TDataFile::ReleaseRecordLock(std::int32_t recordNumber) {
+  if (recordNumber == 0 && currentRecord_) recordNumber = currentRecord_->RecordNumber();
+  if (!IsShared()) {
+    RemoveLockedRecord(recordNumber);
+    return;
+  }
   if (recordNumber == 0) {
     if (!currentRecord_) return;
     recordNumber = currentRecord_->RecordNumber();
@@ -208,12 +227,25 @@ void TDataFile::UnlockRecord(std::int32_t recordNumber) {
 }
 
 void TDataFile::UnlockAllRecords() {
-  while (!lockedRecords_.empty()) UnlockRecord(lockedRecords_.back());
+  // Newest first; every entry goes, so the loop ends whatever the unlocks report.
+  const std::vector<std::int32_t> held(lockedRecords_.rbegin(), lockedRecords_.rend());
+  std::exception_ptr failure;
+  for (std::int32_t record : held) {
+    try {
+      ReleaseRecordLock(record);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    RemoveLockedRecord(record);
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 void TDataFile::LockTable() {
   if (Exclusive() || ReadOnlyOnDisk() || tableLocked_ || inTransaction_) return;
   TCursorGuard guard(*this);
+  // This cursor's own record locks keep its table lock out, on disk and in memory alike.
+  if (!lockedRecords_.empty()) Raise(ec::TableLocked);
   for (std::int32_t failures = 0; !LockRange(kTableLockOffset, kTableLockLength, true);) {
     if (++failures > lockRetryCount_) Raise(ec::TableLocked);
     WaitMilliseconds(lockWaitTime_);

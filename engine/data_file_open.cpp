@@ -7,6 +7,7 @@
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
+#include "engine/data_file_sections.h"
 #include "engine/engine_error.h"
 #include "engine/index_file.h"
 #include "engine/password_list.h"
@@ -176,18 +177,10 @@ void TDataFile::CloseFile() {
   try {
     // Everything changed through this cursor reaches the files, shared or not.
     if (!ReadOnly()) {
-      if (Exclusive()) {
-        Flush();
+      if (Exclusive() || ReadOnlyOnDisk()) {
+        WriteThrough();
       } else if (std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); })) {
-        LockHeader();
-        headerLocked_ = true;
-        try {
-          Flush();
-        } catch (...) {
-          UnlockHeader();
-          throw;
-        }
-        UnlockHeader();
+        Flush();
       }
     }
   } catch (...) {
@@ -425,6 +418,18 @@ bool TDataFile::IsRecordLocked(std::int32_t recordNumber) const {
 
 void TDataFile::Flush() {
   if (ReadOnly()) return;
+  if (Exclusive() || ReadOnlyOnDisk()) {
+    WriteThrough();
+    return;
+  }
+  // Other processes may have changed the files: write only under the locks of a change, after its
+  // change checks, so no stale header copy is written over theirs.
+  TCursorGuard guard(*this);
+  TWriteSection section(*this, true);
+  section.Commit();
+}
+
+void TDataFile::WriteThrough() {
   FlushRecords(true);
   WriteHeader();
   if (Opened()) {

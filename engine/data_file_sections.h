@@ -13,6 +13,8 @@
 // A failure puts the header copy back and lets the index forget what it had not written.
 #pragma once
 
+#include <utility>
+
 #include "engine/data_file.h"
 
 namespace kavrin::engine {
@@ -20,12 +22,50 @@ namespace kavrin::engine {
 class TCursorGuard {
  public:
   explicit TCursorGuard(TDataFile& table);
-  ~TCursorGuard() { table_.busy_ = false; }
+  ~TCursorGuard() {
+    if (owner_) table_.busy_ = false;
+  }
   TCursorGuard(const TCursorGuard&) = delete;
   TCursorGuard& operator=(const TCursorGuard&) = delete;
 
  private:
   TDataFile& table_;
+  bool owner_ = false;
+};
+
+// A call that a running operation of the cursor makes into the cursor's own public operations (a
+// rollback replaying its log): the one call that follows is let in; anything else stays refused.
+class TOwnCall {
+ public:
+  explicit TOwnCall(TDataFile& table) : table_(table) { table_.ownCall_ = true; }
+  ~TOwnCall() { table_.ownCall_ = false; }
+  TOwnCall(const TOwnCall&) = delete;
+  TOwnCall& operator=(const TOwnCall&) = delete;
+
+ private:
+  TDataFile& table_;
+};
+
+// Runs an undo step when the scope is left by an exception, unless dismissed.
+template <typename Undo>
+class TOnFailure {
+ public:
+  explicit TOnFailure(Undo undo) : undo_(std::move(undo)) {}
+  ~TOnFailure() {
+    if (!dismissed_) {
+      try {
+        undo_();
+      } catch (...) {
+      }
+    }
+  }
+  TOnFailure(const TOnFailure&) = delete;
+  TOnFailure& operator=(const TOnFailure&) = delete;
+  void Dismiss() { dismissed_ = true; }
+
+ private:
+  Undo undo_;
+  bool dismissed_ = false;
 };
 
 class TReadSection {

@@ -13,6 +13,7 @@
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
+#include "engine/data_file_sections.h"
 #include "engine/engine_error.h"
 #include "engine/generated_names.h"
 #include "engine/index_file.h"
@@ -34,6 +35,7 @@ enum TLogOperation : std::uint16_t { LogDeleted = 0, LogInserted = 1, LogBeforeU
 
 void TDataFile::StartTransaction() {
   if (ReadOnly()) return;
+  TCursorGuard guard(*this);
   if (inTransaction_) Raise(ec::FileInUse);
   deferredTableUnlock_ = false;
 
@@ -112,6 +114,12 @@ void TDataFile::WriteLogEntry(const std::uint8_t* image, std::uint16_t operation
   std::vector<std::uint8_t> source(image, image + header_.RecordSize);
   std::vector<std::uint8_t> sourceCopy = source;
   std::vector<std::int16_t> blobFields;
+  // Every blob opened for the copy is closed again, also when the entry cannot be written.
+  TOnFailure closeCopies([&] {
+    for (std::int16_t field : blobFields) {
+      CloseCopiedBlob(log, *this, field, entry.data(), sourceCopy.data(), source.data());
+    }
+  });
   for (const TFieldDescriptor& field : fields_) {
     if (field.Type != ftBlob) continue;
     blobFields.push_back(field.FieldNumber);
@@ -124,13 +132,42 @@ void TDataFile::WriteLogEntry(const std::uint8_t* image, std::uint16_t operation
   log.SetField(logOpType_, entry.data(), &operation);
   log.SetField(logIntId_, entry.data(), &id);
   log.InsertRecord(entry.data());
+  closeCopies.Dismiss();
   for (std::int16_t field : blobFields) {
     const TErrorCode code = CloseCopiedBlob(log, *this, field, entry.data(), sourceCopy.data(), source.data());
     if (code != ec::Success) Raise(code);
   }
 }
 
+std::int32_t TDataFile::LogEntryCount() const {
+  return inTransaction_ && !rollbackRunning_ && logFile_ ? logFile_->RecordCount() : 0;
+}
+
+void TDataFile::RemoveLogEntriesAfter(std::int32_t count) {
+  if (!inTransaction_ || rollbackRunning_ || !logFile_) return;
+  TDataFile& log = *logFile_;
+  std::vector<std::uint8_t> entry(log.RecordSize());
+  // The log's order is newest first: remove from the front while the entries are this change's.
+  for (;;) {
+    log.GotoBOF();
+    if (log.Next(entry.data()) != ec::Success) return;
+    std::int32_t number = 0;
+    bool isNull = true;
+    log.GetField(logOpNum_, entry.data(), isNull, &number);
+    if (number <= count) return;
+    log.DeleteRecord();
+  }
+}
+
 void TDataFile::DropLog() {
+  // However deleting the log ends, the transaction is over: no state may point at a log that is gone.
+  struct TEnd {
+    TDataFile& table;
+    ~TEnd() {
+      table.inTransaction_ = false;
+      table.logOpNum_ = table.logOpType_ = table.logIntId_ = 0;
+    }
+  } end{*this};
   if (logFile_) {
     std::unique_ptr<TDataFile> log = std::move(logFile_);
     try {
@@ -143,8 +180,6 @@ void TDataFile::DropLog() {
     }
     log->DeleteTable();
   }
-  inTransaction_ = false;
-  logOpNum_ = logOpType_ = logIntId_ = 0;
 }
 
 void TDataFile::EndTransaction() {
@@ -165,30 +200,41 @@ void TDataFile::EndTransaction() {
 
 void TDataFile::Commit() {
   if (ReadOnly() || !inTransaction_) return;
+  TCursorGuard guard(*this);
   EndTransaction();
 }
 
 void TDataFile::RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image, const std::uint8_t* existing) {
   TDataFile& log = *logFile_;
+  auto check = [this](TErrorCode code) {
+    if (code != ec::Success) Raise(code);
+  };
+  TOnFailure closeAll([&] {
+    CloseRecordBlobs(image);
+    for (const TFieldDescriptor& field : fields_) {
+      if (field.Type == ftBlob && log.BlobIsOpen(field.FieldNumber, logEntry)) log.CloseBlob(field.FieldNumber, logEntry);
+    }
+  });
   for (const TFieldDescriptor& field : fields_) {
     if (field.Type != ftBlob) continue;
     // The record's own chain takes the logged contents, so no block is left without an owner.
     const std::int32_t chain = existing ? GetBlobReference(field.FieldNumber, existing) : 0;
     StoreI32(image + field.SlotOffset + 1, chain > 0 ? chain : 0);
-    if (TErrorCode code = OpenBlobUnlocked(field.FieldNumber, image)) Raise(code);
+    check(OpenBlobUnlocked(field.FieldNumber, image));
     std::int32_t size = 0;
     std::vector<std::uint8_t> data;
     if (log.GetBlobReference(field.FieldNumber, logEntry) != 0) {
-      if (TErrorCode code = log.OpenBlobUnlocked(field.FieldNumber, logEntry)) Raise(code);
-      log.BlobSize(field.FieldNumber, logEntry, size);
+      check(log.OpenBlobUnlocked(field.FieldNumber, logEntry));
+      check(log.BlobSize(field.FieldNumber, logEntry, size));
       data.resize(static_cast<std::size_t>(size));
       std::int32_t read = 0;
-      log.ReadBlob(field.FieldNumber, logEntry, 0, size, data.data(), read);
-      log.CloseBlob(field.FieldNumber, logEntry);
+      check(log.ReadBlob(field.FieldNumber, logEntry, 0, size, data.data(), read));
+      check(log.CloseBlob(field.FieldNumber, logEntry));
     }
-    TruncateBlob(field.FieldNumber, image, 0);
-    if (size > 0) WriteBlob(field.FieldNumber, image, 0, size, data.data());
+    check(TruncateBlob(field.FieldNumber, image, 0));
+    if (size > 0) check(WriteBlob(field.FieldNumber, image, 0, size, data.data()));
   }
+  closeAll.Dismiss();
 }
 
 void TDataFile::CloseRecordBlobs(std::uint8_t* image) {
@@ -198,6 +244,7 @@ void TDataFile::CloseRecordBlobs(std::uint8_t* image) {
 }
 
 void TDataFile::ReplayLog() {
+  if (!logFile_) return;
   TDataFile& log = *logFile_;
   std::vector<std::uint8_t> entry(log.RecordSize());
   std::vector<std::uint8_t> image(header_.RecordSize);
@@ -216,11 +263,12 @@ void TDataFile::ReplayLog() {
   };
   // Rewrites the found record with the image (locked until the transaction ends) or brings it back.
   auto rewrite = [&](bool found) {
-    if (found) LockRecord(0);
+    if (found) AcquireRecordLock(0);
     const std::vector<std::uint8_t> existing(found ? currentRecord_->Buffer() : nullptr,
                                              found ? currentRecord_->Buffer() + header_.RecordSize : nullptr);
     if (HasBlobFields()) RestoreBlobsFromLog(entry.data(), image.data(), found ? existing.data() : nullptr);
     try {
+      TOwnCall call(*this);
       if (found) {
         UpdateRecord(image.data(), false);
       } else {
@@ -232,18 +280,25 @@ void TDataFile::ReplayLog() {
     }
     CloseRecordBlobs(image.data());
   };
+  auto findByPrimaryKey = [&] {
+    TOwnCall call(*this);
+    return FindKey(false, image.data(), nullptr, 0, false, 0);
+  };
   log.GotoBOF();
   while (log.Next(entry.data()) == ec::Success) {
     takeImage();
     switch (operationOf()) {
       case LogDeleted:
-        rewrite(FindKey(false, image.data(), nullptr, 0, false, 0));
+        rewrite(findByPrimaryKey());
         break;
       case LogInserted:
-        if (FindKey(false, image.data(), nullptr, 0, false, 0)) DeleteRecord();
+        if (findByPrimaryKey()) {
+          TOwnCall call(*this);
+          DeleteRecord();
+        }
         break;
       case LogAfterUpdate:
-        if (FindKey(false, image.data(), nullptr, 0, false, 0)) {
+        if (findByPrimaryKey()) {
           if (log.Next(entry.data()) != ec::Success) return;
           takeImage();
           rewrite(true);
@@ -257,6 +312,11 @@ void TDataFile::ReplayLog() {
 
 void TDataFile::Rollback() {
   if (ReadOnly() || !inTransaction_) return;
+  TCursorGuard guard(*this);
+  if (!logFile_) {
+    EndTransaction();
+    return;
+  }
   rollbackRunning_ = true;
   const std::uint8_t active = indexFile_->CurrentIndex();
   const bool rangeWasActive = indexFile_->RangeActive();
@@ -268,6 +328,7 @@ void TDataFile::Rollback() {
   indexFile_->SetRangeActive(false);
   indexFile_->SetCallbackActive(false);
   indexFile_->FreeBitmap();
+  indexFile_->ApplyRange();  // the positions of a range left behind would hide records
   std::exception_ptr failure;
   try {
     ReplayLog();
