@@ -312,7 +312,7 @@ std::unique_ptr<TDataFile> TDataFile::CloneCursor() {
   clone->SetComplementRule(complementRule_);
   bool anyActive = false;
   for (const auto& filter : expressionFilters_) {
-    const TFilterHandle handle = clone->AddFilter(0, filter->Expression(), nullptr);
+    const TFilterHandle handle = clone->AddFilter(0, filter->Original(), nullptr);
     if (filter->Active()) {
       clone->FindFilter(handle)->Activate();
       anyActive = true;

@@ -79,7 +79,11 @@ std::int32_t OrLevel(std::int32_t a, std::int32_t b) {
 }  // namespace
 
 TFilter::TFilter(TDataFile& owner, std::span<const std::uint8_t> block, TFilterHandle handle, TComplementRule rule)
-    : owner_(owner), block_(TFilterBlock::Checked(block, owner)), handle_(handle), rule_(rule) {
+    : owner_(owner),
+      original_(block.begin(), block.end()),
+      block_(TFilterBlock::Checked(block, owner)),
+      handle_(handle),
+      rule_(rule) {
   TIndexSelectionGuard restore(owner_.IndexFile());
   level_ = OptimizeNode(0, 1);
 }

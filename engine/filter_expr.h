@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "engine/filter_block.h"
 #include "engine/record_bitmap.h"
@@ -52,6 +53,9 @@ class TFilter {
   std::int32_t Level() const { return level_; }
   // The rewritten copy; its header's total size is its length, so it can be added to another cursor.
   std::span<const std::uint8_t> Expression() const { return block_.Bytes(); }
+  // The block as it was added: what a clone adds, to be rewritten for the clone's own key counts (the
+  // rewrites deepen the tree, so a rewritten block may no longer pass the checks of an added one).
+  std::span<const std::uint8_t> Original() const { return original_; }
 
   // Marks the records the expression holds for in bitmap, which comes with every bit set, and takes
   // this evaluation's level. Deleted records may come out set: the caller removes them.
@@ -84,6 +88,7 @@ class TFilter {
   bool TakeComplement(std::int32_t matching);
 
   TDataFile& owner_;
+  std::vector<std::uint8_t> original_;
   TFilterBlock block_;
   TFilterHandle handle_;
   TComplementRule rule_;

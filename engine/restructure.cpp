@@ -313,8 +313,6 @@ void TTableRestructure::SwitchFiles(const std::string& tempName) {
     MemoryFiles().DeleteMemoryFile(aside + ".DAT");  // the reservation itself would block the move
     oldTargets = {aside + ".DAT", aside + ".IDX", aside + ".BLB"};
   } else {
-    // The data file's backup goes last: while it exists, the other backups belong to it.
-    for (const char* extension : {".BBK", ".IBK", ".DBK"}) DeleteTableFile(false, base + extension);
     oldTargets = {base + ".DBK", base + ".IBK", base + ".BBK"};
   }
   std::vector<TFileMove> moves;
@@ -329,8 +327,15 @@ void TTableRestructure::SwitchFiles(const std::string& tempName) {
   for (std::size_t i = 0; i < moves.size(); ++i) {
     const bool freed = std::any_of(moves.begin(), moves.begin() + static_cast<std::ptrdiff_t>(i),
                                    [&](const TFileMove& earlier) { return earlier.From == moves[i].To; });
+    // Older backups are about to be removed, so they count as free.
+    const bool oldBackup = !inMemory && std::find(oldTargets.begin(), oldTargets.end(), moves[i].To) != oldTargets.end();
     if (!TableFileExists(inMemory, moves[i].From)) RaiseEngineError(ec::InvalidPath, moves[i].From);
-    if (!freed && TableFileExists(inMemory, moves[i].To)) RaiseEngineError(ec::UnknownError, moves[i].To);
+    if (!freed && !oldBackup && TableFileExists(inMemory, moves[i].To)) RaiseEngineError(ec::UnknownError, moves[i].To);
+  }
+  if (!inMemory) {
+    // Only now that every move is known to be possible do the older backups go; the data file's
+    // backup goes last: while it exists, the other backups belong to it.
+    for (const char* extension : {".BBK", ".IBK", ".DBK"}) DeleteTableFile(false, base + extension);
   }
   for (std::size_t done = 0; done < moves.size(); ++done) {
     if (MoveTableFile(inMemory, moves[done].From, moves[done].To)) continue;
