@@ -123,7 +123,12 @@ TWriteSection::~TWriteSection() {
       if (!table_.Exclusive()) {
         table_.indexFile_->DiscardChanges();
         table_.DropRecordCache();
-        if (table_.HasBlobFields()) table_.blobFile_->ClearBlockCache();
+        if (table_.HasBlobFields()) {
+          // The blob header copy may hold a free list and an end offset that were never written.
+          table_.blobFile_->ClearBlockCache();
+          table_.blobFile_->SetHeaderKnown(false);
+          table_.blobFile_->ReadHeader();
+        }
       } else {
         table_.ForgetRecordsFrom(savedHeader_.NextRecordNumber);
       }

@@ -13,6 +13,10 @@
 
 namespace kavrin::engine {
 
+// One operation may walk the leaf chain a few times (forward to the end and back again, to both ends
+// and then to a position); more steps than that many walks over every page mean a cycle.
+constexpr std::int64_t kWalksPerOperation = 4;
+
 // ---- Places in the leaves ----
 
 TPageRef TIndexFile::SpotPage(const TSpot& spot) {
@@ -44,7 +48,7 @@ bool TIndexFile::StepForward(TSpot& spot) {
   const std::int32_t next = page->NextOffset();
   if (next == 0) return false;
   // More page steps than the file has pages: the level chain runs in a circle.
-  if (++leafSteps_ > PageCountLimit()) Corrupt();
+  if (++leafSteps_ > kWalksPerOperation * PageCountLimit()) Corrupt();
   TPageRef after = GetPage(next);
   if (!after->IsLeaf() || after->Count() == 0 || after->PreviousOffset() != spot.Page) Corrupt();
   spot.Page = next;
@@ -62,7 +66,7 @@ bool TIndexFile::StepBackward(TSpot& spot) {
   }
   const std::int32_t previous = page->PreviousOffset();
   if (previous == 0) return false;
-  if (++leafSteps_ > PageCountLimit()) Corrupt();
+  if (++leafSteps_ > kWalksPerOperation * PageCountLimit()) Corrupt();
   TPageRef before = GetPage(previous);
   if (!before->IsLeaf() || before->Count() == 0 || before->NextOffset() != spot.Page) Corrupt();
   spot.Page = previous;
@@ -178,6 +182,7 @@ std::int32_t TIndexFile::CountFilteredPosition() {
   std::int32_t counted = 0;
   if (cursor_.Position <= total / 2) {
     TPageRef leaf = DescendTo(nullptr, TDescent::First, &position, false, nullptr, nullptr);
+    if (!leaf) return 0;  // the index emptied under the cursor
     spot = {leaf->Offset(), leaf->Current(), position};
     leaf.Release();
     for (;;) {
@@ -187,6 +192,7 @@ std::int32_t TIndexFile::CountFilteredPosition() {
     return counted;
   }
   TPageRef leaf = DescendTo(nullptr, TDescent::Last, &position, false, nullptr, nullptr);
+  if (!leaf) return 0;
   spot = {leaf->Offset(), leaf->Current(), position};
   leaf.Release();
   while (spot.Position > cursor_.Position) {
