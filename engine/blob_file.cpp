@@ -434,6 +434,10 @@ void TBlobFile::FlushBlocks(bool all, std::int32_t offset) {
   }
 }
 
+bool TBlobFile::HasDirtyBlocks() const {
+  return std::any_of(cache_.begin(), cache_.end(), [](const auto& block) { return block->Dirty(); });
+}
+
 void TBlobFile::ClearBlockCache() {
   currentBlock_ = nullptr;
   blockByOffset_.clear();

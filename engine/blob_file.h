@@ -149,6 +149,7 @@ class TBlobFile : public TFileHandler {
   void ClearBlockCache();
   std::size_t BlockCacheCapacity() const { return cacheCapacity_; }
   std::size_t BlockCacheCount() const { return cache_.size(); }
+  bool HasDirtyBlocks() const;
 
   // --- Locks -------------------------------------------------------------------------------------
   void SetLockWait(TBlobLockWait wait) { lockWait_ = wait; }

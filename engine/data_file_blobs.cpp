@@ -9,6 +9,7 @@
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
+#include "engine/data_file_sections.h"
 #include "engine/engine_error.h"
 
 namespace kavrin::engine {
@@ -32,6 +33,10 @@ TErrorCode TDataFile::BlobFieldCheck(std::int16_t fieldNumber, const std::uint8_
 TErrorCode TDataFile::OpenBlob(std::int16_t fieldNumber, std::uint8_t* image) {
   std::int32_t reference = 0;
   if (const TErrorCode code = BlobFieldCheck(fieldNumber, image, reference)) return code;
+  // From a message handler during this cursor's own lock wait, or from its record callback, the blob
+  // lock and header check would run inside an operation that is half done.
+  if (busy_ && !ownCall_) return ec::FileInUse;
+  TCursorGuard guard(*this);
   if (!IsShared()) return OpenBlobUnlocked(fieldNumber, image);
   TBlobReadLock lock(*blobFile_);
   blobFile_->CheckHeaderChanged();

@@ -17,7 +17,6 @@ namespace {
 
 constexpr std::size_t kKeyFieldSlots = MaxKeyFields;
 constexpr std::size_t kMaxSecondaryIndexes = 30;
-constexpr int kMaxFieldsKeyLength = 254;
 constexpr int kMaxKeyLength = 255;
 constexpr std::uint32_t kMaxRecordSize = 65535;
 constexpr std::size_t kRecordIdBytes = 4;
@@ -108,10 +107,10 @@ void ValidateIndex(TIndexDescriptor& index, bool primary, const std::vector<TFie
     keyLength += FieldDataSize(*field) + 1;
     ++count;
   }
-  if (keyLength == 0 || keyLength > kMaxFieldsKeyLength) RaiseEngineError(ec::InvalidKeySize, indexName);
-  // The unique id that keeps the keys of a non-unique index distinct must fit in the length byte too.
-  if (!primary && !index.Unique) keyLength += static_cast<int>(kRecordIdBytes);
-  if (keyLength > kMaxKeyLength) RaiseEngineError(ec::InvalidKeySize, indexName);
+  // The unique id that keeps the keys of a non-unique index distinct must fit in the length byte too,
+  // so the length is checked once it is added.
+  if (keyLength > 0 && !primary && !index.Unique) keyLength += static_cast<int>(kRecordIdBytes);
+  if (keyLength == 0 || keyLength > kMaxKeyLength) RaiseEngineError(ec::InvalidKeySize, indexName);
   for (std::size_t i = count; i < kKeyFieldSlots; ++i) index.KeyFields[i] = 0;
   index.KeyLength = static_cast<std::uint8_t>(keyLength);
   index.KeyFieldCount = count;
@@ -182,8 +181,10 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
   blobFile_->SetInMemory(InMemory());
   blobFile_->SetFileName(FileName());
   const bool hadBlobFile = blobFile_->FileFound();
+  bool dataFileMade = false;
   try {
     NewFile();
+    dataFileMade = true;
     fields_ = fields;
     RebuildFieldMap();
     header_.ChangeCounter = 0;
@@ -205,11 +206,21 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
     CloseWithoutWriting();
   } catch (...) {
     const std::exception_ptr failure = std::current_exception();
-    try {
-      CloseWithoutWriting();
-      DeleteTable();
-    } catch (...) {
-      // The creation's own failure is the one to report.
+    // A data file that could not be made leaves an older table of this name as it was.
+    dataFileMade = dataFileMade || Opened();
+    CloseWithoutWriting();
+    if (dataFileMade) {
+      // Each file goes on its own, so one that cannot be removed keeps no other behind; the creation's
+      // own failure is the one to report.
+      for (TFileHandler* file : {static_cast<TFileHandler*>(this), static_cast<TFileHandler*>(indexFile_.get()),
+                                 static_cast<TFileHandler*>(blobFile_.get())}) {
+        try {
+          file->SetInMemory(InMemory());
+          file->SetFileName(FileName());
+          if (file->FileFound()) file->EraseFile();
+        } catch (...) {
+        }
+      }
     }
     std::rethrow_exception(failure);
   }

@@ -14,6 +14,7 @@
 #include "engine/index_file.h"
 #include "engine/index_selection_guard.h"
 #include "engine/password_list.h"
+#include "platform/win_file.h"
 
 namespace kavrin::engine {
 
@@ -262,11 +263,21 @@ TErrorCode TDataFile::ActivateRecordCallback(bool active) {
 }  // namespace kavrin::engine
 
 namespace kavrin::engine {
+namespace {
+
+// One table whatever the names were spelt like: on disk the same file, in memory the same memory file.
+bool SameTable(const TDataFile& a, const TDataFile& b) {
+  if (!a.Opened() || !b.Opened() || a.InMemory() != b.InMemory()) return false;
+  if (a.InMemory()) return a.MemoryFile() != nullptr && a.MemoryFile() == b.MemoryFile();
+  return a.FileName() == b.FileName() || platform::SameFile(a.FileName(), b.FileName());
+}
+
+}  // namespace
+
 TErrorCode TDataFile::GotoCurrent(TDataFile& other) {
   // Keys of one table's index mean nothing in another table.
-  if (&other == this || other.InMemory() != InMemory() || other.FileName() != FileName() || !other.Opened()) {
-    return &other == this ? ec::Success : ec::InvalidHandle;
-  }
+  if (&other == this) return ec::Success;
+  if (!SameTable(*this, other)) return ec::InvalidHandle;
   TCursorGuard guard(*this);
   const bool lock = !(Exclusive() || ReadOnlyOnDisk() || tableLocked_);
   if (lock) indexFile_->ReadLock();

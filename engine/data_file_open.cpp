@@ -179,7 +179,8 @@ void TDataFile::CloseFile() {
     if (!ReadOnly()) {
       if (Exclusive() || ReadOnlyOnDisk()) {
         WriteThrough();
-      } else if (std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); })) {
+      } else if (std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); }) ||
+                 indexFile_->HasDirtyPages() || (HasBlobFields() && blobFile_->HasDirtyBlocks())) {
         Flush();
       }
     }

@@ -1,5 +1,6 @@
 #include "engine/filter_expr.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -16,6 +17,10 @@ namespace {
 
 // Rewrites add at most three levels to a path; deeper than that is no block that was checked.
 constexpr int kDepthLimit = MaxFilterDepth + 8;
+constexpr int kRewriteLevels = 3;
+// Node visits a rewrite adds to every path through it: an equal becomes not, or, or, two copies and a
+// blank test, eleven nodes in place of three.
+constexpr std::size_t kRewriteVisits = 8;
 
 using TKeyBuffer = std::array<std::uint8_t, PageEntryArea>;
 
@@ -85,7 +90,37 @@ TFilter::TFilter(TDataFile& owner, std::span<const std::uint8_t> block, TFilterH
       handle_(handle),
       rule_(rule) {
   TIndexSelectionGuard restore(owner_.IndexFile());
+  MeasurePaths(0, 1);
   level_ = OptimizeNode(0, 1);
+  paths_.clear();
+}
+
+void TFilter::MeasurePaths(std::uint16_t offset, int depth) {
+  const std::optional<TFilterNode> node = block_.Node(offset);
+  // The checks bound both; the walk stays inside them whatever it meets.
+  if (!node || depth > MaxFilterDepth || ++visits_ > MaxFilterNodeVisits) return;
+  TPaths& paths = paths_[offset];
+  paths.Deepest = std::max(paths.Deepest, depth);
+  ++paths.Count;
+  if (node->Class == fnUnary) {
+    MeasurePaths(block_.Operand(*node), depth + 1);
+  } else if (node->Class == fnBinary || node->Class == fnCompare) {
+    MeasurePaths(block_.FirstOperand(*node), depth + 1);
+    MeasurePaths(block_.SecondOperand(*node), depth + 1);
+  }
+}
+
+bool TFilter::RoomToRewrite(std::uint16_t offset) {
+  // A rewritten block is itself a block a cursor takes (a clone, the dataset layer): it must pass the
+  // same depth and visit checks. Nodes made by rewrites are not rewritten again.
+  const auto found = paths_.find(offset);
+  if (found == paths_.end() || found->second.Rewritten) return false;
+  TPaths& paths = found->second;
+  if (paths.Deepest + 1 + kRewriteLevels > MaxFilterDepth) return false;
+  if (visits_ + paths.Count * kRewriteVisits > MaxFilterNodeVisits) return false;
+  visits_ += paths.Count * kRewriteVisits;
+  paths.Rewritten = true;
+  return true;
 }
 
 void TFilter::Evaluate(TRecordBitmap& bitmap) {
@@ -144,7 +179,7 @@ std::int32_t TFilter::OptimizeNode(std::uint16_t offset, int depth) {
   TComparison comparison;
   if (ReadComparison(*node, comparison)) {
     if (!SelectIndexFor(comparison)) return FilterLevelNone;
-    if (TakeComplement(CountMatching(comparison))) RewriteComplement(*node, comparison);
+    if (TakeComplement(CountMatching(comparison)) && RoomToRewrite(offset)) RewriteComplement(*node, comparison);
     return FilterLevelByIndex;
   }
   if (node->Class == fnUnary && node->Operator == foNot) return OptimizeNode(block_.Operand(*node), depth + 1);

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <vector>
 
@@ -53,8 +54,7 @@ class TFilter {
   std::int32_t Level() const { return level_; }
   // The rewritten copy; its header's total size is its length, so it can be added to another cursor.
   std::span<const std::uint8_t> Expression() const { return block_.Bytes(); }
-  // The block as it was added: what a clone adds, to be rewritten for the clone's own key counts (the
-  // rewrites deepen the tree, so a rewritten block may no longer pass the checks of an added one).
+  // The block as it was added: what a clone adds, to be rewritten for the clone's own key counts.
   std::span<const std::uint8_t> Original() const { return original_; }
 
   // Marks the records the expression holds for in bitmap, which comes with every bit set, and takes
@@ -86,6 +86,18 @@ class TFilter {
   // The complement rewrites of a comparison node, true when made.
   bool RewriteComplement(const TFilterNode& node, const TComparison& comparison);
   bool TakeComplement(std::int32_t matching);
+  // Every path through the block as added: how deep each node lies at most and on how many paths.
+  void MeasurePaths(std::uint16_t node, int depth);
+  // Whether the node's rewrite keeps the block within the checks of an added block.
+  bool RoomToRewrite(std::uint16_t node);
+
+  struct TPaths {
+    int Deepest = 0;
+    std::size_t Count = 0;
+    bool Rewritten = false;
+  };
+  std::map<std::uint16_t, TPaths> paths_;
+  std::size_t visits_ = 0;
 
   TDataFile& owner_;
   std::vector<std::uint8_t> original_;

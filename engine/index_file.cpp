@@ -392,6 +392,15 @@ void TIndexFile::ReleasePage(TPage& page) {
   descriptor.FreeChain = page.Offset();
 }
 
+bool TIndexFile::HasDirtyPages() const {
+  for (const TPageCache& cache : caches_) {
+    for (const auto& page : cache.Pages) {
+      if (page->Dirty()) return true;
+    }
+  }
+  return false;
+}
+
 void TIndexFile::FlushPages() {
   for (;;) {
     bool dirtyLeft = false;

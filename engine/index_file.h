@@ -130,6 +130,7 @@ class TIndexFile : public TFileHandler {
   bool NextPage();
   bool PriorPage();
   std::size_t CachedPageCount(std::uint8_t index) const { return caches_[index].Pages.size(); }
+  bool HasDirtyPages() const;
   const TIndexStatistics& Statistics() const { return statistics_; }
 
   // Keys. Keys are spans of at least the current index's key length.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/index_file.h"
 #include "engine/memory_files.h"
@@ -127,6 +128,42 @@ TEST_F(BTreeOperationsTest, EmptiedLeafLeavesTheChainAndTheRootCollapsesToItsChi
   EXPECT_EQ(shape.freePages, 2);  // the emptied leaf and the old root
   const std::int32_t head = fixture.file.GetDescriptor(0).FreeChain;
   EXPECT_TRUE(head == right || head == rootOffset);
+}
+
+TEST_F(BTreeOperationsTest, EmptiedMiddleLeafLeavesOnlyItsOwnEntryInTheParent) {
+  IndexFixture fixture(dir.PathOf("T.DAT"), 20);
+  TIndexFile& file = fixture.file;
+  Model model;
+  Insert(file, model, 1, 200, 20);
+  TPageRef root = file.GetRoot();
+  ASSERT_EQ(root->Type(), RootInteriorPage);
+  ASSERT_GE(root->Count(), 3);
+  const std::int32_t rootOffset = root->Offset();
+  const std::uint16_t entries = root->Count();
+  const std::int32_t left = root->RefAt(1);
+  const std::int32_t middle = root->RefAt(2);
+  const std::int32_t right = root->RefAt(3);
+  const std::int32_t rightCount = root->CountAt(3);
+  root.Release();
+  std::vector<Key> doomed;
+  {
+    TPageRef leaf = file.GetPage(middle);
+    for (std::uint16_t i = 1; i <= leaf->Count(); ++i) doomed.emplace_back(leaf->KeyAt(i), leaf->KeyAt(i) + 20);
+  }
+  for (const Key& key : doomed) {
+    file.DeleteKey(key);
+    model.erase(key);
+  }
+  root = file.GetRoot();
+  EXPECT_EQ(root->Offset(), rootOffset);
+  EXPECT_EQ(root->Count(), entries - 1);
+  EXPECT_EQ(root->RefAt(2), right);
+  EXPECT_EQ(root->CountAt(2), rightCount);
+  root.Release();
+  EXPECT_EQ(file.GetPage(left)->NextOffset(), right);
+  EXPECT_EQ(file.GetPage(right)->PreviousOffset(), left);
+  EXPECT_EQ(file.GetDescriptor(0).FreeChain, middle);
+  CheckTree(file, model);
 }
 
 TEST_F(BTreeOperationsTest, RootOfLongKeysStaysWithOneChild) {

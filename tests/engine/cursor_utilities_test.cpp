@@ -122,6 +122,30 @@ TEST_F(CursorUtilitiesTest, GotoCurrentFollowsAnotherCursorOfTheSameTable) {
   EXPECT_EQ(b.GotoCurrent(fresh), ec::RecordNotFound);
   EXPECT_EQ(CurrentId(b), 3);  // group 0 comes first
 
+  // Unless a key is all zeros: a record whose primary key is null.
+  std::vector<std::uint8_t> blank(a.RecordSize());
+  a.InitRecord(blank.data());
+  const std::int32_t group = 7;
+  a.SetField(2, blank.data(), &group);
+  a.InsertRecord(blank.data());
+  b.SelectIndex(0);
+  EXPECT_EQ(b.GotoCurrent(fresh), ec::Success);
+  bool isNull = false;
+  std::int32_t found = 0;
+  ASSERT_EQ(b.GetCurrent(image.data(), false), ec::Success);
+  b.GetField(2, image.data(), isNull, &found);
+  EXPECT_EQ(found, 7);
+  b.SelectIndexByName("ByGroup");
+
+  // The same table under another spelling of its name is still the same table.
+  TDataFile spelt;
+  spelt.SetFileName(dir.PathOf("./t.dat"));
+  spelt.Open();
+  spelt.GotoBOF();
+  for (int i = 0; i < 3; ++i) spelt.Next(image.data());  // the null key, 1, 2
+  EXPECT_EQ(b.GotoCurrent(spelt), ec::Success);
+  EXPECT_EQ(CurrentId(b), 2);
+
   testing::CreateTableAt(dir.PathOf("OTHER.DAT"), {Field(1, "ID", ftInteger)}, {Index("", {1}, true)});
   TDataFile other;
   other.SetFileName(dir.PathOf("OTHER.DAT"));

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "engine/blob_file.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
@@ -296,12 +298,75 @@ TEST_F(PasswordTest, ContentsAreScrambledOnDisk) {
 }
 
 TEST_F(DataFileCoreTest, ReadOnlyCompanionMakesTheWholeTableReadOnly) {
+  std::vector<TFieldDescriptor> fields = SimpleFields();
+  fields.push_back(Field(4, "Notes", ftBlob, 0, fstMemo));
+  for (const char* companion : {"T.IDX", "T.BLB"}) {
+    CreateTableAt(Path(), fields, SimpleIndexes());
+    ASSERT_EQ(chmod(dir.PathOf(companion).c_str(), 0444), 0);
+    TDataFile table;
+    table.SetFileName(Path());
+    table.Open();
+    EXPECT_TRUE(table.ReadOnly()) << companion;
+    table.Close();
+    ASSERT_EQ(chmod(dir.PathOf(companion).c_str(), 0644), 0);
+  }
+}
+
+TEST_F(DataFileCoreTest, SharedCursorWritesItsBlobBlocksWhenItCloses) {
+  std::vector<TFieldDescriptor> fields = SimpleFields();
+  fields.push_back(Field(4, "Notes", ftBlob, 0, fstMemo));
+  CreateTableAt(Path(), fields, SimpleIndexes());
+  {
+    TDataFile table;
+    table.SetFileName(Path());
+    table.Open();
+    TBlock& block = table.BlobFile().AllocBlock();
+    block.PutData(0, 5, "kept!");
+    table.Close();  // no record is dirty; the block still reaches the file
+  }
+  const std::string blobs = ReadWholeFile(dir.PathOf("T.BLB"));
+  ASSERT_EQ(blobs.size(), 1024u);
+  EXPECT_EQ(blobs.substr(512 + 18, 5), "kept!");
+  EXPECT_EQ(LoadI32(reinterpret_cast<const std::uint8_t*>(blobs.data()) + 13), 1024);  // end offset
+}
+
+TEST_F(DataFileCoreTest, HeaderLockHeldByAnotherProcessGivesUpWithGeneralLockFailure) {
   CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
-  ASSERT_EQ(chmod(dir.PathOf("T.IDX").c_str(), 0444), 0);
-  TDataFile table;
-  table.SetFileName(Path());
-  table.Open();
-  EXPECT_TRUE(table.ReadOnly());
+  int locked[2];
+  int release[2];
+  ASSERT_EQ(pipe(locked), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int status = 1;
+    try {
+      TDataFile holder;
+      holder.SetFileName(Path());
+      holder.Open();
+      holder.LockHeader();
+      char byte = 1;
+      if (write(locked[1], &byte, 1) == 1 && read(release[0], &byte, 1) == 1) status = 0;
+      holder.UnlockHeader();
+    } catch (...) {
+      status = 1;
+    }
+    _exit(status);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(locked[0], &byte, 1), 1);
+  TDataFile waiter;
+  waiter.SetFileName(Path());
+  waiter.Open();
+  waiter.SetHeaderLockTiming(1, 3);
+  EXPECT_EQ(CodeOf([&] { waiter.LockHeader(); }), ec::GeneralLockFailure);
+  ASSERT_EQ(write(release[1], &byte, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {locked[0], locked[1], release[0], release[1]}) close(fd);
+  waiter.LockHeader();
+  waiter.UnlockHeader();
 }
 
 TEST_F(DataFileCoreTest, HeaderLockContentionGivesUpWithGeneralLockFailure) {

@@ -63,6 +63,7 @@ TEST(ValidateDefinition, RefusesBadDefinitionsNamingWhatIsWrong) {
        ec::InvalidPassword, "T.DAT"},
       {"513 fields", [](Definition& d) { d.fields.resize(513, Field(9, "X", ftInteger)); }, ec::FieldLimits, "T.DAT"},
       {"31 secondary indexes", [](Definition& d) { d.indexes.resize(32, Index("S", {1})); }, ec::IndexLimits, "T.DAT"},
+      {"30 secondary indexes", [](Definition& d) { d.indexes.resize(31, Index("S", {1})); }, 0, ""},
       {"block size 63", [](Definition& d) { d.blockSize = 63; }, ec::BlobFieldsOrBlockSize, "T.DAT"},
       {"names equal up to case and blanks", [](Definition& d) { d.fields[2].Name = " name "; },
        ec::InvalidFieldName, "Name"},
@@ -96,6 +97,24 @@ TEST(ValidateDefinition, RefusesBadDefinitionsNamingWhatIsWrong) {
          d.indexes.push_back(Index("ByName", {2, 3}));
        },
        ec::InvalidKeySize, "ByName"},
+      {"primary key of 255 bytes",
+       [](Definition& d) {
+         d.fields[1].Size = 239;  // 5 + 241 + 9
+         d.indexes[0].KeyFields = {1, 2, 3};
+       },
+       0, ""},
+      {"primary key of 256 bytes",
+       [](Definition& d) {
+         d.fields[1].Size = 240;
+         d.indexes[0].KeyFields = {1, 2, 3};
+       },
+       ec::InvalidKeySize, "Primary"},
+      {"non-unique secondary reaching 255 with the record id",
+       [](Definition& d) {
+         d.fields[1].Size = 240;  // 242 + 9 = 251 before the id
+         d.indexes.push_back(Index("ByName", {2, 3}));
+       },
+       0, ""},
   };
   for (const Case& c : cases) {
     Definition d;
@@ -198,6 +217,68 @@ TEST_F(CreateTableTest, FailureAfterTheFilesExistRemovesThemAll) {
   EXPECT_FALSE(platform::FileExists(Path()));
   EXPECT_FALSE(platform::FileExists(dir.PathOf("T.IDX")));
   EXPECT_FALSE(platform::FileExists(dir.PathOf("T.BLB")));
+}
+
+TEST_F(CreateTableTest, CleanUpRemovesWhatTheCreationMadeAndKeepsItsError) {
+  const struct {
+    const char* what;
+    platform::FileOp failingOp;
+    const char* failingFile;
+    const char* undeletable;  // a file the clean-up cannot remove, or ""
+    bool olderTableKept;
+  } cases[] = {
+      // Nothing was made: the table already there must survive the refused creation.
+      {"data file cannot be made", platform::FileOp::Create, ".DAT", "", true},
+      {"index file cannot be made", platform::FileOp::Create, ".IDX", "", false},
+      {"index write fails and the data file cannot be removed", platform::FileOp::Write, ".IDX", ".DAT", false},
+  };
+  std::vector<TFieldDescriptor> fields = SimpleFields();
+  fields.push_back(Field(4, "Notes", ftBlob, 0, fstMemo));
+  for (const auto& c : cases) {
+    CreateTableAt(Path(), fields, SimpleIndexes());
+    const std::string olderDat = ReadWholeFile(Path());
+    const std::string olderIdx = ReadWholeFile(dir.PathOf("T.IDX"));
+    platform::SetFileFaultHook([&](platform::FileOp op, const std::string& name) -> platform::DWORD {
+      if (op == c.failingOp && name.ends_with(c.failingFile)) return platform::ERROR_ACCESS_DENIED;
+      if (op == platform::FileOp::Delete && *c.undeletable && name.ends_with(c.undeletable)) {
+        return platform::ERROR_ACCESS_DENIED;
+      }
+      return 0;
+    });
+    TDataFile table;
+    table.SetExclusive(true);
+    table.SetFileName(Path());
+    const TErrorCode code =
+        CodeOf([&] { table.CreateTable(false, "", SimpleIndexes(), SimpleFields(), 512, "new"); });
+    platform::SetFileFaultHook(nullptr);
+    EXPECT_NE(code, 0) << c.what;
+    EXPECT_NE(code, ec::CannotDelete) << c.what << ": the clean-up hid the failure";
+    EXPECT_FALSE(table.Opened()) << c.what;
+    if (c.olderTableKept) {
+      EXPECT_EQ(ReadWholeFile(Path()), olderDat) << c.what;
+      EXPECT_EQ(ReadWholeFile(dir.PathOf("T.IDX")), olderIdx) << c.what;
+      EXPECT_TRUE(platform::FileExists(dir.PathOf("T.BLB"))) << c.what;
+    } else {
+      for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+        const bool left = *c.undeletable && std::string(ext) == c.undeletable;
+        EXPECT_EQ(platform::FileExists(dir.PathOf(std::string("T") + ext)), left) << c.what << " " << ext;
+      }
+    }
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) platform::DeleteFileA(dir.PathOf(std::string("T") + ext));
+  }
+}
+
+TEST_F(CreateTableTest, LongestKeysAreCreated) {
+  std::vector<TFieldDescriptor> fields = SimpleFields();
+  fields[1].Size = 239;
+  fields.push_back(Field(4, "Raw", ftBytes, 9));
+  // 5 + 241 + 9 for the primary; 241 + 10 and the record id for the secondary.
+  CreateTableAt(Path(), fields, {Index("", {1, 2, 3}, true), Index("ByNameRaw", {2, 4})});
+  TDataFile table;
+  table.SetFileName(Path());
+  table.Open();
+  EXPECT_EQ(table.GetIndexDef(0).KeyLength, 255);
+  EXPECT_EQ(table.GetIndexDef(1).KeyLength, 255);
 }
 
 TEST_F(CreateTableTest, CreatingWithoutBlobFieldsRemovesAnOldBlobFile) {

@@ -226,6 +226,9 @@ TEST_F(FieldAccessTest, DefinitionLookupsAndInPlaceChange) {
   TDataFile shared;
   shared.SetInMemory(true);
   EXPECT_EQ(CodeOf([&] { shared.AlterFieldDef(1, changed); }), ec::MustBeExclusive);
+  shared.SetExclusive(true);
+  shared.SetReadOnly(true);
+  EXPECT_EQ(CodeOf([&] { shared.AlterFieldDef(1, changed); }), ec::AccessDenied);
 }
 
 TEST_F(FieldAccessTest, SizesAndTrimming) {

@@ -222,6 +222,27 @@ TEST(FileHandlerMemory, HandlerClosesTheFileItHolds) {
   MemoryFiles().Clear();
 }
 
+TEST(FileHandlerMemory, LongNamesAreCutOnlyInErrorTexts) {
+  MemoryFiles().Clear();
+  const std::string dir = "/" + std::string(300, 'd') + "/";
+  TFileHandler first, second;
+  for (TFileHandler* h : {&first, &second}) {
+    h->SetInMemory(true);
+    h->SetExclusive(true);
+  }
+  first.SetFileName(dir + "ONE.DAT");
+  second.SetFileName(dir + "TWO.DAT");
+  EXPECT_EQ(first.FileName(), dir + "ONE.DAT");
+  first.NewFile();
+  second.NewFile();  // a name cut at 255 characters would be the first file's, in use
+  EXPECT_NE(first.MemoryFile(), second.MemoryFile());
+  EXPECT_EQ(CodeOf([&] { first.SetFileName("OTHER.DAT"); }), ec::FileInUse);
+  EXPECT_EQ(ErrorContext().FileName, (dir + "ONE.DAT").substr(0, 255));
+  first.CloseFile();
+  second.CloseFile();
+  MemoryFiles().Clear();
+}
+
 TEST(FileHandlerDisk, ReadOnlyAttributeOpensForReadingOnly) {
   TempDir dir;
   const std::string path = dir.PathOf("RO.DAT");

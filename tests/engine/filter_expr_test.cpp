@@ -347,6 +347,17 @@ TEST_F(FilterExprTest, BlocksThatCannotBeReadSafelyAreRefused) {
   EXPECT_EQ(Records(NotChain(200), TComplementRule::SmallerSide), Ids({4}));
   EXPECT_EQ(Records(NotChain(201), TComplementRule::Always), Ids({1, 2, 3, 5, 6, 7, 8, 9, 10}));
   EXPECT_EQ(AddCode(NotChain(MaxFilterDepth - 1)), ec::InvalidFilterExpression);
+
+  // A rewritten block is one a cursor takes again, also at the depth limit: a rewrite that would take
+  // a path past it is left out.
+  for (int n : {200, MaxFilterDepth - 4, MaxFilterDepth - 2}) {
+    table_.SetComplementRule(TComplementRule::Always);
+    table_.AddFilter(0, NotChain(n), nullptr);
+    const std::vector<std::uint8_t> rewritten(table_.GetFilter(0).Expression().begin(),
+                                              table_.GetFilter(0).Expression().end());
+    table_.RemoveFilter(AllFilters);
+    EXPECT_EQ(Records(rewritten, TComplementRule::Never), Ids({4})) << n << " nots";
+  }
 }
 
 }  // namespace

@@ -357,6 +357,37 @@ TEST_F(FilterListTest, ARollbackReachesTheRecordsTheFilterHides) {
   EXPECT_EQ(Walk(table_), (std::vector<std::int32_t>{1, 3, 8, 9}));
   ASSERT_EQ(table_.DeactivateFilter(AllFilters), ec::Success);
   EXPECT_EQ(table_.RecordCount(), 10);
+
+  // On a secondary index with a range, an expression filter and the record callback: the rollback
+  // walks the primary index over every record, then gives the cursor all of them back.
+  table_.SelectIndexByName("ByQtyDown");
+  std::vector<std::uint8_t> start(table_.RecordSize()), end(table_.RecordSize());
+  table_.InitRecord(start.data());
+  table_.InitRecord(end.data());
+  const std::int32_t high = 7, low = 0;
+  table_.SetField(4, start.data(), &high);
+  table_.SetField(4, end.data(), &low);
+  table_.SetRange(false, start.data(), 1, end.data(), 1);
+  ASSERT_EQ(table_.ActivateFilter(AllFilters), ec::Success);
+  table_.AddFilter(0, {}, OddRecords);
+  ASSERT_EQ(table_.ActivateFilter(RecordCallbackHandle), ec::Success);
+  const std::vector<std::int32_t> before = Walk(table_);
+  ASSERT_FALSE(before.empty());
+  table_.StartTransaction();
+  std::vector<std::uint8_t> image(table_.RecordSize());
+  table_.GotoBOF();
+  ASSERT_EQ(table_.Next(image.data()), ec::Success);
+  table_.GetCurrent(image.data(), true);
+  const std::int32_t six = 6;
+  table_.SetField(4, image.data(), &six);  // leaves the filter
+  table_.UpdateRecord(image.data(), false);
+  ASSERT_EQ(Walk(table_).size(), before.size() - 1);
+  table_.Rollback();
+  EXPECT_EQ(table_.ActiveIndexName(), "ByQtyDown");
+  EXPECT_TRUE(table_.RangeActive());
+  EXPECT_TRUE(table_.GetFilter(0).Active());
+  EXPECT_TRUE(table_.IndexFile().CallbackActive());
+  EXPECT_EQ(Walk(table_), before);
 }
 
 TEST_F(FilterListTest, AnotherProcessesRecordsAreFilteredAfterTheChangeIsSeen) {

@@ -117,33 +117,40 @@ TEST_F(IndexFileTest, NewFileOpensWithoutAKey) {
 }
 
 TEST_F(IndexFileTest, EmptyFileDropsEveryKeyAndEveryCachedPage) {
-  IndexFixture fixture(dir.PathOf("T.DAT"), 9);
-  TIndexFile& file = fixture.file;
-  const std::int16_t fields[] = {2};
-  file.AddSecondaryIndex("BYNAME", 9, fields, true, false, false, 1);
-  for (std::uint8_t index : {0, 1, 31}) {
-    file.SelectIndex(index);
-    for (std::uint32_t v = 1; v <= 300; ++v) file.InsertKey(MakeKey(v, file.KeyLength()), static_cast<std::int32_t>(v));
+  for (const bool inMemory : {true, false}) {
+    SCOPED_TRACE(inMemory ? "in memory" : "on disk");
+    IndexFixture fixture(dir.PathOf(inMemory ? "M.DAT" : "D.DAT"), 9, false, inMemory);
+    TIndexFile& file = fixture.file;
+    const std::int16_t fields[] = {2};
+    file.AddSecondaryIndex("BYNAME", 9, fields, true, false, false, 1);
+    for (std::uint8_t index : {0, 1, 31}) {
+      file.SelectIndex(index);
+      for (std::uint32_t v = 1; v <= 300; ++v) {
+        file.InsertKey(MakeKey(v, file.KeyLength()), static_cast<std::int32_t>(v));
+      }
+    }
+    file.SelectIndex(1);
+    file.FirstKey();
+    file.FlushPages();
+    ASSERT_GT(file.Size(), 2560);
+    file.EmptyFile();
+    EXPECT_EQ(file.Header().EndOfFile, 2560);
+    EXPECT_EQ(file.Size(), 2560);
+    for (std::uint8_t index : {0, 1, 31}) {
+      EXPECT_EQ(file.GetDescriptor(index).Root, 0);
+      EXPECT_EQ(file.GetDescriptor(index).FreeChain, 0);
+      EXPECT_EQ(file.CachedPageCount(index), 0u);
+    }
+    EXPECT_EQ(file.GetDescriptor(31).Name, "Sys Deleted");
+    EXPECT_EQ(file.GetDescriptor(1).Name, "BYNAME");
+    EXPECT_TRUE(file.Bof() && file.Eof());
+    EXPECT_EQ(file.Position(), 0);
+    // The first page after emptying lands at 2560 again, with nothing stale from the cache.
+    file.InsertKey(MakeKey(7, 9), 7);
+    Model model;
+    model.emplace(MakeKey(7, 9), 7);
+    CheckTree(file, model);
   }
-  file.SelectIndex(1);
-  file.FirstKey();
-  file.EmptyFile();
-  EXPECT_EQ(file.Header().EndOfFile, 2560);
-  EXPECT_EQ(file.Size(), 2560);
-  for (std::uint8_t index : {0, 1, 31}) {
-    EXPECT_EQ(file.GetDescriptor(index).Root, 0);
-    EXPECT_EQ(file.GetDescriptor(index).FreeChain, 0);
-    EXPECT_EQ(file.CachedPageCount(index), 0u);
-  }
-  EXPECT_EQ(file.GetDescriptor(31).Name, "Sys Deleted");
-  EXPECT_EQ(file.GetDescriptor(1).Name, "BYNAME");
-  EXPECT_TRUE(file.Bof() && file.Eof());
-  EXPECT_EQ(file.Position(), 0);
-  // The first page after emptying lands at 2560 again, with nothing stale from the cache.
-  file.InsertKey(MakeKey(7, 9), 7);
-  Model model;
-  model.emplace(MakeKey(7, 9), 7);
-  CheckTree(file, model);
 }
 
 TEST_F(IndexFileTest, DefinitionsRefuseWhatTheFileCannotHold) {

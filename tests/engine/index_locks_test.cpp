@@ -155,8 +155,9 @@ TEST_F(IndexLocksTest, FailedChangeOnASharedFileLeavesNothingBehind) {
   other.WriteUnlock();
 }
 
-// The second process: opens the file itself, waits for a byte on `go`, then does what `mode` says and
-// reports a byte on `done`.
+// The second process: opens the file itself, then does what `mode` says: 'W' or 'R' holds the writer's
+// or a reader's lock, reports "L" on `done` and waits for a byte on `go` before unlocking; 'C' makes one
+// change. It reports "D" on `done` at the end.
 int RunSecondProcess(const std::string& path, int go, int done, char mode) {
   try {
     TestOwner owner;
@@ -165,11 +166,19 @@ int RunSecondProcess(const std::string& path, int go, int done, char mode) {
     file.SetLockRetry(QuickRetry);
     file.OpenFile();
     char c = 0;
-    if (mode == 'W') {
-      file.WriteLock();
+    if (mode == 'W' || mode == 'R') {
+      if (mode == 'W') {
+        file.WriteLock();
+      } else {
+        file.ReadLock();
+      }
       if (write(done, "L", 1) != 1) return 2;
       if (read(go, &c, 1) != 1) return 3;
-      file.WriteUnlock();
+      if (mode == 'W') {
+        file.WriteUnlock();
+      } else {
+        file.ReadUnlock();
+      }
     } else {
       {
         TIndexWriteSection section(file);
@@ -229,6 +238,24 @@ TEST_F(IndexLocksTest, AnotherProcessesWriterKeepsThisReaderOut) {
   ASSERT_EQ(read(child.done, &c, 1), 1);
   file.ReadLock();
   file.ReadUnlock();
+  EXPECT_EQ(child.Wait(), 0);
+}
+
+TEST_F(IndexLocksTest, AnotherProcessesReaderKeepsThisWriterOutButNotThisReader) {
+  TestOwner owner;
+  TIndexFile file(owner);
+  Open(file);
+  Child child = Start(path, 'R');
+  char c = 0;
+  ASSERT_EQ(read(child.done, &c, 1), 1);
+  ASSERT_EQ(c, 'L');
+  EXPECT_EQ(CodeOf([&] { file.WriteLock(); }), ec::GeneralLockFailure);
+  file.ReadLock();
+  file.ReadUnlock();
+  ASSERT_EQ(write(child.go, "g", 1), 1);
+  ASSERT_EQ(read(child.done, &c, 1), 1);
+  file.WriteLock();
+  file.WriteUnlock();
   EXPECT_EQ(child.Wait(), 0);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 namespace kavrin::engine {
 namespace {
@@ -77,6 +78,24 @@ TEST_F(MemoryFileListTest, NewFileRules) {
   EXPECT_EQ(reused->Size(), 0);
   EXPECT_EQ(reused->OpenCount(), 1);
   EXPECT_EQ(list.Count(), 1u);
+}
+
+TEST_F(MemoryFileListTest, LongNamesAreNeverCut) {
+  // Two paths alike in their first 255 characters are two files.
+  const std::string dir = "/" + std::string(260, 'd') + "/";
+  auto [codeA, a] = list.NewMemoryFile(dir + "A.DAT");
+  auto [codeB, b] = list.NewMemoryFile(dir + "B.DAT");
+  ASSERT_EQ(codeA, ec::Success);
+  ASSERT_EQ(codeB, ec::Success);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(a->Name(), dir + "A.DAT");
+  EXPECT_EQ(list.Find(dir + "b.dat"), b);
+  list.CloseMemoryFile(dir + "A.DAT");
+  list.CloseMemoryFile(dir + "B.DAT");
+  EXPECT_FALSE(list.RenameMemoryFile(dir + "A.DAT", dir + "B.DAT"));
+  EXPECT_TRUE(list.RenameMemoryFile(dir + "A.DAT", dir + "C.DAT"));
+  EXPECT_TRUE(list.DeleteMemoryFile(dir + "C.DAT"));
+  EXPECT_EQ(list.Find(dir + "B.DAT"), b);
 }
 
 TEST_F(MemoryFileListTest, SharedAndExclusiveOpens) {

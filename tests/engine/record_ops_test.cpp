@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,50 @@ TEST_F(RecordOpsTest, NavigationAtTheEnds) {
   EXPECT_EQ(table.RecordNo(), 2);
 }
 
+TEST_F(RecordOpsTest, EndsOfAnEmptyRangeAndDefaultsBeforeTheFirstRecord) {
+  std::vector<TFieldDescriptor> fields{Field(1, "ID", ftInteger), Field(2, "Name", ftString, 10),
+                                       Field(3, "Qty", ftInteger)};
+  fields[1].Default = "none";
+  fields[2].Default = "7";
+  testing::CreateTableAt(dir.PathOf("DEFAULTS.DAT"), fields, {Index("", {1}, true)});
+  TDataFile table;
+  table.SetFileName(dir.PathOf("DEFAULTS.DAT"));
+  table.Open();
+  std::vector<std::uint8_t> image(table.RecordSize());
+  for (std::int32_t id : {1, 2, 3}) {
+    table.InitRecord(image.data());
+    table.SetField(1, image.data(), &id);
+    table.InsertRecord(image.data());
+  }
+  std::vector<std::uint8_t> buffer(table.RecordSize(), 0xEE);
+  table.GotoBOF();
+  ASSERT_EQ(table.GetCurrent(buffer.data(), false), ec::BeginningOfFile);
+  std::int32_t qty = 0;
+  char name[11] = {};
+  bool isNull = true;
+  table.GetField(3, buffer.data(), isNull, &qty);
+  EXPECT_FALSE(isNull);
+  EXPECT_EQ(qty, 7);
+  table.GetField(2, buffer.data(), isNull, name);
+  EXPECT_STREQ(name, "none");
+  table.GetField(1, buffer.data(), isNull, &qty);
+  EXPECT_TRUE(isNull);
+
+  // A range between the records holds none of them.
+  std::vector<std::uint8_t> low(table.RecordSize()), high(table.RecordSize());
+  table.InitRecord(low.data());
+  table.InitRecord(high.data());
+  const std::int32_t from = 10, to = 20;
+  table.SetField(1, low.data(), &from);
+  table.SetField(1, high.data(), &to);
+  table.SetRange(false, low.data(), 0, high.data(), 0);
+  EXPECT_EQ(table.RecordCount(), 0);
+  table.GotoBOF();
+  EXPECT_EQ(table.Next(buffer.data()), ec::EndOfFile);
+  table.GotoEOF();
+  EXPECT_EQ(table.Prior(buffer.data()), ec::BeginningOfFile);
+}
+
 TEST_F(RecordOpsTest, InsertKeyViolationChangesNoIndex) {
   TDataFile table;
   OpenShared(table);
@@ -173,6 +219,66 @@ TEST_F(RecordOpsTest, UpdateOfARecordNotLockedLocksItForTheUpdateAlone) {
   EXPECT_EQ(other.GetCurrent(buffer.data(), true), ec::Success);  // nothing left locked
 }
 
+TEST_F(RecordOpsTest, UpdateKeepsTheRecordLockUntilATransactionEnds) {
+  TDataFile table;
+  OpenShared(table);
+  Insert(table, 1, "Ann", 100);
+  ASSERT_TRUE(FindId(table, 1));
+  const std::int32_t record = table.CurrentRecord()->RecordNumber();
+  std::vector<std::uint8_t> buffer(table.RecordSize());
+  table.StartTransaction();
+  ASSERT_EQ(table.GetCurrent(buffer.data(), true), ec::Success);
+  const std::int32_t amount = 101;
+  table.SetField(3, buffer.data(), &amount);
+  table.UpdateRecord(buffer.data(), true);
+  EXPECT_TRUE(table.IsRecordLocked(record));
+  table.Commit();
+  EXPECT_FALSE(table.IsRecordLocked(record));
+}
+
+// One key missing from the unique secondary index ByAmount (a damaged index): what a change does shows
+// which indexes it touches, and that a failure part way leaves every index as it was.
+TEST_F(RecordOpsTest, ChangesCheckEveryIndexBeforeChangingAny) {
+  TDataFile table;
+  table.SetFileName(path);
+  table.SetExclusive(true);
+  table.Open();
+  for (int id = 1; id <= 3; ++id) Insert(table, id, "n" + std::to_string(id), id * 10);
+  ASSERT_TRUE(FindId(table, 2));
+  std::array<std::uint8_t, PageEntryArea> key{};
+  table.BuildKey(2, table.CurrentRecordBuffer(), table.CurrentRecordBuffer(), key.data());
+  table.IndexFile().SelectIndex(2);
+  table.IndexFile().DeleteKey(std::span<const std::uint8_t>(key.data(), table.IndexFile().KeyLength()));
+  table.IndexFile().SelectIndex(0);
+  table.IndexFile().Recount();
+
+  // No key field changes: no index is touched, so the missing key goes unnoticed.
+  ASSERT_TRUE(FindId(table, 2));
+  std::vector<std::uint8_t> buffer(table.RecordSize());
+  ASSERT_EQ(table.GetCurrent(buffer.data(), true), ec::Success);
+  table.UpdateRecord(buffer.data(), true);
+
+  // ByName is changed before ByAmount's old key is found missing; ByName gets its old key back.
+  const std::int32_t amount = 25;
+  table.SetField(2, buffer.data(), "zed");
+  table.SetField(3, buffer.data(), &amount);
+  EXPECT_EQ(CodeOf([&] { table.UpdateRecord(buffer.data(), true); }), ec::KeyNotFound);
+  table.SelectIndexByName("ByName");
+  EXPECT_EQ(Walk(table), (std::vector<std::int32_t>{1, 2, 3}));
+  auto zed = Image(table, 0, "zed", 0);
+  EXPECT_FALSE(table.FindKey(false, zed.data(), nullptr, 0, false, 0));
+
+  // A delete finds the missing key before it removes any other.
+  ASSERT_TRUE(FindId(table, 2));
+  EXPECT_EQ(CodeOf([&] { table.DeleteRecord(); }), ec::KeyNotFound);
+  EXPECT_EQ(Walk(table), (std::vector<std::int32_t>{1, 2, 3}));
+  table.SelectIndexByName("ByName");
+  EXPECT_EQ(Walk(table), (std::vector<std::int32_t>{1, 2, 3}));
+  table.SelectIndex(2);
+  EXPECT_EQ(Walk(table), (std::vector<std::int32_t>{1, 3}));
+  EXPECT_FALSE(table.FetchRecord(2)->Deleted());
+}
+
 TEST_F(RecordOpsTest, DeletedSlotsAreReusedWithNewIds) {
   TDataFile table;
   OpenShared(table);
@@ -187,6 +293,21 @@ TEST_F(RecordOpsTest, DeletedSlotsAreReusedWithNewIds) {
   EXPECT_GT(table.CurrentRecord()->UniqueID(), oldId);
   EXPECT_EQ(IdOf(table, table.CurrentRecordBuffer()), 9);  // the new record is current
   EXPECT_EQ(table.PhysicalRecordCount(), 3);
+
+  // The last slot deleted is the first reused; with the chain empty a new slot is appended.
+  std::vector<std::int32_t> deletedSlots;
+  for (std::int32_t id : {1, 3}) {
+    ASSERT_TRUE(FindId(table, id));
+    deletedSlots.push_back(table.CurrentRecord()->RecordNumber());
+    table.DeleteRecord();
+  }
+  Insert(table, 10, "a", 10);
+  EXPECT_EQ(table.CurrentRecord()->RecordNumber(), deletedSlots[1]);
+  Insert(table, 11, "b", 11);
+  EXPECT_EQ(table.CurrentRecord()->RecordNumber(), deletedSlots[0]);
+  Insert(table, 12, "c", 12);
+  EXPECT_EQ(table.CurrentRecord()->RecordNumber(), 4);
+  EXPECT_EQ(Walk(table), (std::vector<std::int32_t>{9, 10, 11, 12}));
 }
 
 TEST_F(RecordOpsTest, KeptIdsAreStoredAndRefusedWhenNotUnique) {
@@ -287,10 +408,51 @@ TEST_F(RecordOpsTest, KeysOfCaseInsensitiveAndNonUniqueIndexes) {
   auto partial = Image(table, 0, "SM", 0);
   EXPECT_TRUE(table.FindKey(false, partial.data(), found.data(), 0, false, 2));
   EXPECT_EQ(IdOf(table, found.data()), 1);
+  auto smi = Image(table, 0, "smithe", 0);  // "Smithers" alone starts with these
+  EXPECT_TRUE(table.FindKey(false, smi.data(), found.data(), 0, false, 6));
+  EXPECT_EQ(IdOf(table, found.data()), 4);
+  auto sn = Image(table, 0, "SN", 0);
+  EXPECT_FALSE(table.FindKey(false, sn.data(), found.data(), 0, false, 2));
+  // A partial length past the key is cut to the key, unique id and all (0 in the search image).
+  EXPECT_FALSE(table.FindKey(false, search.data(), found.data(), 0, false, 255));
   auto missing = Image(table, 0, "Zz", 0);
   EXPECT_FALSE(table.FindKey(false, missing.data(), found.data(), 0, true, 0));
   EXPECT_EQ(IdOf(table, found.data()), 4);  // past the last key: on the last record, not after it
   EXPECT_FALSE(table.AtEOF());
+}
+
+TEST_F(RecordOpsTest, CaseDecidesKeyEqualityOnlyInACaseSensitiveIndex) {
+  testing::CreateTableAt(dir.PathOf("CASE.DAT"), {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 10)},
+                         {Index("", {1}, true), Index("Exact", {2}), Index("NoCase", {2}, false, true)});
+  TDataFile table;
+  table.SetFileName(dir.PathOf("CASE.DAT"));
+  table.Open();
+  struct Case {
+    const char* first;
+    const char* second;
+    bool equalExact;
+    bool equalNoCase;
+  };
+  const Case cases[] = {
+      {"smith", "SMITH", false, true},
+      {"Smith", "sMITH", false, true},
+      {"smith", "smith", true, true},
+      {"smith", "smyth", false, false},
+  };
+  std::vector<std::uint8_t> a(table.RecordSize()), b(table.RecordSize());
+  for (const Case& c : cases) {
+    table.InitRecord(a.data());
+    table.InitRecord(b.data());
+    table.SetField(2, a.data(), c.first);
+    table.SetField(2, b.data(), c.second);
+    for (std::uint8_t index : {1, 2}) {
+      std::array<std::uint8_t, PageEntryArea> ka{}, kb{};
+      table.BuildKey(index, a.data(), a.data(), ka.data());
+      table.BuildKey(index, b.data(), b.data(), kb.data());
+      const bool equal = std::memcmp(ka.data(), kb.data(), 12) == 0;  // the name part
+      EXPECT_EQ(equal, index == 1 ? c.equalExact : c.equalNoCase) << c.first << " " << c.second << " " << int(index);
+    }
+  }
 }
 
 TEST_F(RecordOpsTest, NullsSortFirstAscendingAndLastDescending) {
@@ -332,6 +494,10 @@ TEST_F(RecordOpsTest, NullsSortFirstAscendingAndLastDescending) {
   table.Next(image.data());
   table.GetBookmark(up3.data());
   EXPECT_EQ(table.CompareBookmarks(up3.data(), up1.data()), 1);
+  table.SelectIndexByName("Down");  // the same two keys compare the other way round
+  EXPECT_EQ(table.CompareBookmarks(up3.data(), up1.data()), -1);
+  EXPECT_EQ(table.CompareBookmarks(up1.data(), up1.data()), 0);
+  table.SelectIndexByName("Up");
   table.GotoBookmark(up1.data());
   table.GetCurrent(image.data(), false);
   EXPECT_EQ(IdOf(table, image.data()), 1);
@@ -428,6 +594,105 @@ TEST_F(RecordOpsTest, RecordLocksBetweenCursors) {
   EXPECT_EQ(CodeOf([&] { a.UnlockRecord(1); }), ec::CannotUnlock);
 }
 
+int messageCalls = 0;
+
+TEST_F(RecordOpsTest, LockRetriesAreTheRetryCountWithAWaitBetweenTries) {
+  TDataFile holder, table;
+  OpenShared(holder);
+  OpenShared(table);
+  Insert(holder, 1, "Ann", 1);
+  ASSERT_TRUE(FindId(holder, 1));
+  std::vector<std::uint8_t> buffer(holder.RecordSize());
+  ASSERT_EQ(holder.GetCurrent(buffer.data(), true), ec::Success);
+  const std::int32_t record = holder.CurrentRecord()->RecordNumber();
+  struct Case {
+    bool tableLock;
+    std::uint8_t retries;
+    std::uint16_t wait;
+  };
+  const Case cases[] = {{false, 0, 50}, {false, 3, 10}, {true, 0, 50}, {true, 3, 10}};
+  platform::SetMessageHook([] { ++messageCalls; });
+  for (const Case& c : cases) {
+    table.SetRetryCount(c.retries);
+    table.SetRetryWait(c.wait);
+    messageCalls = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const TErrorCode code = CodeOf([&] { c.tableLock ? table.LockTable() : table.LockRecord(record); });
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(code, c.tableLock ? ec::TableLocked : ec::RecordLocked);
+    if (c.retries == 0) {
+      EXPECT_EQ(messageCalls, 0) << "one try, no wait";
+    } else {
+      EXPECT_GE(messageCalls, c.retries);  // every wait keeps the messages flowing
+      EXPECT_GE(waited, std::chrono::milliseconds(c.retries * c.wait));
+    }
+    EXPECT_TRUE(table.LockedRecords().empty());
+    EXPECT_FALSE(table.TableLocked());
+  }
+}
+
+// A cursor waiting for a record holds no index, header or blob lock meanwhile: the holder of the record
+// may need them to finish. A third cursor takes them from the message hook during the wait.
+TDataFile* probe = nullptr;
+int probeRefused = 0;
+int probeTaken = 0;
+
+void ProbeTheChangeLocks() {
+  static bool running = false;
+  if (running) return;
+  running = true;
+  try {
+    probe->IndexFile().WriteLock();
+    probe->IndexFile().WriteUnlock();
+    probe->BlobFile().WriteLock();
+    probe->BlobFile().WriteUnlock();
+    probe->LockHeader();
+    probe->UnlockHeader();
+    ++probeTaken;
+  } catch (const EDBEngineError&) {
+    ++probeRefused;
+  }
+  running = false;
+}
+
+TEST_F(RecordOpsTest, RecordLockWaitsHoldNoOtherLock) {
+  TDataFile holder, table, third;
+  OpenShared(holder);
+  OpenShared(table);
+  OpenShared(third);
+  third.IndexFile().SetLockRetry({1, 1});
+  third.BlobFile().SetLockWait({1, 1});
+  third.SetHeaderLockTiming(1, 1);
+  probe = &third;
+  Insert(holder, 1, "Ann", 1);
+  ASSERT_TRUE(FindId(holder, 1));
+  std::vector<std::uint8_t> held(holder.RecordSize());
+  ASSERT_EQ(holder.GetCurrent(held.data(), true), ec::Success);
+  table.SetRetryCount(2);
+  table.SetRetryWait(2);
+  std::vector<std::uint8_t> buffer(table.RecordSize());
+  struct Case {
+    const char* what;
+    std::function<void()> action;
+  };
+  const Case cases[] = {
+      {"locked read", [&] { table.GetCurrent(buffer.data(), true); }},
+      {"update", [&] { table.UpdateRecord(buffer.data(), true); }},
+      {"delete", [&] { table.DeleteRecord(); }},
+  };
+  platform::SetMessageHook(ProbeTheChangeLocks);
+  for (const Case& c : cases) {
+    ASSERT_TRUE(FindId(table, 1));
+    ASSERT_EQ(table.GetCurrent(buffer.data(), false), ec::Success);
+    probeRefused = probeTaken = 0;
+    EXPECT_EQ(CodeOf(c.action), ec::RecordLocked) << c.what;
+    EXPECT_GT(probeTaken, 0) << c.what;
+    EXPECT_EQ(probeRefused, 0) << c.what;
+  }
+  platform::SetMessageHook(nullptr);
+  EXPECT_EQ(Walk(table), std::vector<std::int32_t>{1});
+}
+
 TEST_F(RecordOpsTest, GetCurrentWithoutACurrentRecordLocksNothing) {
   TDataFile a, b;
   OpenShared(a);
@@ -472,6 +737,7 @@ TEST_F(RecordOpsTest, TableLockAgainstRecordLocksOfAnotherProcess) {
   EXPECT_EQ(WEXITSTATUS(status), 4);  // every record, also past 2,000,000
   table.UnlockTable();
   EXPECT_FALSE(table.TableLocked());
+  EXPECT_EQ(CodeOf([&] { table.UnlockTable(); }), ec::CannotUnlock);
 
   // Now the other way round: a record lock in this process keeps the child's table lock out.
   ASSERT_TRUE(FindId(table, 1));
@@ -487,9 +753,20 @@ TEST_F(RecordOpsTest, TableLockAgainstRecordLocksOfAnotherProcess) {
       other.SetRetryCount(1);
       other.SetRetryWait(1);
       other.Open();
-      other.LockTable();
-    } catch (const EDBEngineError& e) {
-      code = e.Code() == ec::TableLocked ? 7 : 1;
+      try {
+        other.LockTable();
+      } catch (const EDBEngineError& e) {
+        if (e.Code() == ec::TableLocked) code |= 1;
+      }
+      try {
+        other.LockRecord(1);
+      } catch (const EDBEngineError& e) {
+        if (e.Code() == ec::RecordLocked) code |= 2;
+      }
+      other.LockRecord(2);  // another record is free
+      other.UnlockRecord(2);
+      code |= 4;
+    } catch (...) {
     }
     _exit(code);
   }
@@ -511,8 +788,11 @@ TEST_F(RecordOpsTest, ChangesUnderATableLockReachOtherProcesses) {
 TDataFile* reentered = nullptr;
 TErrorCode reentryCode = 0;
 
-std::int32_t ReenteringCallback(std::uint32_t, std::uint8_t*, std::int32_t) {
+TErrorCode blobReentryCode = 0;
+
+std::int32_t ReenteringCallback(std::uint32_t, std::uint8_t* image, std::int32_t) {
   reentryCode = CodeOf([] { reentered->GotoBOF(); });
+  blobReentryCode = reentered->OpenBlob(4, image);
   return 1;
 }
 
@@ -527,6 +807,8 @@ TEST_F(RecordOpsTest, ReentryIntoABusyCursorIsRefused) {
   table.ActivateRecordCallback(true);
   table.GotoBOF();
   EXPECT_EQ(reentryCode, ec::FileInUse);
+  EXPECT_EQ(blobReentryCode, ec::FileInUse);
+  EXPECT_EQ(table.BlobFile().OpenBlobCount(), 0);
   table.ActivateRecordCallback(false);
 
   // From the message hook while the cursor waits for a record lock.
@@ -577,6 +859,21 @@ TEST_F(RecordOpsTest, BlobFieldsOpenReadWriteClose) {
   EXPECT_EQ(table.CloseBlob(4, current.data()), ec::Success);
   EXPECT_EQ(table.GetBlobReference(4, current.data()), stored);  // unchanged: the same offset
 
+  // Copies need blob fields on both sides.
+  testing::CreateTableAt(dir.PathOf("PLAIN.DAT"), {Field(1, "ID", ftInteger), Field(4, "N", ftInteger)},
+                         {Index("", {1}, true)});
+  TDataFile plain;
+  plain.SetFileName(dir.PathOf("PLAIN.DAT"));
+  plain.Open();
+  std::vector<std::uint8_t> plainImage(plain.RecordSize());
+  plain.InitRecord(plainImage.data());
+  std::vector<std::uint8_t> copy = current;
+  EXPECT_EQ(TDataFile::CopyBlob(plain, table, 4, plainImage.data(), copy.data()), ec::InvalidBlobField);
+  EXPECT_EQ(TDataFile::CopyBlob(table, plain, 4, copy.data(), plainImage.data()), ec::InvalidBlobField);
+  EXPECT_EQ(TDataFile::CloseCopiedBlob(plain, table, 4, plainImage.data(), copy.data(), current.data()),
+            ec::InvalidBlobField);
+  EXPECT_EQ(table.GetBlobReference(4, copy.data()), stored);  // nothing was opened
+
   // Emptied and closed, the field is null with reference 0.
   auto fresh = Image(table, 2, "Bob", 2);
   table.OpenBlob(4, fresh.data());
@@ -588,13 +885,32 @@ TEST_F(RecordOpsTest, BlobFieldsOpenReadWriteClose) {
 }
 
 TEST_F(RecordOpsTest, StaleBlobHandleNeverReachesTheDisk) {
-  TDataFile table;
+  TDataFile table, other;
   OpenShared(table);
-  auto image = Image(table, 1, "Ann", 1);
-  const std::int32_t bogus = -12345;
-  table.SetField(4, image.data(), &bogus);
-  EXPECT_EQ(CodeOf([&] { table.InsertRecord(image.data()); }), ec::InvalidBlobHandle);
-  EXPECT_EQ(table.PhysicalRecordCount(), 0);
+  OpenShared(other);
+  Insert(table, 1, "Ann", 1);
+  // A blob open in another cursor of this process: its handle means nothing to this cursor.
+  auto foreign = Image(other, 9, "x", 9);
+  ASSERT_EQ(other.OpenBlob(4, foreign.data()), ec::Success);
+  const std::int32_t foreignHandle = other.GetBlobReference(4, foreign.data());
+  ASSERT_LT(foreignHandle, 0);
+  for (const std::int32_t reference : {-12345, std::numeric_limits<std::int32_t>::min(), foreignHandle}) {
+    auto image = Image(table, 2, "Bob", 2);
+    table.SetField(4, image.data(), &reference);
+    EXPECT_EQ(CodeOf([&] { table.InsertRecord(image.data()); }), ec::InvalidBlobHandle) << reference;
+    ASSERT_TRUE(FindId(table, 1));
+    std::vector<std::uint8_t> current(table.RecordSize());
+    table.GetCurrent(current.data(), true);
+    table.SetField(4, current.data(), &reference);
+    EXPECT_EQ(CodeOf([&] { table.UpdateRecord(current.data(), true); }), ec::InvalidBlobHandle) << reference;
+    table.UnlockAllRecords();
+  }
+  EXPECT_EQ(table.PhysicalRecordCount(), 1);
+  TDataFile reader;
+  OpenShared(reader);
+  ASSERT_TRUE(FindId(reader, 1));
+  EXPECT_EQ(reader.GetBlobReference(4, reader.CurrentRecordBuffer()), 0);
+  EXPECT_EQ(other.CloseBlob(4, foreign.data()), ec::Success);
 }
 
 TEST_F(RecordOpsTest, DeletingARecordFreesItsBlobChain) {

@@ -351,6 +351,50 @@ TEST_F(RepairBlobTest, ForeignChainIsDroppedAndTheOwnerKeepsIt) {
   EXPECT_EQ(records[3].at(2), std::string(100, 'd'));
 }
 
+TEST_F(RepairBlobTest, ARetiredSlotNamingALiveChainNeverFreesIt) {
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+  };
+  const Case cases[] = {
+      {"a byte copy of record 1 in slot 3: same key, same id, same chain",
+       [this] {
+         const std::string bytes = ReadWholeFile(path);
+         const auto from = static_cast<std::ptrdiff_t>(RecordAt(1));
+         const std::vector<std::uint8_t> copy(bytes.begin() + from,
+                                              bytes.begin() + static_cast<std::ptrdiff_t>(RecordAt(2)));
+         Patch(path, RecordAt(3), copy);
+       }},
+      {"deleted record 2 naming record 1's chain",
+       [this] {
+         {
+           TDataFile table;
+           Open(table);
+           std::vector<std::uint8_t> image(table.RecordSize());
+           table.InitRecord(image.data());
+           const std::int32_t id = 2;
+           table.SetField(1, image.data(), &id);
+           ASSERT_TRUE(table.FindKey(false, image.data(), nullptr, 0, false, 0));
+           table.DeleteRecord();
+         }
+         PatchI32(path, RecordAt(2) + SlotOf(2) + 1, FirstBlockOf(1));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearDirectory();
+    CreateWithMemos({std::string(100, 'a'), std::string(100, 'b'), "c"});
+    c.damage();
+    RepairTwice();
+    EXPECT_EQ(Records()[0].at(2), std::string(100, 'a'));
+    // Were its blocks on the free list, new memos would take them and overwrite it.
+    Insert({{{1, "7"}, {2, std::string(100, 'x')}}, {{1, "8"}, {2, std::string(100, 'y')}}});
+    const auto records = Records();
+    EXPECT_EQ(records[0].at(2), std::string(100, 'a'));
+    EXPECT_EQ(records[records.size() - 1].at(2), std::string(100, 'y'));
+  }
+}
+
 TEST_F(RepairBlobTest, ChainOfADeletedRecordAndDanglingLinksAreFreed) {
   CreateWithMemos({std::string(60, 'a'), std::string(60, 'b')});
   {
@@ -494,9 +538,13 @@ TEST_F(RepairTest, RefusedBeforeAnythingIsCut) {
   };
   EXPECT_EQ(code([](TDataFile& t) { t.SetExclusive(false); }), ec::MustBeExclusive);
   EXPECT_EQ(code([](TDataFile& t) { t.SetReadOnly(true); }), ec::AccessDenied);
-  std::filesystem::permissions(FileOf(".IDX"), std::filesystem::perms::owner_read);
-  EXPECT_EQ(code([](TDataFile&) {}), ec::AccessDenied);
-  std::filesystem::permissions(FileOf(".IDX"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  for (const char* extension : {".IDX", ".DAT"}) {
+    SCOPED_TRACE(extension);
+    std::filesystem::permissions(FileOf(extension), std::filesystem::perms::owner_read);
+    EXPECT_EQ(code([](TDataFile&) {}), ec::AccessDenied);
+    std::filesystem::permissions(FileOf(extension),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
   EXPECT_EQ(ReadWholeFile(path).size(), size);
   EXPECT_EQ(code([](TDataFile& t) { t.Open(); }), ec::FileInUse);
 }

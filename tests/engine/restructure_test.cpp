@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/byte_order.h"
@@ -296,6 +297,29 @@ TEST_F(RestructureTest, NewUniqueIndexLeavesLaterDuplicatesOut) {
   EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 2, 4}));
 }
 
+TEST_F(RestructureTest, RecordsFailingTheNewChecksAreLeftOut) {
+  const std::vector<std::tuple<const char*, std::function<void(std::vector<TFieldDescriptor>&)>, std::vector<std::int32_t>>>
+      cases = {
+          {"required name", [](auto& f) { f[1].Required = true; }, {1, 2}},
+          {"minimum quantity", [](auto& f) { f[2].Minimum = "15"; }, {2, 3}},
+          {"maximum quantity", [](auto& f) { f[2].Maximum = "25"; }, {1, 2}},
+      };
+  for (const auto& [what, change, kept] : cases) {
+    SCOPED_TRACE(what);
+    ClearDirectory();
+    Create();
+    InsertItems({{1, "apple", 10, "x"}, {2, "pear", 20, ""}, {3, "", 30, "z"}});
+    auto fields = ItemFields();
+    change(fields);
+    LossHandler handler;
+    Restructure(fields, ItemIndexes(), &handler);
+    EXPECT_EQ(handler.causes, std::vector<TDataLossCause>{TDataLossCause::ValidityCheck});
+    std::vector<std::int32_t> ids;
+    for (const Item& item : Items()) ids.push_back(item.id);
+    EXPECT_EQ(ids, kept);
+  }
+}
+
 TEST_F(RestructureTest, StoppingLeavesTheTableExactlyAsItWas) {
   for (const bool atInsert : {false, true}) {
     SCOPED_TRACE(atInsert ? "key violation" : "dropped field");
@@ -528,21 +552,36 @@ TEST_F(RestructureTest, RefusesBeforeAnythingIsMade) {
 }
 
 TEST_F(RestructureTest, AFailedRenameIsUndoneAndTheTemporaryTableGoes) {
-  Create();
-  InsertItems(kThreeItems);
-  const auto before = Files();
-  auto fields = ItemFields();
-  fields[1].Size = 30;
+  struct Case {
+    const char* what;
+    const char* failingMove;  // the end of the name whose move fails
+  };
   // The new data file is the last to take its name: every earlier move must be undone.
-  platform::SetFileFaultHook([](platform::FileOp op, const std::string& name) -> platform::DWORD {
-    return op == platform::FileOp::Move && name.find("TMP") != std::string::npos && name.ends_with(".DAT")
-               ? platform::ERROR_ACCESS_DENIED
-               : 0;
-  });
-  EXPECT_EQ(ErrorCodeOf([&] { Restructure(fields, ItemIndexes()); }), ec::UnknownError);
-  platform::SetFileFaultHook(nullptr);
-  EXPECT_EQ(Files(), before);
-  EXPECT_EQ(Items(), kThreeItems);
+  const Case cases[] = {
+      {"the new data file", ".DAT"},
+      {"the new index file", ".IDX"},
+      {"the old data file to its backup", "ITEMS.DAT"},
+      {"the old blob file, the first move", "ITEMS.BLB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ClearDirectory();
+    Create();
+    InsertItems(kThreeItems);
+    const auto before = Files();
+    auto fields = ItemFields();
+    fields[1].Size = 30;
+    const std::string failing = c.failingMove;
+    platform::SetFileFaultHook([failing](platform::FileOp op, const std::string& name) -> platform::DWORD {
+      const bool temporary = name.find("TMP") != std::string::npos;
+      const bool hit = failing.starts_with("ITEMS") ? name.ends_with("/" + failing) : temporary && name.ends_with(failing);
+      return op == platform::FileOp::Move && hit ? platform::ERROR_ACCESS_DENIED : 0;
+    });
+    EXPECT_EQ(ErrorCodeOf([&] { Restructure(fields, ItemIndexes()); }), ec::UnknownError);
+    platform::SetFileFaultHook(nullptr);
+    EXPECT_EQ(Files(), before);
+    EXPECT_EQ(Items(), kThreeItems);
+  }
 }
 
 TEST_F(RestructureTest, AnEngineErrorEndsTheCopyAndTheTemporaryTableGoes) {
@@ -561,6 +600,27 @@ TEST_F(RestructureTest, AnEngineErrorEndsTheCopyAndTheTemporaryTableGoes) {
   fields[1].Size = 30;
   EXPECT_NE(ErrorCodeOf([&] { Restructure(fields, ItemIndexes()); }), 0);
   EXPECT_EQ(Files(), before);
+
+  // In memory the temporary table goes as well.
+  path = "/mem/ITEMS.DAT";
+  Create(ItemFields(), ItemIndexes(), true);
+  InsertItems({{1, "a", 1, std::string(600, 'x')}, {2, "b", 2, "y"}}, true);
+  {
+    TDataFile table;
+    Open(table, true);
+    const std::int64_t at = table.RecordPosition(1) + table.FindField(4)->SlotOffset + 1;
+    table.Close();
+    std::uint8_t far[4];
+    StoreI32(far, 1 << 20);
+    TMemoryFile* file = MemoryFiles().Find(path);
+    file->Seek(at, 0);
+    file->Write(far, 4);
+  }
+  const std::size_t files = MemoryFiles().Count();
+  const std::vector<std::uint8_t> data = MemoryFiles().Find(path)->Data();
+  EXPECT_NE(ErrorCodeOf([&] { Restructure(fields, ItemIndexes(), nullptr, true); }), 0);
+  EXPECT_EQ(MemoryFiles().Count(), files);
+  EXPECT_EQ(MemoryFiles().Find(path)->Data(), data);
 }
 
 TEST_F(RestructureTest, InMemoryTheRestructuredTableTakesTheName) {

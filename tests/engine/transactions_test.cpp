@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -215,6 +216,59 @@ TEST_P(TransactionTest, TableUnlockWaitsForTheEndAndLockTableDoesNothingInside) 
   table.LockTable();
   EXPECT_FALSE(table.TableLocked());
   table.Rollback();
+
+  // A deferred unlock never keeps the transaction's record locks: another cursor can take them.
+  Insert(1, "Ann");
+  table.StartTransaction();
+  Update(1, "Anne", "memo");
+  ASSERT_EQ(table.LockedRecords().size(), 1u);
+  table.UnlockTable();
+  table.Commit();
+  EXPECT_TRUE(table.LockedRecords().empty());
+  TDataFile other;
+  other.SetFileName(path);
+  other.SetRetryCount(0);
+  other.Open();
+  EXPECT_EQ(CodeOf([&] { other.LockRecord(1); }), ec::Success);
+}
+
+TEST_P(TransactionTest, RollbackLocksWhatItRewritesAndClosingAfterItFailedFreesTheLog) {
+  if (InMemory()) GTEST_SKIP() << "in-memory tables take no locks";
+  Insert(1, "Ann");
+  Insert(2, "Bob");
+  table.StartTransaction();
+  const std::string logName = table.LogFile()->FileName();
+  Delete(2);
+  // Another cursor gives the key a new record and holds it: the rollback must take that lock to
+  // write the deleted image over it.
+  TDataFile other;
+  other.SetFileName(path);
+  other.Open();
+  std::vector<std::uint8_t> image(other.RecordSize());
+  other.InitRecord(image.data());
+  const std::int32_t two = 2;
+  other.SetField(1, image.data(), &two);
+  other.SetField(2, image.data(), "Other");
+  other.InsertRecord(image.data());
+  other.SelectIndex(0);
+  ASSERT_TRUE(other.FindKey(false, image.data(), nullptr, 0, false, 0));
+  other.GetCurrent(image.data(), true);
+  table.SetRetryCount(0);
+  EXPECT_EQ(CodeOf([&] { table.Rollback(); }), ec::RecordLocked);
+  EXPECT_TRUE(table.InTransaction());  // the log is kept for another try
+  ASSERT_NE(table.LogFile(), nullptr);
+  std::vector<Row> rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].name, "Other");  // untouched while locked elsewhere
+
+  table.Close();
+  EXPECT_FALSE(table.InTransaction());
+  EXPECT_EQ(table.LogFile(), nullptr);
+  EXPECT_FALSE(platform::FileExists(logName));
+  EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG0.IDX")));
+  EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG0.BLB")));
+  other.Close();
+  table.Open();
 }
 
 TEST_P(TransactionTest, ClosingRollsBackAndFreesTheLog) {
@@ -243,6 +297,36 @@ TEST(TransactionLog, RefusesTablesItCannotLog) {
   EXPECT_FALSE(table.InTransaction());
   EXPECT_FALSE(MemoryFiles().MemoryFileExists("/mem/LOG0.DAT"));
   table.Close();
+
+  // Tables the log's three fields do not fit beside: too many fields, a record too long.
+  std::vector<TFieldDescriptor> many;
+  for (std::int16_t n = 1; n <= static_cast<std::int16_t>(MaxFieldCount) - 2; ++n) {
+    many.push_back(Field(n, "F" + std::to_string(n), ftInteger));
+  }
+  std::vector<TFieldDescriptor> wide{Field(1, "ID", ftInteger)};
+  std::uint32_t size = RecordPrefixSize + 5;
+  for (std::int16_t n = 2; size + 2 <= 0xFFFF; ++n) {
+    const auto bytes = static_cast<std::uint8_t>(std::min<std::uint32_t>(MaxFieldSize, 0xFFFF - size - 1));
+    wide.push_back(Field(n, "B" + std::to_string(n), ftBytes, bytes));
+    size += bytes + 1u;
+  }
+  struct Case {
+    const char* name;
+    std::vector<TFieldDescriptor> fields;
+    TErrorCode code;
+  };
+  const Case cases[] = {{"/mem/MANY.DAT", many, ec::FieldLimits}, {"/mem/WIDE.DAT", wide, ec::RecordSizeExceeded}};
+  for (const Case& c : cases) {
+    testing::CreateTableAt(c.name, c.fields, {Index("", {1}, true)}, true);
+    TDataFile refused;
+    refused.SetInMemory(true);
+    refused.SetFileName(c.name);
+    refused.Open();
+    EXPECT_EQ(CodeOf([&] { refused.StartTransaction(); }), c.code) << c.name;
+    EXPECT_FALSE(refused.InTransaction());
+    EXPECT_FALSE(MemoryFiles().MemoryFileExists("/mem/LOG0.DAT")) << c.name;
+    refused.Close();
+  }
   MemoryFiles().Clear();
 }
 

@@ -1,7 +1,9 @@
 #include "platform/win_file.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -295,13 +297,32 @@ TEST_F(WinFileTest, AFileWithoutWriteBitsOpensForReadingOnly) {
 }
 
 TEST_F(WinFileTest, MissingPermissionIsAnAccessError) {
-  if (geteuid() == 0) GTEST_SKIP() << "root is never refused for permissions";
   const std::string path = dir_.PathOf("SECRET.DAT");
   WriteWholeFile(path, "x");
   ASSERT_EQ(chmod(path.c_str(), 0200), 0);
-  EXPECT_EQ(Open(path, GENERIC_READ), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(GetFileAttributesA(path), FILE_ATTRIBUTE_NORMAL) << "no permission is not read-only";
+  if (geteuid() != 0) {
+    EXPECT_EQ(Open(path, GENERIC_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetFileAttributesA(path), FILE_ATTRIBUTE_NORMAL) << "no permission is not read-only";
+    return;
+  }
+  // Root is never refused for permissions, and CI runs as root: a child drops to an unprivileged user.
+  ASSERT_EQ(chmod(dir_.Path().c_str(), 0711), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    constexpr id_t kNobody = 65534;
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    const HANDLE h = CreateFileA(path, GENERIC_READ, kShared, OPEN_EXISTING);
+    const DWORD error = GetLastError();
+    const bool refused = h == INVALID_HANDLE_VALUE && error == ERROR_ACCESS_DENIED;
+    _exit(refused && GetFileAttributesA(path) == FILE_ATTRIBUTE_NORMAL ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no unprivileged user to check as";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "refused as anything but access denied, or taken as read-only";
 }
 
 TEST_F(WinFileTest, DeleteRemovesFilesOnly) {
