@@ -281,8 +281,9 @@ void TDataFile::CopyTable(std::string_view newName) {
   indexFile_->SetFileName(FileName());
   blobFile_->SetInMemory(InMemory());
   blobFile_->SetFileName(FileName());
+  const bool withBlobs = blobFile_->FileFound();
   std::vector<TFileHandler*> files{this, indexFile_.get()};
-  if (blobFile_->FileFound()) files.push_back(blobFile_.get());
+  if (withBlobs) files.push_back(blobFile_.get());
   for (TFileHandler* file : files) {
     const std::string target = file->FixFileName(newName);
     if (InMemory() ? MemoryFiles().Find(target) == MemoryFiles().Find(file->FileName())
@@ -305,6 +306,11 @@ void TDataFile::CopyTable(std::string_view newName) {
       }
     }
     throw;
+  }
+  // A blob file left by an older table of the target's name would be taken for the copy's.
+  if (!withBlobs) {
+    blobFile_->SetFileName(newName);
+    if (blobFile_->FileFound()) blobFile_->EraseFile();
   }
 }
 

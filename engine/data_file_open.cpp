@@ -204,9 +204,13 @@ void TDataFile::ReadHeader() {
   const TDataFileHeader header = DecodeDataFileHeader(bytes);
   // While open, the layout cannot change (restructure needs the table alone); a header that says
   // otherwise is damage, not news.
-  if (!fields_.empty() && (header.FieldCount != header_.FieldCount || header.RecordSize != header_.RecordSize ||
-                           header.Version != DataFileVersion)) {
-    Raise(ec::HeaderError);
+  if (!fields_.empty()) {
+    if (header.FieldCount != header_.FieldCount || header.RecordSize != header_.RecordSize ||
+        header.BlobFieldCount != header_.BlobFieldCount || header.BlobBlockSize != header_.BlobBlockSize ||
+        header.Version != DataFileVersion) {
+      Raise(ec::HeaderError);
+    }
+    ValidateDataFileHeader(header, FileName());
   }
   header_ = header;
 }

@@ -299,7 +299,11 @@ void TDataFile::ReplayLog() {
         break;
       case LogAfterUpdate:
         if (findByPrimaryKey()) {
-          if (log.Next(entry.data()) != ec::Success) return;
+          // An after image always has its before image next; without it the log is damaged, and
+          // stopping quietly would report a rollback that did not happen.
+          if (log.Next(entry.data()) != ec::Success || operationOf() != LogBeforeUpdate) {
+            RaiseEngineError(ec::RecordBuffersCorrupt, log.FileName());
+          }
           takeImage();
           rewrite(true);
         }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -214,6 +215,38 @@ TEST_F(DataFileCoreTest, VersionAndLayoutAreCheckedAtOpen) {
   kavrin::testing::WriteWholeFile(Path(), bytes);
   EXPECT_NE(CodeOf([&] { table.Open(); }), 0);
   EXPECT_FALSE(table.Opened());
+}
+
+// Another process's header write is read again by a shared cursor; a damaged one must stop the
+// cursor with an engine error, not lead it to read or allocate from nonsense.
+TEST_F(DataFileCoreTest, DamagedHeaderWrittenElsewhereIsRefusedOnReRead) {
+  struct Damage {
+    const char* what;
+    std::size_t offset;
+    std::vector<std::uint8_t> bytes;
+  };
+  const Damage damages[] = {
+      {"next record number 0", 13, {0, 0, 0, 0}},
+      {"negative next record number", 13, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"blob block size changed", 4, {0x00, 0x04, 0, 0}},
+      {"blob field count changed", 25, {3, 0}},
+      {"record size changed", 21, {0xFF, 0x00}},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+    TDataFile table;
+    table.SetFileName(Path());
+    table.Open();
+    std::string bytes = ReadWholeFile(Path());
+    std::copy(damage.bytes.begin(), damage.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(damage.offset));
+    bytes[0] = static_cast<char>(bytes[0] + 1);  // the change counter tells the cursor to look
+    kavrin::testing::WriteWholeFile(Path(), bytes);
+    EXPECT_EQ(CodeOf([&] { table.CheckHeaderChanged(); }), ec::HeaderError);
+    table.Close();
+    std::filesystem::remove(Path());
+    std::filesystem::remove(dir.PathOf("T.IDX"));
+  }
 }
 
 TEST_F(DataFileCoreTest, DamagedIndexRecordCountIsRefusedAtOpen) {

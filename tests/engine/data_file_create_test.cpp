@@ -322,6 +322,22 @@ TEST_F(CreateTableTest, DeleteRenameCopyAsOneTable) {
   for (const char* ext : {".DAT", ".IDX", ".BLB"}) EXPECT_FALSE(platform::FileExists(dir.PathOf(std::string("C") + ext)));
 }
 
+TEST_F(CreateTableTest, CopyWithoutBlobsOverATableWithBlobsLeavesNoStrayBlobFile) {
+  std::vector<TFieldDescriptor> fields = SimpleFields();
+  fields.push_back(Field(4, "Notes", ftBlob, 0, fstMemo));
+  CreateTableAt(Path("B"), fields, SimpleIndexes());
+  CreateTableAt(Path("A"), SimpleFields(), SimpleIndexes());
+  TDataFile table;
+  table.SetFileName(Path("A"));
+  table.CopyTable(Path("B"));
+  EXPECT_EQ(ReadWholeFile(dir.PathOf("A.DAT")), ReadWholeFile(dir.PathOf("B.DAT")));
+  EXPECT_FALSE(platform::FileExists(dir.PathOf("B.BLB")));
+  TDataFile copy;
+  copy.SetFileName(Path("B"));
+  copy.Open();
+  EXPECT_FALSE(copy.HasBlobFields());
+}
+
 TEST_F(CreateTableTest, RenameWhoseLaterStepFailsIsUndone) {
   CreateTableAt(Path("A"), SimpleFields(), SimpleIndexes());
   platform::SetFileFaultHook([](platform::FileOp op, const std::string& name) -> platform::DWORD {
