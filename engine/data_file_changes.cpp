@@ -91,6 +91,7 @@ class TRecordUnlock {
   TRecordUnlock(TDataFile& table, std::int32_t record, bool active) : table_(table), record_(record), active_(active) {}
   TRecordUnlock(const TRecordUnlock&) = delete;
   TRecordUnlock& operator=(const TRecordUnlock&) = delete;
+  void Dismiss() { active_ = false; }
   ~TRecordUnlock() {
     if (!active_) return;
     try {
@@ -360,6 +361,9 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
   log.Commit();
   section.Commit();
   unlog.Dismiss();
+  // A record changed inside a transaction stays locked until it ends, so no other process changes
+  // it before a rollback puts it back.
+  if (lockedHere && inTransaction_ && !rollbackRunning_) autoUnlock.Dismiss();
   if (unlock && !inTransaction_ && !lockedHere) ReleaseRecordLock(number);
 }
 

@@ -234,6 +234,16 @@ TEST_F(RecordOpsTest, UpdateKeepsTheRecordLockUntilATransactionEnds) {
   EXPECT_TRUE(table.IsRecordLocked(record));
   table.Commit();
   EXPECT_FALSE(table.IsRecordLocked(record));
+
+  // Updated without a lock of its own: the lock taken for the update is kept as well.
+  table.StartTransaction();
+  ASSERT_EQ(table.GetCurrent(buffer.data(), false), ec::Success);
+  const std::int32_t other = 102;
+  table.SetField(3, buffer.data(), &other);
+  table.UpdateRecord(buffer.data(), true);
+  EXPECT_TRUE(table.IsRecordLocked(record));
+  table.Rollback();
+  EXPECT_FALSE(table.IsRecordLocked(record));
 }
 
 // One key missing from the unique secondary index ByAmount (a damaged index): what a change does shows
