@@ -2,7 +2,9 @@
 // lock, the record cache, the deleted-record chain and the records this cursor has locked.
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
@@ -323,6 +325,14 @@ TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
     if (found->second != recordCache_.begin()) recordCache_.splice(recordCache_.begin(), recordCache_, found->second);
     return recordCache_.front().get();
   }
+  const bool forward = recordNumber == lastMissedRecord_ + 1;
+  const bool backward = recordNumber == lastMissedRecord_ - 1;
+  lastMissedRecord_ = recordNumber;
+  if (forward || backward) {
+    ReadRecordsNextTo(recordNumber, forward);
+    found = recordByNumber_.find(recordNumber);
+    if (found != recordByNumber_.end()) return found->second->get();
+  }
   TRecord* record = PlaceRecord(recordNumber);
   try {
     record->ReadRecord();
@@ -332,6 +342,42 @@ TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
     throw;
   }
   return record;
+}
+
+// A walk through the slots in order misses the cache record after record; the records beyond the one
+// asked for, in the walk's direction, come with it in one read. Only slots the cache does not hold are
+// read, so a changed record is never overwritten, and nothing past the last slot.
+void TDataFile::ReadRecordsNextTo(std::int32_t recordNumber, bool forward) {
+  constexpr std::size_t kReadAheadBytes = 16384;
+  const std::int32_t size = header_.RecordSize;
+  if (InMemory() || size <= 0) return;
+  const auto limit = static_cast<std::int32_t>(
+      std::min(recordCacheCapacity_ / 4, kReadAheadBytes / static_cast<std::size_t>(size)));
+  std::int32_t first = recordNumber;
+  std::int32_t last = recordNumber;
+  auto free = [&](std::int32_t n) { return !recordByNumber_.contains(n); };
+  if (forward) {
+    while (last - first + 1 < limit && last + 1 < header_.NextRecordNumber && free(last + 1)) ++last;
+  } else {
+    while (last - first + 1 < limit && first > 1 && free(first - 1)) --first;
+  }
+  const std::int32_t count = last - first + 1;
+  if (count < 2) return;
+  std::vector<std::uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<std::size_t>(count) * static_cast<std::size_t>(size));
+    Seek(RecordPosition(first), 0);
+    ReadUnits(bytes.data(), size, count);
+  } catch (...) {
+    return;  // the record asked for is read alone and reports its own failure
+  }
+  // The record asked for is placed last, so it is the most recently used.
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t n = forward ? last - i : first + i;
+    TRecord* record = PlaceRecord(n);
+    std::memcpy(record->Buffer(), bytes.data() + static_cast<std::size_t>(n - first) * static_cast<std::size_t>(size),
+                static_cast<std::size_t>(size));
+  }
 }
 
 std::int32_t TDataFile::FirstFreeRecord() const {

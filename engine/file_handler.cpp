@@ -1,6 +1,7 @@
 #include "engine/file_handler.h"
 
 #include <cstdlib>
+#include <limits>
 #include <new>
 #include <random>
 #include <vector>
@@ -170,7 +171,7 @@ void TFileHandler::CopyFile(std::string_view newName) {
   if (!copied) Raise(ec::UnknownError);
 }
 
-void TFileHandler::ReadBuffer(void* buffer, std::int32_t count) {
+void TFileHandler::ReadPlain(void* buffer, std::int32_t count) {
   if (count < 0) Raise(ec::ReadError);
   if (count == 0) return;
   if (inMemory_) {
@@ -182,7 +183,24 @@ void TFileHandler::ReadBuffer(void* buffer, std::int32_t count) {
       done != static_cast<platform::DWORD>(count)) {
     Raise(ec::ReadError);
   }
-  if (scrambled_) Unscramble(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(count), ContentsSeed);
+}
+
+void TFileHandler::ReadBuffer(void* buffer, std::int32_t count) {
+  ReadPlain(buffer, count);
+  if (scrambled_ && !inMemory_ && count > 0) {
+    Unscramble(static_cast<std::uint8_t*>(buffer), static_cast<std::size_t>(count), ContentsSeed);
+  }
+}
+
+void TFileHandler::ReadUnits(void* buffer, std::int32_t unitSize, std::int32_t count) {
+  if (unitSize <= 0 || count < 0 || count > std::numeric_limits<std::int32_t>::max() / unitSize) Raise(ec::ReadError);
+  ReadPlain(buffer, unitSize * count);
+  if (!scrambled_ || inMemory_) return;
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  for (std::int32_t i = 0; i < count; ++i) {
+    Unscramble(bytes + static_cast<std::size_t>(i) * static_cast<std::size_t>(unitSize),
+               static_cast<std::size_t>(unitSize), ContentsSeed);
+  }
 }
 
 void TFileHandler::WriteBuffer(const void* buffer, std::int32_t count) {

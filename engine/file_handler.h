@@ -47,6 +47,9 @@ class TFileHandler {
   virtual void RenameFile(std::string_view newName);
   virtual void CopyFile(std::string_view newName);
   virtual void ReadBuffer(void* buffer, std::int32_t count);
+  // Reads count units of unitSize bytes in one read; each unit is unscrambled on its own, as it was
+  // written.
+  void ReadUnits(void* buffer, std::int32_t unitSize, std::int32_t count);
   virtual void WriteBuffer(const void* buffer, std::int32_t count);
   virtual void FlushFile();
 
@@ -64,6 +67,9 @@ class TFileHandler {
  protected:
   [[noreturn]] void Raise(TErrorCode code) const;
   void RequireClosed() const;
+
+ private:
+  void ReadPlain(void* buffer, std::int32_t count);
 
  private:
   bool inMemory_ = false;

@@ -29,6 +29,9 @@ struct ByteRange {
 struct HandleEntry {
   std::string name;
   bool read_only = false;
+  // The handle's file pointer, kept here so that a seek costs no system call and a read or write is one
+  // pread or pwrite; the descriptor's own offset is never used.
+  std::int64_t position = 0;
   std::vector<ByteRange> locked;
 };
 

@@ -63,8 +63,15 @@ bool Faulted(DWORD code) {
 }
 
 // Whether the handle came from CreateFileA and is still open; *read_only tells whether it may write.
-bool LookUp(HANDLE handle, bool* read_only) {
-  return HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { *read_only = entry.read_only; });
+bool LookUp(HANDLE handle, bool* read_only, std::int64_t* position = nullptr) {
+  return HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    *read_only = entry.read_only;
+    if (position) *position = entry.position;
+  });
+}
+
+void MoveTo(HANDLE handle, std::int64_t position) {
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { entry.position = position; });
 }
 
 // Windows refuses to write to a file whose read-only attribute is set, whoever asks; the same must hold
@@ -185,56 +192,65 @@ bool CloseHandle(HANDLE handle) {
 bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (done) *done = 0;
   bool read_only = false;
-  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  std::int64_t position = 0;
+  if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted(FaultFor(FileOp::Read, handle))) return false;
   auto* bytes = static_cast<char*>(buffer);
   DWORD total = 0;
   while (total < count) {
-    const ssize_t n = read(handle, bytes + total, count - total);
+    const ssize_t n = pread(handle, bytes + total, count - total, static_cast<off_t>(position + total));
     if (n < 0) {
       if (errno == EINTR) continue;
+      MoveTo(handle, position + total);
       return FailWithErrno();
     }
     if (n == 0) break;  // end of file
     total += static_cast<DWORD>(n);
     if (done) *done = total;
   }
+  MoveTo(handle, position + total);
   return true;
 }
 
 bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
   if (done) *done = 0;
   bool read_only = false;
-  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  std::int64_t position = 0;
+  if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (read_only) return Fail(ERROR_ACCESS_DENIED);
   if (Faulted(FaultFor(FileOp::Write, handle))) return false;
   const auto* bytes = static_cast<const char*>(buffer);
   DWORD total = 0;
   while (total < count) {
-    const ssize_t n = write(handle, bytes + total, count - total);
+    const ssize_t n = pwrite(handle, bytes + total, count - total, static_cast<off_t>(position + total));
     if (n < 0) {
       if (errno == EINTR) continue;
+      MoveTo(handle, position + total);
       return FailWithErrno();
     }
     // No progress without an error means no room is left.
-    if (n == 0) return Fail(ERROR_DISK_FULL);
+    if (n == 0) {
+      MoveTo(handle, position + total);
+      return Fail(ERROR_DISK_FULL);
+    }
     total += static_cast<DWORD>(n);
     if (done) *done = total;
   }
+  MoveTo(handle, position + total);
   return true;
 }
 
 std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) {
   bool read_only = false;
-  if (!LookUp(handle, &read_only)) return NoPosition(ERROR_INVALID_HANDLE);
+  std::int64_t current = 0;
+  if (!LookUp(handle, &read_only, &current)) return NoPosition(ERROR_INVALID_HANDLE);
   if (Faulted(FaultFor(FileOp::Seek, handle))) return -1;
   std::int64_t base = 0;
   switch (method) {
     case FILE_BEGIN:
       break;
     case FILE_CURRENT:
-      base = lseek(handle, 0, SEEK_CUR);
-      if (base < 0) return NoPosition(Win32ErrorFromErrno(errno));
+      base = current;
       break;
     case FILE_END: {
       struct stat st {};
@@ -251,19 +267,18 @@ std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) 
   if (distance > 0 && base > std::numeric_limits<std::int64_t>::max() - distance) {
     return NoPosition(ERROR_INVALID_PARAMETER);
   }
-  const off_t position = lseek(handle, base + distance, SEEK_SET);
-  if (position < 0) return NoPosition(Win32ErrorFromErrno(errno));
+  const std::int64_t position = base + distance;
+  MoveTo(handle, position);
   return position;
 }
 
 bool SetEndOfFile(HANDLE handle) {
   bool read_only = false;
-  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  std::int64_t position = 0;
+  if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (read_only) return Fail(ERROR_ACCESS_DENIED);
   if (Faulted(FaultFor(FileOp::Truncate, handle))) return false;
-  const off_t position = lseek(handle, 0, SEEK_CUR);
-  if (position < 0) return FailWithErrno();
-  while (ftruncate(handle, position) != 0) {
+  while (ftruncate(handle, static_cast<off_t>(position)) != 0) {
     if (errno != EINTR) return FailWithErrno();
   }
   return true;

@@ -217,6 +217,36 @@ TEST_F(DataFileCoreTest, VersionAndLayoutAreCheckedAtOpen) {
   EXPECT_FALSE(table.Opened());
 }
 
+// Records read several at a time are unscrambled one by one, and a changed record in the cache is
+// never replaced by what the file still holds.
+TEST_F(DataFileCoreTest, RecordsReadAheadAreWholeUnitsAndSkipCachedRecords) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), false, "Secret");
+  TablePasswords().Add("Secret");
+  constexpr std::int32_t kRecords = 400;
+  {
+    TDataFile table;
+    table.SetExclusive(true);
+    table.SetFileName(Path());
+    table.Open();
+    for (std::int32_t n = 1; n <= kRecords; ++n) AppendRecord(table, n * 7);
+    table.Close();
+  }
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  TRecord* changed = table.FetchRecord(100);
+  const std::int32_t id = -1;
+  table.SetField(1, changed->Buffer(), &id);
+  changed->SetDirty(true);
+  for (std::int32_t n = 90; n <= 110; ++n) table.FetchRecord(n);  // forward, up to the changed one
+  for (std::int32_t n = 350; n >= 300; --n) table.FetchRecord(n);  // backward
+  EXPECT_GT(table.RecordCacheCount(), 100u);
+  for (std::int32_t n = 1; n <= kRecords; ++n) {
+    ASSERT_EQ(IdOf(table, n), n == 100 ? -1 : n * 7) << "record " << n;
+  }
+}
+
 // Another process's header write is read again by a shared cursor; a damaged one must stop the
 // cursor with an engine error, not lead it to read or allocate from nonsense.
 TEST_F(DataFileCoreTest, DamagedHeaderWrittenElsewhereIsRefusedOnReRead) {

@@ -246,6 +246,54 @@ TEST_F(RecordOpsTest, UpdateKeepsTheRecordLockUntilATransactionEnds) {
   EXPECT_FALSE(table.IsRecordLocked(record));
 }
 
+// Records in slot order are read several at a time; those read ahead must still give way to another
+// cursor's change, in both directions of the walk.
+TEST_F(RecordOpsTest, RecordsReadAheadNeverHideAnotherCursorsChange) {
+  TDataFile table;
+  OpenShared(table);
+  constexpr std::int32_t kRecords = 300;
+  for (std::int32_t id = 1; id <= kRecords; ++id) Insert(table, id, "n", id);
+  table.Close();
+  OpenShared(table);  // nothing cached
+  TDataFile other;
+  OpenShared(other);
+  auto amountOf = [](TDataFile& cursor, const std::uint8_t* image) {
+    std::int32_t amount = 0;
+    bool isNull = true;
+    cursor.GetField(3, image, isNull, &amount);
+    return amount;
+  };
+  auto change = [&](std::int32_t id, std::int32_t amount) {
+    ASSERT_TRUE(FindId(other, id));
+    std::vector<std::uint8_t> image(other.RecordSize());
+    ASSERT_EQ(other.GetCurrent(image.data(), true), ec::Success);
+    other.SetField(3, image.data(), &amount);
+    other.UpdateRecord(image.data(), true);
+  };
+  std::vector<std::uint8_t> image(table.RecordSize());
+  table.GotoBOF();
+  for (std::int32_t id = 1; id <= 10; ++id) ASSERT_EQ(table.Next(image.data()), ec::Success);
+  EXPECT_GT(table.RecordCacheCount(), 50u);  // read ahead past the record to be changed
+  change(50, -50);
+  std::vector<std::int32_t> amounts;
+  while (table.Next(image.data()) == ec::Success) amounts.push_back(amountOf(table, image.data()));
+  ASSERT_EQ(amounts.size(), static_cast<std::size_t>(kRecords - 10));
+  EXPECT_EQ(amounts[50 - 11], -50);
+  EXPECT_EQ(amounts[51 - 11], 51);
+
+  table.Close();
+  OpenShared(table);
+  table.GotoEOF();
+  for (std::int32_t id = kRecords; id > kRecords - 10; --id) ASSERT_EQ(table.Prior(image.data()), ec::Success);
+  EXPECT_GT(table.RecordCacheCount(), 50u);
+  change(kRecords - 50, -1);
+  amounts.clear();
+  while (table.Prior(image.data()) == ec::Success) amounts.push_back(amountOf(table, image.data()));
+  ASSERT_EQ(amounts.size(), static_cast<std::size_t>(kRecords - 10));
+  EXPECT_EQ(amounts[290 - (kRecords - 50)], -1);
+  EXPECT_EQ(amounts.back(), 1);
+}
+
 // One key missing from the unique secondary index ByAmount (a damaged index): what a change does shows
 // which indexes it touches, and that a failure part way leaves every index as it was.
 TEST_F(RecordOpsTest, ChangesCheckEveryIndexBeforeChangingAny) {
