@@ -73,6 +73,18 @@ class FilterListTest : public ::testing::Test {
     table.UpdateRecord(image.data(), true);
   }
 
+  // The descending Qty index with the range Qty 7 down to 0.
+  void SelectQtyDownFrom7To0() {
+    table_.SelectIndexByName("ByQtyDown");
+    std::vector<std::uint8_t> start(table_.RecordSize()), end(table_.RecordSize());
+    table_.InitRecord(start.data());
+    table_.InitRecord(end.data());
+    const std::int32_t high = 7, low = 0;
+    table_.SetField(4, start.data(), &high);
+    table_.SetField(4, end.data(), &low);
+    table_.SetRange(false, start.data(), 1, end.data(), 1);
+  }
+
   kavrin::testing::TempDir dir_;
   std::string path_;
   TDataFile table_;
@@ -277,14 +289,7 @@ TEST_F(FilterListTest, NavigationAndChangesFollowTheFilterAtOnce) {
 }
 
 TEST_F(FilterListTest, ACloneKeepsRangeFiltersTheirStateAndThePosition) {
-  table_.SelectIndexByName("ByQtyDown");
-  std::vector<std::uint8_t> start(table_.RecordSize()), end(table_.RecordSize());
-  table_.InitRecord(start.data());
-  table_.InitRecord(end.data());
-  const std::int32_t high = 7, low = 0;
-  table_.SetField(4, start.data(), &high);
-  table_.SetField(4, end.data(), &low);
-  table_.SetRange(false, start.data(), 1, end.data(), 1);
+  SelectQtyDownFrom7To0();
   const TFilterHandle active = Add(table_, "Name <> 'Bob'");
   Add(table_, "Price > 100");
   ASSERT_EQ(table_.ActivateFilter(active), ec::Success);
@@ -360,14 +365,7 @@ TEST_F(FilterListTest, ARollbackReachesTheRecordsTheFilterHides) {
 
   // On a secondary index with a range, an expression filter and the record callback: the rollback
   // walks the primary index over every record, then gives the cursor all of them back.
-  table_.SelectIndexByName("ByQtyDown");
-  std::vector<std::uint8_t> start(table_.RecordSize()), end(table_.RecordSize());
-  table_.InitRecord(start.data());
-  table_.InitRecord(end.data());
-  const std::int32_t high = 7, low = 0;
-  table_.SetField(4, start.data(), &high);
-  table_.SetField(4, end.data(), &low);
-  table_.SetRange(false, start.data(), 1, end.data(), 1);
+  SelectQtyDownFrom7To0();
   ASSERT_EQ(table_.ActivateFilter(AllFilters), ec::Success);
   table_.AddFilter(0, {}, OddRecords);
   ASSERT_EQ(table_.ActivateFilter(RecordCallbackHandle), ec::Success);
