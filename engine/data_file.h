@@ -331,6 +331,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void OpenCompanionFiles();
   // The index or blob file takes this file's name and access flags.
   void PrepareCompanion(TFileHandler& file) const;
+  // The files of the closed table: the data file, the index file and the blob file when it exists.
+  std::vector<TFileHandler*> ClosedTableFiles();
   void TakeReadOnlyFromCompanions();
   void MakeRoomInRecordCache();
   TRecord* PlaceRecord(std::int32_t recordNumber);

@@ -229,28 +229,23 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
   if (!HasBlobFields() && hadBlobFile && blobFile_->FileFound()) blobFile_->EraseFile();
 }
 
-void TDataFile::DeleteTable() {
+std::vector<TFileHandler*> TDataFile::ClosedTableFiles() {
   RequireClosed();
-  EraseFile();
-  indexFile_->SetInMemory(InMemory());
-  indexFile_->SetFileName(FileName());
-  indexFile_->EraseFile();
-  blobFile_->SetInMemory(InMemory());
-  blobFile_->SetFileName(FileName());
-  if (blobFile_->FileFound()) blobFile_->EraseFile();
+  PrepareCompanion(*indexFile_);
+  PrepareCompanion(*blobFile_);
+  std::vector<TFileHandler*> files{this, indexFile_.get()};
+  if (blobFile_->FileFound()) files.push_back(blobFile_.get());
+  return files;
+}
+
+void TDataFile::DeleteTable() {
+  for (TFileHandler* file : ClosedTableFiles()) file->EraseFile();
 }
 
 void TDataFile::RenameTable(std::string_view newName) {
-  RequireClosed();
-  indexFile_->SetInMemory(InMemory());
-  indexFile_->SetFileName(FileName());
-  blobFile_->SetInMemory(InMemory());
-  blobFile_->SetFileName(FileName());
-  const bool withBlobs = blobFile_->FileFound();
   // Every target is checked before anything moves, and the steps done are undone when a later one
   // fails, so a table is never left half renamed.
-  std::vector<TFileHandler*> files{this, indexFile_.get()};
-  if (withBlobs) files.push_back(blobFile_.get());
+  const std::vector<TFileHandler*> files = ClosedTableFiles();
   for (TFileHandler* file : files) {
     const std::string target = file->FixFileName(newName);
     if (InMemory() ? MemoryFiles().MemoryFileExists(target) : platform::FileExists(target)) {
@@ -276,14 +271,8 @@ void TDataFile::RenameTable(std::string_view newName) {
 }
 
 void TDataFile::CopyTable(std::string_view newName) {
-  RequireClosed();
-  indexFile_->SetInMemory(InMemory());
-  indexFile_->SetFileName(FileName());
-  blobFile_->SetInMemory(InMemory());
-  blobFile_->SetFileName(FileName());
-  const bool withBlobs = blobFile_->FileFound();
-  std::vector<TFileHandler*> files{this, indexFile_.get()};
-  if (withBlobs) files.push_back(blobFile_.get());
+  const std::vector<TFileHandler*> files = ClosedTableFiles();
+  const bool withBlobs = files.size() == 3;
   for (TFileHandler* file : files) {
     const std::string target = file->FixFileName(newName);
     if (InMemory() ? MemoryFiles().Find(target) == MemoryFiles().Find(file->FileName())
