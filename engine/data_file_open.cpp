@@ -361,6 +361,14 @@ void TDataFile::ReadRecordsNextTo(std::int32_t recordNumber, bool forward) {
   } else {
     while (last - first + 1 < limit && first > 1 && free(first - 1)) --first;
   }
+  // A file cut short (damage, a crash) is left to the record asked for alone, which reports it; a
+  // read-ahead never raises what the plain read would not.
+  const std::int64_t end = platform::GetFileSize(Handle());
+  if (end < 0) return;
+  while (last > first && RecordPosition(last) + size > end) {
+    if (!forward) return;
+    --last;
+  }
   const std::int32_t count = last - first + 1;
   if (count < 2) return;
   std::vector<std::uint8_t> bytes;

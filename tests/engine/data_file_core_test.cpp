@@ -247,6 +247,39 @@ TEST_F(DataFileCoreTest, RecordsReadAheadAreWholeUnitsAndSkipCachedRecords) {
   }
 }
 
+// A data file cut short in the middle of a record: the records before the cut read as ever, read ahead
+// or not, and only the cut record reports the short read.
+TEST_F(DataFileCoreTest, ReadAheadStopsAtTheEndOfAFileCutShort) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  constexpr std::int32_t kRecords = 300;
+  std::int32_t recordSize = 0;
+  {
+    TDataFile table;
+    table.SetExclusive(true);
+    table.SetFileName(Path());
+    table.Open();
+    for (std::int32_t n = 1; n <= kRecords; ++n) AppendRecord(table, n);
+    recordSize = table.RecordSize();
+    table.Close();
+  }
+  std::string bytes = ReadWholeFile(Path());
+  bytes.resize(bytes.size() - static_cast<std::size_t>(kRecords - 250) * static_cast<std::size_t>(recordSize) -
+               static_cast<std::size_t>(recordSize / 2));
+  kavrin::testing::WriteWholeFile(Path(), bytes);
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  ClearErrorContext();
+  for (std::int32_t n = 1; n < 250; ++n) ASSERT_EQ(IdOf(table, n), n);
+  EXPECT_EQ(GetLastEngineError(), ec::Success);
+  EXPECT_EQ(CodeOf([&] { table.FetchRecord(250); }), ec::ReadError);
+  table.DropRecordCache();
+  ClearErrorContext();
+  for (std::int32_t n = 249; n >= 1; --n) ASSERT_EQ(IdOf(table, n), n);
+  EXPECT_EQ(GetLastEngineError(), ec::Success);
+}
+
 // Another process's header write is read again by a shared cursor; a damaged one must stop the
 // cursor with an engine error, not lead it to read or allocate from nonsense.
 TEST_F(DataFileCoreTest, DamagedHeaderWrittenElsewhereIsRefusedOnReRead) {
