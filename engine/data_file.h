@@ -337,6 +337,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void MakeRoomInRecordCache();
   TRecord* PlaceRecord(std::int32_t recordNumber);
   void ReadRecordsNextTo(std::int32_t recordNumber, bool forward);
+  void WriteDirtyRun(TRecord& record, bool evicting);
   void RebuildFieldMap();
   void CloseWithoutWriting() noexcept;
   // Writes dirty records, blocks and pages and the three headers, as the end of a change does.
@@ -384,6 +385,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::unordered_map<std::int32_t, RecordList::iterator> recordByNumber_;
   std::size_t recordCacheCapacity_ = 0;
   std::int32_t lastMissedRecord_ = 0;
+  std::uint64_t recordUseClock_ = 0;
   TRecord* currentRecord_ = nullptr;
   std::unique_ptr<TDataFile> logFile_;
   bool inTransaction_ = false;

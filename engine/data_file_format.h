@@ -151,6 +151,9 @@ class TRecord {
   void SetDirty(bool dirty) { dirty_ = dirty; }
   std::int32_t RecordNumber() const { return recordNumber_; }
   void SetRecordNumber(std::int32_t recordNumber) { recordNumber_ = recordNumber; }
+  // When the owner's cache last handed the record out, on the owner's own clock.
+  std::uint64_t LastUse() const { return lastUse_; }
+  void SetLastUse(std::uint64_t lastUse) { lastUse_ = lastUse; }
   std::uint8_t* Buffer() { return image_.data(); }
   const std::uint8_t* Buffer() const { return image_.data(); }
   std::size_t BufferSize() const { return image_.size(); }
@@ -174,6 +177,7 @@ class TRecord {
   TRecordOwner* owner_;
   bool dirty_ = false;
   std::int32_t recordNumber_ = 0;
+  std::uint64_t lastUse_ = 0;
   std::vector<std::uint8_t> image_;
 };
 

@@ -297,6 +297,7 @@ std::uint16_t TDataFile::BlobBlockSize() const {
 void TDataFile::MakeRoomInRecordCache() {
   while (!recordCache_.empty() && recordCache_.size() >= recordCacheCapacity_) {
     TRecord* last = recordCache_.back().get();
+    if (last->Dirty()) WriteDirtyRun(*last, true);
     if (last->Dirty()) FlushRecords(false, last);
     if (last == currentRecord_) currentRecord_ = nullptr;
     recordByNumber_.erase(last->RecordNumber());
@@ -312,6 +313,7 @@ TRecord* TDataFile::PlaceRecord(std::int32_t recordNumber) {
     Raise(ec::RecordBuffersCorrupt);
   }
   recordCache_.front()->SetRecordNumber(recordNumber);
+  recordCache_.front()->SetLastUse(++recordUseClock_);
   recordByNumber_[recordNumber] = recordCache_.begin();
   return recordCache_.front().get();
 }
@@ -323,6 +325,7 @@ TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
   auto found = recordByNumber_.find(recordNumber);
   if (found != recordByNumber_.end()) {
     if (found->second != recordCache_.begin()) recordCache_.splice(recordCache_.begin(), recordCache_, found->second);
+    recordCache_.front()->SetLastUse(++recordUseClock_);
     return recordCache_.front().get();
   }
   const bool forward = recordNumber == lastMissedRecord_ + 1;
@@ -414,6 +417,46 @@ void TDataFile::FreeRecordSlot(TRecord& record) {
   header_.DeletedChainHead = static_cast<std::uint32_t>(record.RecordNumber());
 }
 
+// Changed records in neighbouring slots, as inserts leave them, go to disk in one write with the one
+// that has to go; each stays cached, clean. In memory a write costs no system call. A record leaving the
+// cache takes along only neighbours as long unused as the older half of the cache, and never the current
+// record: a record that the running operation is changing must not reach the disk before it is done.
+void TDataFile::WriteDirtyRun(TRecord& record, bool evicting) {
+  constexpr std::size_t kWriteBehindBytes = 16384;
+  const std::int32_t size = header_.RecordSize;
+  if (InMemory() || size <= 0) return;
+  const auto limit = static_cast<std::int32_t>(std::max<std::size_t>(1, kWriteBehindBytes / static_cast<std::size_t>(size)));
+  auto dirtyAt = [&](std::int32_t n) -> TRecord* {
+    const auto found = recordByNumber_.find(n);
+    if (found == recordByNumber_.end()) return nullptr;
+    TRecord* neighbour = found->second->get();
+    if (!neighbour->Dirty()) return nullptr;
+    if (evicting && (neighbour == currentRecord_ || neighbour->LastUse() + recordCacheCapacity_ / 2 > recordUseClock_)) {
+      return nullptr;
+    }
+    return neighbour;
+  };
+  std::vector<TRecord*> run{&record};
+  while (static_cast<std::int32_t>(run.size()) < limit && run.front()->RecordNumber() > 1) {
+    TRecord* lower = dirtyAt(run.front()->RecordNumber() - 1);
+    if (!lower) break;
+    run.insert(run.begin(), lower);
+  }
+  while (static_cast<std::int32_t>(run.size()) < limit) {
+    TRecord* higher = dirtyAt(run.back()->RecordNumber() + 1);
+    if (!higher) break;
+    run.push_back(higher);
+  }
+  if (run.size() < 2) return;
+  std::vector<std::uint8_t> bytes(run.size() * static_cast<std::size_t>(size));
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    std::memcpy(bytes.data() + i * static_cast<std::size_t>(size), run[i]->Buffer(), static_cast<std::size_t>(size));
+  }
+  Seek(RecordPosition(run.front()->RecordNumber()), 0);
+  WriteUnits(bytes.data(), size, static_cast<std::int32_t>(run.size()));
+  for (TRecord* written : run) written->SetDirty(false);
+}
+
 void TDataFile::FlushRecords(bool all, TRecord* record) {
   if (!all && record) {
     record->WriteRecord();
@@ -424,7 +467,8 @@ void TDataFile::FlushRecords(bool all, TRecord* record) {
     TRecord* lowestDirty = nullptr;
     for (const auto& cached : recordCache_) {
       if (!cached->Dirty()) continue;
-      cached->WriteRecord();
+      WriteDirtyRun(*cached, false);
+      if (cached->Dirty()) cached->WriteRecord();
       if (!cached->Dirty()) {
         progress = true;
       } else if (!lowestDirty || cached->RecordNumber() < lowestDirty->RecordNumber()) {

@@ -23,6 +23,14 @@ std::mt19937& RandomGenerator() {
   return generator;
 }
 
+// Every table file unit is scrambled from its own first byte (and unscrambled the same way).
+void ScrambleEachUnit(std::uint8_t* bytes, std::int32_t unitSize, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    Scramble(bytes + static_cast<std::size_t>(i) * static_cast<std::size_t>(unitSize), static_cast<std::size_t>(unitSize),
+             ContentsSeed);
+  }
+}
+
 }  // namespace
 
 TMemoryFileList& MemoryFiles() {
@@ -195,12 +203,7 @@ void TFileHandler::ReadBuffer(void* buffer, std::int32_t count) {
 void TFileHandler::ReadUnits(void* buffer, std::int32_t unitSize, std::int32_t count) {
   if (unitSize <= 0 || count < 0 || count > std::numeric_limits<std::int32_t>::max() / unitSize) Raise(ec::ReadError);
   ReadPlain(buffer, unitSize * count);
-  if (!scrambled_ || inMemory_) return;
-  auto* bytes = static_cast<std::uint8_t*>(buffer);
-  for (std::int32_t i = 0; i < count; ++i) {
-    Unscramble(bytes + static_cast<std::size_t>(i) * static_cast<std::size_t>(unitSize),
-               static_cast<std::size_t>(unitSize), ContentsSeed);
-  }
+  if (scrambled_ && !inMemory_) ScrambleEachUnit(static_cast<std::uint8_t*>(buffer), unitSize, count);
 }
 
 void TFileHandler::WriteBuffer(const void* buffer, std::int32_t count) {
@@ -218,19 +221,29 @@ void TFileHandler::WriteBuffer(const void* buffer, std::int32_t count) {
     if (!platform::SetEndOfFile(handle_)) Raise(ec::WriteError);
     return;
   }
-  const void* data = buffer;
-  std::vector<std::uint8_t> scrambledCopy;
-  if (scrambled_) {
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    scrambledCopy.assign(bytes, bytes + count);
-    Scramble(scrambledCopy.data(), scrambledCopy.size(), ContentsSeed);
-    data = scrambledCopy.data();
-  }
+  if (!scrambled_) return WritePlain(buffer, count);
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  std::vector<std::uint8_t> scrambledCopy(bytes, bytes + count);
+  Scramble(scrambledCopy.data(), scrambledCopy.size(), ContentsSeed);
+  WritePlain(scrambledCopy.data(), count);
+}
+
+void TFileHandler::WritePlain(const void* data, std::int32_t count) {
   platform::DWORD done = 0;
   if (!platform::WriteFile(handle_, data, static_cast<platform::DWORD>(count), &done) ||
       done != static_cast<platform::DWORD>(count)) {
     Raise(ec::WriteError);
   }
+}
+
+void TFileHandler::WriteUnits(const void* buffer, std::int32_t unitSize, std::int32_t count) {
+  if (unitSize <= 0 || count < 0 || count > std::numeric_limits<std::int32_t>::max() / unitSize) Raise(ec::WriteError);
+  if (count == 0) return;
+  if (!scrambled_ || inMemory_) return WriteBuffer(buffer, unitSize * count);
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  std::vector<std::uint8_t> scrambled(bytes, bytes + static_cast<std::size_t>(unitSize) * static_cast<std::size_t>(count));
+  ScrambleEachUnit(scrambled.data(), unitSize, count);
+  WritePlain(scrambled.data(), unitSize * count);
 }
 
 void TFileHandler::FlushFile() {

@@ -50,6 +50,8 @@ class TFileHandler {
   // Reads count units of unitSize bytes in one read; each unit is unscrambled on its own, as it was
   // written.
   void ReadUnits(void* buffer, std::int32_t unitSize, std::int32_t count);
+  // Writes count units of unitSize bytes in one write, each scrambled on its own.
+  void WriteUnits(const void* buffer, std::int32_t unitSize, std::int32_t count);
   virtual void WriteBuffer(const void* buffer, std::int32_t count);
   virtual void FlushFile();
 
@@ -70,6 +72,7 @@ class TFileHandler {
 
  private:
   void ReadPlain(void* buffer, std::int32_t count);
+  void WritePlain(const void* data, std::int32_t count);  // a disk file's bytes as they stand
 
  private:
   bool inMemory_ = false;

@@ -217,17 +217,19 @@ TEST_F(DataFileCoreTest, VersionAndLayoutAreCheckedAtOpen) {
   EXPECT_FALSE(table.Opened());
 }
 
-// Records read several at a time are unscrambled one by one, and a changed record in the cache is
-// never replaced by what the file still holds.
+// Records read and written several at a time are scrambled one by one, and a changed record in the
+// cache is never replaced by what the file still holds.
 TEST_F(DataFileCoreTest, RecordsReadAheadAreWholeUnitsAndSkipCachedRecords) {
   CreateTableAt(Path(), SimpleFields(), SimpleIndexes(), false, "Secret");
   TablePasswords().Add("Secret");
-  constexpr std::int32_t kRecords = 400;
+  std::int32_t kRecords = 0;
   {
     TDataFile table;
     table.SetExclusive(true);
     table.SetFileName(Path());
     table.Open();
+    // Three cache fills: the changed records leave the cache in runs, written as one.
+    kRecords = 3 * static_cast<std::int32_t>(table.RecordCacheCapacity());
     for (std::int32_t n = 1; n <= kRecords; ++n) AppendRecord(table, n * 7);
     table.Close();
   }
@@ -245,6 +247,50 @@ TEST_F(DataFileCoreTest, RecordsReadAheadAreWholeUnitsAndSkipCachedRecords) {
   for (std::int32_t n = 1; n <= kRecords; ++n) {
     ASSERT_EQ(IdOf(table, n), n == 100 ? -1 : n * 7) << "record " << n;
   }
+}
+
+// Changed records leaving the cache take their long-unused changed neighbours to disk in the same
+// write, but never a record used since (one an operation may be changing), nor the current record.
+TEST_F(DataFileCoreTest, RecordsLeavingTheCacheTakeOnlyOldChangedNeighbours) {
+  CreateTableAt(Path(), SimpleFields(), SimpleIndexes());
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  const auto capacity = static_cast<std::int32_t>(table.RecordCacheCapacity());
+  for (std::int32_t n = 1; n <= capacity; ++n) AppendRecord(table, n);
+  table.Flush();
+  table.DropRecordCache();
+  for (std::int32_t n = 1; n <= capacity; ++n) table.FetchRecord(n);  // the cache holds them all
+  ASSERT_EQ(table.RecordCacheCount(), static_cast<std::size_t>(capacity));
+  auto change = [&](std::int32_t n) {
+    const std::int32_t id = -n;
+    TRecord* record = table.FetchRecord(n);
+    table.SetField(1, record->Buffer(), &id);
+    record->SetDirty(true);
+  };
+  auto idOnDisk = [&](std::int32_t n) {
+    const std::string bytes = ReadWholeFile(Path());
+    std::vector<std::uint8_t> image(bytes.begin() + table.RecordPosition(n),
+                                    bytes.begin() + table.RecordPosition(n) + table.RecordSize());
+    std::int32_t id = 0;
+    bool isNull = true;
+    table.GetField(1, image.data(), isNull, &id);
+    return id;
+  };
+  for (std::int32_t n = 1; n <= capacity; ++n) change(n);
+  change(3);  // used again: the newest in the cache
+  AppendRecord(table, capacity + 1);  // record 1 leaves the cache
+  EXPECT_EQ(idOnDisk(1), -1);
+  EXPECT_EQ(idOnDisk(2), -2);  // an old neighbour went with it
+  EXPECT_EQ(idOnDisk(3), 3);   // the one used since did not, nor anything past it
+  EXPECT_EQ(idOnDisk(4), 4);
+  table.Close();
+  TDataFile reopened;
+  reopened.SetExclusive(true);
+  reopened.SetFileName(Path());
+  reopened.Open();
+  for (std::int32_t n = 1; n <= capacity + 1; ++n) ASSERT_EQ(IdOf(reopened, n), n <= capacity ? -n : n) << n;
 }
 
 // A data file cut short in the middle of a record: the records before the cut read as ever, read ahead
