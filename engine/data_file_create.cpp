@@ -212,14 +212,14 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
     if (dataFileMade) {
       // Each file goes on its own, so one that cannot be removed keeps no other behind; the creation's
       // own failure is the one to report.
-      for (TFileHandler* file : {static_cast<TFileHandler*>(this), static_cast<TFileHandler*>(indexFile_.get()),
-                                 static_cast<TFileHandler*>(blobFile_.get())}) {
-        try {
-          file->SetInMemory(InMemory());
-          file->SetFileName(FileName());
-          if (file->FileFound()) file->EraseFile();
-        } catch (...) {
+      try {
+        for (TFileHandler* file : ClosedTableFiles()) {
+          try {
+            if (file->FileFound()) file->EraseFile();
+          } catch (...) {
+          }
         }
+      } catch (...) {
       }
     }
     std::rethrow_exception(failure);
