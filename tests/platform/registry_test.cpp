@@ -14,6 +14,7 @@
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/registry_folder.h"
 #include "tests/helpers/temp_dir.h"
+#include "tests/helpers/unprivileged.h"
 
 namespace kavrin::platform {
 namespace {
@@ -261,45 +262,20 @@ TEST(RegistryTest, KeyRemovedFromTheFileUnderAnOpenHandle) {
   EXPECT_EQ(Query(opened.Get(), "b").code, ERROR_KEY_DELETED);
 }
 
-// A write in a folder this user may not write to; run as another user when the tests run as root,
-// whom permissions do not stop.
-LONG WriteAsUnprivileged(const std::string& folder, bool* ran) {
-  *ran = true;
-  if (geteuid() != 0) {
-    chmod(folder.c_str(), 0555);
-    Key key;
-    const LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_ALL_ACCESS, key.Out(), nullptr);
-    chmod(folder.c_str(), 0755);
-    return code;
-  }
-  chmod(folder.c_str(), 0755);
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(255);
-    HKEY key = 0;
-    const LONG code = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_ALL_ACCESS, &key, nullptr);
-    _exit(code > 250 ? 250 : code);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) == 255) {
-    *ran = false;
-    return 0;
-  }
-  return WEXITSTATUS(status);
-}
-
 TEST(RegistryTest, FolderWithoutWritePermissionGivesAccessDenied) {
   testing::TempDir top;
   chmod(top.Path().c_str(), 0755);
   const std::string folder = top.PathOf("registry");
-  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0555), 0);
   setenv("KAVRIN_REGISTRY_DIR", folder.c_str(), 1);
-  bool ran = false;
-  const LONG code = WriteAsUnprivileged(folder, &ran);
+  const std::optional<int> code = testing::RunUnprivileged([] {
+    HKEY key = 0;
+    const LONG created = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_ALL_ACCESS, &key, nullptr);
+    return static_cast<int>(created);
+  });
   unsetenv("KAVRIN_REGISTRY_DIR");
-  if (!ran) GTEST_SKIP() << "running as root and cannot change to another user to make permissions bite";
-  EXPECT_EQ(code, static_cast<LONG>(ERROR_ACCESS_DENIED));
+  if (!code) GTEST_SKIP() << "running as root and cannot change to another user to make permissions bite";
+  EXPECT_EQ(*code, static_cast<int>(ERROR_ACCESS_DENIED));
 }
 
 TEST(RegistryTest, FolderUnderAFileCannotBeMade) {
