@@ -115,18 +115,21 @@ LONG LoadRoot(const std::string& file, HKEY root, RegistryDocument* document) {
   struct stat st {};
   if (fstat(fd.Get(), &st) != 0) return CodeFromErrno(errno);
   if (!S_ISREG(st.st_mode) || st.st_size > kLargestRootFile) return ERROR_REGISTRY_CORRUPT;
-  std::string text;
-  char buffer[65536];
+  std::string text(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t done = 0;
   while (true) {
-    const ssize_t got = read(fd.Get(), buffer, sizeof buffer);
+    // One byte more than the size says shows a file that grew meanwhile.
+    if (done == text.size()) text.resize(done + 4096);
+    const ssize_t got = read(fd.Get(), text.data() + done, text.size() - done);
     if (got < 0) {
       if (errno == EINTR) continue;
       return CodeFromErrno(errno);
     }
     if (got == 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > static_cast<std::size_t>(kLargestRootFile)) return ERROR_REGISTRY_CORRUPT;
+    done += static_cast<std::size_t>(got);
+    if (done > static_cast<std::size_t>(kLargestRootFile)) return ERROR_REGISTRY_CORRUPT;
   }
+  text.resize(done);
   auto parsed = detail::ParseRegistryText(text, NameOfRoot(root));
   if (!parsed) return ERROR_REGISTRY_CORRUPT;
   *document = std::move(*parsed);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 namespace kavrin::platform::detail {
 
@@ -72,6 +73,27 @@ char32_t UpperCase(char32_t c) {
   if (c >= 0x430 && c <= 0x44F) return c - 0x20;
   if (c >= 0x450 && c <= 0x45F) return c - 0x50;
   return c;
+}
+
+// A key under which names that are the same up to case are equal, for sets of names.
+std::string FoldedName(std::string_view name) {
+  std::string folded;
+  bool ascii = true;
+  for (char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) {
+    folded.reserve(name.size() + 1);
+    folded += 'a';
+    for (char c : name) folded += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 0x20) : c;
+    return folded;
+  }
+  folded += 'u';
+  for (std::size_t pos = 0; pos < name.size();) {
+    const char32_t c = UpperCase(NextCharacter(name, &pos));
+    const char unit[4] = {static_cast<char>(c & 0xFF), static_cast<char>((c >> 8) & 0xFF),
+                          static_cast<char>((c >> 16) & 0xFF), static_cast<char>(c >> 24)};
+    folded.append(unit, 4);
+  }
+  return folded;
 }
 
 bool ValidUtf8(std::string_view text) {
@@ -345,6 +367,7 @@ std::optional<RegistryDocument> ParseRegistryText(std::string_view text, std::st
   if (!lines.Next(&line) || line != kHeader) return std::nullopt;
 
   std::size_t current = std::string::npos;  // index of the key being read
+  std::unordered_set<std::string> value_names;  // of the key being read, folded
   while (lines.Next(&line)) {
     const std::string_view trimmed = TrimRight(TrimLeft(line));
     if (trimmed.empty() || trimmed.front() == ';') continue;
@@ -374,6 +397,7 @@ std::optional<RegistryDocument> ParseRegistryText(std::string_view text, std::st
         document.keys.push_back(RegistryKey{std::string(path), true, {}});
       }
       current = document.keys.size() - 1;
+      value_names.clear();
       continue;
     }
     if (current == std::string::npos) return std::nullopt;
@@ -391,7 +415,7 @@ std::optional<RegistryDocument> ParseRegistryText(std::string_view text, std::st
     auto value = ParseValueData(rest.substr(1), lines);
     if (!value) return std::nullopt;
     RegistryKey& key = document.keys[current];
-    if (key.FindValue(name) != nullptr) return std::nullopt;
+    if (!value_names.insert(FoldedName(name)).second) return std::nullopt;
     value->name = std::move(name);
     key.values.push_back(std::move(*value));
   }
