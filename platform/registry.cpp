@@ -252,12 +252,15 @@ LONG OpenOrCreate(HKEY key, const std::string& sub_key, REGSAM desired, bool cre
     } else if (!create) {
       return ERROR_FILE_NOT_FOUND;
     } else {
+      bool made = false;
       const LONG changed = ChangeRoot(parent->root, [&](RegistryDocument& doc, bool* modified) {
         stored_path = doc.CreateKey(path, modified).path;
+        made = *modified;
         return ERROR_SUCCESS;
       });
       if (changed != ERROR_SUCCESS) return changed;
-      outcome = REG_CREATED_NEW_KEY;
+      // Another process may have made it between the first look and the lock.
+      if (made) outcome = REG_CREATED_NEW_KEY;
     }
   }
   *result = KeyHandles::Instance().Add(KeyHandle{parent->root, stored_path, desired, std::nullopt});
