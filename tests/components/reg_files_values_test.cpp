@@ -180,6 +180,24 @@ TEST(RegFileRootTest, DynDataKeysAreNeverCreated) {
   EXPECT_EQ(reg.ReadValue("V", {}), RegVariant::Integer(1));
 }
 
+// A component whose closing step fails, to show which failure a call reports.
+class FailingClose : public TRegFileCore {
+ public:
+  void CloseKey() override {
+    TRegFileCore::CloseKey();
+    throw ERegFileError("close failed");
+  }
+};
+
+TEST(RegFileRootTest, AFailureWhileClosingNeverHidesTheOneBeforeIt) {
+  RegistryFolder folder;
+  FailingClose reg;
+  reg.SetKey("K");
+  EXPECT_EQ(RaisedBy([&] { reg.WriteValue("V", RegVariant::Of(varNull)); }), "Invalid variant type");
+  EXPECT_EQ(RaisedBy([&] { reg.WriteValue("V", RegVariant::Integer(1)); }), "close failed");
+  EXPECT_EQ(RaisedBy([&] { reg.ReadValue("V", {}); }), "close failed");
+}
+
 TEST(RegFileRootTest, RegistryFailuresCarryTheirWin32Code) {
   RegistryFolder folder;
   TRegFileCore reg;

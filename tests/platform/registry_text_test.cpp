@@ -164,6 +164,17 @@ TEST(RegistryTextTest, HexListsWrapAndTextThatCannotBeQuotedGoesAsHex) {
   EXPECT_EQ(WriteRegistryText(*back, kRoot), text);
 }
 
+TEST(RegistryTextTest, ParentSectionAfterItsChildRoundTrips) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\a\\B]\n\"x\"=\"1\"\n\n"
+      "[HKEY_CURRENT_USER\\A]\n\"y\"=\"2\"\n\n";
+  auto document = ParseRegistryText(text, kRoot);
+  ASSERT_TRUE(document);
+  EXPECT_EQ(WriteRegistryText(*document, kRoot), text);
+  ASSERT_NE(document->FindKey("a"), nullptr);
+  EXPECT_NE(document->FindKey("a")->FindValue("Y"), nullptr);
+}
+
 TEST(RegistryTextTest, CreatedKeysKeepTheCaseFirstWritten) {
   RegistryDocument document;
   bool created = false;
