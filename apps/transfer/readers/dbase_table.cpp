@@ -4,8 +4,8 @@
 // ".DBF" header, at offset 0:
 // | offset | width | field |
 // |---|---|---|
-// | 0 | u8 | version: low 3 bits 3 (III, IV, V) or 4 (7); bit 7 (or 0x8B, 0x8C, 0x8E) a memo file; FoxPro's
-// |   |    | 0x30, 0x31, 0x32, 0xF5, 0xFB are refused |
+// | 0 | u8 | version: 0x04 and 0x8C level 7; else low 3 bits 3 or 4 levels III to V; bit 7 (0x83, 0x8B, 0x8E)
+// |   |    | a memo file; FoxPro's 0x30, 0x31, 0x32, 0xF5, 0xFB are refused |
 // | 1 | 3 x u8 | last update: year - 1900, month, day |
 // | 4 | u32 | record count |
 // | 8 | u16 | header size: the first record starts here |
@@ -113,7 +113,8 @@ TDBaseTable::TDBaseTable(const std::string& path) : TSourceTable(path), dbf_(Rea
   if (version_ == 0x30 || version_ == 0x31 || version_ == 0x32 || version_ == 0xF5 || version_ == 0xFB)
     throw ESourceError(path, "is a FoxPro table; only dBase tables can be transferred");
   if ((version_ & 0x07) != 3 && (version_ & 0x07) != 4) throw ESourceError(path, "is not a dBase table");
-  level7_ = (version_ & 0x07) == 4;
+  // Level 7 is 0x04 or 0x8C; other writers mark a level IV table with a memo file 0x84 too.
+  level7_ = version_ == 0x04 || version_ == 0x8C;
   if (h[15] != 0) throw ESourceError(path, "is an encrypted dBase table, which cannot be transferred");
   recordCount_ = LoadU32(h + 4);
   headerSize_ = LoadU16(h + 8);

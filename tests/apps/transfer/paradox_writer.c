@@ -1,6 +1,6 @@
 /* Writes Paradox fixtures with pxlib, an independent writer: paradox_writer KIND PATH.
-   Kinds: "types" (keyed, one field of each type pxlib writes, with a .MB), "plain" (unkeyed),
-   "codepage" (keyed, code page 850), "password" (keyed, encrypted with "secret"). */
+   Kinds: "types" (keyed, one field of each type pxlib writes, with a .MB), "plain" (unkeyed, with an
+   AutoInc field), "codepage" (as plain, code page 850), "password" (as plain, encrypted with "secret"). */
 #include <paradox.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -91,10 +91,43 @@ static void types(const char* path, const char* blob) {
   PX_delete(doc);
 }
 
+/* Unkeyed: an AutoInc id, a 255-character alpha field and a memo; ids 5, 9, 7 in that order. */
+static void plain(const char* path, const char* blob, int codepage, const char* password) {
+  pxfield_t* f = malloc(3 * sizeof *f);
+  int i;
+  f[0].px_fname = strdup("SEQ"); f[0].px_ftype = pxfAutoInc; f[0].px_flen = 4; f[0].px_fdc = 0;
+  f[1].px_fname = strdup("TEXT"); f[1].px_ftype = pxfAlpha; f[1].px_flen = 255; f[1].px_fdc = 0;
+  f[2].px_fname = strdup("NOTE"); f[2].px_ftype = pxfMemoBLOb; f[2].px_flen = 10; f[2].px_fdc = 0;
+  pxdoc_t* doc = open_doc();
+  if (PX_create_file(doc, f, 3, path, pxfFileTypNonIndexDB) < 0) fail("create");
+  if (codepage) PX_set_value(doc, "codepage", (float)codepage);
+  if (password) PX_set_parameter(doc, "password", password);
+  if (PX_set_blob_file(doc, blob) < 0) fail("blob file");
+  char* rec = malloc(PX_get_recordsize(doc));
+  const int ids[] = {5, 9, 7};
+  char text[256];
+  memset(text, 'x', 255);
+  text[255] = 0;
+  text[0] = (char)0x89; /* e with diaeresis in code pages 437 and 850, per mille in 1252 */
+  for (i = 0; i < 3; ++i) {
+    memset(rec, 0, PX_get_recordsize(doc));
+    PX_put_data_long(doc, rec, 4, ids[i]);
+    PX_put_data_alpha(doc, rec + 4, 255, i == 0 ? text : "short");
+    PX_put_data_blob(doc, rec + 259, 10, "memo \x82", 6);
+    if (PX_put_record(doc, rec) < 0) fail("put record");
+  }
+  free(rec);
+  PX_close(doc);
+  PX_delete(doc);
+}
+
 int main(int argc, char** argv) {
   if (argc < 4) fail("usage: paradox_writer KIND PATH BLOBPATH");
   PX_boot();
   if (strcmp(argv[1], "types") == 0) types(argv[2], argv[3]);
+  else if (strcmp(argv[1], "plain") == 0) plain(argv[2], argv[3], 0, NULL);
+  else if (strcmp(argv[1], "codepage") == 0) plain(argv[2], argv[3], 850, NULL);
+  else if (strcmp(argv[1], "password") == 0) plain(argv[2], argv[3], 0, "secret");
   else fail("unknown kind");
   PX_shutdown();
   return 0;
