@@ -29,21 +29,5 @@ def codepages(directory):
         t.close()
 
 
-def wide(directory):
-    # A string field of 254 characters, more than the engine's 245.
-    t = dbf.Table(os.path.join(directory, 'WIDE.DBF'), 'TEXT C(254); N N(5,0)', dbf_type='db3')
-    t.open(mode=dbf.READ_WRITE)
-    t.append(('w' * 254, 1))
-    t.close()
-
-
-def many(directory):
-    # 512 fields: with the RecordID the engine would need 513.
-    spec = '; '.join('F%d N(2,0)' % i for i in range(512))
-    t = dbf.Table(os.path.join(directory, 'MANY.DBF'), spec, dbf_type='db3')
-    t.open(mode=dbf.READ_WRITE)
-    t.close()
-
-
 if __name__ == '__main__':
-    {'people': people, 'codepages': codepages, 'wide': wide, 'many': many}[sys.argv[1]](sys.argv[2])
+    {'people': people, 'codepages': codepages}[sys.argv[1]](sys.argv[2])
