@@ -2,6 +2,9 @@
 
 #include <iconv.h>
 
+#include <map>
+#include <mutex>
+#include <optional>
 #include <string>
 
 namespace kavrin::transfer {
@@ -21,34 +24,45 @@ long DecodeByte(iconv_t handle, unsigned char byte) {
   return static_cast<long>(out[0]) << 24 | static_cast<long>(out[1]) << 16 | static_cast<long>(out[2]) << 8 | out[3];
 }
 
+// The recoding table of a code page, or nothing when iconv does not know the page.
+std::optional<std::array<char, 256>> BuildTable(int codePage) {
+  const std::string source = "CP" + std::to_string(codePage);
+  iconv_t fromSource = iconv_open("UCS-4BE", source.c_str());
+  if (fromSource == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  iconv_t fromOem = iconv_open("UCS-4BE", "CP437");
+  std::map<long, char> oem;
+  for (int b = 255; b >= 0; --b)
+    oem[fromOem == reinterpret_cast<iconv_t>(-1) ? b : DecodeByte(fromOem, static_cast<unsigned char>(b))] =
+        static_cast<char>(b);
+  std::array<char, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    table[b] = static_cast<char>(b);
+    if (b < 0x80) continue;  // ASCII is the same in every page these tables use
+    const long cp = DecodeByte(fromSource, static_cast<unsigned char>(b));
+    const auto found = cp < 0 ? oem.end() : oem.find(cp);
+    table[b] = found == oem.end() ? '?' : found->second;
+  }
+  iconv_close(fromSource);
+  if (fromOem != reinterpret_cast<iconv_t>(-1)) iconv_close(fromOem);
+  return table;
+}
+
 }  // namespace
 
 TOemRecoder::TOemRecoder(int codePage) : codePage_(codePage) {
   for (int b = 0; b < 256; ++b) table_[b] = static_cast<char>(b);
   if (codePage == 437) return;
-  const std::string source = "CP" + std::to_string(codePage);
-  iconv_t fromSource = iconv_open("UCS-4BE", source.c_str());
-  if (fromSource == reinterpret_cast<iconv_t>(-1)) {
+  // The tables are fixed data, made once per page: iconv is slow to open.
+  static std::mutex mutex;
+  static std::map<int, std::optional<std::array<char, 256>>> tables;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = tables.find(codePage);
+  if (found == tables.end()) found = tables.emplace(codePage, BuildTable(codePage)).first;
+  if (found->second) {
+    table_ = *found->second;
+  } else {
     codePage_ = 437;
-    return;
   }
-  iconv_t fromOem = iconv_open("UCS-4BE", "CP437");
-  long oem[256];
-  for (int b = 0; b < 256; ++b) oem[b] = fromOem == reinterpret_cast<iconv_t>(-1) ? b : DecodeByte(fromOem, b);
-  for (int b = 0; b < 256; ++b) {
-    if (b < 0x80) continue;  // ASCII is the same in every page these tables use
-    const long cp = DecodeByte(fromSource, static_cast<unsigned char>(b));
-    char mapped = '?';
-    for (int o = 0; o < 256 && cp >= 0; ++o) {
-      if (oem[o] == cp) {
-        mapped = static_cast<char>(o);
-        break;
-      }
-    }
-    table_[b] = mapped;
-  }
-  iconv_close(fromSource);
-  if (fromOem != reinterpret_cast<iconv_t>(-1)) iconv_close(fromOem);
 }
 
 std::string TOemRecoder::Recode(std::string_view text) const {

@@ -268,13 +268,10 @@ TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& a
     : TSourceTable(path), db_(ReadWholeFile(path)) {
   header_ = ReadHeader(db_);
   if (header_.FileType != 0 && header_.FileType != 2) throw ESourceError(path, "is not a Paradox data file");
-  if (header_.Encrypted) {
-    // The table's scrambling is not one this reader can undo; asking still lets the user see which
-    // table it is before the refusal.
-    std::string password;
-    if (askPassword) askPassword(path, password);
-    throw ESourceError(path, "is encrypted with a password; encrypted Paradox tables cannot be read");
-  }
+  // This reader cannot undo Paradox's scrambling, so no password could help: asking for one would only
+  // suggest that a right answer reads the table.
+  (void)askPassword;
+  if (header_.Encrypted) throw ESourceError(path, "is protected by a password; encrypted Paradox tables cannot be read");
   codePage_ = header_.CodePage;
   recoder_ = TOemRecoder(codePage_);
   for (std::size_t i = 0; i < header_.Fields.size(); ++i) {

@@ -172,6 +172,32 @@ TEST_F(ByteFixtureTest, PerlXBaseReadsTheTagsOfTheMdxFixture) {
   EXPECT_EQ(table->Indexes()[1].Options, ixDescending);
 }
 
+TEST_F(ByteFixtureTest, CompanionsThatDifferOnlyInCaseAreAnErrorNotAGuess) {
+  WriteFile(source.PathOf("TWICE.DBF"), BuildDbf(0x03, {{"NAME", 'C', 10}}, {"Ann"}, 0, true));
+  // The exact name comes first; without it, two names that differ only in case are no guess.
+  WriteFile(source.PathOf("TWICE.MDX"), BuildMdx("TWICE", {}));
+  WriteFile(source.PathOf("twice.mdx"), BuildMdx("TWICE", {}));
+  WriteFile(source.PathOf("Twice.Mdx"), BuildMdx("TWICE", {}));
+  EXPECT_NO_THROW(OpenSourceTable(source.PathOf("TWICE.DBF"), nullptr));
+  std::remove(source.PathOf("TWICE.MDX").c_str());
+  try {
+    OpenSourceTable(source.PathOf("TWICE.DBF"), nullptr);
+    ADD_FAILURE() << "one of two production indexes was taken";
+  } catch (const ESourceError& error) {
+    EXPECT_NE(std::string(error.what()).find("differ only in case"), std::string::npos);
+  }
+  // One match of another case is the companion.
+  std::remove(source.PathOf("Twice.Mdx").c_str());
+  EXPECT_NO_THROW(OpenSourceTable(source.PathOf("TWICE.DBF"), nullptr));
+  std::remove(source.PathOf("twice.mdx").c_str());
+  try {
+    OpenSourceTable(source.PathOf("TWICE.DBF"), nullptr);
+    ADD_FAILURE() << "a missing production index went unnoticed";
+  } catch (const ESourceError& error) {
+    EXPECT_EQ(error.FileName(), "TWICE.MDX");
+  }
+}
+
 TEST_F(ByteFixtureTest, FoxProAndEncryptedDBaseTablesAreRefusedNamingTheFile) {
   const std::vector<TDbfField> fields{{"NAME", 'C', 10}};
   WriteFile(source.PathOf("FOX.DBF"), BuildDbf(0x30, fields, {"x"}));
