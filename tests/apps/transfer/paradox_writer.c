@@ -1,4 +1,4 @@
-/* Writes Paradox fixtures with pxlib, an independent writer: paradox_writer KIND PATH.
+/* Writes Paradox fixtures with pxlib, an independent writer: paradox_writer KIND PATH BLOBPATH [INDEXPATH].
    Kinds: "types" (keyed, one field of each type pxlib writes, with a .MB), "plain" (unkeyed, with an
    AutoInc field), "codepage" (as plain, code page 850), "password" (as plain, encrypted with "secret"). */
 #include <paradox.h>
@@ -31,7 +31,7 @@ static pxdoc_t* open_doc(void) {
   return doc;
 }
 
-static void types(const char* path, const char* blob) {
+static void types(const char* path, const char* blob, const char* index) {
   pxfield_t* f = malloc(16 * sizeof *f);
   const char* names[] = {"ID", "NAME", "BORN", "SMALL", "PRICE", "RATIO", "OK", "NOTES",
                          "DATA", "PICTURE", "AT", "STAMP", "AMOUNT", "RAW", "FMT", "OLE"};
@@ -87,6 +87,22 @@ static void types(const char* path, const char* blob) {
     if (PX_put_record(doc, rec) < 0) fail("put record");
   }
   free(rec);
+  if (index) {
+    /* The primary index: the key field, then block number, count and hint. */
+    pxfield_t* k = malloc(4 * sizeof *k);
+    const char* knames[] = {"ID", "BLOCK", "COUNT", "HINT"};
+    for (i = 0; i < 4; ++i) {
+      k[i].px_fname = strdup(knames[i]);
+      k[i].px_ftype = i == 0 ? pxfLong : pxfShort;
+      k[i].px_flen = i == 0 ? 4 : 2;
+      k[i].px_fdc = 0;
+    }
+    pxdoc_t* px = open_doc();
+    if (PX_create_file(px, k, 4, index, pxfFileTypPrimIndex) < 0) fail("create index");
+    if (PX_write_primary_index(doc, px) < 0) fail("write index");
+    PX_close(px);
+    PX_delete(px);
+  }
   PX_close(doc);
   PX_delete(doc);
 }
@@ -124,7 +140,7 @@ static void plain(const char* path, const char* blob, int codepage, const char* 
 int main(int argc, char** argv) {
   if (argc < 4) fail("usage: paradox_writer KIND PATH BLOBPATH");
   PX_boot();
-  if (strcmp(argv[1], "types") == 0) types(argv[2], argv[3]);
+  if (strcmp(argv[1], "types") == 0) types(argv[2], argv[3], argc > 4 ? argv[4] : NULL);
   else if (strcmp(argv[1], "plain") == 0) plain(argv[2], argv[3], 0, NULL);
   else if (strcmp(argv[1], "codepage") == 0) plain(argv[2], argv[3], 850, NULL);
   else if (strcmp(argv[1], "password") == 0) plain(argv[2], argv[3], 0, "secret");

@@ -32,8 +32,11 @@ int RunProgram(const std::vector<std::string>& argv) {
 
 std::string ScriptPath(const std::string& name) { return std::string(KAVRIN_TRANSFER_TEST_DIR) + "/" + name; }
 
-void WriteParadoxFixture(const std::string& kind, const std::string& path, const std::string& blobPath) {
-  if (RunProgram({KAVRIN_PARADOX_WRITER, kind, path, blobPath}) != 0)
+void WriteParadoxFixture(const std::string& kind, const std::string& path, const std::string& blobPath,
+                         const std::string& indexPath) {
+  std::vector<std::string> argv{KAVRIN_PARADOX_WRITER, kind, path, blobPath};
+  if (!indexPath.empty()) argv.push_back(indexPath);
+  if (RunProgram(argv) != 0)
     throw std::runtime_error("the pxlib writer failed on " + kind);
 }
 

@@ -15,7 +15,8 @@ namespace kavrin::transfer::testing {
 // the test's output.
 int RunProgram(const std::vector<std::string>& argv);
 // The fixture writers: pxlib through a small C program, python3-dbf and Perl XBase scripts.
-void WriteParadoxFixture(const std::string& kind, const std::string& path, const std::string& blobPath);
+void WriteParadoxFixture(const std::string& kind, const std::string& path, const std::string& blobPath,
+                         const std::string& indexPath = {});
 void RunPythonDbf(const std::string& directory, const std::string& kind);
 void RunPerlXBase(const std::string& script, const std::vector<std::string>& arguments);
 std::string ScriptPath(const std::string& name);

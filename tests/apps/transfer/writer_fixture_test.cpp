@@ -55,7 +55,7 @@ class WriterFixtureTest : public ::testing::Test {
 };
 
 TEST_F(WriterFixtureTest, KeyedParadoxTableOfEveryTypePxlibWrites) {
-  WriteParadoxFixture("types", source.PathOf("TYPES.DB"), source.PathOf("TYPES.MB"));
+  WriteParadoxFixture("types", source.PathOf("TYPES.DB"), source.PathOf("TYPES.MB"), source.PathOf("TYPES.PX"));
   Transfer({"TYPES.DB"});
   EXPECT_EQ(ui.Events, (std::vector<std::string>{"busy", "status: Transferring table TYPES.DB to KAVRIN table...",
                                                  "status: ", "message: Transfer completed successfully.", "idle"}));
