@@ -1,5 +1,5 @@
-// The click's messages, in order, through the window interface; the rulings on the cases the original
-// got wrong; failures ending the click with earlier tables intact.
+// The click's messages, in order, through the window interface; the cases the original got wrong;
+// failures ending the click with earlier tables intact.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
