@@ -113,6 +113,15 @@ TEST_F(TransferTest, TwoSourcesForOneDestinationTransferOnlyTheFirst) {
   EXPECT_EQ(ReadEngineTable(destination.PathOf("CUST.DAT")).Records, (std::vector<Record>{{"1", "Paradox"}}));
 }
 
+TEST_F(TransferTest, ASecondClickReplacesTheTablesOfTheFirst) {
+  WriteNames("AGAIN.DBF");
+  Transfer({"AGAIN.DBF"});
+  WriteNames("AGAIN.DBF", "Cleo      Kyiv");
+  Transfer({"AGAIN.DBF"});
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("AGAIN.DAT")).Records,
+            (std::vector<Record>{{"1", "Cleo", "Kyiv"}, {"2", "Bob", "Rome"}}));
+}
+
 TEST_F(TransferTest, MoreFieldsThanTheEngineTakesIsRefusedBeforeAnythingIsCreated) {
   std::vector<TDbfField> many;
   for (int i = 0; i < 512; ++i) many.push_back({"F" + std::to_string(i), 'N', 2});
