@@ -1,0 +1,98 @@
+#include "apps/transfer/readers/code_page.h"
+
+#include <iconv.h>
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace kavrin::transfer {
+namespace {
+
+// The Unicode character of one byte of a code page, or -1 when the page leaves it undefined.
+long DecodeByte(iconv_t handle, unsigned char byte) {
+  iconv(handle, nullptr, nullptr, nullptr, nullptr);
+  char in[1] = {static_cast<char>(byte)};
+  unsigned char out[8] = {};
+  char* inPtr = in;
+  char* outPtr = reinterpret_cast<char*>(out);
+  std::size_t inLeft = 1;
+  std::size_t outLeft = sizeof out;
+  if (iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || sizeof out - outLeft != 4)
+    return -1;
+  return static_cast<long>(out[0]) << 24 | static_cast<long>(out[1]) << 16 | static_cast<long>(out[2]) << 8 | out[3];
+}
+
+// The recoding table of a code page, or nothing when iconv does not know the page.
+std::optional<std::array<char, 256>> BuildTable(int codePage) {
+  const std::string source = "CP" + std::to_string(codePage);
+  iconv_t fromSource = iconv_open("UCS-4BE", source.c_str());
+  if (fromSource == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  iconv_t fromOem = iconv_open("UCS-4BE", "CP437");
+  std::map<long, char> oem;
+  for (int b = 255; b >= 0; --b)
+    oem[fromOem == reinterpret_cast<iconv_t>(-1) ? b : DecodeByte(fromOem, static_cast<unsigned char>(b))] =
+        static_cast<char>(b);
+  std::array<char, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    table[b] = static_cast<char>(b);
+    if (b < 0x80) continue;  // ASCII is the same in every page these tables use
+    const long cp = DecodeByte(fromSource, static_cast<unsigned char>(b));
+    const auto found = cp < 0 ? oem.end() : oem.find(cp);
+    table[b] = found == oem.end() ? '?' : found->second;
+  }
+  iconv_close(fromSource);
+  if (fromOem != reinterpret_cast<iconv_t>(-1)) iconv_close(fromOem);
+  return table;
+}
+
+}  // namespace
+
+TOemRecoder::TOemRecoder(int codePage) : codePage_(codePage) {
+  for (int b = 0; b < 256; ++b) table_[b] = static_cast<char>(b);
+  if (codePage == 437) return;
+  // The tables are fixed data, made once per page: iconv is slow to open.
+  static std::mutex mutex;
+  static std::map<int, std::optional<std::array<char, 256>>> tables;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = tables.find(codePage);
+  if (found == tables.end()) found = tables.emplace(codePage, BuildTable(codePage)).first;
+  if (found->second) {
+    table_ = *found->second;
+  } else {
+    codePage_ = 437;
+  }
+}
+
+std::string TOemRecoder::Recode(std::string_view text) const {
+  std::string out(text);
+  if (codePage_ == 437) return out;
+  for (char& c : out) c = table_[static_cast<unsigned char>(c)];
+  return out;
+}
+
+int CodePageOfLanguageDriver(std::uint8_t driver) {
+  switch (driver) {
+    case 0x01: return 437;
+    case 0x02: return 850;
+    case 0x03: return 1252;
+    case 0x57: return 1252;
+    case 0x59: return 1252;
+    case 0x64: return 852;
+    case 0x65: return 866;
+    case 0x66: return 865;
+    case 0x67: return 861;
+    case 0x6A: return 737;
+    case 0x6B: return 857;
+    case 0x7D: return 1255;
+    case 0x7E: return 1256;
+    case 0xC8: return 1250;
+    case 0xC9: return 1251;
+    case 0xCA: return 1254;
+    case 0xCB: return 1253;
+    default: return 437;
+  }
+}
+
+}  // namespace kavrin::transfer

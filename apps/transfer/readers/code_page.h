@@ -1,0 +1,27 @@
+// Text of a source table's code page recoded to CP437, the engine's stored form.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kavrin::transfer {
+
+class TOemRecoder {
+ public:
+  // A code page iconv does not know is taken as CP437 (the bytes pass unchanged).
+  explicit TOemRecoder(int codePage);
+  // A character that CP437 lacks becomes "?".
+  std::string Recode(std::string_view text) const;
+  int CodePage() const { return codePage_; }
+
+ private:
+  int codePage_;
+  std::array<char, 256> table_{};
+};
+
+// The Windows code page of a dBase language-driver byte; 437 for 0 and bytes this table does not know.
+int CodePageOfLanguageDriver(std::uint8_t driver);
+
+}  // namespace kavrin::transfer

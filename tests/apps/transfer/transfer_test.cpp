@@ -1,0 +1,192 @@
+// The click's messages, in order, through the window interface; the cases the original got wrong;
+// failures ending the click with earlier tables intact.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "apps/transfer/readers/source_table.h"
+#include "apps/transfer/table_transfer.h"
+#include "apps/transfer/transfer_error.h"
+#include "engine/engine_error.h"
+#include "tests/apps/transfer/byte_fixtures.h"
+#include "tests/apps/transfer/transfer_test_support.h"
+#include "tests/helpers/holder_process.h"
+#include "tests/helpers/temp_dir.h"
+
+namespace kavrin::transfer::testing {
+namespace {
+
+using Record = std::vector<std::string>;
+using Texts = std::vector<std::string>;
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+class TransferTest : public ::testing::Test {
+ protected:
+  void Transfer(const std::vector<std::string>& entries) {
+    TTableTransfer transfer(ui);
+    transfer.BeginTransfer(source.Path(), entries, destination.Path());
+  }
+  // NAME C10, CITY C10 with two records.
+  void WriteNames(const std::string& name, const std::string& first = "Ann       Oslo") {
+    WriteFile(source.PathOf(name), BuildDbf(0x03, {{"NAME", 'C', 10}, {"CITY", 'C', 10}}, {first, "Bob       Rome"}));
+  }
+  kavrin::testing::TempDir source;
+  kavrin::testing::TempDir destination;
+  TRecordingUi ui;
+};
+
+TEST_F(TransferTest, NoFileSelectedCompletesAtOnce) {
+  Transfer({});
+  EXPECT_EQ(ui.Events, (Texts{"busy", "message: Transfer completed successfully.", "idle"}));
+}
+
+TEST_F(TransferTest, EveryMessageInOrderForTwoTables) {
+  WriteNames("ONE.DBF");
+  WriteNames("TWO.DBF");
+  std::vector<TMdxTag> tags(3);
+  tags[0] = {"PLACE", "NAME+CITY", 'C', 20, false, false, {}};
+  tags[1] = {"UPPERED", "UPPER(NAME)", 'C', 10, false, false, {}};
+  tags[2] = {"MISSING", "NAME+COUNTRY", 'C', 20, false, false, {}};
+  WriteFile(source.PathOf("TWO.DBF"),
+            BuildDbf(0x03, {{"NAME", 'C', 10}, {"CITY", 'C', 10}}, {"Ann       Oslo"}, 0, true));
+  WriteFile(source.PathOf("TWO.MDX"), BuildMdx("TWO", tags));
+  Transfer({" ONE.DBF ", "TWO.DBF"});
+  const std::string noPrimary =
+      ", a primary index based upon an auto-increment field called RecordID will be added to the new KAVRIN data file.";
+  EXPECT_EQ(ui.Events,
+            (Texts{"busy",
+                   "status: Transferring table ONE.DBF to KAVRIN table...",
+                   "message: A primary index was not found in source table ONE.DBF" + noPrimary,
+                   "status: ",
+                   "status: Transferring table TWO.DBF to KAVRIN table...",
+                   "message: Index UPPERED in source table TWO.DBF is an expression index that contains functions and "
+                   "will not be transferred over to the new KAVRIN data file.",
+                   "message: Index MISSING in source table TWO.DBF is an expression index that contains functions and "
+                   "will not be transferred over to the new KAVRIN data file.",
+                   "message: A primary index was not found in source table TWO.DBF" + noPrimary,
+                   "status: ",
+                   "message: Transfer completed successfully.",
+                   "idle"}));
+  const TReadTable two = ReadEngineTable(destination.PathOf("TWO.DAT"));
+  // NAME+CITY becomes an index on NAME;CITY, renumbered past the RecordID.
+  EXPECT_EQ(two.Indexes, (std::vector<TReadIndex>{{"", {1}, true, false, false}, {"PLACE", {2, 3}, false, false, false}}));
+}
+
+TEST_F(TransferTest, ABcdFieldWithMoreThanFourDecimalsIsCutAfterItsMessage) {
+  TPxFile px;
+  px.FileType = 2;
+  px.Fields = {{0x17, 6, "RATE"}};
+  std::vector<std::uint8_t> bcd(17, 0);
+  bcd[0] = 0x80 | 32;
+  bcd[16] = 0x12;  // 0.000012
+  bcd[15] = 0x34;  // 0.003412 with six decimals
+  px.Records = {bcd};
+  WriteFile(source.PathOf("RATES.DB"), BuildParadox(px));
+  Transfer({"RATES.DB"});
+  EXPECT_EQ(ui.Messages().front(),
+            "Field name RATE in source table RATES.DB exceeds the maximum number of BCD decimals (4) in KAVRIN and "
+            "will be truncated in the new KAVRIN data file.");
+  const TReadTable t = ReadEngineTable(destination.PathOf("RATES.DAT"));
+  EXPECT_EQ(t.Fields[1], (TReadField{"RATE", 8, 0, 0, 4, false}));
+  EXPECT_EQ(t.Records, (std::vector<Record>{{"1", "34"}}));  // 0.0034 as a Currency's raw value
+}
+
+TEST_F(TransferTest, TwoSourcesForOneDestinationTransferOnlyTheFirst) {
+  TPxFile px;
+  px.FileType = 2;
+  px.Fields = {{0x01, 10, "NAME"}};
+  px.Records = {PxAlpha(10, "Paradox")};
+  WriteFile(source.PathOf("CUST.DB"), BuildParadox(px));
+  WriteNames("CUST.DBF", "dBase     x");
+  Transfer({"CUST.DB", "CUST.DBF"});
+  const Texts messages = ui.Messages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[1],
+            "Source table CUST.DBF would replace the KAVRIN data file just transferred from source table CUST.DB and "
+            "will not be transferred.");
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("CUST.DAT")).Records, (std::vector<Record>{{"1", "Paradox"}}));
+}
+
+TEST_F(TransferTest, ASecondClickReplacesTheTablesOfTheFirst) {
+  WriteNames("AGAIN.DBF");
+  Transfer({"AGAIN.DBF"});
+  WriteNames("AGAIN.DBF", "Cleo      Kyiv");
+  Transfer({"AGAIN.DBF"});
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("AGAIN.DAT")).Records,
+            (std::vector<Record>{{"1", "Cleo", "Kyiv"}, {"2", "Bob", "Rome"}}));
+}
+
+TEST_F(TransferTest, MoreFieldsThanTheEngineTakesIsRefusedBeforeAnythingIsCreated) {
+  std::vector<TDbfField> many;
+  for (int i = 0; i < 512; ++i) many.push_back({"F" + std::to_string(i), 'N', 2});
+  WriteFile(source.PathOf("MANY.DBF"), BuildDbf(0x03, many, {" 1"}));
+  WriteNames("AFTER.DBF");
+  Transfer({"MANY.DBF", "AFTER.DBF"});
+  EXPECT_EQ(ui.Messages().front(),
+            "Source table MANY.DBF needs 513 fields in KAVRIN, more than the maximum of 512, and will not be "
+            "transferred.");
+  EXPECT_FALSE(Exists(destination.PathOf("MANY.DAT")));
+  EXPECT_TRUE(Exists(destination.PathOf("AFTER.DAT")));
+}
+
+TEST_F(TransferTest, IndexesPastThirtySecondaryOnesAreSkippedEachWithAMessage) {
+  WriteFile(source.PathOf("TAGGED.DBF"), BuildDbf(0x03, {{"NAME", 'C', 10}}, {"Ann"}, 0, true));
+  std::vector<TMdxTag> tags;
+  for (int i = 1; i <= 32; ++i) tags.push_back({"T" + std::to_string(i), "NAME", 'C', 10, false, false, {}});
+  WriteFile(source.PathOf("TAGGED.MDX"), BuildMdx("TAGGED", tags));
+  Transfer({"TAGGED.DBF"});
+  const Texts messages = ui.Messages();
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_EQ(messages[0], "Index T31 in source table TAGGED.DBF exceeds the maximum of 30 secondary indexes in KAVRIN "
+                         "and will not be transferred over to the new KAVRIN data file.");
+  EXPECT_EQ(messages[1], "Index T32 in source table TAGGED.DBF exceeds the maximum of 30 secondary indexes in KAVRIN "
+                         "and will not be transferred over to the new KAVRIN data file.");
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("TAGGED.DAT")).Indexes.size(), 31u);
+}
+
+TEST_F(TransferTest, ADamagedFileEndsTheClickNamingItWithEarlierTablesIntact) {
+  WriteNames("A.DBF");
+  // B's memo points past the end of its memo file: found only while its records are copied.
+  WriteFile(source.PathOf("B.DBF"), BuildDbf(0x83, {{"NAME", 'C', 4}, {"NOTES", 'M', 10}}, {"ok           0", "bad       9999"}));
+  std::vector<std::uint8_t> dbt(512, 0);
+  dbt[0] = 1;
+  WriteFile(source.PathOf("B.DBT"), dbt);
+  WriteNames("C.DBF");
+  try {
+    Transfer({"A.DBF", "B.DBF", "C.DBF"});
+    FAIL() << "the damaged memo was not noticed";
+  } catch (const ESourceError& error) {
+    EXPECT_EQ(error.FileName(), source.PathOf("B.DBT"));
+  }
+  EXPECT_EQ(ui.Events.back(), "idle");
+  EXPECT_EQ(ui.Events[ui.Events.size() - 2], "status: ");
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("A.DAT")).Records.size(), 2u);
+  EXPECT_FALSE(Exists(destination.PathOf("C.DAT")));
+  for (const std::string& e : ui.Events) EXPECT_NE(e, "message: Transfer completed successfully.");
+}
+
+TEST_F(TransferTest, ADestinationHeldOpenByAnotherProcessGivesTheEngineError) {
+  WriteNames("HELD.DBF");
+  kavrin::testing::HolderProcess holder(destination.PathOf("HELD.DAT"), kavrin::testing::HolderAccess::ReadWrite,
+                                        kavrin::testing::HolderShare::Exclusive,
+                                        kavrin::testing::HolderDisposition::CreateAlways);
+  ASSERT_TRUE(holder.Ready());
+  try {
+    Transfer({"HELD.DBF"});
+    FAIL() << "a table held open elsewhere was replaced";
+  } catch (const ETransferEngineError& error) {
+    EXPECT_EQ(error.Code(), engine::ec::AccessDenied);
+    EXPECT_EQ(error.EngineText(), engine::GetEngineErrorMessage(error.Code()));
+    EXPECT_EQ(std::string(error.what()), "Engine error 11013: " + error.EngineText());
+  }
+  EXPECT_EQ(ui.Events.back(), "idle");
+}
+
+}  // namespace
+}  // namespace kavrin::transfer::testing

@@ -1,0 +1,195 @@
+// Tables written by independent writers (pxlib, python3-dbf, Perl XBase), transferred and read back
+// through TDataFile: per fixture the engine's fields, indexes and values.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "apps/transfer/readers/source_table.h"
+#include "apps/transfer/table_transfer.h"
+#include "engine/data_file.h"
+#include "runtime/date_time.h"
+#include "tests/apps/transfer/transfer_test_support.h"
+#include "tests/helpers/temp_dir.h"
+
+namespace kavrin::transfer::testing {
+namespace {
+
+using Fields = std::vector<TReadField>;
+using Record = std::vector<std::string>;
+
+std::int32_t Day(int y, int m, int d) { return runtime::DateTimeToTimeStamp(runtime::EncodeDate(y, m, d)).Date; }
+
+std::string Repeat(const std::string& hexByte, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += hexByte;
+  return out;
+}
+
+std::string Alphabet(std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += static_cast<char>('a' + i % 26);
+  return out;
+}
+
+std::string HexOf(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+class WriterFixtureTest : public ::testing::Test {
+ protected:
+  void Transfer(const std::vector<std::string>& entries) {
+    TTableTransfer transfer(ui);
+    transfer.BeginTransfer(source.Path(), entries, destination.Path());
+  }
+  kavrin::testing::TempDir source;
+  kavrin::testing::TempDir destination;
+  TRecordingUi ui;
+};
+
+TEST_F(WriterFixtureTest, KeyedParadoxTableOfEveryTypePxlibWrites) {
+  WriteParadoxFixture("types", source.PathOf("TYPES.DB"), source.PathOf("TYPES.MB"), source.PathOf("TYPES.PX"));
+  Transfer({"TYPES.DB"});
+  EXPECT_EQ(ui.Events, (std::vector<std::string>{"busy", "status: Transferring table TYPES.DB to KAVRIN table...",
+                                                 "status: ", "message: Transfer completed successfully.", "idle"}));
+  const TReadTable t = ReadEngineTable(destination.PathOf("TYPES.DAT"));
+  EXPECT_EQ(t.Fields, (Fields{{"ID", 6, 0, 0, 0, false},       {"NAME", 1, 0, 20, 0, false},
+                              {"BORN", 2, 0, 0, 0, false},     {"SMALL", 5, 0, 0, 0, false},
+                              {"PRICE", 7, 21, 0, 0, false},   {"RATIO", 7, 0, 0, 0, false},
+                              {"OK", 4, 0, 0, 0, false},       {"NOTES", 3, 22, 0, 0, false},
+                              {"DATA", 3, 23, 0, 0, false},    {"PICTURE", 3, 26, 0, 0, false},
+                              {"AT", 10, 0, 0, 0, false},      {"STAMP", 11, 0, 0, 0, false},
+                              {"AMOUNT", 8, 0, 0, 2, false},   {"RAW", 9, 0, 6, 0, false},
+                              {"FMT", 3, 24, 0, 0, false},     {"OLE", 3, 0, 0, 0, false}}));
+  ASSERT_EQ(t.Indexes.size(), 1u);
+  EXPECT_EQ(t.Indexes[0], (TReadIndex{"", {1}, true, false, false}));
+  const double stamp = static_cast<double>(Day(2001, 2, 3)) * 86400000.0;
+  ASSERT_EQ(t.Records.size(), 3u);
+  // The picture with a valid 8-byte header loses it; the one whose header length is wrong stays whole.
+  EXPECT_EQ(t.Records[0],
+            (Record{"1", "Alpha one", std::to_string(Day(1999, 12, 31)), "-7", "12.5", "0.125", "1", "short",
+                    "010203", Repeat("5a", 592), "3723004", std::to_string(static_cast<long long>(stamp + 45296789.0)),
+                    "12345600", "010200040506", "fmt", "0708"}));
+  EXPECT_EQ(t.Records[1],
+            (Record{"2", "B", std::to_string(Day(1999, 12, 30)), "300", "-3.25", "-10000000000", "0", Alphabet(2999),
+                    HexOf(Alphabet(100)), "01000001090000007879", "1", std::to_string(static_cast<long long>(stamp)),
+                    "-700", "010200040506", "fmt", "0708"}));
+  EXPECT_EQ(t.Records[2], (Record{"3", "null", "null", "null", "null", "null", "null", "null", "null", "null", "null",
+                                  "null", "null", "null", "null", "null"}));
+}
+
+TEST_F(WriterFixtureTest, UnkeyedParadoxTableGetsRecordIdAndKeepsItsAutoIncIds) {
+  WriteParadoxFixture("plain", source.PathOf("PLAIN.DB"), source.PathOf("PLAIN.MB"));
+  Transfer({"PLAIN.DB"});
+  EXPECT_EQ(ui.Messages(),
+            (std::vector<std::string>{
+                "Field name TEXT in source table PLAIN.DB exceeds the maximum field length of 245 in KAVRIN and will "
+                "be truncated in the new KAVRIN data file.",
+                "A primary index was not found in source table PLAIN.DB, a primary index based upon an auto-increment "
+                "field called RecordID will be added to the new KAVRIN data file.",
+                "Transfer completed successfully."}));
+  TReadTable t = ReadEngineTable(destination.PathOf("PLAIN.DAT"));
+  EXPECT_EQ(t.Fields, (Fields{{"RecordID", 6, 29, 0, 0, false},
+                              {"SEQ", 6, 29, 0, 0, false},
+                              {"TEXT", 1, 0, 245, 0, false},
+                              {"NOTE", 3, 22, 0, 0, false}}));
+  ASSERT_EQ(t.Indexes.size(), 1u);
+  // The engine keeps every primary index unique.
+  EXPECT_EQ(t.Indexes[0], (TReadIndex{"", {1}, true, false, false}));
+  // Written in code page 1252: 0x89 (per mille) and 0x82 (low quote) have no CP437 character.
+  const std::string cut = "?" + std::string(244, 'x');
+  EXPECT_EQ(t.Records, (std::vector<Record>{{"5", "5", cut, "memo ?"},
+                                            {"7", "7", "short", "memo ?"},
+                                            {"9", "9", "short", "memo ?"}}));
+  EXPECT_EQ(t.LastUniqueID, 9);
+
+  // A record added later takes an id above the highest kept one.
+  engine::TDataFile table;
+  table.SetFileName(destination.PathOf("PLAIN.DAT"));
+  table.Open();
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+  table.InitRecord(image.data());
+  table.InsertRecord(image.data());
+  table.Close();
+  t = ReadEngineTable(destination.PathOf("PLAIN.DAT"));
+  ASSERT_EQ(t.Records.size(), 4u);
+  EXPECT_EQ(t.Records[3][0], "10");
+}
+
+TEST_F(WriterFixtureTest, ParadoxCodePageIsRecodedToOem) {
+  WriteParadoxFixture("codepage", source.PathOf("CP.DB"), source.PathOf("CP.MB"));
+  Transfer({"CP.DB"});
+  const TReadTable t = ReadEngineTable(destination.PathOf("CP.DAT"));
+  ASSERT_EQ(t.Records.size(), 3u);
+  EXPECT_EQ(t.Records[0][2], "\x89" + std::string(244, 'x'));  // e with diaeresis in 850 and 437 alike
+  EXPECT_EQ(t.Records[0][3], "memo \x82");
+}
+
+TEST_F(WriterFixtureTest, EncryptedParadoxTableFailsNamingTheFile) {
+  WriteParadoxFixture("password", source.PathOf("SECRET.DB"), source.PathOf("SECRET.MB"));
+  ui.Password = "secret";
+  try {
+    Transfer({"SECRET.DB"});
+    FAIL() << "an encrypted table was transferred";
+  } catch (const ESourceError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              source.PathOf("SECRET.DB") + ": is protected by a password; encrypted Paradox tables cannot be read");
+  }
+  EXPECT_EQ(ui.Events, (std::vector<std::string>{"busy", "status: Transferring table SECRET.DB to KAVRIN table...",
+                                                 "status: ", "idle"}));
+}
+
+TEST_F(WriterFixtureTest, DBaseThreeFromPythonDbfSkipsDeletedRecordsAndReadsBlanksAsNull) {
+  RunPythonDbf(source.Path(), "people");
+  Transfer({"PEOPLE.DBF"});
+  const TReadTable t = ReadEngineTable(destination.PathOf("PEOPLE.DAT"));
+  EXPECT_EQ(t.Fields, (Fields{{"RecordID", 6, 29, 0, 0, false},
+                              {"NAME", 1, 0, 20, 0, false},
+                              {"AGE", 7, 0, 0, 0, false},
+                              {"PRICE", 7, 0, 0, 0, false},
+                              {"BORN", 2, 0, 0, 0, false},
+                              {"OK", 4, 0, 0, 0, false},
+                              {"NOTES", 3, 22, 0, 0, false}}));
+  EXPECT_EQ(t.Records,
+            (std::vector<Record>{
+                {"1", "Ann", "42", "12.5", std::to_string(Day(1970, 1, 2)), "1", "first memo"},
+                {"2", "null", "null", "null", "null", "null", "null"},
+                {"3", "Carl", "-7", "-0.25", std::to_string(Day(2024, 2, 29)), "0", std::string(1500, 'x')}}));
+}
+
+TEST_F(WriterFixtureTest, DBaseCodePagesFromTheLanguageDriverByte) {
+  RunPythonDbf(source.Path(), "codepages");
+  Transfer({"CP437.DBF", "CP850.DBF", "CP1252.DBF"});
+  // "Zoë Å" and "café Ñ" in CP437.
+  const Record expected{"1", "Zo\x89 \x8f", "caf\x82 \xa5"};
+  for (const char* name : {"CP437.DAT", "CP850.DAT", "CP1252.DAT"}) {
+    const TReadTable t = ReadEngineTable(destination.PathOf(name));
+    ASSERT_EQ(t.Records.size(), 1u) << name;
+    EXPECT_EQ(t.Records[0], expected) << name;
+  }
+}
+
+TEST_F(WriterFixtureTest, DBaseFourFromPerlXBaseWithLowerCaseNames) {
+  RunPerlXBase("xbase_writer.pl", {source.Path()});
+  Transfer({"lower.dbf"});
+  const TReadTable t = ReadEngineTable(destination.PathOf("lower.DAT"));
+  EXPECT_EQ(t.Fields, (Fields{{"RecordID", 6, 29, 0, 0, false},
+                              {"ID", 7, 0, 0, 0, false},
+                              {"TITLE", 1, 0, 15, 0, false},
+                              {"BODY", 3, 22, 0, 0, false},
+                              {"WHEN", 2, 0, 0, 0, false},
+                              {"DONE", 4, 0, 0, 0, false}}));
+  EXPECT_EQ(t.Records, (std::vector<Record>{{"1", "1", "one", "short memo", std::to_string(Day(1999, 12, 31)), "1"},
+                                            {"2", "2", "two", std::string(2000, 'y'), std::to_string(Day(2000, 1, 1)), "0"},
+                                            {"3", "3", "null", "null", "null", "null"}}));
+}
+
+}  // namespace
+}  // namespace kavrin::transfer::testing
