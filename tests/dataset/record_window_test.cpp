@@ -1,0 +1,1 @@
+#include "tests/dataset/dataset_fixture.h"
