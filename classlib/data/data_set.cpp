@@ -292,10 +292,8 @@ void TDataSet::UpdateBufferCount() {
   int wanted = 1;
   for (TDataSource* source : dataSources_) wanted = std::max(wanted, source->MaxBufferCount());
   if (wanted == bufferCount_) return;
-  if (EditingState(state_)) {
-    // The edited row must stay: grow or shrink around it without re-reading it.
-    UpdateCursorPos();
-  }
+  // The window is read again around the active record (an edited row is kept as it stands).
+  UpdateCursorPos();
   const std::vector<std::uint8_t> active = recordCount_ > 0 ? buffers_[activeRecord_] : std::vector<std::uint8_t>();
   const int keep = std::min(activeRecord_, wanted - 1);
   const bool editing = EditingState(state_);
