@@ -240,6 +240,12 @@ TEST_F(TableOpenTest, ReadOnlyFollowsTheCursorAfterOpen) {
   table->SetReadOnly(false);
   table->Open();
   EXPECT_FALSE(table->ReadOnly());
+  table->Close();
+  // A file without write bits opens read-only, and the table says so.
+  for (const char* file : {"PEOPLE.DAT", "PEOPLE.IDX"}) ASSERT_EQ(::chmod(PathOf(file).c_str(), 0444), 0);
+  table->Open();
+  EXPECT_TRUE(table->ReadOnly());
+  EXPECT_FALSE(table->CanModify());
 }
 
 TEST_F(TableOpenTest, LookupCursorIsKeptForTheSameFieldsAndOption) {
