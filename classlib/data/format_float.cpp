@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "runtime/conversions.h"
@@ -9,6 +11,44 @@
 
 namespace kavrin::classlib {
 namespace {
+
+// The magnitude with exactly decimals places, from its 15 significant digits, halves rounded away from
+// zero as the class library does ("%f" would round 2.25 to 2.2).
+std::string FixedDigits(double magnitude, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.14e", magnitude);
+  std::string digits;
+  for (const char* p = text; *p && *p != 'e'; ++p) {
+    if (*p >= '0' && *p <= '9') digits += *p;
+  }
+  const int exponent = std::atoi(std::strchr(text, 'e') + 1);
+  // digits[0] stands for 10^exponent; keep the ones down to 10^-decimals.
+  int keep = exponent + 1 + decimals;
+  if (keep < 0) return decimals > 0 ? "0." + std::string(static_cast<std::size_t>(decimals), '0') : "0";
+  bool carry = keep < static_cast<int>(digits.size()) && digits[static_cast<std::size_t>(keep)] >= '5';
+  if (keep < static_cast<int>(digits.size())) digits.resize(static_cast<std::size_t>(keep));
+  while (static_cast<int>(digits.size()) < keep) digits += '0';
+  for (int i = keep - 1; carry && i >= 0; --i) {
+    char& d = digits[static_cast<std::size_t>(i)];
+    if (d == '9') {
+      d = '0';
+    } else {
+      ++d;
+      carry = false;
+    }
+  }
+  if (carry) {
+    digits.insert(digits.begin(), '1');
+    ++keep;
+  }
+  // Leading zeros for values below one.
+  while (static_cast<int>(digits.size()) <= decimals) digits.insert(digits.begin(), '0');
+  std::string integer = digits.substr(0, digits.size() - static_cast<std::size_t>(decimals));
+  const std::size_t first = integer.find_first_not_of('0');
+  integer = first == std::string::npos ? "0" : integer.substr(first);
+  if (decimals == 0) return integer;
+  return integer + "." + digits.substr(digits.size() - static_cast<std::size_t>(decimals));
+}
 
 std::vector<std::string> Sections(std::string_view format) {
   std::vector<std::string> sections(1);
@@ -63,9 +103,7 @@ std::string FormatSection(const std::string& section, double magnitude) {
     }
   }
   if (!seenDigit) return prefix;
-  char digits[400];
-  std::snprintf(digits, sizeof digits, "%.*f", maxDec, magnitude);
-  std::string number = digits;
+  std::string number = FixedDigits(magnitude, maxDec);
   std::string integer = number.substr(0, number.find('.'));
   std::string fraction = number.find('.') == std::string::npos ? "" : number.substr(number.find('.') + 1);
   while (static_cast<int>(fraction.size()) > minDec && !fraction.empty() && fraction.back() == '0') fraction.pop_back();
