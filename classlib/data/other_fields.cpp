@@ -2,7 +2,14 @@
 
 #include <cmath>
 
+#include <algorithm>
+#include <vector>
+
+#include "classlib/data/data_set.h"
 #include "classlib/data/exceptions.h"
+#include "engine/data_file.h"
+#include "engine/error_codes.h"
+#include "runtime/code_pages.h"
 #include "engine/byte_order.h"
 #include "runtime/conversions.h"
 #include "runtime/format_settings.h"
@@ -253,6 +260,91 @@ std::string TBlobField::GetText(bool) const {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return text;
+}
+
+bool TBlobField::IsText() const {
+  return DataType() == TFieldType::ftMemo || DataType() == TFieldType::ftFmtMemo;
+}
+
+std::string TBlobField::ReadWhole(std::uint8_t* image) const {
+  engine::TDataFile& cursor = *DataSet()->Handle();
+  const auto number = static_cast<std::int16_t>(FieldNo());
+  std::int32_t size = 0;
+  if (const std::int32_t code = cursor.BlobSize(number, image, size)) engine::EngineError(static_cast<std::uint32_t>(code));
+  std::string bytes(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  std::int32_t read = 0;
+  const std::int32_t code = cursor.ReadBlob(number, image, 0, size, bytes.data(), read);
+  if (code != 0 && code != engine::ec::EndOfBlob && code != engine::ec::InvalidBlobOffset) {
+    engine::EngineError(static_cast<std::uint32_t>(code));
+  }
+  bytes.resize(static_cast<std::size_t>(std::clamp(read, 0, size)));
+  return bytes;
+}
+
+std::string TBlobField::GetAsString() const {
+  TDataSet* dataSet = DataSet();
+  if (!dataSet) DatabaseError(FormatMessage("Field '%s' has no dataset", {DisplayName()}));
+  if (dataSet->State() == TDataSetState::dsFilter) {
+    DatabaseError(FormatMessage("Cannot access field '%s' in a filter", {DisplayName()}));
+  }
+  std::string bytes;
+  if (modified_) {
+    bytes = ReadWhole(dataSet->ActiveBuffer());
+  } else {
+    // A private copy of the stored record: the value as stored, not as being edited.
+    std::vector<std::uint8_t> copy(dataSet->RecordSize());
+    if (!dataSet->GetCurrentRecord(copy.data())) return {};
+    engine::TDataFile& cursor = *dataSet->Handle();
+    const auto number = static_cast<std::int16_t>(FieldNo());
+    if (const std::int32_t code = cursor.OpenBlob(number, copy.data())) engine::EngineError(static_cast<std::uint32_t>(code));
+    try {
+      bytes = ReadWhole(copy.data());
+    } catch (...) {
+      cursor.CloseBlob(number, copy.data());
+      throw;
+    }
+    cursor.CloseBlob(number, copy.data());
+  }
+  if (!IsText()) return bytes;
+  return transliterate_ ? runtime::OemToUtf8(bytes) : runtime::AnsiToUtf8(bytes);
+}
+
+void TBlobField::SetAsString(const std::string& value) {
+  TDataSet* dataSet = DataSet();
+  if (!dataSet) DatabaseError(FormatMessage("Field '%s' has no dataset", {DisplayName()}));
+  if (dataSet->State() != TDataSetState::dsEdit && dataSet->State() != TDataSetState::dsInsert) {
+    DatabaseError("Dataset not in edit or insert mode");
+  }
+  if (ReadOnly()) DatabaseError(FormatMessage("Field '%s' cannot be modified", {DisplayName()}));
+  const std::string bytes = !IsText() ? value : transliterate_ ? runtime::Utf8ToOem(value) : runtime::Utf8ToAnsi(value);
+  engine::TDataFile& cursor = *dataSet->Handle();
+  const auto number = static_cast<std::int16_t>(FieldNo());
+  std::uint8_t* image = dataSet->ActiveBuffer();
+  if (!modified_) {
+    if (const std::int32_t code = cursor.OpenBlob(number, image)) engine::EngineError(static_cast<std::uint32_t>(code));
+    modified_ = true;
+  }
+  if (const std::int32_t code = cursor.TruncateBlob(number, image, 0)) engine::EngineError(static_cast<std::uint32_t>(code));
+  if (!bytes.empty()) {
+    const std::int32_t code =
+        cursor.WriteBlob(number, image, 0, static_cast<std::int32_t>(bytes.size()), bytes.data());
+    if (code != 0) engine::EngineError(static_cast<std::uint32_t>(code));
+  }
+  dataSet->DataEvent(TDataEvent::deFieldChange, reinterpret_cast<std::intptr_t>(this));
+}
+
+Variant TBlobField::GetValue() const {
+  if (IsNull()) return Variant::Null();
+  return Variant(GetAsString());
+}
+
+void TBlobField::FreeBuffers() {
+  if (!modified_) return;
+  modified_ = false;
+  TDataSet* dataSet = DataSet();
+  if (dataSet && dataSet->Handle() && dataSet->ActiveBuffer()) {
+    dataSet->Handle()->CloseBlob(static_cast<std::int16_t>(FieldNo()), dataSet->ActiveBuffer());
+  }
 }
 
 TMemoField::TMemoField(TComponent* owner) : TBlobField(owner, TFieldType::ftMemo) { SetTransliterate(true); }

@@ -103,13 +103,25 @@ class TBlobField : public TField {
   void SetBlobType(TFieldType type) { SetDataType(type); }
   bool Transliterate() const { return transliterate_; }
   void SetTransliterate(bool on) { transliterate_ = on; }
+  // The whole blob: read from the stored record (or from the blob this edit changed), written into the
+  // record being edited, where it stays open until the dataset frees its field buffers. Memos convert
+  // text as string fields do.
+  std::string GetAsString() const override;
+  void SetAsString(const std::string& value) override;
+  Variant GetValue() const override;
+  // Whether this edit changed the blob (it is open in the engine).
+  bool BlobModified() const { return modified_; }
+  void FreeBuffers() override;
 
  protected:
   TBlobField(TComponent* owner, TFieldType type);
   std::string GetText(bool displayText) const override;
 
  private:
+  bool IsText() const;
+  std::string ReadWhole(std::uint8_t* image) const;
   bool transliterate_ = false;
+  bool modified_ = false;
 };
 
 class TMemoField : public TBlobField {

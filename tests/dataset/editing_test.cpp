@@ -130,6 +130,31 @@ TEST_F(EditingTest, StringsStoreTheirCodePageAndAreCutInStoredBytes) {
   }
 }
 
+TEST_F(EditingTest, AMemoChangedInAnEditIsKeptByPostAndDroppedByCancel) {
+  Create("MEMO", {Field(1, "ID", en::ftInteger), Field(2, "Notes", en::ftBlob, 0, en::fstMemo)},
+         {Index("", {1}, true)});
+  auto table = Table("MEMO");
+  table->Open();
+  table->Insert();
+  table->FieldByName("ID")->SetAsInteger(1);
+  table->FieldByName("Notes")->SetAsString("first");
+  table->Post();
+  EXPECT_EQ(table->FieldByName("Notes")->AsString(), "first");
+  table->Edit();
+  table->FieldByName("Notes")->SetAsString("second, longer");
+  table->FieldByName("Notes")->SetAsString("third");  // the same open blob, cut again
+  EXPECT_EQ(table->FieldByName("Notes")->AsString(), "third");
+  EXPECT_TRUE(table->Modified());
+  table->Cancel();
+  EXPECT_EQ(table->FieldByName("Notes")->AsString(), "first");
+  table->Edit();
+  table->FieldByName("Notes")->SetAsString("");
+  table->Post();
+  EXPECT_TRUE(table->FieldByName("Notes")->IsNull());
+  EXPECT_EQ(DatabaseMessageOf([&] { table->FieldByName("Notes")->SetAsString("x"); }),
+            "Dataset not in edit or insert mode");
+}
+
 TEST_F(EditingTest, EventsRunInOrderAndCalculatedFieldsFollowTheRecord) {
   CreatePeople("PEOPLE", 2);
   auto table = Table("PEOPLE");
