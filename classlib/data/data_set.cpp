@@ -453,7 +453,9 @@ void TDataSet::Resync(bool exact, bool center) {
   const int spare = bufferCount_;
   if (exact) {
     if (GetRecord(spare, TGetMode::gmCurrent) != 0) {
-      DataEvent(TDataEvent::deDataSetChange, 0);
+      // The window shows where the cursor stands rather than nothing.
+      activeRecord_ = oldActive;
+      Resync(false, center);
       DatabaseError("Record not found");
     }
   } else if (GetRecord(spare, TGetMode::gmCurrent) != 0 && GetRecord(spare, TGetMode::gmNext) != 0 &&

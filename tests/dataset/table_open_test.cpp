@@ -122,6 +122,50 @@ TEST_F(TableOpenTest, IndexDefinitionsNameKeyFieldsByFieldNumber) {
   EXPECT_EQ(names.Text(), "ByCityName\r\nByName\r\n");
   EXPECT_TRUE(table->FieldByName("City")->IsIndexField());
   EXPECT_FALSE(table->FieldByName("Code")->IsIndexField());
+
+  // Changing the index of an open table keeps the current record; a bad name changes nothing.
+  for (int code = 1; code <= 3; ++code) {
+    table->Append();
+    table->FieldByName("Code")->SetAsInteger(code);
+    table->FieldByName("Name")->SetAsString(std::string(1, static_cast<char>('A' + code)));
+    table->FieldByName("City")->SetAsString(std::string(1, static_cast<char>('Z' - code)));
+    table->Post();
+  }
+  table->First();
+  ASSERT_EQ(table->FieldByName("Code")->AsInteger(), 3);  // by city: W, X, Y
+  EXPECT_EQ(EngineCodeOf([&] { table->SetIndexName("NoSuchIndex"); }), en::ec::InvalidIndexName);
+  EXPECT_TRUE(table->Active());
+  EXPECT_EQ(table->FieldByName("Code")->AsInteger(), 3);
+  table->SetIndexName("ByName");  // descending: D, C, B
+  EXPECT_EQ(table->Handle()->ActiveIndexName(), "ByName");
+  EXPECT_EQ(table->FieldByName("Code")->AsInteger(), 3);
+  EXPECT_EQ(table->KeyFieldCount(), 1);
+  table->Next();
+  EXPECT_EQ(table->FieldByName("Code")->AsInteger(), 2);
+}
+
+TEST_F(TableOpenTest, TheSessionAnswersTheEnginesPasswordQuestion) {
+  engine::testing::CreateTableAt(PathOf("SECRET"), {Field(1, "ID", en::ftInteger)}, {Index("", {1}, true)}, false,
+                                 "hush");
+  auto table = Table("SECRET");
+  int asked = 0;
+  classlib::Session().OnPassword = [&](classlib::TSession& session, bool& continueOpen) {
+    ++asked;
+    session.AddPassword("");  // changes nothing
+    continueOpen = false;
+  };
+  EXPECT_EQ(EngineCodeOf([&] { table->Open(); }), en::ec::PasswordRequired);
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(table->Active());
+  classlib::Session().OnPassword = [&](classlib::TSession& session, bool& continueOpen) {
+    ++asked;
+    session.AddPassword("hush");
+    continueOpen = true;
+  };
+  table->Open();
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(table->Encrypted());
+  classlib::Session().RemoveAllPasswords();
 }
 
 TEST_F(TableOpenTest, DefinitionsOfNamesTypesAndIndexes) {
