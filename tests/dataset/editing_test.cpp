@@ -1,4 +1,5 @@
 #include "classlib/data/numeric_fields.h"
+#include "classlib/data/other_fields.h"
 #include "classlib/data/string_field.h"
 #include "engine/data_file.h"
 #include "engine/error_codes.h"
@@ -215,6 +216,49 @@ TEST_F(EditingTest, EventsRunInOrderAndCalculatedFieldsFollowTheRecord) {
   EXPECT_THROW(table->Insert(), std::runtime_error);
   EXPECT_EQ(table->State(), TDataSetState::dsBrowse);
   EXPECT_EQ(table->RecordCount(), 2);
+}
+
+TEST_F(EditingTest, NumbersAndDatesShowTheirFormats) {
+  std::vector<en::TFieldDescriptor> fields{Field(1, "ID", en::ftInteger), Field(2, "Amount", en::ftBCD),
+                                            Field(3, "Price", en::ftFloat, 0, en::fstMoney), Field(4, "Day", en::ftDate)};
+  fields[1].Decimals = 2;
+  Create("FMT", fields, {Index("", {1}, true)});
+  auto table = Table("FMT");
+  table->Open();
+  table->Insert();
+  table->FieldByName("ID")->SetAsInteger(1);
+  table->FieldByName("Amount")->SetAsString("1234.5");
+  table->FieldByName("Price")->SetAsFloat(1234.5);
+  table->FieldByName("Day")->SetAsString("7/4/2021");
+  table->Post();
+  auto* amount = dynamic_cast<classlib::TBCDField*>(table->FieldByName("Amount"));
+  ASSERT_NE(amount, nullptr);
+  EXPECT_EQ(amount->DisplayText(), "1234.5");  // general format
+  amount->SetCurrency(true);
+  EXPECT_EQ(amount->DisplayText(), "1,234.50");
+  EXPECT_EQ(amount->Text(), "1234.50");  // fixed for editing
+  amount->SetDisplayFormat("0.0");
+  amount->SetEditFormat("0.000");
+  EXPECT_EQ(amount->DisplayText(), "1234.5");
+  EXPECT_EQ(amount->Text(), "1234.500");
+  EXPECT_TRUE(amount->IsValidChar(U'.'));
+  EXPECT_FALSE(amount->IsValidChar(U'x'));
+  EXPECT_FALSE(table->FieldByName("ID")->IsValidChar(U'.'));
+  EXPECT_EQ(table->FieldByName("Price")->DisplayText(), "1,234.50");
+  EXPECT_EQ(table->FieldByName("Price")->Alignment(), classlib::TAlignment::taRightJustify);
+  auto* day = dynamic_cast<classlib::TDateTimeField*>(table->FieldByName("Day"));
+  ASSERT_NE(day, nullptr);
+  EXPECT_EQ(day->DisplayText(), "7/4/2021");
+  day->SetDisplayFormat("yyyy-mm-dd");
+  EXPECT_EQ(day->DisplayText(), "2021-07-04");
+  EXPECT_EQ(day->Text(), "7/4/2021");
+  table->FieldByName("ID")->OnGetText = [](classlib::TField& f, std::string& text, bool display) {
+    text = (display ? "#" : "") + f.AsString();
+  };
+  EXPECT_EQ(table->FieldByName("ID")->DisplayText(), "#1");
+  EXPECT_EQ(table->FieldByName("ID")->Text(), "1");
+  EXPECT_EQ(table->FieldByName("Amount")->Value().AsCurrency(), runtime::Currency::FromRaw(12345000));
+  EXPECT_TRUE(table->FieldByName("Day")->Value().VarType() == classlib::TVarType::varDate);
 }
 
 TEST_F(EditingTest, FieldAccessErrors) {

@@ -108,6 +108,15 @@ TEST_F(RecordWindowTest, InsertPostCancelAndDeleteMatchAPlainWalk) {
   table->Post();
   ids.push_back(500);
   Expect(ids.size() - 1, false, false, "append and post");
+
+  // Inserting on the last row of a full window pushes that row out until the post.
+  table->Last();
+  table->Insert();
+  EXPECT_EQ(table->ActiveRecord(), 3);
+  table->FieldByName("ID")->SetAsInteger(95);
+  table->Post();
+  ids.insert(ids.end() - 1, 95);
+  Expect(ids.size() - 2, false, false, "insert before the last row");
   EXPECT_EQ(table->RecordCount(), static_cast<std::int32_t>(ids.size()));
 }
 
