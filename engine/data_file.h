@@ -291,6 +291,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   bool AskPassword();
   std::int32_t PhysicalRecordCount() const { return header_.NextRecordNumber - 1; }
   bool TableLocked() const { return tableLocked_; }
+  // Whether this cursor holds the lock of its current record (false without a current record).
+  bool RecordLocked() const;
   std::string GetDescription() const;
   std::string GetPassword() const;
   double LastUpdated() const;

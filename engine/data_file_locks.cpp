@@ -368,6 +368,10 @@ TErrorCode TDataFile::Prior(std::uint8_t* buffer) {
   return ec::Success;
 }
 
+bool TDataFile::RecordLocked() const {
+  return currentRecord_ && !indexFile_->Bof() && !indexFile_->Eof() && IsRecordLocked(currentRecord_->RecordNumber());
+}
+
 std::int32_t TDataFile::RecordNo() { return indexFile_->PositionInRange(); }
 std::int32_t TDataFile::RecordCount() { return indexFile_->RangeRecordCount(); }
 bool TDataFile::AtEOF() const { return indexFile_->Eof(); }

@@ -1,0 +1,235 @@
+#include "classlib/data/session.h"
+
+#include <algorithm>
+
+#include "classlib/data/data_set.h"
+#include "classlib/data/exceptions.h"
+#include "classlib/data/text_compare.h"
+#include "engine/password_list.h"
+
+namespace kavrin::classlib {
+namespace {
+
+std::unique_ptr<TSessionList>& SessionListSlot() {
+  static std::unique_ptr<TSessionList> list;
+  return list;
+}
+
+std::function<bool(TSession&)>& PasswordDialog() {
+  static std::function<bool(TSession&)> dialog;
+  return dialog;
+}
+
+// The list being built: sessions created while it starts join it without recursion.
+TSessionList* building = nullptr;
+
+TSessionList* CurrentList() { return building ? building : SessionListSlot().get(); }
+
+constexpr std::size_t kPasswordLimit = 255;
+
+}  // namespace
+
+TSessionList& Sessions() {
+  if (!SessionListSlot()) SessionListSlot() = std::make_unique<TSessionList>();
+  return *SessionListSlot();
+}
+
+TSession& Session() { return Sessions().DefaultSession(); }
+
+void DBFinalization() { SessionListSlot().reset(); }
+
+void SetPasswordDialog(std::function<bool(TSession&)> dialog) { PasswordDialog() = std::move(dialog); }
+
+TSessionList::TSessionList() {
+  building = this;
+  try {
+    default_ = new TSession();
+    default_->isDefault_ = true;
+    default_->sessionName_ = "Default";
+  } catch (...) {
+    building = nullptr;
+    throw;
+  }
+  building = nullptr;
+}
+
+TSessionList::~TSessionList() {
+  // Sessions freed from here no longer find the list, so they are taken out of it first.
+  std::vector<TSession*> sessions = std::move(sessions_);
+  sessions_.clear();
+  for (auto it = sessions.rbegin(); it != sessions.rend(); ++it) delete *it;
+}
+
+TSession* TSessionList::FindSession(std::string_view name) const {
+  if (name.empty()) return default_;
+  for (TSession* session : sessions_) {
+    if (SameText(session->SessionName(), name)) return session;
+  }
+  return nullptr;
+}
+
+// --- TSession ------------------------------------------------------------------------------------
+
+TSession::TSession(TComponent* owner) : TComponent(owner) {
+  TSessionList* list = CurrentList();
+  if (!list) list = &Sessions();
+  list->sessions_.push_back(this);
+}
+
+TSession::~TSession() {
+  MarkDestroying();
+  for (TDatabase* database : std::vector<TDatabase*>(databases_)) {
+    try {
+      database->Close();
+    } catch (...) {
+    }
+    database->session_ = nullptr;
+  }
+  databases_.clear();
+  // The databases this session owns go now, while the session is whole.
+  DestroyComponents();
+  if (TSessionList* list = CurrentList()) {
+    auto found = std::find(list->sessions_.begin(), list->sessions_.end(), this);
+    if (found != list->sessions_.end()) list->sessions_.erase(found);
+    if (list->default_ == this) list->default_ = nullptr;
+  }
+}
+
+void TSession::SetSessionName(std::string name) {
+  if (TSessionList* list = CurrentList()) {
+    for (TSession* other : list->sessions_) {
+      if (other != this && SameText(other->sessionName_, name)) {
+        DatabaseError(FormatMessage("Duplicate session name '%s'", {name}));
+      }
+    }
+  }
+  sessionName_ = std::move(name);
+}
+
+TDatabase* TSession::FindDatabase(std::string_view name) const {
+  for (TDatabase* database : databases_) {
+    if (SameText(database->DatabaseName(), name)) return database;
+  }
+  return nullptr;
+}
+
+TDatabase* TSession::OpenDatabase(std::string_view name) {
+  TDatabase* database = FindDatabase(name);
+  if (!database) {
+    database = new TDatabase(this);
+    database->SetTemporary(true);
+    database->SetKeepConnection(false);
+    try {
+      database->SetDatabaseName(std::string(name));
+    } catch (...) {
+      delete database;
+      throw;
+    }
+  }
+  database->Open();
+  return database;
+}
+
+void TSession::CloseDatabase(TDatabase* database) {
+  if (!database || database->DataSetCount() > 0 || database->Closing()) return;
+  if (database->Temporary() && !database->KeepConnection()) delete database;
+}
+
+void TSession::RemoveDatabase(TDatabase* database) {
+  auto found = std::find(databases_.begin(), databases_.end(), database);
+  if (found != databases_.end()) databases_.erase(found);
+}
+
+void TSession::AddPassword(std::string_view password) {
+  if (password.empty()) return;
+  engine::TablePasswords().Add(password.substr(0, kPasswordLimit));
+}
+
+void TSession::RemovePassword(std::string_view password) {
+  if (password.empty()) return;
+  engine::TablePasswords().Remove(password.substr(0, kPasswordLimit));
+}
+
+void TSession::RemoveAllPasswords() { engine::TablePasswords().Clear(); }
+
+bool TSession::AskPassword() {
+  if (OnPassword) {
+    bool continueOpen = false;
+    OnPassword(*this, continueOpen);
+    return continueOpen;
+  }
+  return PasswordDialog() ? PasswordDialog()(*this) : false;
+}
+
+// --- TDatabase -----------------------------------------------------------------------------------
+
+TDatabase::TDatabase(TComponent* owner) : TComponent(owner) {
+  auto* session = dynamic_cast<TSession*>(owner);
+  session_ = session ? session : &Sessions().DefaultSession();
+  session_->AddDatabase(this);
+}
+
+TDatabase::~TDatabase() {
+  MarkDestroying();
+  try {
+    Close();
+  } catch (...) {
+  }
+  for (TDataSet* dataSet : std::vector<TDataSet*>(dataSets_)) RemoveDataSet(dataSet);
+  if (session_) session_->RemoveDatabase(this);
+}
+
+void TDatabase::SetDatabaseName(std::string name) {
+  if (connected_) DatabaseError("Cannot perform this operation on an open database");
+  if (session_) {
+    TDatabase* other = session_->FindDatabase(name);
+    if (other && other != this) DatabaseError(FormatMessage("Duplicate database name '%s'", {name}));
+  }
+  databaseName_ = std::move(name);
+}
+
+void TDatabase::Open() {
+  if (connected_) return;
+  if (databaseName_.empty() && !temporary_) DatabaseError("Database name missing");
+  connected_ = true;
+}
+
+void TDatabase::Close() {
+  if (!connected_) return;
+  closing_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{closing_};
+  for (auto it = dataSets_.rbegin(); it != dataSets_.rend(); it = dataSets_.rbegin()) {
+    TDataSet* dataSet = *it;
+    dataSet->Close();
+    // A dataset that stayed in the list after closing would be closed forever.
+    RemoveDataSet(dataSet);
+    if (dataSets_.empty()) break;
+  }
+  connected_ = false;
+}
+
+std::string TDatabase::GetDirectory() const {
+  if (databaseName_.empty() || databaseName_.find_first_of("/:\\") != std::string::npos) return databaseName_;
+  for (int i = 0; i < params_.Count(); ++i) {
+    const std::string& line = params_[i];
+    std::string upper = line;
+    for (char& c : upper) c = AsciiUpper(c);
+    const std::size_t at = upper.find("PATH=");
+    if (at != std::string::npos) return line.substr(at + 5);
+  }
+  return {};
+}
+
+void TDatabase::AddDataSet(TDataSet* dataSet) {
+  if (std::find(dataSets_.begin(), dataSets_.end(), dataSet) == dataSets_.end()) dataSets_.push_back(dataSet);
+}
+
+void TDatabase::RemoveDataSet(TDataSet* dataSet) {
+  auto found = std::find(dataSets_.begin(), dataSets_.end(), dataSet);
+  if (found != dataSets_.end()) dataSets_.erase(found);
+}
+
+}  // namespace kavrin::classlib

@@ -1,0 +1,18 @@
+// Names of fields, indexes, sessions and databases compare without regard to ASCII case.
+#pragma once
+
+#include <string_view>
+
+namespace kavrin::classlib {
+
+inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+inline bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace kavrin::classlib

@@ -1,0 +1,87 @@
+// TTable: the table dataset bound onto the engine's table cursor: the cursor is made from the
+// database directory and the table name, configured and opened; field and index definitions come
+// from the engine's descriptors; a second (lookup) cursor serves searches on another index.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "classlib/data/desc_images.h"
+#include "classlib/data/index_defs.h"
+#include "dataset/db_data_set.h"
+
+namespace kavrin::engine {
+class TDataFile;
+}
+
+namespace kavrin::classlib {
+class TStringList;
+}
+
+namespace kavrin::dataset {
+
+enum class TTableType { ttDefault, ttParadox, ttDBase, ttASCII };
+
+class TTable : public TDBDataSet {
+ public:
+  explicit TTable(classlib::TComponent* owner = nullptr);
+  ~TTable() override;
+
+  const std::string& TableName() const { return tableName_; }
+  void SetTableName(std::string name);
+  bool Exclusive() const { return exclusive_; }
+  void SetExclusive(bool exclusive);
+  bool ReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool readOnly);
+  TTableType TableType() const { return tableType_; }
+  void SetTableType(TTableType type);
+  // IndexName and IndexFieldNames share one text; setting either selects the index at once when open.
+  std::string IndexName() const { return fieldsIndex_ ? std::string() : indexText_; }
+  void SetIndexName(std::string name);
+  std::string IndexFieldNames() const { return fieldsIndex_ ? indexText_ : std::string(); }
+  void SetIndexFieldNames(std::string fields);
+  classlib::TIndexDefs& IndexDefs() { return indexDefs_; }
+  void GetIndexNames(classlib::TStringList& list);
+  // A clone of the cursor on an index for these key fields, kept until the fields or case option
+  // change; null when no index fits or the table is exclusive (no clone can be made then).
+  engine::TDataFile* GetLookupCursor(const std::string& keyFields, bool caseInsensitive);
+  void DestroyLookupCursor();
+  void OpenIndexFile(const std::string&) {}
+  void CloseIndexFile(const std::string&) {}
+
+  // Options, ';'-joined key field names and name of an index record; key fields are named by their
+  // field numbers in fieldDefs.
+  static void DecodeIndexDesc(const classlib::IndexDescImage& image, const classlib::TFieldDefs& fieldDefs,
+                              classlib::TIndexOptions& options, std::string& fields, std::string& name);
+
+  void DataEvent(classlib::TDataEvent event, std::intptr_t info) override;
+
+ protected:
+  std::unique_ptr<engine::TDataFile> CreateHandle() override;
+  void DestroyHandle() override;
+  void InitFieldDefs() override;
+  void UpdateIndexDefs() override;
+  bool GetCanModify() const override;
+  // The cursor settings that depend on the table's class: on disk, log on disk, 15 retries, 100 ms.
+  virtual void ConfigureCursor(engine::TDataFile& cursor) const;
+  std::unique_ptr<engine::TDataFile> OpenTableFile(const std::string& indexName);
+  std::string GetIndexParams(const std::string& indexText, bool fieldsIndex);
+
+ private:
+  std::unique_ptr<engine::TDataFile> MakeCursor(classlib::TDatabase& database, bool exclusive) const;
+  void OpenWithPasswords(engine::TDataFile& cursor) const;
+  void ReadIndexDefs(engine::TDataFile& cursor);
+  void ChangeIndex(std::string text, bool fieldsIndex);
+
+  std::string tableName_;
+  bool exclusive_ = false;
+  bool readOnly_ = false;
+  TTableType tableType_ = TTableType::ttDefault;
+  std::string indexText_;
+  bool fieldsIndex_ = false;
+  classlib::TIndexDefs indexDefs_;
+  std::unique_ptr<engine::TDataFile> lookupCursor_;
+  std::string lookupKey_;
+};
+
+}  // namespace kavrin::dataset
