@@ -144,6 +144,8 @@ void SendPlainText(TMimeSink& sink, const std::string& data) {
     sink.SendData(std::string(line) + "\r\n");
     at = end + 1;
   }
+  // The line end before the boundary belongs to the boundary: the file's last line keeps its own.
+  if (!sink.Stopped()) sink.SendLine("");
 }
 
 void SendUUEncoded(TMimeSink& sink, const std::string& data, const std::string& begin_name) {
@@ -284,7 +286,9 @@ std::string Base64Line(std::string_view bytes) {
 std::string UULine(std::string_view bytes) {
   std::string out(1, static_cast<char>(bytes.size() + 32));
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    unsigned char t[3] = {32, 32, 32};
+    // Zero bytes fill the last triple, as uuencode does: decoders check that the characters past
+    // the count carry nothing.
+    unsigned char t[3] = {0, 0, 0};
     for (std::size_t k = 0; k < 3 && i + k < bytes.size(); ++k) t[k] = static_cast<unsigned char>(bytes[i + k]);
     const std::uint32_t v = (static_cast<std::uint32_t>(t[0]) << 16) | (static_cast<std::uint32_t>(t[1]) << 8) | t[2];
     for (int shift = 18; shift >= 0; shift -= 6) out += static_cast<char>(((v >> shift) & 63) + 32);

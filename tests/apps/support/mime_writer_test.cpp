@@ -282,7 +282,7 @@ TEST_F(AttachmentTest, SettingsChooseEncodingTypeDispositionAndDescription) {
   EXPECT_NE(wire.find("Content-Type: text/plain; name=\"notes.txt\"\r\n"
                       "Content-Disposition: attachment; filename=\"notes.txt\"\r\n"
                       "Content-Description: =?ISO-8859-1?Q?Notes_=FC?=\r\n\r\n"
-                      "line one\r\nline two\r\n--"),
+                      "line one\r\nline two\r\n\r\n--"),
             std::string::npos)
       << wire;
   EXPECT_NE(wire.find("Content-Type: application/octet-stream; name=\"bin.dat\"\r\n"
