@@ -38,6 +38,13 @@ bool ValidHeaderLine(std::string_view line) {
   return std::none_of(unchanged.begin(), unchanged.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); });
 }
 
+}  // namespace
+
+bool IsValidMailAddress(std::string_view address) { return ValidAddress(address); }
+bool IsValidHeaderLine(std::string_view line) { return ValidHeaderLine(line); }
+
+namespace {
+
 bool ValidRecipients(const TStringList& lines) {
   for (const std::string& line : lines) {
     std::string address, name;

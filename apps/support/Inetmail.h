@@ -31,6 +31,11 @@ inline constexpr SendMailError smeWinsock = 1, smeNetworkDown = 2, smeInvalidAdd
                                smeUnexpectedResponse = 13, smeCancelled = 14, smeUnknown = 15, smeResolution = 16,
                                smePrematureDisconnect = 17, smeDestination = 18, smeHostUnreachable = 19;
 
+// What a send accepts before it connects: an address without a control character, blank, "<" or
+// ">"; a Headers line whose name and unencoded part hold no control character.
+bool IsValidMailAddress(std::string_view address);
+bool IsValidHeaderLine(std::string_view line);
+
 // The SendMailError and its text for a Winsock error (0 for none).
 SendMailError MailErrorOf(int winsock_error, std::string* text);
 
