@@ -97,6 +97,7 @@ struct FaultCase {
   SendMailError last_error;
   bool sent;
   std::string peer_got;
+  Events also = {};  // another sequence as right as events, where timing picks one
 };
 
 TEST_F(SendMailTest, FaultTable) {
@@ -161,13 +162,13 @@ TEST_F(SendMailTest, FaultTable) {
          s.push_back(Hangup());
          return s;
        }(),
-       // The close is handled when it comes, while "QUIT" is being sent: the last line is not read.
+       // When the close is seen while "QUIT" is being sent, the "221" behind it is not read.
        [] {
          Events e = Sent({"info 0 127.0.0.1", "info 1 220 ready"});
          e.erase(std::find(e.begin(), e.end(), "info 1 221 bye"));
          return e;
        }(),
-       0, true, Transcript(false)},
+       0, true, Transcript(false), Sent({"info 0 127.0.0.1", "info 1 220 ready"})},
       {"recipient refused, the next one tried",
        {Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(),
         Say("550 no such user\r\n"), Hear(), Say("354 go\r\n"), HearData(), Say("250 queued\r\n"), Hear(),
@@ -195,7 +196,9 @@ TEST_F(SendMailTest, FaultTable) {
     if (std::string(c.name).find("recipient refused") != std::string::npos) mail.ListTo = {"second@example.com"};
     mail.SetAction(TMailAction::Send_Mail);
     EXPECT_TRUE(RunToDone());
-    EXPECT_EQ(events_, c.events);
+    if (c.also.empty() || events_ != c.also) {
+      EXPECT_EQ(events_, c.events);
+    }
     EXPECT_EQ(done_, 1);
     EXPECT_EQ(mail.LastMailError, c.last_error);
     EXPECT_EQ(mail.MessageSent, c.sent);
