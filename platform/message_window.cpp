@@ -1,5 +1,6 @@
 #include "platform/message_window.h"
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -32,7 +33,9 @@ struct WindowSystem {
   std::deque<Posted> queue;
   std::map<HWND, std::shared_ptr<Window>> windows;  // guarded by queue_mutex too, for PostMessage
   HWND next_window = 1;
-  MessageLoop* loop = nullptr;
+  // Read by PostMessage on any thread.
+  std::atomic<MessageLoop*> loop{nullptr};
+  std::once_flag default_once;
   std::unique_ptr<PollMessageLoop> default_loop;
 };
 
@@ -62,8 +65,8 @@ void SetMessageLoop(MessageLoop* loop) {
 
 MessageLoop& CurrentMessageLoop() {
   WindowSystem& system = System();
-  if (system.loop != nullptr) return *system.loop;
-  if (!system.default_loop) system.default_loop = std::make_unique<PollMessageLoop>();
+  if (MessageLoop* loop = system.loop.load()) return *loop;
+  std::call_once(system.default_once, [&system] { system.default_loop = std::make_unique<PollMessageLoop>(); });
   return *system.default_loop;
 }
 
