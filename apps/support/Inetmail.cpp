@@ -117,10 +117,16 @@ void SendMail::SetAction(TMailAction action) {
 }
 
 void SendMail::SetWinsockStarted(bool started) {
-  if (started)
+  if (started) {
     StartWinsock();
-  else
-    UnloadWinsock();
+    return;
+  }
+  // A send cannot outlive its Winsock: it ends first, with its OnDone.
+  if (busy_ && !Stopped()) {
+    LastMailError = smeCancelled;
+    AbortSend();
+  }
+  UnloadWinsock();
 }
 
 bool SendMail::SetAttachmentSettings(std::size_t index, const TAttachmentSettings& settings) {

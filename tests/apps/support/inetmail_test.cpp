@@ -341,6 +341,23 @@ TEST_F(SendMailTest, CancelDuringTheDataSendsNoMore) {
   EXPECT_EQ(got.find("\r\n.\r\n"), std::string::npos) << "the message was never ended";
 }
 
+TEST_F(SendMailTest, StoppingWinsockMidSendEndsTheSendOnce) {
+  ScriptedPeer peer({Pause(300), Say("220 ready\r\n"), HearUntilClosed()});
+  SendMail mail;
+  Record(mail);
+  Fill(mail, peer.Port());
+  on_event_ = [&](const std::string& e) {
+    if (e == "info 0 127.0.0.1") mail.SetWinsockStarted(false);
+  };
+  mail.SetAction(TMailAction::Send_Mail);
+  EXPECT_TRUE(RunToDone());
+  loop_.RunFor(400);
+  EXPECT_EQ(events_, (Events{"info 0 127.0.0.1", "done"}));
+  EXPECT_EQ(mail.LastMailError, 14);
+  EXPECT_FALSE(mail.WinsockStarted());
+  EXPECT_EQ(peer.Got(), "");
+}
+
 TEST_F(SendMailTest, DestroyingTheComponentMidSendEndsEverything) {
   ScriptedPeer peer({Pause(300), Say("220 ready\r\n"), HearUntilClosed()});
   auto mail = std::make_unique<SendMail>();
