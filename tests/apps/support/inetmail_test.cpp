@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <fstream>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +18,7 @@
 
 #include "tests/apps/support/mail_test_support.h"
 #include "tests/apps/support/scripted_peer.h"
+#include "tests/helpers/temp_dir.h"
 
 namespace kavrin::support {
 namespace {
@@ -29,6 +32,7 @@ using testing::Pause;
 using testing::PeerStep;
 using testing::Say;
 using testing::ScriptedPeer;
+using testing::Stall;
 
 using Events = std::vector<std::string>;
 
@@ -356,6 +360,43 @@ TEST_F(SendMailTest, StoppingWinsockMidSendEndsTheSendOnce) {
   EXPECT_EQ(mail.LastMailError, 14);
   EXPECT_FALSE(mail.WinsockStarted());
   EXPECT_EQ(peer.Got(), "");
+}
+
+TEST_F(SendMailTest, ASocketThatTakesNothingIsWaitedForInTheLoop) {
+  // The peer reads nothing for a while: the client's sends fill the socket and must wait, with the
+  // loop still delivering what comes meanwhile.
+  ScriptedPeer peer({Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(),
+                     Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), Stall(700), HearData(), Say("250 queued\r\n"),
+                     Hear(), Say("221 bye\r\n"), HearUntilClosed()});
+  kavrin::testing::TempDir dir;
+  const std::string path = dir.PathOf("big.bin");
+  std::string bytes(6 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 13);
+  std::ofstream(path, std::ios::binary) << bytes;
+  SendMail mail;
+  Record(mail);
+  Fill(mail, peer.Port());
+  mail.Attachments = {path};
+  int delivered = 0;
+  const platform::HWND other = platform::AllocateHWnd([&](platform::UINT, platform::WPARAM, platform::LPARAM) {
+    ++delivered;
+    return platform::LRESULT{0};
+  });
+  on_event_ = [&](const std::string& e) {
+    if (e == "info 6 " + std::to_string(bytes.size())) {
+      std::thread([other] {
+        ::usleep(300000);
+        platform::PostMessage(other, platform::WM_USER, 0, 0);
+      }).detach();
+    }
+  };
+  mail.SetAction(TMailAction::Send_Mail);
+  EXPECT_TRUE(RunToDone(20000));
+  EXPECT_TRUE(mail.MessageSent);
+  EXPECT_EQ(done_, 1);
+  EXPECT_EQ(delivered, 1) << "the loop ran while the send waited";
+  EXPECT_GT(peer.Got().size(), bytes.size());
+  platform::DeallocateHWnd(other);
 }
 
 TEST_F(SendMailTest, DestroyingTheComponentMidSendEndsEverything) {
