@@ -22,7 +22,9 @@ inline constexpr UINT WM_TIMER = 0x0113;
 inline constexpr UINT WM_USER = 0x0400;
 
 // What a MessageLoop must give the windows. The programs implement it over Qt (a queued call for
-// Wake, QTimer, QSocketNotifier, QCoreApplication::processEvents); tests use PollMessageLoop.
+// Wake, QTimer, QSocketNotifier, QCoreApplication::processEvents); tests use PollMessageLoop. The
+// loop calls back into our code from its own events, so a Qt loop catches what a callback throws
+// and hands it to the application's handler. Set the loop before the first window or socket.
 class MessageLoop {
  public:
   using Callback = std::function<void()>;
