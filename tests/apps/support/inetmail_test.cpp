@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <thread>
@@ -32,7 +33,6 @@ using testing::Pause;
 using testing::PeerStep;
 using testing::Say;
 using testing::ScriptedPeer;
-using testing::Stall;
 
 using Events = std::vector<std::string>;
 
@@ -362,15 +362,37 @@ TEST_F(SendMailTest, StoppingWinsockMidSendEndsTheSendOnce) {
   EXPECT_EQ(peer.Got(), "");
 }
 
+// A socket that takes nothing for a while: the real provider, with sends refused as would-block
+// until a moment has passed.
+std::chrono::steady_clock::time_point busy_until;
+int refused_sends = 0;
+bool refused_last = false;
+int BusySend(platform::SOCKET s, const char* buf, int len, int flags) {
+  refused_last = std::chrono::steady_clock::now() < busy_until;
+  if (refused_last) {
+    ++refused_sends;
+    return platform::SOCKET_ERROR;
+  }
+  return platform::PosixWinsockProvider().send(s, buf, len, flags);
+}
+int BusyRecv(platform::SOCKET s, char* buf, int len, int flags) {
+  refused_last = false;
+  return platform::PosixWinsockProvider().recv(s, buf, len, flags);
+}
+int BusyLastError() { return refused_last ? platform::WSAEWOULDBLOCK : platform::PosixWinsockProvider().WSAGetLastError(); }
+
 TEST_F(SendMailTest, ASocketThatTakesNothingIsWaitedForInTheLoop) {
-  // The peer reads nothing for a while: the client's sends fill the socket and must wait, with the
-  // loop still delivering what comes meanwhile.
-  ScriptedPeer peer({Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(),
-                     Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), Stall(700), HearData(), Say("250 queued\r\n"),
-                     Hear(), Say("221 bye\r\n"), HearUntilClosed()});
+  platform::WinsockProvider busy = platform::PosixWinsockProvider();
+  busy.send = BusySend;
+  busy.recv = BusyRecv;
+  busy.WSAGetLastError = BusyLastError;
+  platform::SetWinsockProvider(&busy);
+  busy_until = {};
+  refused_sends = 0;
+  ScriptedPeer peer(Dialogue());
   kavrin::testing::TempDir dir;
-  const std::string path = dir.PathOf("big.bin");
-  std::string bytes(6 << 20, '\0');
+  const std::string path = dir.PathOf("file.bin");
+  std::string bytes(200000, '\0');
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 2654435761u >> 13);
   std::ofstream(path, std::ios::binary) << bytes;
   SendMail mail;
@@ -383,19 +405,21 @@ TEST_F(SendMailTest, ASocketThatTakesNothingIsWaitedForInTheLoop) {
     return platform::LRESULT{0};
   });
   on_event_ = [&](const std::string& e) {
-    if (e == "info 6 " + std::to_string(bytes.size())) {
-      std::thread([other] {
-        ::usleep(300000);
-        platform::PostMessage(other, platform::WM_USER, 0, 0);
-      }).detach();
-    }
+    if (e != "info 6 " + std::to_string(bytes.size())) return;
+    busy_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+    std::thread([other] {
+      ::usleep(100000);
+      platform::PostMessage(other, platform::WM_USER, 0, 0);
+    }).detach();
   };
   mail.SetAction(TMailAction::Send_Mail);
-  EXPECT_TRUE(RunToDone(20000));
+  EXPECT_TRUE(RunToDone());
   EXPECT_TRUE(mail.MessageSent);
   EXPECT_EQ(done_, 1);
   EXPECT_EQ(delivered, 1) << "the loop ran while the send waited";
-  EXPECT_GT(peer.Got().size(), bytes.size());
+  EXPECT_GE(refused_sends, 2);
+  EXPECT_LE(refused_sends, 20) << "the send waits between tries instead of spinning";
+  EXPECT_EQ(std::count(events_.begin(), events_.end(), "info 7 " + std::to_string(bytes.size() / 57 * 57 + 3)), 1);
   platform::DeallocateHWnd(other);
 }
 

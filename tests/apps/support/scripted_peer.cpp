@@ -87,9 +87,6 @@ void ScriptedPeer::Run() {
         seen_ = got_.size();
         break;
       }
-      case PeerStep::Stall:
-        std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
-        break;
       case PeerStep::Close:
         ::close(conn_);
         conn_ = -1;

@@ -11,7 +11,7 @@
 namespace kavrin::testing {
 
 struct PeerStep {
-  enum Kind { Send, SendBytewise, Line, Data, Wait, Stall, Close, Drain };
+  enum Kind { Send, SendBytewise, Line, Data, Wait, Close, Drain };
   Kind kind;
   std::string text;
   int ms = 0;
@@ -22,8 +22,6 @@ inline PeerStep Dribble(std::string text) { return {PeerStep::SendBytewise, std:
 inline PeerStep Hear() { return {PeerStep::Line, {}}; }
 inline PeerStep HearData() { return {PeerStep::Data, {}}; }
 inline PeerStep Pause(int ms) { return {PeerStep::Wait, {}, ms}; }
-// Reads nothing for ms, so that the client's sends fill the connection.
-inline PeerStep Stall(int ms) { return {PeerStep::Stall, {}, ms}; }
 inline PeerStep Hangup() { return {PeerStep::Close, {}}; }
 inline PeerStep HearUntilClosed() { return {PeerStep::Drain, {}}; }
 
