@@ -142,6 +142,8 @@ class TIndexFile : public TFileHandler {
   static void IncrementKey(std::uint8_t* key, std::size_t n);
   static void DecrementKey(std::uint8_t* key, std::size_t n);
   bool KeyExists(std::span<const std::uint8_t> key);
+  // The record number of the key, ignoring range and filters; 0 when the index does not hold it.
+  std::int32_t KeyRecordNumber(std::span<const std::uint8_t> key);
   void CheckKeyViolation(std::span<const std::uint8_t> key);
   void InsertKey(std::span<const std::uint8_t> key, std::int32_t recordNumber);
   void ReplaceKey(std::span<const std::uint8_t> oldKey, std::span<const std::uint8_t> newKey,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -432,6 +433,129 @@ TEST(TransactionProcesses, OtherProcessesSeeTheOutcomeAndCanLockAfterCommit) {
   insert(4);
   table.Commit();
   EXPECT_EQ(child(), 33);  // everything after commit, and every record can be locked
+}
+
+// Runs action in a second process on its own cursor of the table (no lock retries); the engine code it
+// raised, 0 when none, or 1 when the process died.
+TErrorCode InChildProcess(const std::string& path, const std::function<void(TDataFile&)>& action) {
+  int fds[2];
+  if (pipe(fds) != 0) return 1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    TErrorCode code = 1;
+    try {
+      TDataFile other;
+      other.SetFileName(path);
+      other.SetRetryCount(0);
+      other.SetRetryWait(1);
+      other.Open();
+      code = CodeOf([&] { action(other); });
+      other.Close();
+    } catch (...) {
+    }
+    _exit(write(fds[1], &code, sizeof code) == sizeof code ? 0 : 1);
+  }
+  close(fds[1]);
+  TErrorCode code = 1;
+  if (read(fds[0], &code, sizeof code) != sizeof code) code = 1;
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return code;
+}
+
+void InsertId(TDataFile& table, std::int32_t id) {
+  std::vector<std::uint8_t> image(table.RecordSize());
+  table.InitRecord(image.data());
+  table.SetField(1, image.data(), &id);
+  table.InsertRecord(image.data());
+}
+
+void DeleteId(TDataFile& table, std::int32_t id) {
+  std::vector<std::uint8_t> image(table.RecordSize());
+  table.SelectIndex(0);
+  table.InitRecord(image.data());
+  table.SetField(1, image.data(), &id);
+  if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) throw std::runtime_error("record not found");
+  table.DeleteRecord();
+}
+
+class SharedTransactionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MemoryFiles().Clear();
+    path = dir.PathOf("SHARED.DAT");
+    testing::CreateTableAt(path, {Field(1, "ID", ftInteger)}, {Index("", {1}, true)});
+    table.SetFileName(path);
+    table.SetRetryCount(0);
+    table.Open();
+  }
+
+  kavrin::testing::TempDir dir;
+  std::string path;
+  TDataFile table;
+};
+
+TEST_F(SharedTransactionTest, RollbackIntoASlotAnotherProcessFreedMovesTheIdToThatSlot) {
+  for (std::int32_t id = 1; id <= 3; ++id) InsertId(table, id);
+  table.StartTransaction();
+  DeleteId(table, 1);
+  // The other process frees a slot of its own; the rollback brings record 1 back into it.
+  ASSERT_EQ(InChildProcess(path, [](TDataFile& other) { DeleteId(other, 2); }), 0);
+  table.Rollback();
+  ASSERT_EQ(table.RecordCount(), 2);
+
+  // Every later change of record 1 and of the slots works, here and in the other process.
+  EXPECT_EQ(CodeOf([&] { DeleteId(table, 1); }), 0);
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) { InsertId(other, 4); }), 0);
+  EXPECT_EQ(CodeOf([&] { InsertId(table, 5); }), 0);
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) {
+              DeleteId(other, 4);
+              DeleteId(other, 5);
+              DeleteId(other, 3);
+            }),
+            0);
+  EXPECT_EQ(CodeOf([&] { InsertId(table, 6); }), 0);
+  EXPECT_EQ(table.RecordCount(), 1);
+  table.Close();
+
+  // The record-state index holds one key per slot: a repair finds nothing to change in the ids.
+  TDataFile check;
+  check.SetFileName(path);
+  check.SetExclusive(true);
+  check.Open();
+  std::vector<std::int32_t> ids;
+  for (std::int32_t n = 1; n <= check.PhysicalRecordCount(); ++n) ids.push_back(check.FetchRecord(n)->UniqueID());
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "two slots share an id";
+}
+
+TEST_F(SharedTransactionTest, AKeyViolationInsideATransactionFreesTheSlotAtOnce) {
+  InsertId(table, 1);
+  table.StartTransaction();
+  InsertId(table, 2);
+  EXPECT_EQ(CodeOf([&] { InsertId(table, 2); }), ec::KeyViolation);
+  // The slot the failed insert took is free for the other process at once.
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) { InsertId(other, 3); }), 0);
+  // The transaction's own record stays locked to its end.
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) { DeleteId(other, 2); }), ec::RecordLocked);
+  // Another process's transaction can change and roll back meanwhile.
+  EXPECT_EQ(InChildProcess(path,
+                           [](TDataFile& other) {
+                             other.StartTransaction();
+                             InsertId(other, 4);
+                             DeleteId(other, 3);
+                             other.Rollback();
+                           }),
+            0);
+  table.Rollback();
+  EXPECT_EQ(InChildProcess(path,
+                           [](TDataFile& other) {
+                             if (other.RecordCount() != 2) throw std::runtime_error("records");
+                             DeleteId(other, 3);
+                           }),
+            0);
 }
 
 }  // namespace
