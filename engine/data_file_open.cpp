@@ -533,15 +533,17 @@ void TDataFile::Flush() {
 }
 
 void TDataFile::WriteThrough() {
+  // Blob blocks before the records that name them: a crash in between leaves blocks no record names
+  // yet, never a record naming blocks that still hold another record's data.
+  if (Opened() && HasBlobFields()) {
+    blobFile_->FlushBlocks(true, 0);
+    blobFile_->WriteHeader();
+  }
   FlushRecords(true);
   WriteHeader();
   if (Opened()) {
     indexFile_->FlushPages();
     indexFile_->WriteHeader();
-    if (HasBlobFields()) {
-      blobFile_->FlushBlocks(true, 0);
-      blobFile_->WriteHeader();
-    }
   }
 }
 
