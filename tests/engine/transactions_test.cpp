@@ -16,6 +16,7 @@
 #include "engine/password_list.h"
 #include "platform/win_file.h"
 #include "tests/engine/table_fixture.h"
+#include "tests/helpers/file_contents.h"
 #include "tests/helpers/temp_dir.h"
 
 namespace kavrin::engine {
@@ -556,6 +557,92 @@ TEST_F(SharedTransactionTest, AKeyViolationInsideATransactionFreesTheSlotAtOnce)
                              DeleteId(other, 3);
                            }),
             0);
+}
+
+// One process commits while another starts a transaction at the moment the first is deleting its log's
+// files (held there by the file hook, before its second and before its third delete): the second takes
+// another name, and both ends work.
+TEST(TransactionProcesses, TwoProcessesNeverShareALogName) {
+  MemoryFiles().Clear();
+  kavrin::testing::TempDir dir;
+  const std::string path = dir.PathOf("SHARED.DAT");
+  testing::CreateTableAt(path, {Field(1, "ID", ftInteger), Field(2, "Memo", ftBlob, 0, fstMemo)},
+                         {Index("", {1}, true)});
+  for (int pauseAt = 2; pauseAt <= 3; ++pauseAt) {
+    SCOPED_TRACE("held before delete " + std::to_string(pauseAt));
+    int paused[2], resume[2], result[2];
+    ASSERT_EQ(pipe(paused), 0);
+    ASSERT_EQ(pipe(resume), 0);
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      TErrorCode code = 1;
+      try {
+        TDataFile other;
+        other.SetFileName(path);
+        other.Open();
+        other.StartTransaction();
+        InsertId(other, 100 + pauseAt);
+        int deletes = 0;
+        platform::SetFileFaultHook([&](platform::FileOp op, const std::string& name) -> platform::DWORD {
+          if (op == platform::FileOp::Delete && name.find("/LOG") != std::string::npos && ++deletes == pauseAt) {
+            char byte = 0;
+            if (write(paused[1], &byte, 1) != 1 || read(resume[0], &byte, 1) != 1) _exit(2);
+          }
+          return 0;
+        });
+        code = CodeOf([&] { other.Commit(); });
+        platform::SetFileFaultHook(nullptr);
+        other.Close();
+      } catch (...) {
+      }
+      _exit(write(result[1], &code, sizeof code) == sizeof code ? 0 : 1);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(paused[0], &byte, 1), 1);
+    TDataFile table;
+    table.SetFileName(path);
+    table.Open();
+    const TErrorCode started = CodeOf([&] { table.StartTransaction(); });
+    const std::string logName = table.LogFile() ? table.LogFile()->FileName() : std::string();
+    ASSERT_EQ(write(resume[1], &byte, 1), 1);
+    TErrorCode committed = 1;
+    ASSERT_EQ(read(result[0], &committed, sizeof committed), static_cast<ssize_t>(sizeof committed));
+    waitpid(pid, nullptr, 0);
+    for (int fd : {paused[0], paused[1], resume[0], resume[1], result[0], result[1]}) close(fd);
+
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(logName, dir.PathOf("LOG1.DAT"));
+    EXPECT_EQ(committed, 0);
+    if (table.InTransaction()) {
+      InsertId(table, 200 + pauseAt);
+      EXPECT_EQ(CodeOf([&] { table.Commit(); }), 0);
+    }
+    table.Close();
+    for (const char* name : {"LOG0.DAT", "LOG0.IDX", "LOG0.BLB", "LOG1.DAT", "LOG1.IDX", "LOG1.BLB"}) {
+      EXPECT_FALSE(platform::FileExists(dir.PathOf(name))) << name;
+    }
+  }
+}
+
+// A log's index or blob file left behind without its data file keeps the name taken, and stays as it was.
+TEST(TransactionProcesses, ALeftoverLogFileKeepsItsNameTaken) {
+  MemoryFiles().Clear();
+  kavrin::testing::TempDir dir;
+  const std::string path = dir.PathOf("SHARED.DAT");
+  testing::CreateTableAt(path, {Field(1, "ID", ftInteger)}, {Index("", {1}, true)});
+  for (const char* leftover : {"LOG0.IDX", "LOG1.BLB"}) kavrin::testing::WriteWholeFile(dir.PathOf(leftover), "x");
+  TDataFile table;
+  table.SetFileName(path);
+  table.Open();
+  table.StartTransaction();
+  EXPECT_EQ(table.LogFile()->FileName(), dir.PathOf("LOG2.DAT"));
+  table.Commit();
+  EXPECT_EQ(kavrin::testing::ReadWholeFile(dir.PathOf("LOG0.IDX")), "x");
+  EXPECT_EQ(kavrin::testing::ReadWholeFile(dir.PathOf("LOG1.BLB")), "x");
+  EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG0.DAT")));
+  EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG1.DAT")));
 }
 
 }  // namespace
