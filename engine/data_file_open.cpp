@@ -533,6 +533,23 @@ void TDataFile::Flush() {
 }
 
 void TDataFile::WriteThrough() {
+  // Every file's growth is reserved before the first byte is written, so a full disk fails the change
+  // with the files as they were.
+  std::vector<std::pair<TFileHandler*, std::int64_t>> growth{{this, RecordPosition(header_.NextRecordNumber)}};
+  if (Opened()) {
+    growth.emplace_back(indexFile_.get(), indexFile_->Header().EndOfFile);
+    if (HasBlobFields()) growth.emplace_back(blobFile_.get(), blobFile_->Header().EndOffset);
+  }
+  std::vector<std::pair<TFileHandler*, std::int64_t>> filled;
+  try {
+    for (const auto& [file, end] : growth) {
+      const std::int64_t from = file->ReserveUpTo(end);
+      if (from >= 0) filled.emplace_back(file, from);
+    }
+  } catch (...) {
+    for (const auto& [file, size] : filled) file->CutBackTo(size);
+    throw;
+  }
   // Blob blocks before the records that name them: a crash in between leaves blocks no record names
   // yet, never a record naming blocks that still hold another record's data.
   if (Opened() && HasBlobFields()) {
