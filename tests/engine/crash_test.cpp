@@ -49,6 +49,7 @@ std::uint32_t Seed() {
   return seed ? static_cast<std::uint32_t>(std::strtoul(seed, nullptr, 10)) : 20261210u;
 }
 constexpr int kWriterRuns = 60;
+constexpr int kTransactionWriterRuns = 40;
 constexpr int kRestructureRuns = 40;
 constexpr std::int32_t kMaxInserts = 1500;  // a child that is not killed in time stops here
 constexpr std::int32_t kRestructuredRecords = 120;
@@ -108,7 +109,16 @@ void WriteMemo(TDataFile& table, std::uint8_t* image, std::int16_t number, const
 
 // What the child tells the parent, one message per step, written only after the step's call returned
 // (or, for the start of an update, before it is made).
-enum TReportKind : std::int32_t { kInserted = 1, kUpdateStarted = 2, kUpdated = 3 };
+// In a transaction every record is reported as touched before its change, and its insert only once
+// the commit returned; a transaction cut off by the kill leaves all it touched in flight.
+enum TReportKind : std::int32_t {
+  kInserted = 1,
+  kUpdateStarted = 2,
+  kUpdated = 3,
+  kTransactionBegun = 4,
+  kTouched = 5,
+  kTransactionEnded = 6,
+};
 struct TReport {
   std::int32_t Kind;
   std::int32_t ID;
@@ -125,28 +135,47 @@ void Report(int fd, TReportKind kind, std::int32_t id) {
 struct TReports {
   std::set<std::int32_t> Inserted;
   std::set<std::int32_t> InFlight;
+  int TransactionsEnded = 0;
 
   static TReports Read(int fd) {
     TReports reports;
     std::int32_t lastInsert = 0;
     std::int32_t openUpdate = 0;
+    std::set<std::int32_t> transaction;
+    bool inTransaction = false;
     TReport report;
     while (read(fd, &report, sizeof report) == sizeof report) {
       if (report.Kind == kInserted) {
         reports.Inserted.insert(report.ID);
         lastInsert = std::max(lastInsert, report.ID);
       }
-      openUpdate = report.Kind == kUpdateStarted ? report.ID : 0;
+      if (report.Kind == kTransactionBegun) inTransaction = true;
+      if (report.Kind == kTransactionEnded) {
+        ++reports.TransactionsEnded;
+        inTransaction = false;
+        transaction.clear();
+      }
+      if (report.Kind == kTouched) {
+        transaction.insert(report.ID);
+        lastInsert = std::max(lastInsert, report.ID);
+      }
+      if (report.Kind == kUpdateStarted || report.Kind == kUpdated) {
+        openUpdate = report.Kind == kUpdateStarted ? report.ID : 0;
+        if (inTransaction) transaction.insert(report.ID);
+      }
     }
     reports.InFlight.insert(lastInsert + 1);
     if (openUpdate != 0) reports.InFlight.insert(openUpdate);
+    if (inTransaction) reports.InFlight.insert(transaction.begin(), transaction.end());
     return reports;
   }
 };
 
 // The child: inserts records 1, 2, ... into the shared table and updates an earlier record after every
-// second insert, reporting each step.
-[[noreturn]] void RunWriter(const std::string& path, int reportFd, std::uint32_t seed, std::int64_t killAtOperation) {
+// second insert, reporting each step. With transactions, every five records are one transaction,
+// committed or rolled back, and every third record an insert of a taken code must fail with 9729.
+[[noreturn]] void RunWriter(const std::string& path, int reportFd, std::uint32_t seed, std::int64_t killAtOperation,
+                            bool transactions = false) {
   try {
     if (killAtOperation > 0) KillBeforeFileOperation(killAtOperation);
     std::mt19937 random(seed);
@@ -157,7 +186,14 @@ struct TReports {
     table.Open();
     std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
     std::vector<std::int32_t> versions{0};
+    std::vector<std::int32_t> live;     // records that exist now, those of an open transaction included
+    std::vector<std::int32_t> pending;  // inserted in the open transaction
     for (std::int32_t id = 1; id <= kMaxInserts; ++id) {
+      if (transactions && id % 5 == 1) {
+        table.StartTransaction();
+        Report(reportFd, kTransactionBegun, id);
+      }
+      if (table.InTransaction()) Report(reportFd, kTouched, id);
       table.InitRecord(image.data());
       SetInteger(table, image.data(), 1, id);
       SetInteger(table, image.data(), 2, id * 10);
@@ -167,24 +203,55 @@ struct TReports {
       table.InsertRecord(image.data());
       table.CloseBlob(5, image.data());
       versions.push_back(0);
-      Report(reportFd, kInserted, id);
-      if (id % 2 != 0) continue;
-
-      const std::int32_t target = std::uniform_int_distribution<std::int32_t>(1, id)(random);
-      const std::int32_t version = ++versions[static_cast<std::size_t>(target)];
-      Report(reportFd, kUpdateStarted, target);
-      table.SelectIndex(0);
-      table.InitRecord(image.data());
-      SetInteger(table, image.data(), 1, target);
-      if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) _exit(5);
-      if (table.GetCurrent(image.data(), true) != ec::Success) _exit(6);
-      SetInteger(table, image.data(), 2, target * 10 + version % 10);
-      table.SetField(3, image.data(), ("u" + std::to_string(version % 5)).c_str());
-      SetInteger(table, image.data(), 4, version);
-      WriteMemo(table, image.data(), 5, Memo(target, version));
-      table.UpdateRecord(image.data(), true);
-      table.CloseBlob(5, image.data());
-      Report(reportFd, kUpdated, target);
+      live.push_back(id);
+      if (table.InTransaction()) {
+        pending.push_back(id);
+      } else {
+        Report(reportFd, kInserted, id);
+      }
+      if (transactions && id % 3 == 0) {
+        // Another record with this record's code: refused, and nothing of it stays.
+        table.InitRecord(image.data());
+        SetInteger(table, image.data(), 1, -id);
+        SetInteger(table, image.data(), 2, id * 10);
+        bool refused = false;
+        try {
+          table.InsertRecord(image.data());
+        } catch (const EDBEngineError& error) {
+          refused = error.Code() == ec::KeyViolation;
+        }
+        if (!refused) _exit(7);
+      }
+      if (id % 2 == 0) {
+        const std::int32_t target =
+            live[std::uniform_int_distribution<std::size_t>(0, live.size() - 1)(random)];
+        const std::int32_t version = ++versions[static_cast<std::size_t>(target)];
+        Report(reportFd, kUpdateStarted, target);
+        table.SelectIndex(0);
+        table.InitRecord(image.data());
+        SetInteger(table, image.data(), 1, target);
+        if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) _exit(5);
+        if (table.GetCurrent(image.data(), true) != ec::Success) _exit(6);
+        // The code stays unique: this record's own, with a digit of its version behind it.
+        SetInteger(table, image.data(), 2, target * 10 + version % 10);
+        table.SetField(3, image.data(), ("u" + std::to_string(version % 5)).c_str());
+        SetInteger(table, image.data(), 4, version);
+        WriteMemo(table, image.data(), 5, Memo(target, version));
+        table.UpdateRecord(image.data(), true);
+        table.CloseBlob(5, image.data());
+        Report(reportFd, kUpdated, target);
+      }
+      if (table.InTransaction() && id % 5 == 0) {
+        if (random() % 2 == 0) {
+          table.Commit();
+          for (const std::int32_t inserted : pending) Report(reportFd, kInserted, inserted);
+        } else {
+          table.Rollback();
+          for (const std::int32_t inserted : pending) live.erase(std::find(live.begin(), live.end(), inserted));
+        }
+        pending.clear();
+        Report(reportFd, kTransactionEnded, id);
+      }
     }
     table.Close();
     _exit(0);
@@ -206,6 +273,8 @@ class CrashTest : public ::testing::Test {
     fs::create_directory(path);
     return path;
   }
+
+  void RunKilledWriters(int runs, bool transactions);
 
   kavrin::testing::TempDir dir;
   std::mt19937 random{Seed()};
@@ -267,12 +336,14 @@ void ExpectConsistentAfterRepair(const std::string& path, const TReports& report
   shared.InsertRecord(image.data());
 }
 
-TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
+void CrashTest::RunKilledWriters(int runs, bool transactions) {
   std::size_t openedWithoutRepair = 0;
   std::size_t returnedTotal = 0;
-  for (int run = 0; run < RunsOf(kWriterRuns); ++run) {
+  int transactionsEnded = 0;
+  for (int run = 0; run < runs; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    const std::string path = FreshDirectory("w" + std::to_string(run)) + "/SHARED.DAT";
+    const std::string path =
+        FreshDirectory((transactions ? "t" : "w") + std::to_string(run)) + "/SHARED.DAT";
     testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
     const bool byOperation = run % 2 == 1;
     const auto killAt = byOperation ? std::uniform_int_distribution<std::int64_t>(1, 6000)(random) : 0;
@@ -283,7 +354,7 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       close(fds[0]);
-      RunWriter(path, fds[1], seed, killAt);
+      RunWriter(path, fds[1], seed, killAt, transactions);
     }
     close(fds[1]);
     if (!byOperation) {
@@ -294,6 +365,7 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
     const TReports reports = TReports::Read(fds[0]);
     close(fds[0]);
     returnedTotal += reports.Inserted.size();
+    transactionsEnded += reports.TransactionsEnded;
 
     try {
       TDataFile probe;
@@ -308,6 +380,18 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
   }
   RecordProperty("OpenedWithoutRepair", static_cast<int>(openedWithoutRepair));
   EXPECT_GT(returnedTotal, 0u) << "the children must have got some work done";
+  if (transactions) {
+    EXPECT_GT(transactionsEnded, runs) << "the children must have ended transactions";
+  }
+  std::printf("[ crash    ] %d runs: %zu inserts returned, %d transactions ended\n", runs, returnedTotal,
+              transactionsEnded);
+}
+
+TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) { RunKilledWriters(RunsOf(kWriterRuns), false); }
+
+// Transactions committed and rolled back, and refused inserts of taken codes, among the changes.
+TEST_F(CrashTest, KilledWriterInTransactionsLosesNoCommittedInsert) {
+  RunKilledWriters(RunsOf(kTransactionWriterRuns), true);
 }
 
 // A change that reuses a deleted record's slot and its freed blocks, killed before each of its file
