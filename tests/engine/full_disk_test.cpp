@@ -284,6 +284,39 @@ TEST(FullDisk, AFailedChangeIsNotHalfMadeAndTheCursorWorksOnceSpaceIsFree) {
   }
 }
 
+// An exclusive cursor's changes reach the files at Flush: a Flush that cannot have the space fails
+// with the files as they were and keeps the changes, which the next Flush writes.
+TEST(FullDisk, AnExclusiveFlushWithoutSpaceKeepsItsChangesForTheNext) {
+  MemoryFiles().Clear();
+  kavrin::testing::TempDir dir;
+  const std::string path = dir.PathOf("FULL.DAT");
+  testing::CreateTableAt(path, {Field(kId, "ID", ftInteger), Field(kName, "Name", ftString, 20),
+                                Field(kMemo, "Memo", ftBlob, 0, fstMemo), Field(4, "Pad", ftString, 200)},
+                         {Index("", {kId}, true), Index("ByName", {kName})});
+  TDataFile table;
+  table.SetFileName(path);
+  table.SetExclusive(true);
+  table.Open();
+  for (std::int32_t id = 1; id <= 40; ++id) Insert(table, id, NameOf(id, 0), MemoOf(id, 600));
+  const std::vector<std::string> contents = Contents(path);
+  platform::SetFileFaultHook([](platform::FileOp op, const std::string&) -> platform::DWORD {
+    return op == platform::FileOp::Reserve ? platform::ERROR_DISK_FULL : 0;
+  });
+  EXPECT_EQ(testing::ErrorCodeOf([&] { table.Flush(); }), ec::WriteError);
+  platform::SetFileFaultHook(nullptr);
+  EXPECT_EQ(Contents(path), contents);
+  EXPECT_EQ(testing::ErrorCodeOf([&] { table.Flush(); }), 0);
+  table.Close();
+
+  table.SetExclusive(false);
+  table.Open();
+  std::string problems;
+  const std::map<std::int32_t, TRow> rows = Rows(table, problems);
+  EXPECT_EQ(problems, "");
+  ASSERT_EQ(rows.size(), 40u);
+  EXPECT_EQ(rows.at(40), (TRow{NameOf(40, 0), MemoOf(40, 600)}));
+}
+
 // A write that fails anywhere in a change (not only for want of space): the cursor forgets what it
 // had cached, reads the headers again, and its later changes work.
 TEST(FullDisk, AfterAnyFailedWriteTheCursorWorksAgain) {
