@@ -534,11 +534,15 @@ void TDataFile::Flush() {
 
 void TDataFile::WriteThrough() {
   // Every file's growth is reserved before the first byte is written, so a full disk fails the change
-  // with the files as they were.
-  std::vector<std::pair<TFileHandler*, std::int64_t>> growth{{this, RecordPosition(header_.NextRecordNumber)}};
+  // with the files as they were. Only what waits to be written counts, never a header's word alone.
+  std::int64_t recordsEnd = 0;
+  for (const auto& record : recordCache_) {
+    if (record->Dirty()) recordsEnd = std::max(recordsEnd, RecordPosition(record->RecordNumber()) + header_.RecordSize);
+  }
+  std::vector<std::pair<TFileHandler*, std::int64_t>> growth{{this, recordsEnd}};
   if (Opened()) {
-    growth.emplace_back(indexFile_.get(), indexFile_->Header().EndOfFile);
-    if (HasBlobFields()) growth.emplace_back(blobFile_.get(), blobFile_->Header().EndOffset);
+    growth.emplace_back(indexFile_.get(), indexFile_->DirtyEnd());
+    if (HasBlobFields()) growth.emplace_back(blobFile_.get(), blobFile_->DirtyEnd());
   }
   std::vector<std::pair<TFileHandler*, std::int64_t>> filled;
   try {

@@ -131,6 +131,8 @@ class TIndexFile : public TFileHandler {
   bool PriorPage();
   std::size_t CachedPageCount(std::uint8_t index) const { return caches_[index].Pages.size(); }
   bool HasDirtyPages() const;
+  // The end of the highest page waiting to be written (0 when none): how far a flush can grow the file.
+  std::int64_t DirtyEnd() const;
   const TIndexStatistics& Statistics() const { return statistics_; }
 
   // Keys. Keys are spans of at least the current index's key length.
