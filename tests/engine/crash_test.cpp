@@ -439,11 +439,12 @@ TEST_F(CrashTest, AKilledChangeInAReusedSlotNeverHoldsTheDeletedRecordsBlob) {
          table.UpdateRecord(image.data(), true);
        }},
   };
-  for (const TCase& change : cases) {
+  for (std::size_t number = 0; number < cases.size(); ++number) {
+    const TCase& change = cases[number];
     bool finished = false;
     for (std::int64_t killAt = 1; !finished && killAt < 200; ++killAt) {
       SCOPED_TRACE(std::string(change.Name) + ", killed before write " + std::to_string(killAt));
-      const std::string path = FreshDirectory("reuse" + std::to_string(killAt) + change.Name[7]) + "/SHARED.DAT";
+      const std::string path = FreshDirectory("reuse" + std::to_string(number) + "-" + std::to_string(killAt)) + "/SHARED.DAT";
       testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
       {
         TDataFile table;
