@@ -434,6 +434,14 @@ void TBlobFile::FlushBlocks(bool all, std::int32_t offset) {
   }
 }
 
+std::int64_t TBlobFile::DirtyEnd() const {
+  std::int64_t end = 0;
+  for (const auto& block : cache_) {
+    if (block->Dirty()) end = std::max<std::int64_t>(end, std::int64_t{block->Offset()} + BlockSize());
+  }
+  return end;
+}
+
 bool TBlobFile::HasDirtyBlocks() const {
   return std::any_of(cache_.begin(), cache_.end(), [](const auto& block) { return block->Dirty(); });
 }

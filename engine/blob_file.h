@@ -150,6 +150,8 @@ class TBlobFile : public TFileHandler {
   std::size_t BlockCacheCapacity() const { return cacheCapacity_; }
   std::size_t BlockCacheCount() const { return cache_.size(); }
   bool HasDirtyBlocks() const;
+  // The end of the highest block waiting to be written (0 when none): how far a flush can grow the file.
+  std::int64_t DirtyEnd() const;
 
   // --- Locks -------------------------------------------------------------------------------------
   void SetLockWait(TBlobLockWait wait) { lockWait_ = wait; }

@@ -223,6 +223,19 @@ bool TIndexFile::KeyExists(std::span<const std::uint8_t> key) {
   return exact;
 }
 
+std::int32_t TIndexFile::KeyRecordNumber(std::span<const std::uint8_t> key) {
+  RequireKey(key);
+  TOperation op(*this, false);
+  std::int32_t record = 0;
+  {
+    bool exact = false;
+    TPageRef leaf = DescendTo(key.data(), TDescent::Exact, nullptr, false, &exact, nullptr);
+    if (leaf && exact) record = leaf->CurrentRef();
+  }
+  op.Finish();
+  return record;
+}
+
 // ---- Insert ----
 
 void TIndexFile::InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t recordNumber) {

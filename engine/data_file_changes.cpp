@@ -229,13 +229,18 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   TWriteSection section(*this, true);
   const std::int32_t slot = FirstFreeRecord();
   const bool fromChain = slot != header_.NextRecordNumber;
+  // The slot's lock goes with a failed insert, which changed nothing; a transaction keeps it only for
+  // a record it made, or when it held the lock before.
+  const bool slotHeld = IsRecordLocked(slot);
   AcquireRecordLock(slot);
-  TRecordUnlock slotUnlock(*this, slot, !inTransaction_ && IsShared());
+  TRecordUnlock slotUnlock(*this, slot, IsShared() && !(inTransaction_ && slotHeld));
   ValidateRecord(image);
   CheckBlobHandles(image);
 
   const bool keepIds = keepRecordIDs_ || rollbackRunning_;
   std::array<std::uint8_t, DeletedKeyLength> stateKey{};
+  Key staleKey{};
+  std::int32_t staleSlot = 0;
   if (keepIds) {
     // A kept id must identify one record: not 0, not one a live record has.
     const std::int32_t id = GetUniqueID(image);
@@ -243,6 +248,12 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
     const std::uint8_t live[1] = {0};
     BuildDeletedKey(live, stateKey.data(), image);
     if (id == 0 || indexFile_->KeyExists(stateKey)) Raise(ec::KeyViolation);
+    // The id's old slot, deleted and not reused since, gives the id up when the record comes back
+    // elsewhere (another cursor freed the slot it gets): an id names one slot in the record states.
+    const std::uint8_t deleted[1] = {1};
+    BuildDeletedKey(deleted, staleKey.data(), image);
+    staleSlot = indexFile_->KeyRecordNumber(std::span(staleKey.data(), DeletedKeyLength));
+    if (staleSlot == slot) staleSlot = 0;
   } else {
     if (header_.LastUniqueID == std::numeric_limits<std::int32_t>::max()) Raise(ec::KeyViolation);
     SetUniqueID(image, header_.LastUniqueID + 1);
@@ -266,12 +277,38 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   Key liveKey{};
   const std::uint8_t live[1] = {0};
   BuildDeletedKey(live, liveKey.data(), image);
+  TRecord* stale = nullptr;
+  std::vector<std::uint8_t> staleImage;
+  bool staleDirty = false;
+  if (staleSlot != 0) {
+    stale = FetchRecord(staleSlot);
+    if (!stale->Deleted()) Raise(ec::RecordBuffersCorrupt);
+    const std::int32_t highest = std::max(header_.LastUniqueID, GetUniqueID(image));
+    if (highest == std::numeric_limits<std::int32_t>::max()) Raise(ec::KeyViolation);
+    staleImage.assign(stale->Buffer(), stale->Buffer() + stale->BufferSize());
+    staleDirty = stale->Dirty();
+    stale->SetUniqueID(highest + 1);
+    stale->SetDirty(true);
+    header_.LastUniqueID = highest + 1;
+    Key freshKey{};
+    const std::uint8_t deleted[1] = {1};
+    BuildDeletedKey(deleted, freshKey.data(), stale->Buffer());
+    log.Replace(DeletedIndexSlot, staleKey, freshKey, staleSlot);
+  }
+  TOnFailure restoreStale([&] {
+    if (stale) {
+      std::memcpy(stale->Buffer(), staleImage.data(), staleImage.size());
+      stale->SetDirty(staleDirty);
+    }
+  });
   TRecord* record;
   std::vector<std::uint8_t> reusedImage;
+  bool reusedDirty = false;
   if (fromChain) {
     record = FetchRecord(slot);
     if (!record->Deleted()) Raise(ec::RecordBuffersCorrupt);
     reusedImage.assign(record->Buffer(), record->Buffer() + record->BufferSize());
+    reusedDirty = record->Dirty();
     Key deletedKey{};
     const std::uint8_t deleted[1] = {1};
     BuildDeletedKey(deleted, deletedKey.data(), record->Buffer());
@@ -286,7 +323,7 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   TOnFailure restoreSlot([&] {
     if (!reusedImage.empty()) {
       std::memcpy(record->Buffer(), reusedImage.data(), reusedImage.size());
-      record->SetDirty(false);
+      record->SetDirty(reusedDirty);
     }
   });
   const std::int32_t logged = LogEntryCount();
@@ -302,8 +339,10 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   log.Commit();
   currentRecord_ = record;
   section.Commit();
+  restoreStale.Dismiss();
   restoreSlot.Dismiss();
   unlog.Dismiss();
+  if (inTransaction_) slotUnlock.Dismiss();
 }
 
 void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {

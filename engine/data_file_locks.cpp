@@ -101,6 +101,16 @@ TWriteSection::TWriteSection(TDataFile& table, bool headerLock) : table_(table) 
   }
   activeIndex_ = table_.indexFile_->CurrentIndex();
   savedHeader_ = table_.header_;
+  if (!table_.Exclusive()) {
+    savedBof_ = table_.indexFile_->Bof();
+    savedEof_ = table_.indexFile_->Eof();
+    try {
+      savedKey_ = table_.indexFile_->CurrentKey();
+    } catch (...) {
+      ReleaseLocks();
+      throw;
+    }
+  }
 }
 
 void TWriteSection::Commit() {
@@ -128,6 +138,20 @@ TWriteSection::~TWriteSection() {
           table_.blobFile_->ClearBlockCache();
           table_.blobFile_->SetHeaderKnown(false);
           table_.blobFile_->ReadHeader();
+        }
+        // The cursor may stand on a page the change made and never wrote: found again in the pages
+        // the file holds, it works on once the cause of the failure is gone.
+        table_.indexFile_->SelectIndex(activeIndex_);
+        table_.indexFile_->ApplyRange();
+        table_.BuildFilterBitmap();
+        if (savedBof_ || savedKey_.empty()) {
+          table_.indexFile_->FirstKey();
+          table_.indexFile_->MoveBy(-1);
+        } else if (savedEof_) {
+          table_.indexFile_->LastKey();
+          table_.indexFile_->MoveBy(1);
+        } else {
+          table_.indexFile_->FindKey(savedKey_, true, true);
         }
       } else {
         table_.ForgetRecordsFrom(savedHeader_.NextRecordNumber);

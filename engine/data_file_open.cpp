@@ -533,15 +533,38 @@ void TDataFile::Flush() {
 }
 
 void TDataFile::WriteThrough() {
+  // Every file's growth is reserved before the first byte is written, so a full disk fails the change
+  // with the files as they were. Only what waits to be written counts, never a header's word alone.
+  std::int64_t recordsEnd = 0;
+  for (const auto& record : recordCache_) {
+    if (record->Dirty()) recordsEnd = std::max(recordsEnd, RecordPosition(record->RecordNumber()) + header_.RecordSize);
+  }
+  std::vector<std::pair<TFileHandler*, std::int64_t>> growth{{this, recordsEnd}};
+  if (Opened()) {
+    growth.emplace_back(indexFile_.get(), indexFile_->DirtyEnd());
+    if (HasBlobFields()) growth.emplace_back(blobFile_.get(), blobFile_->DirtyEnd());
+  }
+  std::vector<std::pair<TFileHandler*, std::int64_t>> filled;
+  try {
+    for (const auto& [file, end] : growth) {
+      const std::int64_t from = file->ReserveUpTo(end);
+      if (from >= 0) filled.emplace_back(file, from);
+    }
+  } catch (...) {
+    for (const auto& [file, size] : filled) file->CutBackTo(size);
+    throw;
+  }
+  // Blob blocks before the records that name them: a crash in between leaves blocks no record names
+  // yet, never a record naming blocks that still hold another record's data.
+  if (Opened() && HasBlobFields()) {
+    blobFile_->FlushBlocks(true, 0);
+    blobFile_->WriteHeader();
+  }
   FlushRecords(true);
   WriteHeader();
   if (Opened()) {
     indexFile_->FlushPages();
     indexFile_->WriteHeader();
-    if (HasBlobFields()) {
-      blobFile_->FlushBlocks(true, 0);
-      blobFile_->WriteHeader();
-    }
   }
 }
 

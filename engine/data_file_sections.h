@@ -14,6 +14,7 @@
 #pragma once
 
 #include <utility>
+#include <vector>
 
 #include "engine/data_file.h"
 
@@ -104,6 +105,10 @@ class TWriteSection {
   bool committed_ = false;
   std::uint8_t activeIndex_ = 0;
   TDataFileHeader savedHeader_;
+  // Where the cursor stood, to find it again in the pages on the file after a failed change.
+  std::vector<std::uint8_t> savedKey_;
+  bool savedBof_ = false;
+  bool savedEof_ = false;
 };
 
 }  // namespace kavrin::engine

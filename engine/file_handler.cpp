@@ -1,5 +1,6 @@
 #include "engine/file_handler.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -267,6 +268,37 @@ std::int64_t TFileHandler::Size() {
   const std::int64_t size = platform::GetFileSize(handle_);
   if (size < 0) Raise(MapLastError());
   return size;
+}
+
+std::int64_t TFileHandler::ReserveUpTo(std::int64_t end) {
+  if (inMemory_ || !opened_ || readOnly_) return -1;
+  const std::int64_t size = Size();
+  if (end <= size) return -1;
+  if (platform::ReserveFileSpace(handle_, size, end - size)) return -1;
+  if (platform::GetLastError() != platform::ERROR_NOT_SUPPORTED) Raise(ec::WriteError);
+  // Bytes past what the headers count are never read, so the old state stays readable meanwhile.
+  const std::vector<std::uint8_t> zeros(static_cast<std::size_t>(std::min<std::int64_t>(end - size, 65536)), 0);
+  const std::int64_t position = Position();
+  bool written = platform::SetFilePointer(handle_, size, platform::FILE_BEGIN) == size;
+  for (std::int64_t at = size; written && at < end;) {
+    const auto count = static_cast<platform::DWORD>(std::min<std::int64_t>(end - at, static_cast<std::int64_t>(zeros.size())));
+    platform::DWORD done = 0;
+    written = platform::WriteFile(handle_, zeros.data(), count, &done) && done == count;
+    at += count;
+  }
+  platform::SetFilePointer(handle_, position, platform::FILE_BEGIN);
+  if (!written) {
+    CutBackTo(size);
+    Raise(ec::WriteError);
+  }
+  return size;
+}
+
+void TFileHandler::CutBackTo(std::int64_t size) noexcept {
+  if (inMemory_ || !opened_ || handle_ == platform::INVALID_HANDLE_VALUE) return;
+  const std::int64_t position = platform::SetFilePointer(handle_, 0, platform::FILE_CURRENT);
+  if (platform::SetFilePointer(handle_, size, platform::FILE_BEGIN) == size) platform::SetEndOfFile(handle_);
+  if (position >= 0) platform::SetFilePointer(handle_, position, platform::FILE_BEGIN);
 }
 
 bool TFileHandler::FileFound() const {

@@ -59,6 +59,12 @@ class TFileHandler {
   std::int64_t Seek(std::int64_t offset, int origin);
   std::int64_t Position();
   std::int64_t Size();
+  // Before a change writes anything: the disk blocks for growing the file to end are reserved, its
+  // length unchanged; where the file system cannot reserve, the growth is written as zeros first. 9218,
+  // with the file as it was, when the space cannot be had. The old size when zeros were written, else -1.
+  std::int64_t ReserveUpTo(std::int64_t end);
+  // Cuts the file back to size, as well as it can (undoing the zeros of ReserveUpTo).
+  void CutBackTo(std::int64_t size) noexcept;
   bool FileFound() const;
   // Locks or unlocks a byte range once, without retrying; always succeeds on exclusive and in-memory
   // files, which no other process can reach.

@@ -35,11 +35,25 @@ bool ReserveOnDisk(const std::string& name) {
   RaiseEngineError(TFileHandler::MapLastError(), name);
 }
 
+// A table's index or blob file of the name left behind (by a crash, or by a deleter that removed the
+// data file first) would be taken over or deleted under the new owner.
+bool CompanionLeft(const std::string& base) {
+  return platform::FileExists(base + ".IDX") || platform::FileExists(base + ".BLB");
+}
+
 std::string UniqueName(std::string_view dir, bool inMemory, std::string_view prefix) {
   const std::string base = AddBackslash(dir) + std::string(prefix);
   for (std::uint32_t n = 0; n <= std::numeric_limits<std::uint16_t>::max(); ++n) {
-    const std::string name = base + std::to_string(n) + ".DAT";
-    if (inMemory ? ReserveInMemory(name) : ReserveOnDisk(name)) return name;
+    const std::string stem = base + std::to_string(n);
+    const std::string name = stem + ".DAT";
+    if (inMemory) {
+      if (ReserveInMemory(name)) return name;
+      continue;
+    }
+    if (!ReserveOnDisk(name)) continue;
+    // Checked under the reservation: a companion made before it is still someone's.
+    if (!CompanionLeft(stem)) return name;
+    platform::DeleteFileA(name);
   }
   RaiseEngineError(ec::TooManyOpenFiles, base + "n.DAT");
 }

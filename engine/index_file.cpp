@@ -392,6 +392,16 @@ void TIndexFile::ReleasePage(TPage& page) {
   descriptor.FreeChain = page.Offset();
 }
 
+std::int64_t TIndexFile::DirtyEnd() const {
+  std::int64_t end = 0;
+  for (const TPageCache& cache : caches_) {
+    for (const auto& page : cache.Pages) {
+      if (page->Dirty()) end = std::max<std::int64_t>(end, std::int64_t{page->Offset()} + PageSize);
+    }
+  }
+  return end;
+}
+
 bool TIndexFile::HasDirtyPages() const {
   for (const TPageCache& cache : caches_) {
     for (const auto& page : cache.Pages) {

@@ -131,6 +131,8 @@ class TIndexFile : public TFileHandler {
   bool PriorPage();
   std::size_t CachedPageCount(std::uint8_t index) const { return caches_[index].Pages.size(); }
   bool HasDirtyPages() const;
+  // The end of the highest page waiting to be written (0 when none): how far a flush can grow the file.
+  std::int64_t DirtyEnd() const;
   const TIndexStatistics& Statistics() const { return statistics_; }
 
   // Keys. Keys are spans of at least the current index's key length.
@@ -142,6 +144,8 @@ class TIndexFile : public TFileHandler {
   static void IncrementKey(std::uint8_t* key, std::size_t n);
   static void DecrementKey(std::uint8_t* key, std::size_t n);
   bool KeyExists(std::span<const std::uint8_t> key);
+  // The record number of the key, ignoring range and filters; 0 when the index does not hold it.
+  std::int32_t KeyRecordNumber(std::span<const std::uint8_t> key);
   void CheckKeyViolation(std::span<const std::uint8_t> key);
   void InsertKey(std::span<const std::uint8_t> key, std::int32_t recordNumber);
   void ReplaceKey(std::span<const std::uint8_t> oldKey, std::span<const std::uint8_t> newKey,

@@ -94,7 +94,8 @@ void TDataFile::StartTransaction() {
   } catch (...) {
     try {
       if (log->Opened()) log->Close();
-      log->DeleteTable();
+      const std::vector<TFileHandler*> files = log->ClosedTableFiles();
+      for (auto it = files.rbegin(); it != files.rend(); ++it) (*it)->EraseFile();
     } catch (...) {
     }
     throw;
@@ -178,7 +179,9 @@ void TDataFile::DropLog() {
     } catch (...) {
       log->CloseWithoutWriting();
     }
-    log->DeleteTable();
+    // The data file last: it holds the generated name until no file of the log is left.
+    const std::vector<TFileHandler*> files = log->ClosedTableFiles();
+    for (auto it = files.rbegin(); it != files.rend(); ++it) (*it)->EraseFile();
   }
 }
 

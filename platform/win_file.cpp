@@ -1,6 +1,7 @@
 #include "platform/win_file.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -291,6 +292,30 @@ bool FlushFileBuffers(HANDLE handle) {
   // The data and the size it needs to be read back; timestamps may wait.
   while (fdatasync(handle) != 0) {
     if (errno != EINTR) return FailWithErrno();
+  }
+  return true;
+}
+
+bool ReserveFileSpace(HANDLE handle, std::int64_t offset, std::int64_t length) {
+  bool read_only = false;
+  if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
+  if (read_only) return Fail(ERROR_ACCESS_DENIED);
+  if (Faulted(FaultFor(FileOp::Reserve, handle))) return false;
+  if (offset < 0 || length < 0 || offset > std::numeric_limits<std::int64_t>::max() - length) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (length == 0) return true;
+  // Reserving does not meet the file size limit; the writes into the reserved space would.
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      static_cast<std::uint64_t>(offset + length) > static_cast<std::uint64_t>(limit.rlim_cur)) {
+    return Fail(ERROR_DISK_FULL);
+  }
+  while (fallocate(handle, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(length)) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EOPNOTSUPP || errno == ENOSYS) return Fail(ERROR_NOT_SUPPORTED);
+    if (errno == EFBIG) return Fail(ERROR_DISK_FULL);
+    return FailWithErrno();
   }
   return true;
 }

@@ -56,6 +56,10 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done);
 std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method);
 bool SetEndOfFile(HANDLE handle);  // cuts or extends the file at the current position
 bool FlushFileBuffers(HANDLE handle);
+// Reserves the disk blocks of the length bytes from offset without changing the file's length, so
+// that writes there later cannot run out of space. ERROR_DISK_FULL when the space, or the process's
+// file size limit, does not allow it; ERROR_NOT_SUPPORTED when the file system cannot reserve.
+bool ReserveFileSpace(HANDLE handle, std::int64_t offset, std::int64_t length);
 std::int64_t GetFileSize(HANDLE handle);  // -1 with the last error set on failure
 
 // FILE_ATTRIBUTE_READONLY when the mode has no write bit at all or the file system is read-only.
@@ -72,7 +76,7 @@ bool SameFile(const std::string& a, const std::string& b);
 
 // Test hook: called before each file operation with its kind and the file's name; a non-zero result
 // makes the operation fail with that code (a write fails before writing anything). Null by default.
-enum class FileOp { Open, Create, Read, Write, Seek, Truncate, Flush, Delete, Move };
+enum class FileOp { Open, Create, Read, Write, Seek, Truncate, Flush, Delete, Move, Reserve };
 using FileFaultHook = std::function<DWORD(FileOp op, const std::string& name)>;
 void SetFileFaultHook(FileFaultHook hook);
 

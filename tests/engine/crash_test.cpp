@@ -49,6 +49,7 @@ std::uint32_t Seed() {
   return seed ? static_cast<std::uint32_t>(std::strtoul(seed, nullptr, 10)) : 20261210u;
 }
 constexpr int kWriterRuns = 60;
+constexpr int kTransactionWriterRuns = 40;
 constexpr int kRestructureRuns = 40;
 constexpr std::int32_t kMaxInserts = 1500;  // a child that is not killed in time stops here
 constexpr std::int32_t kRestructuredRecords = 120;
@@ -108,7 +109,16 @@ void WriteMemo(TDataFile& table, std::uint8_t* image, std::int16_t number, const
 
 // What the child tells the parent, one message per step, written only after the step's call returned
 // (or, for the start of an update, before it is made).
-enum TReportKind : std::int32_t { kInserted = 1, kUpdateStarted = 2, kUpdated = 3 };
+// In a transaction every record is reported as touched before its change, and its insert only once
+// the commit returned; a transaction cut off by the kill leaves all it touched in flight.
+enum TReportKind : std::int32_t {
+  kInserted = 1,
+  kUpdateStarted = 2,
+  kUpdated = 3,
+  kTransactionBegun = 4,
+  kTouched = 5,
+  kTransactionEnded = 6,
+};
 struct TReport {
   std::int32_t Kind;
   std::int32_t ID;
@@ -125,28 +135,47 @@ void Report(int fd, TReportKind kind, std::int32_t id) {
 struct TReports {
   std::set<std::int32_t> Inserted;
   std::set<std::int32_t> InFlight;
+  int TransactionsEnded = 0;
 
   static TReports Read(int fd) {
     TReports reports;
     std::int32_t lastInsert = 0;
     std::int32_t openUpdate = 0;
+    std::set<std::int32_t> transaction;
+    bool inTransaction = false;
     TReport report;
     while (read(fd, &report, sizeof report) == sizeof report) {
       if (report.Kind == kInserted) {
         reports.Inserted.insert(report.ID);
         lastInsert = std::max(lastInsert, report.ID);
       }
-      openUpdate = report.Kind == kUpdateStarted ? report.ID : 0;
+      if (report.Kind == kTransactionBegun) inTransaction = true;
+      if (report.Kind == kTransactionEnded) {
+        ++reports.TransactionsEnded;
+        inTransaction = false;
+        transaction.clear();
+      }
+      if (report.Kind == kTouched) {
+        transaction.insert(report.ID);
+        lastInsert = std::max(lastInsert, report.ID);
+      }
+      if (report.Kind == kUpdateStarted || report.Kind == kUpdated) {
+        openUpdate = report.Kind == kUpdateStarted ? report.ID : 0;
+        if (inTransaction) transaction.insert(report.ID);
+      }
     }
     reports.InFlight.insert(lastInsert + 1);
     if (openUpdate != 0) reports.InFlight.insert(openUpdate);
+    if (inTransaction) reports.InFlight.insert(transaction.begin(), transaction.end());
     return reports;
   }
 };
 
 // The child: inserts records 1, 2, ... into the shared table and updates an earlier record after every
-// second insert, reporting each step.
-[[noreturn]] void RunWriter(const std::string& path, int reportFd, std::uint32_t seed, std::int64_t killAtOperation) {
+// second insert, reporting each step. With transactions, every five records are one transaction,
+// committed or rolled back, and every third record an insert of a taken code must fail with 9729.
+[[noreturn]] void RunWriter(const std::string& path, int reportFd, std::uint32_t seed, std::int64_t killAtOperation,
+                            bool transactions = false) {
   try {
     if (killAtOperation > 0) KillBeforeFileOperation(killAtOperation);
     std::mt19937 random(seed);
@@ -157,7 +186,14 @@ struct TReports {
     table.Open();
     std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
     std::vector<std::int32_t> versions{0};
+    std::vector<std::int32_t> live;     // records that exist now, those of an open transaction included
+    std::vector<std::int32_t> pending;  // inserted in the open transaction
     for (std::int32_t id = 1; id <= kMaxInserts; ++id) {
+      if (transactions && id % 5 == 1) {
+        table.StartTransaction();
+        Report(reportFd, kTransactionBegun, id);
+      }
+      if (table.InTransaction()) Report(reportFd, kTouched, id);
       table.InitRecord(image.data());
       SetInteger(table, image.data(), 1, id);
       SetInteger(table, image.data(), 2, id * 10);
@@ -167,24 +203,55 @@ struct TReports {
       table.InsertRecord(image.data());
       table.CloseBlob(5, image.data());
       versions.push_back(0);
-      Report(reportFd, kInserted, id);
-      if (id % 2 != 0) continue;
-
-      const std::int32_t target = std::uniform_int_distribution<std::int32_t>(1, id)(random);
-      const std::int32_t version = ++versions[static_cast<std::size_t>(target)];
-      Report(reportFd, kUpdateStarted, target);
-      table.SelectIndex(0);
-      table.InitRecord(image.data());
-      SetInteger(table, image.data(), 1, target);
-      if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) _exit(5);
-      if (table.GetCurrent(image.data(), true) != ec::Success) _exit(6);
-      SetInteger(table, image.data(), 2, target * 10 + version % 10);
-      table.SetField(3, image.data(), ("u" + std::to_string(version % 5)).c_str());
-      SetInteger(table, image.data(), 4, version);
-      WriteMemo(table, image.data(), 5, Memo(target, version));
-      table.UpdateRecord(image.data(), true);
-      table.CloseBlob(5, image.data());
-      Report(reportFd, kUpdated, target);
+      live.push_back(id);
+      if (table.InTransaction()) {
+        pending.push_back(id);
+      } else {
+        Report(reportFd, kInserted, id);
+      }
+      if (transactions && id % 3 == 0) {
+        // Another record with this record's code: refused, and nothing of it stays.
+        table.InitRecord(image.data());
+        SetInteger(table, image.data(), 1, -id);
+        SetInteger(table, image.data(), 2, id * 10);
+        bool refused = false;
+        try {
+          table.InsertRecord(image.data());
+        } catch (const EDBEngineError& error) {
+          refused = error.Code() == ec::KeyViolation;
+        }
+        if (!refused) _exit(7);
+      }
+      if (id % 2 == 0) {
+        const std::int32_t target =
+            live[std::uniform_int_distribution<std::size_t>(0, live.size() - 1)(random)];
+        const std::int32_t version = ++versions[static_cast<std::size_t>(target)];
+        Report(reportFd, kUpdateStarted, target);
+        table.SelectIndex(0);
+        table.InitRecord(image.data());
+        SetInteger(table, image.data(), 1, target);
+        if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) _exit(5);
+        if (table.GetCurrent(image.data(), true) != ec::Success) _exit(6);
+        // The code stays unique: this record's own, with a digit of its version behind it.
+        SetInteger(table, image.data(), 2, target * 10 + version % 10);
+        table.SetField(3, image.data(), ("u" + std::to_string(version % 5)).c_str());
+        SetInteger(table, image.data(), 4, version);
+        WriteMemo(table, image.data(), 5, Memo(target, version));
+        table.UpdateRecord(image.data(), true);
+        table.CloseBlob(5, image.data());
+        Report(reportFd, kUpdated, target);
+      }
+      if (table.InTransaction() && id % 5 == 0) {
+        if (random() % 2 == 0) {
+          table.Commit();
+          for (const std::int32_t inserted : pending) Report(reportFd, kInserted, inserted);
+        } else {
+          table.Rollback();
+          for (const std::int32_t inserted : pending) live.erase(std::find(live.begin(), live.end(), inserted));
+        }
+        pending.clear();
+        Report(reportFd, kTransactionEnded, id);
+      }
     }
     table.Close();
     _exit(0);
@@ -206,6 +273,8 @@ class CrashTest : public ::testing::Test {
     fs::create_directory(path);
     return path;
   }
+
+  void RunKilledWriters(int runs, bool transactions);
 
   kavrin::testing::TempDir dir;
   std::mt19937 random{Seed()};
@@ -267,12 +336,14 @@ void ExpectConsistentAfterRepair(const std::string& path, const TReports& report
   shared.InsertRecord(image.data());
 }
 
-TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
+void CrashTest::RunKilledWriters(int runs, bool transactions) {
   std::size_t openedWithoutRepair = 0;
   std::size_t returnedTotal = 0;
-  for (int run = 0; run < RunsOf(kWriterRuns); ++run) {
+  int transactionsEnded = 0;
+  for (int run = 0; run < runs; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    const std::string path = FreshDirectory("w" + std::to_string(run)) + "/SHARED.DAT";
+    const std::string path =
+        FreshDirectory((transactions ? "t" : "w") + std::to_string(run)) + "/SHARED.DAT";
     testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
     const bool byOperation = run % 2 == 1;
     const auto killAt = byOperation ? std::uniform_int_distribution<std::int64_t>(1, 6000)(random) : 0;
@@ -283,7 +354,7 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       close(fds[0]);
-      RunWriter(path, fds[1], seed, killAt);
+      RunWriter(path, fds[1], seed, killAt, transactions);
     }
     close(fds[1]);
     if (!byOperation) {
@@ -294,6 +365,7 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
     const TReports reports = TReports::Read(fds[0]);
     close(fds[0]);
     returnedTotal += reports.Inserted.size();
+    transactionsEnded += reports.TransactionsEnded;
 
     try {
       TDataFile probe;
@@ -308,6 +380,131 @@ TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) {
   }
   RecordProperty("OpenedWithoutRepair", static_cast<int>(openedWithoutRepair));
   EXPECT_GT(returnedTotal, 0u) << "the children must have got some work done";
+  if (transactions) {
+    EXPECT_GT(transactionsEnded, runs) << "the children must have ended transactions";
+  }
+  std::printf("[ crash    ] %d runs: %zu inserts returned, %d transactions ended\n", runs, returnedTotal,
+              transactionsEnded);
+}
+
+TEST_F(CrashTest, KilledWriterLosesNoReturnedInsert) { RunKilledWriters(RunsOf(kWriterRuns), false); }
+
+// Transactions committed and rolled back, and refused inserts of taken codes, among the changes.
+TEST_F(CrashTest, KilledWriterInTransactionsLosesNoCommittedInsert) {
+  RunKilledWriters(RunsOf(kTransactionWriterRuns), true);
+}
+
+// A change that reuses a deleted record's slot and its freed blocks, killed before each of its file
+// writes in turn: after repair no record holds the deleted record's letters (its freed blocks still hold them, and name the same slot as owner).
+TEST_F(CrashTest, AKilledChangeInAReusedSlotNeverHoldsTheDeletedRecordsBlob) {
+  struct TCase {
+    const char* Name;
+    // The shared table after its record 1 (a three-block memo) was deleted.
+    std::function<void(TDataFile&, std::vector<std::uint8_t>&)> Prepare;
+    std::function<void(TDataFile&, std::vector<std::uint8_t>&)> Change;
+  };
+  auto insert = [](TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t id, const std::string& memo) {
+    table.InitRecord(image.data());
+    SetInteger(table, image.data(), 1, id);
+    SetInteger(table, image.data(), 2, id * 10);
+    if (!memo.empty()) WriteMemo(table, image.data(), 5, memo);
+    table.InsertRecord(image.data());
+    if (!memo.empty()) table.CloseBlob(5, image.data());
+  };
+  auto findForUpdate = [](TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t id) {
+    table.SelectIndex(0);
+    table.InitRecord(image.data());
+    SetInteger(table, image.data(), 1, id);
+    if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) _exit(5);
+    if (table.GetCurrent(image.data(), true) != ec::Success) _exit(6);
+  };
+  const std::string longMemo(300, MemoLetter(3));
+  const std::vector<TCase> cases{
+      {"insert", [](TDataFile&, std::vector<std::uint8_t>&) {},
+       [&](TDataFile& table, std::vector<std::uint8_t>& image) { insert(table, image, 3, longMemo); }},
+      {"update adding a memo",
+       [&](TDataFile& table, std::vector<std::uint8_t>& image) { insert(table, image, 3, ""); },
+       [&](TDataFile& table, std::vector<std::uint8_t>& image) {
+         findForUpdate(table, image, 3);
+         WriteMemo(table, image.data(), 5, longMemo);
+         table.UpdateRecord(image.data(), true);
+       }},
+      {"update growing a memo",
+       [&](TDataFile& table, std::vector<std::uint8_t>& image) {
+         insert(table, image, 3, std::string(40, MemoLetter(3)));
+       },
+       [&](TDataFile& table, std::vector<std::uint8_t>& image) {
+         findForUpdate(table, image, 3);
+         WriteMemo(table, image.data(), 5, longMemo);
+         table.UpdateRecord(image.data(), true);
+       }},
+  };
+  for (std::size_t number = 0; number < cases.size(); ++number) {
+    const TCase& change = cases[number];
+    bool finished = false;
+    for (std::int64_t killAt = 1; !finished && killAt < 200; ++killAt) {
+      SCOPED_TRACE(std::string(change.Name) + ", killed before write " + std::to_string(killAt));
+      const std::string path = FreshDirectory("reuse" + std::to_string(number) + "-" + std::to_string(killAt)) + "/SHARED.DAT";
+      testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
+      {
+        TDataFile table;
+        table.SetFileName(path);
+        table.Open();
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+        insert(table, image, 1, std::string(300, MemoLetter(1)));
+        insert(table, image, 2, std::string(20, MemoLetter(2)));
+        findForUpdate(table, image, 1);
+        table.DeleteRecord();
+        change.Prepare(table, image);
+      }
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        try {
+          TDataFile table;
+          table.SetFileName(path);
+          table.Open();
+          std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+          // Only writes change what a crash leaves; the kill comes before each of them in turn.
+          auto writes = std::make_shared<std::int64_t>(0);
+          platform::SetFileFaultHook([killAt, writes](platform::FileOp op, const std::string&) -> platform::DWORD {
+            if ((op == platform::FileOp::Write || op == platform::FileOp::Truncate) && ++*writes == killAt) {
+              raise(SIGKILL);
+            }
+            return 0;
+          });
+          change.Change(table, image);
+          platform::SetFileFaultHook(nullptr);
+        } catch (...) {
+          _exit(3);
+        }
+        _exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+      finished = WIFEXITED(status);
+
+      TDataFile table;
+      table.SetExclusive(true);
+      table.SetFileName(path);
+      table.RepairTable();
+      table.Open();
+      for (std::int32_t n = 1; n <= table.PhysicalRecordCount(); ++n) {
+        std::vector<std::uint8_t> image(table.FetchRecord(n)->Buffer(),
+                                        table.FetchRecord(n)->Buffer() + table.RecordSize());
+        if (image[0] != 0) continue;
+        const std::int32_t id = GetInteger(table, image.data(), 1);
+        const std::string memo = ReadMemo(table, image.data(), 5);
+        // Its own old and new bytes may be mixed (a block header written before its payload); never
+        // another record's.
+        EXPECT_TRUE(std::all_of(memo.begin(), memo.end(), [&](char c) { return c == MemoLetter(id) || c == 0; }))
+            << "record " << id << " holds " << memo;
+      }
+      if (HasFailure()) return;
+    }
+    EXPECT_TRUE(finished) << change.Name;
+  }
 }
 
 // Old table: ID, Name, Qty integer, Notes. New: Qty becomes a smallint, a field with a default comes in.

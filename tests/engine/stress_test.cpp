@@ -421,6 +421,7 @@ struct StressCase {
   int operations;  // per process, unless KAVRIN_STRESS_OPS says otherwise
   std::uint16_t blockSize;
   bool tableLock;  // process 0 holds the table lock for a while halfway through
+  int transactionEvery = 0;  // one operation in this many starts a transaction (0: none)
 };
 
 void PrintTo(const StressCase& c, std::ostream* out) { *out << c.name; }
@@ -451,6 +452,7 @@ TEST_P(StressTest, TableHoldsExactlyWhatEveryProcessLeftBehind) {
       plan.TableLockOperations = std::max(10, operations / 10);
       plan.TableLockMilliseconds = 400;
     }
+    plan.TransactionEvery = c.transactionEvery;
     const std::string ledgerPath = dir.PathOf("ledger" + std::to_string(p));
     workers.Start([plan, ledgerPath] {
       stress::WriteLedger(ledgerPath, stress::RunWorker(plan));
@@ -477,11 +479,18 @@ TEST_P(StressTest, TableHoldsExactlyWhatEveryProcessLeftBehind) {
     total.KeyViolations += l.KeyViolations;
     total.TableLockRefused += l.TableLockRefused;
     total.TableLockChanges += l.TableLockChanges;
+    total.Commits += l.Commits;
+    total.Rollbacks += l.Rollbacks;
+    total.TransactionKeyViolations += l.TransactionKeyViolations;
   }
   std::cout << "[ stress   ] " << processes << " processes x " << operations << " operations: " << total.Inserts
             << " inserts, " << total.Updates << " updates (" << total.KeyChanges << " changing keys), "
             << total.Deletes << " deletes, " << total.LockedReads << " locked reads; " << total.RecordLocked
             << " record-locked, " << total.KeyViolations << " key violations";
+  if (c.transactionEvery > 0) {
+    std::cout << "; " << total.Commits << " commits, " << total.Rollbacks << " rollbacks, "
+              << total.TransactionKeyViolations << " key violations inside transactions";
+  }
   if (c.tableLock) {
     std::cout << "; table lock refused " << total.TableLockRefused << " times, " << total.TableLockChanges
               << " changes under it";
@@ -490,6 +499,11 @@ TEST_P(StressTest, TableHoldsExactlyWhatEveryProcessLeftBehind) {
   EXPECT_GT(total.Inserts, 0);
   EXPECT_GT(total.KeyChanges, 0);
   EXPECT_GT(total.Deletes, 0);
+  if (c.transactionEvery > 0) {
+    EXPECT_GT(total.Commits, 0);
+    EXPECT_GT(total.Rollbacks, 0);
+    EXPECT_GT(total.TransactionKeyViolations, 0);
+  }
 
   if (c.tableLock) {
     const TLedger& holder = ledgers[0];
@@ -611,7 +625,8 @@ TEST(StressTableLock, ReadersNeverSeeATableLockedWriteHalfDone) {
 // Bounded for CI: the whole program runs in seconds, also under the sanitizers.
 INSTANTIATE_TEST_SUITE_P(Stress, StressTest,
                          ::testing::Values(StressCase{"SixProcesses", 6, 800, 512, false},
-                                           StressCase{"TableLockHalfway", 5, 800, 64, true}),
+                                           StressCase{"TableLockHalfway", 5, 800, 64, true},
+                                           StressCase{"Transactions", 5, 600, 128, true, 12}),
                          [](const ::testing::TestParamInfo<StressCase>& info) { return info.param.name; });
 
 }  // namespace

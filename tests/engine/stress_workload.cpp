@@ -44,7 +44,13 @@ class TWorker {
   TLedger Run() {
     try {
       for (int op = 0; op < plan_.Operations; ++op) {
-        if (op == plan_.TableLockAt) TableLockPhase();
+        if (op == plan_.TableLockAt) {
+          if (inTransaction_) EndTransaction();
+          TableLockPhase();
+        }
+        if (!inTransaction_ && plan_.TransactionEvery > 0 && Pick(static_cast<unsigned>(plan_.TransactionEvery)) == 0) {
+          BeginTransaction();
+        }
         const unsigned choice = Pick(100);
         if (ids_.empty() || choice < 35) {
           Insert();
@@ -57,8 +63,10 @@ class TWorker {
         } else {
           ScanOwnRange();
         }
+        if (inTransaction_ && --transactionLeft_ <= 0) EndTransaction();
         if (ledger_.Faults.size() >= 20) break;
       }
+      if (inTransaction_) EndTransaction();
       // What a process leaves behind must also be what it finds at its end.
       ScanOwnRange();
     } catch (const TStop&) {
@@ -77,6 +85,78 @@ class TWorker {
 
   std::int32_t RandomKey() { return KeyBase(plan_.Process) + static_cast<std::int32_t>(Pick(plan_.KeySpace)); }
   std::string RandomCode() { return CodeText(static_cast<std::int32_t>(Pick(plan_.CodeSpace))); }
+  // A code of this process alone: "P", the process, "x", a number never given before.
+  std::string PrivateCode() { return "P" + std::to_string(plan_.Process) + "x" + std::to_string(++privateCodes_); }
+  static bool IsPrivate(const std::string& code) { return !code.empty() && code[0] == 'P'; }
+
+  // Locks taken by the operation from here on are released by Unlock; the transaction's own stay.
+  std::vector<std::int32_t> HeldLocks() const { return table_.LockedRecords(); }
+  bool HoldsNewLocks(const std::vector<std::int32_t>& held) const {
+    return std::any_of(table_.LockedRecords().begin(), table_.LockedRecords().end(), [&](std::int32_t record) {
+      return std::find(held.begin(), held.end(), record) == held.end();
+    });
+  }
+  void Unlock(const std::vector<std::int32_t>& held) {
+    if (!inTransaction_) {
+      table_.UnlockAllRecords();
+      return;
+    }
+    const std::vector<std::int32_t> now = table_.LockedRecords();
+    for (const std::int32_t record : now) {
+      if (std::find(held.begin(), held.end(), record) == held.end()) table_.UnlockRecord(record);
+    }
+  }
+
+  void BeginTransaction() {
+    try {
+      table_.StartTransaction();
+    } catch (const EDBEngineError& error) {
+      Unexpected("start transaction", error);
+    }
+    inTransaction_ = true;
+    transactionLeft_ = 1 + static_cast<int>(Pick(8));
+    saved_ = {ledger_.Records, ids_, position_, ledger_.Inserts, ledger_.Updates, ledger_.KeyChanges, ledger_.Deletes};
+  }
+
+  void EndTransaction() {
+    inTransaction_ = false;
+    if (Pick(2) == 0) {
+      try {
+        table_.Commit();
+      } catch (const EDBEngineError& error) {
+        Unexpected("commit", error);
+      }
+      ++ledger_.Commits;
+    } else {
+      // A rollback that meets a record another process holds for a moment is tried again.
+      for (int tries = 0;; ++tries) {
+        try {
+          table_.Rollback();
+          break;
+        } catch (const EDBEngineError& error) {
+          if (error.Code() != ec::RecordLocked || tries >= 50) Unexpected("rollback", error);
+          ++ledger_.RecordLocked;
+          usleep(2000);
+        }
+      }
+      ++ledger_.Rollbacks;
+      ledger_.Records = std::move(saved_.Records);
+      ids_ = std::move(saved_.Ids);
+      position_ = std::move(saved_.Position);
+      ledger_.Inserts = saved_.Inserts;
+      ledger_.Updates = saved_.Updates;
+      ledger_.KeyChanges = saved_.KeyChanges;
+      ledger_.Deletes = saved_.Deletes;
+    }
+    if (table_.InTransaction()) Fault("the transaction is still open after its end");
+    if (!table_.LockedRecords().empty()) Fault("the end of a transaction left record locks behind");
+    // Every own record is as the ledger says, after a rollback too.
+    ScanOwnRange();
+    for (const auto& [id, record] : ledger_.Records) {
+      if (Pick(8) != 0) continue;
+      if (FindOwn(id)) CheckAgainstLedger(image_.data(), id, "after the transaction");
+    }
+  }
   // Half the picks go to the lowest key, which the other processes' locked reads also aim at.
   std::int32_t RandomOwnId() {
     if (Pick(2) == 0) return ledger_.Records.begin()->first;
@@ -258,9 +338,10 @@ class TWorker {
   void Insert() {
     const std::int64_t began = MonotonicNanoseconds();
     const std::int32_t id = RandomKey();
-    const std::string code = RandomCode();
+    const std::string code = inTransaction_ && Pick(3) == 0 ? PrivateCode() : RandomCode();
     const std::int32_t length = RandomNoteLength();
     const bool mustFail = ledger_.Records.contains(id) || CodeTakenByOwn(code, 0);
+    const std::vector<std::int32_t> held = HeldLocks();
     table_.InitRecord(image_.data());
     Fill(image_.data(), id, code, 1);
     // A record without a note either never opens its blob or stores an empty one.
@@ -275,6 +356,9 @@ class TWorker {
       CloseNote(image_.data());
       CheckTableLockOutcome(error, "insert");
       if (!SharedOutcome(error)) Unexpected("insert", error);
+      if (inTransaction_ && error.Code() == ec::KeyViolation) ++ledger_.TransactionKeyViolations;
+      // A failed insert changed nothing, so it holds no lock, in a transaction neither.
+      if (HoldsNewLocks(held)) Fault("a failed insert kept a record lock", error.Code());
       return;
     }
     CloseNote(image_.data());
@@ -282,7 +366,7 @@ class TWorker {
       Fault("insert of a key this process holds was accepted", 0, std::to_string(id) + "/" + code);
       throw TStop{};
     }
-    if (!table_.LockedRecords().empty()) Fault("insert left record locks behind");
+    if (!inTransaction_ && !table_.LockedRecords().empty()) Fault("insert left record locks behind");
     ++ledger_.Inserts;
     ledger_.Records[id] = {code, 1, length};
     AddId(id);
@@ -293,6 +377,7 @@ class TWorker {
     const std::int64_t began = MonotonicNanoseconds();
     const std::int32_t id = RandomOwnId();
     if (!FindOwn(id)) return;
+    const std::vector<std::int32_t> held = HeldLocks();
     try {
       table_.GetCurrent(image_.data(), true);
     } catch (const EDBEngineError& error) {
@@ -303,7 +388,7 @@ class TWorker {
     }
     if (IntField(kIdField, image_.data()) != id) {
       Fault("locked read moved off the record", 0, std::to_string(id));
-      table_.UnlockAllRecords();
+      Unlock(held);
       return;
     }
     CheckAgainstLedger(image_.data(), id, "before update");
@@ -311,7 +396,9 @@ class TWorker {
     const TExpectedRecord& old = ledger_.Records.at(id);
     const unsigned kind = Pick(4);  // 0 no key change, 1 primary key, 2 code, 3 both
     const std::int32_t newId = (kind == 1 || kind == 3) ? RandomKey() : id;
-    const std::string newCode = (kind == 2 || kind == 3) ? RandomCode() : old.Code;
+    // In a transaction a code changes only from one of this process's own to another.
+    const bool recode = (kind == 2 || kind == 3) && (!inTransaction_ || IsPrivate(old.Code));
+    const std::string newCode = recode ? (inTransaction_ ? PrivateCode() : RandomCode()) : old.Code;
     const std::int32_t version = old.Version + 1;
     const std::int32_t length = RandomNoteLength();
     const bool mustFail = (newId != id && ledger_.Records.contains(newId)) || CodeTakenByOwn(newCode, id);
@@ -331,14 +418,14 @@ class TWorker {
     }
     CloseNote(image_.data());
     if (!updated) {
-      table_.UnlockAllRecords();
+      Unlock(held);
       return;
     }
     if (mustFail) {
       Fault("update to a key this process holds was accepted", 0, std::to_string(newId) + "/" + newCode);
       throw TStop{};
     }
-    if (!table_.LockedRecords().empty()) Fault("update with unlock left record locks behind");
+    if (!inTransaction_ && !table_.LockedRecords().empty()) Fault("update with unlock left record locks behind");
     ++ledger_.Updates;
     if (newId != id || newCode != old.Code) ++ledger_.KeyChanges;
     ledger_.Records.erase(id);
@@ -352,8 +439,17 @@ class TWorker {
 
   void Delete() {
     const std::int64_t began = MonotonicNanoseconds();
-    const std::int32_t id = RandomOwnId();
+    std::int32_t id = RandomOwnId();
+    if (inTransaction_) {
+      // Only a record whose code no other process can take meanwhile, so the rollback can bring it back.
+      id = 0;
+      for (const auto& [own, record] : ledger_.Records) {
+        if (IsPrivate(record.Code) && (id == 0 || Pick(3) == 0)) id = own;
+      }
+      if (id == 0) return;
+    }
     if (!FindOwn(id)) return;
+    const std::vector<std::int32_t> held = HeldLocks();
     // Half the deletes lock the record first, as an edit that ends in a delete does.
     if (Pick(2) == 0) {
       try {
@@ -366,22 +462,22 @@ class TWorker {
       }
       if (IntField(kIdField, image_.data()) != id) {
         Fault("locked read moved off the record", 0, std::to_string(id));
-        table_.UnlockAllRecords();
+        Unlock(held);
         return;
       }
     }
     try {
       table_.DeleteRecord();
     } catch (const EDBEngineError& error) {
-      table_.UnlockAllRecords();
+      Unlock(held);
       CheckTableLockOutcome(error, "delete");
       if (error.Code() != ec::RecordLocked) Unexpected("delete", error);
       ++ledger_.RecordLocked;
       return;
     }
-    if (!table_.LockedRecords().empty()) {
+    if (HoldsNewLocks(held)) {
       Fault("delete left record locks behind");
-      table_.UnlockAllRecords();
+      Unlock(held);
     }
     ++ledger_.Deletes;
     ledger_.Records.erase(id);
@@ -392,6 +488,7 @@ class TWorker {
   // Locks any process's record, checks that its blob belongs to it, holds it a moment and lets go:
   // the owner meets the lock, and a record read under its lock must be whole.
   void LockedRead() {
+    const std::vector<std::int32_t> held = HeldLocks();
     const std::uint8_t index = static_cast<std::uint8_t>(Pick(3));
     table_.SelectIndex(index);
     const std::int32_t count = table_.RecordCount();
@@ -427,7 +524,7 @@ class TWorker {
         // Now and then longer than the owner's retries last, so that it meets 10258.
         usleep(Pick(5) == 0 ? 8000 + Pick(6000) : Pick(2000));
       }
-      table_.UnlockAllRecords();
+      Unlock(held);
     }
     table_.SelectIndex(0);
   }
@@ -514,6 +611,16 @@ class TWorker {
   std::vector<std::int32_t> ids_;
   std::unordered_map<std::int32_t, std::size_t> position_;
   bool underTableLock_ = false;
+  bool inTransaction_ = false;
+  int transactionLeft_ = 0;
+  std::int32_t privateCodes_ = 0;
+  // What the ledger held when the transaction began, for its rollback.
+  struct TSaved {
+    std::map<std::int32_t, TExpectedRecord> Records;
+    std::vector<std::int32_t> Ids;
+    std::unordered_map<std::int32_t, std::size_t> Position;
+    std::int64_t Inserts = 0, Updates = 0, KeyChanges = 0, Deletes = 0;
+  } saved_;
 };
 
 }  // namespace
@@ -568,6 +675,7 @@ void WriteLedger(const std::string& path, const TLedger& ledger) {
   out << "counts " << ledger.Inserts << ' ' << ledger.Updates << ' ' << ledger.KeyChanges << ' ' << ledger.Deletes
       << ' ' << ledger.LockedReads << ' ' << ledger.Scans << ' ' << ledger.RecordLocked << ' '
       << ledger.KeyViolations << ' ' << ledger.TableLockRefused << ' ' << ledger.TableLockChanges << "\n";
+  out << "transactions " << ledger.Commits << ' ' << ledger.Rollbacks << ' ' << ledger.TransactionKeyViolations << "\n";
   out << "tablelock " << ledger.TableLockTaken << ' ' << ledger.TableLockReleased << "\n";
   for (const auto& [began, ended] : ledger.Changes) out << "change " << began << ' ' << ended << "\n";
   for (const auto& [id, record] : ledger.Records) {
@@ -594,6 +702,8 @@ TLedger ReadLedger(const std::string& path) {
       fields >> ledger.Inserts >> ledger.Updates >> ledger.KeyChanges >> ledger.Deletes >> ledger.LockedReads >>
           ledger.Scans >> ledger.RecordLocked >> ledger.KeyViolations >> ledger.TableLockRefused >>
           ledger.TableLockChanges;
+    } else if (kind == "transactions") {
+      fields >> ledger.Commits >> ledger.Rollbacks >> ledger.TransactionKeyViolations;
     } else if (kind == "tablelock") {
       fields >> ledger.TableLockTaken >> ledger.TableLockReleased;
     } else if (kind == "change") {

@@ -47,6 +47,10 @@ struct TPlan {
   int TableLockAt = -1;
   int TableLockOperations = 0;
   int TableLockMilliseconds = 0;
+  // One operation in this many starts a transaction of a few changes, committed or rolled back (0:
+  // never). Inside one, deletes and code changes touch only records whose code no other process can
+  // take (a rollback must be able to put them back); inserts still meet the other processes' codes.
+  int TransactionEvery = 0;
 };
 
 struct TExpectedRecord {
@@ -68,6 +72,9 @@ struct TLedger {
   std::int64_t KeyViolations = 0;  // 9729 met
   std::int64_t TableLockRefused = 0;  // 10241 met while taking the table lock
   std::int64_t TableLockChanges = 0;  // changes made under the table lock
+  std::int64_t Commits = 0;
+  std::int64_t Rollbacks = 0;
+  std::int64_t TransactionKeyViolations = 0;  // 9729 met inside a transaction
   // CLOCK_MONOTONIC nanoseconds: when each successful change began and ended, and when the table lock
   // was held (-1 when it never was).
   std::vector<std::pair<std::int64_t, std::int64_t>> Changes;

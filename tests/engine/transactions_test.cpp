@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "engine/password_list.h"
 #include "platform/win_file.h"
 #include "tests/engine/table_fixture.h"
+#include "tests/helpers/file_contents.h"
 #include "tests/helpers/temp_dir.h"
 
 namespace kavrin::engine {
@@ -432,6 +434,215 @@ TEST(TransactionProcesses, OtherProcessesSeeTheOutcomeAndCanLockAfterCommit) {
   insert(4);
   table.Commit();
   EXPECT_EQ(child(), 33);  // everything after commit, and every record can be locked
+}
+
+// Runs action in a second process on its own cursor of the table (no lock retries); the engine code it
+// raised, 0 when none, or 1 when the process died.
+TErrorCode InChildProcess(const std::string& path, const std::function<void(TDataFile&)>& action) {
+  int fds[2];
+  if (pipe(fds) != 0) return 1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    TErrorCode code = 1;
+    try {
+      TDataFile other;
+      other.SetFileName(path);
+      other.SetRetryCount(0);
+      other.SetRetryWait(1);
+      other.Open();
+      code = CodeOf([&] { action(other); });
+      other.Close();
+    } catch (...) {
+    }
+    _exit(write(fds[1], &code, sizeof code) == sizeof code ? 0 : 1);
+  }
+  close(fds[1]);
+  TErrorCode code = 1;
+  if (read(fds[0], &code, sizeof code) != sizeof code) code = 1;
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return code;
+}
+
+void InsertId(TDataFile& table, std::int32_t id) {
+  std::vector<std::uint8_t> image(table.RecordSize());
+  table.InitRecord(image.data());
+  table.SetField(1, image.data(), &id);
+  table.InsertRecord(image.data());
+}
+
+void DeleteId(TDataFile& table, std::int32_t id) {
+  std::vector<std::uint8_t> image(table.RecordSize());
+  table.SelectIndex(0);
+  table.InitRecord(image.data());
+  table.SetField(1, image.data(), &id);
+  if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) throw std::runtime_error("record not found");
+  table.DeleteRecord();
+}
+
+class SharedTransactionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MemoryFiles().Clear();
+    path = dir.PathOf("SHARED.DAT");
+    testing::CreateTableAt(path, {Field(1, "ID", ftInteger)}, {Index("", {1}, true)});
+    table.SetFileName(path);
+    table.SetRetryCount(0);
+    table.Open();
+  }
+
+  kavrin::testing::TempDir dir;
+  std::string path;
+  TDataFile table;
+};
+
+TEST_F(SharedTransactionTest, RollbackIntoASlotAnotherProcessFreedMovesTheIdToThatSlot) {
+  for (std::int32_t id = 1; id <= 3; ++id) InsertId(table, id);
+  table.StartTransaction();
+  DeleteId(table, 1);
+  // The other process frees a slot of its own; the rollback brings record 1 back into it.
+  ASSERT_EQ(InChildProcess(path, [](TDataFile& other) { DeleteId(other, 2); }), 0);
+  table.Rollback();
+  ASSERT_EQ(table.RecordCount(), 2);
+
+  // Every later change of record 1 and of the slots works, here and in the other process.
+  EXPECT_EQ(CodeOf([&] { DeleteId(table, 1); }), 0);
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) { InsertId(other, 4); }), 0);
+  EXPECT_EQ(CodeOf([&] { InsertId(table, 5); }), 0);
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) {
+              DeleteId(other, 4);
+              DeleteId(other, 5);
+              DeleteId(other, 3);
+            }),
+            0);
+  EXPECT_EQ(CodeOf([&] { InsertId(table, 6); }), 0);
+  EXPECT_EQ(table.RecordCount(), 1);
+  table.Close();
+
+  // The record-state index holds one key per slot: a repair finds nothing to change in the ids.
+  TDataFile check;
+  check.SetFileName(path);
+  check.SetExclusive(true);
+  check.Open();
+  std::vector<std::int32_t> ids;
+  for (std::int32_t n = 1; n <= check.PhysicalRecordCount(); ++n) ids.push_back(check.FetchRecord(n)->UniqueID());
+  std::sort(ids.begin(), ids.end());
+  EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "two slots share an id";
+}
+
+TEST_F(SharedTransactionTest, AKeyViolationInsideATransactionFreesTheSlotAtOnce) {
+  InsertId(table, 1);
+  table.StartTransaction();
+  InsertId(table, 2);
+  EXPECT_EQ(CodeOf([&] { InsertId(table, 2); }), ec::KeyViolation);
+  // The slot the failed insert took is free for the other process at once.
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) { InsertId(other, 3); }), 0);
+  // The transaction's own record stays locked to its end.
+  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) { DeleteId(other, 2); }), ec::RecordLocked);
+  // Another process's transaction can change and roll back meanwhile.
+  EXPECT_EQ(InChildProcess(path,
+                           [](TDataFile& other) {
+                             other.StartTransaction();
+                             InsertId(other, 4);
+                             DeleteId(other, 3);
+                             other.Rollback();
+                           }),
+            0);
+  table.Rollback();
+  EXPECT_EQ(InChildProcess(path,
+                           [](TDataFile& other) {
+                             if (other.RecordCount() != 2) throw std::runtime_error("records");
+                             DeleteId(other, 3);
+                           }),
+            0);
+}
+
+// One process commits while another starts a transaction at the moment the first is deleting its log's
+// files (held there by the file hook, before its second and before its third delete): the second takes
+// another name, and both ends work.
+TEST(TransactionProcesses, TwoProcessesNeverShareALogName) {
+  MemoryFiles().Clear();
+  kavrin::testing::TempDir dir;
+  const std::string path = dir.PathOf("SHARED.DAT");
+  testing::CreateTableAt(path, {Field(1, "ID", ftInteger), Field(2, "Memo", ftBlob, 0, fstMemo)},
+                         {Index("", {1}, true)});
+  for (int pauseAt = 2; pauseAt <= 3; ++pauseAt) {
+    SCOPED_TRACE("held before delete " + std::to_string(pauseAt));
+    int paused[2], resume[2], result[2];
+    ASSERT_EQ(pipe(paused), 0);
+    ASSERT_EQ(pipe(resume), 0);
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      TErrorCode code = 1;
+      try {
+        TDataFile other;
+        other.SetFileName(path);
+        other.Open();
+        other.StartTransaction();
+        InsertId(other, 100 + pauseAt);
+        int deletes = 0;
+        platform::SetFileFaultHook([&](platform::FileOp op, const std::string& name) -> platform::DWORD {
+          if (op == platform::FileOp::Delete && name.find("/LOG") != std::string::npos && ++deletes == pauseAt) {
+            char byte = 0;
+            if (write(paused[1], &byte, 1) != 1 || read(resume[0], &byte, 1) != 1) _exit(2);
+          }
+          return 0;
+        });
+        code = CodeOf([&] { other.Commit(); });
+        platform::SetFileFaultHook(nullptr);
+        other.Close();
+      } catch (...) {
+      }
+      _exit(write(result[1], &code, sizeof code) == sizeof code ? 0 : 1);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(paused[0], &byte, 1), 1);
+    TDataFile table;
+    table.SetFileName(path);
+    table.Open();
+    const TErrorCode started = CodeOf([&] { table.StartTransaction(); });
+    const std::string logName = table.LogFile() ? table.LogFile()->FileName() : std::string();
+    ASSERT_EQ(write(resume[1], &byte, 1), 1);
+    TErrorCode committed = 1;
+    ASSERT_EQ(read(result[0], &committed, sizeof committed), static_cast<ssize_t>(sizeof committed));
+    waitpid(pid, nullptr, 0);
+    for (int fd : {paused[0], paused[1], resume[0], resume[1], result[0], result[1]}) close(fd);
+
+    EXPECT_EQ(started, 0);
+    EXPECT_EQ(logName, dir.PathOf("LOG1.DAT"));
+    EXPECT_EQ(committed, 0);
+    if (table.InTransaction()) {
+      InsertId(table, 200 + pauseAt);
+      EXPECT_EQ(CodeOf([&] { table.Commit(); }), 0);
+    }
+    table.Close();
+    for (const char* name : {"LOG0.DAT", "LOG0.IDX", "LOG0.BLB", "LOG1.DAT", "LOG1.IDX", "LOG1.BLB"}) {
+      EXPECT_FALSE(platform::FileExists(dir.PathOf(name))) << name;
+    }
+  }
+}
+
+// A log's index or blob file left behind without its data file keeps the name taken, and stays as it was.
+TEST(TransactionProcesses, ALeftoverLogFileKeepsItsNameTaken) {
+  MemoryFiles().Clear();
+  kavrin::testing::TempDir dir;
+  const std::string path = dir.PathOf("SHARED.DAT");
+  testing::CreateTableAt(path, {Field(1, "ID", ftInteger)}, {Index("", {1}, true)});
+  for (const char* leftover : {"LOG0.IDX", "LOG1.BLB"}) kavrin::testing::WriteWholeFile(dir.PathOf(leftover), "x");
+  TDataFile table;
+  table.SetFileName(path);
+  table.Open();
+  table.StartTransaction();
+  EXPECT_EQ(table.LogFile()->FileName(), dir.PathOf("LOG2.DAT"));
+  table.Commit();
+  EXPECT_EQ(kavrin::testing::ReadWholeFile(dir.PathOf("LOG0.IDX")), "x");
+  EXPECT_EQ(kavrin::testing::ReadWholeFile(dir.PathOf("LOG1.BLB")), "x");
+  EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG0.DAT")));
+  EXPECT_FALSE(platform::FileExists(dir.PathOf("LOG1.DAT")));
 }
 
 }  // namespace

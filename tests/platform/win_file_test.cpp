@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,6 +151,42 @@ TEST_F(WinFileTest, SetEndOfFileCutsAndExtendsAtThePosition) {
   ASSERT_EQ(SetFilePointer(h, 6, FILE_BEGIN), 6);
   ASSERT_TRUE(SetEndOfFile(h));
   EXPECT_EQ(ReadWholeFile(path), std::string("0123\0\0", 6));
+}
+
+TEST_F(WinFileTest, ReservingSpaceKeepsTheLengthAndMeetsTheFileSizeLimit) {
+  const std::string path = dir_.PathOf("R.DAT");
+  WriteWholeFile(path, "0123456789");
+  HANDLE h = Open(path);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  // A file system that cannot reserve says so; the engine then writes the growth itself.
+  if (!ReserveFileSpace(h, 10, 1 << 20)) {
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+  }
+  EXPECT_EQ(GetFileSize(h), 10);
+  EXPECT_EQ(ReadWholeFile(path), "0123456789");
+  EXPECT_TRUE(ReserveFileSpace(h, 10, 0));
+  EXPECT_FALSE(ReserveFileSpace(h, -1, 10));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  HANDLE reader = Open(path, GENERIC_READ);
+  EXPECT_FALSE(ReserveFileSpace(reader, 10, 10));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+  // The kernel reserves past the process's file size limit, where no write could follow: refused.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    struct rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    const bool within = ReserveFileSpace(h, 10, 4000) || GetLastError() == ERROR_NOT_SUPPORTED;
+    const bool beyond = ReserveFileSpace(h, 10, 5000);
+    _exit(within && !beyond && GetLastError() == ERROR_DISK_FULL ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(GetFileSize(h), 10);
 }
 
 TEST_F(WinFileTest, DispositionsAgainstExistingAndMissingFiles) {
@@ -451,6 +488,7 @@ TEST_F(FaultHookTest, EachOperationCanBeMadeToFail) {
       {FileOp::Flush, [&] { return FlushFileBuffers(h); }},
       {FileOp::Delete, [&] { return DeleteFileA(moved); }},
       {FileOp::Move, [&] { return MoveFileA(moved, moved + ".2"); }},
+      {FileOp::Reserve, [&] { return ReserveFileSpace(h, 10, 4096); }},
   };
   WriteWholeFile(moved, "m");
   for (const auto& c : cases) {
