@@ -161,6 +161,8 @@ class TControl : public TWidgetComponent {
   virtual bool ClicksOnMouseUp() const { return true; }
   void UpdateToolTip();
   void SetVisibleFlag(bool visible) { visible_ = visible; }
+  // The parent for form and hint look-ups only, for widgets that another Qt widget places.
+  void SetLogicalParent(TWinControl* parent) { parent_ = parent; }
 
  private:
   friend class ControlEvents;

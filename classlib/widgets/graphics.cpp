@@ -131,6 +131,8 @@ QFont TFont::ToQFont() const {
   // Pixel size from the font's own resolution, so a printer font and a screen font of one point size
   // differ as they should.
   font.setPixelSize(std::max(1, -Height()));
+  // Whole-pixel advances, as the class library measured text: n characters are n times one wide.
+  font.setHintingPreference(QFont::PreferFullHinting);
   font.setBold(style_.Has(TFontStyle::fsBold));
   font.setItalic(style_.Has(TFontStyle::fsItalic));
   font.setUnderline(style_.Has(TFontStyle::fsUnderline));

@@ -7,8 +7,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTimer>
+#include <QWidget>
 
+#include <cctype>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -45,6 +49,38 @@ inline bool PumpUntil(const std::function<bool()>& condition, int milliseconds =
     loop.exec();
   }
   return true;
+}
+
+// Sends a key press and release to the focused widget (or to target), with its text.
+inline void PressKey(QWidget* target, int key, const QString& text = QString(), Qt::KeyboardModifiers mods = Qt::NoModifier) {
+  QWidget* to = target ? target : QApplication::focusWidget();
+  if (!to) return;
+  QKeyEvent press(QEvent::KeyPress, key, mods, text);
+  QCoreApplication::sendEvent(to, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, mods, text);
+  QCoreApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : to, &release);
+}
+
+// Types plain characters into the focused widget; "\b" is Backspace.
+inline void TypeText(const std::string& text) {
+  for (char c : text) {
+    if (c == '\b') {
+      PressKey(nullptr, Qt::Key_Backspace, "\b");
+    } else if (c >= '0' && c <= '9') {
+      PressKey(nullptr, Qt::Key_0 + (c - '0'), QString(QChar(c)));
+    } else if (std::isalpha(static_cast<unsigned char>(c))) {
+      PressKey(nullptr, Qt::Key_A + (std::toupper(static_cast<unsigned char>(c)) - 'A'), QString(QChar(c)));
+    } else {
+      PressKey(nullptr, c == ' ' ? Qt::Key_Space : Qt::Key_unknown, QString(QChar(c)));
+    }
+  }
+}
+
+// Sends a mouse event at a point of widget, in its coordinates.
+inline void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton button = Qt::LeftButton,
+                      Qt::MouseButtons buttons = Qt::LeftButton) {
+  QMouseEvent event(type, QPointF(at), QPointF(widget->mapToGlobal(at)), button, buttons, Qt::NoModifier);
+  QCoreApplication::sendEvent(widget, &event);
 }
 
 // Lets the loop go idle once (idle events, deferred frees).
