@@ -126,8 +126,9 @@ void TForm::SetFormStyle(TFormStyle style) {
     mdiArea_ = new QMdiArea(client_);
     mdiArea_->setBackground(ToQColor(Color()));
     mdiArea_->show();
-    QObject::connect(mdiArea_, &QMdiArea::subWindowActivated, mdiArea_, [this](QMdiSubWindow*) {
-      Guarded(this, [] {
+    QObject::connect(mdiArea_, &QMdiArea::subWindowActivated, mdiArea_, [this](QMdiSubWindow* window) {
+      Guarded(this, [window] {
+        if (TForm* child = FromSubWindow(window); child && child->OnActivate) child->OnActivate(child);
         if (TScreen* screen = TScreen::Instance()) screen->ActiveFormMayHaveChanged(true);
       });
     });
@@ -428,7 +429,7 @@ void TForm::Release() {
   if (modal_) return;  // freed when its modal run ends
   // Freed from the event loop, after the handler that asked for it has returned.
   QObject* guard = window_;
-  QMetaObject::invokeMethod(guard, [this] { Free(this); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(guard, [this] { Guarded(nullptr, [this] { Free(this); }); }, Qt::QueuedConnection);
 }
 
 void TForm::BringToFront() {

@@ -102,7 +102,9 @@ void TScreen::ActiveFormMayHaveChanged(bool mdiChildChanged) {
   }
   if (now && std::find(forms_.begin(), forms_.end(), now) == forms_.end()) now = nullptr;
   if (now == activeForm_ && !mdiChildChanged) return;
+  const bool formChanged = now != activeForm_;
   activeForm_ = now;
+  if (formChanged && now && now->OnActivate) now->OnActivate(now);
   if (OnActiveFormChange) OnActiveFormChange(now);
 }
 

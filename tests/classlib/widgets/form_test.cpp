@@ -218,6 +218,18 @@ TEST_F(MdiTest, ChildrenAreVisibleFromCreationAndBoundsAreSubWindowRectangles) {
   EXPECT_EQ(sub->geometry(), QRect(20, 30, 320, 210));
   EXPECT_EQ(child->BoundsRect(), Bounds(20, 30, 320, 210));
   EXPECT_EQ(sub->windowTitle().toStdString(), "ORDERS.DAT");
+  // Activating another child fires its OnActivate and the screen's active-form change.
+  auto* other = AddChild("ITEMS.DAT");
+  std::vector<std::string> log;
+  child->OnActivate = [&](TWidgetComponent*) { log.push_back("ORDERS"); };
+  Screen().OnActiveFormChange = [&](TWidgetComponent*) {
+    log.push_back(std::string("screen ") + (frame->ActiveMDIChild() ? frame->ActiveMDIChild()->Caption() : "-"));
+  };
+  other->AfterConstruction();
+  child->BringToFront();
+  EXPECT_EQ(log, (std::vector<std::string>{"screen ITEMS.DAT", "ORDERS", "screen ORDERS.DAT"}));
+  ClearEvents();
+  Free(other);
   Free(child);
   EXPECT_EQ(frame->MDIChildCount(), 0);
 }
