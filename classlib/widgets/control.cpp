@@ -520,6 +520,7 @@ void TControl::Resized() {
 TWinControl::TWinControl(TWidgetComponent* owner, TWinControl* parent) : TControl(owner, parent) {}
 
 TWinControl::~TWinControl() {
+  if (TForm* form = ParentForm(); form && form != static_cast<TControl*>(this)) form->ControlGone(this);
   for (TControl* c : controls_) c->parent_ = nullptr;
 }
 

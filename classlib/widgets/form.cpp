@@ -77,7 +77,6 @@ TForm::~TForm() {
   }
   for (TForm* child : mdiChildren_) child->mdiFrame_ = nullptr;
   if (subWindow_) {
-    subWindow_->removeEventFilter(nullptr);
     subWindow_->setWidget(nullptr);
     delete subWindow_;
     subWindow_ = nullptr;
@@ -114,7 +113,9 @@ void TForm::SetFormStyle(TFormStyle style) {
     subWindow_ = new QMdiSubWindow;
     subWindow_->setProperty(kFormProperty, QVariant::fromValue(reinterpret_cast<quintptr>(this)));
     subWindow_->setWidget(window_);
-    subWindow_->installEventFilter(new SubWindowEvents(this));
+    auto* closeFilter = new SubWindowEvents(this);
+    closeFilter->setParent(subWindow_);
+    subWindow_->installEventFilter(closeFilter);
     subWindow_->setWindowTitle(QString::fromStdString(Caption()));
     frame->mdiArea_->addSubWindow(subWindow_);
     subWindow_->resize(size);
@@ -218,6 +219,10 @@ void TForm::SetActiveControl(TWinControl* control) {
   activeControl_ = control;
   if (old) Guarded(old, [old] { old->DoExit(); });
   if (control && activeControl_ == control) Guarded(control, [control] { control->DoEnter(); });
+}
+
+void TForm::ControlGone(const TWinControl* control) {
+  if (activeControl_ == control) activeControl_ = nullptr;
 }
 
 void TForm::SetModalResult(TModalResult result) {

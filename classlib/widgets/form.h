@@ -80,6 +80,8 @@ class TForm : public TWinControl {
   TWinControl* ActiveControl() const { return activeControl_; }
   // Makes control the active one, firing the exit of the old one and the enter of the new one.
   void SetActiveControl(TWinControl* control);
+  // A control going away stops being the active one, without events.
+  void ControlGone(const TWinControl* control);
 
   TModalResult ModalResult() const { return modalResult_; }
   // While the form runs modally a non-zero result runs its close checks; a refusal sets it back to 0.

@@ -654,7 +654,9 @@ class ListBoxDelegate : public QStyledItemDelegate {
 TListBox::TListBox(TWinControl& parent)
     : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
   list_ = new QListWidget;
-  list_->setItemDelegate(new ListBoxDelegate(this));
+  auto* delegate = new ListBoxDelegate(this);
+  delegate->setParent(list_);
+  list_->setItemDelegate(delegate);
   list_->setUniformItemSizes(true);
   Attach(list_);
   RegisterPart(list_->viewport());
