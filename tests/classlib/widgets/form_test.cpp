@@ -112,6 +112,49 @@ TEST_F(FormTest, TopLevelBoundsAreTheClientRectangle) {
   Free(form);
 }
 
+TEST_F(FormTest, BorderStyleIconsAndStayOnTopBecomeWindowFlags) {
+  struct Case {
+    TFormBorderStyle border;
+    TBorderIcons icons;
+    TFormStyle style;
+    bool fixedSize;
+    Qt::WindowFlags present;
+    Qt::WindowFlags absent;
+  };
+  const Case cases[] = {
+      {TFormBorderStyle::bsSizeable, {TBorderIcon::biSystemMenu, TBorderIcon::biMinimize, TBorderIcon::biMaximize},
+       TFormStyle::fsNormal, false, Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint, Qt::WindowStaysOnTopHint},
+      {TFormBorderStyle::bsDialog, {TBorderIcon::biSystemMenu}, TFormStyle::fsNormal, true, Qt::WindowCloseButtonHint,
+       Qt::WindowMinimizeButtonHint},
+      {TFormBorderStyle::bsSingle, {}, TFormStyle::fsStayOnTop, true, Qt::WindowStaysOnTopHint,
+       Qt::WindowCloseButtonHint},
+      {TFormBorderStyle::bsNone, {TBorderIcon::biSystemMenu}, TFormStyle::fsNormal, false, Qt::FramelessWindowHint,
+       Qt::WindowTitleHint},
+  };
+  for (const auto& c : cases) {
+    auto* form = TForm::Create<TForm>(&Application());
+    form->SetBounds(0, 0, 300, 200);
+    form->SetFormStyle(c.style);
+    form->SetBorderIcons(c.icons);
+    form->SetBorderStyle(c.border);
+    form->SetColor(clSilver);
+    TBitmap picture;
+    picture.SetSize(16, 16);
+    TIcon icon;
+    icon.SetBitmap(picture);
+    form->SetIcon(icon);
+    form->Show();
+    const Qt::WindowFlags flags = form->Widget()->windowFlags();
+    EXPECT_EQ(flags & c.present, c.present) << static_cast<int>(c.border);
+    EXPECT_FALSE(flags & c.absent) << static_cast<int>(c.border);
+    EXPECT_EQ(form->Widget()->minimumSize() == form->Widget()->maximumSize(), c.fixedSize);
+    EXPECT_FALSE(form->Widget()->windowIcon().isNull());
+    EXPECT_EQ(form->ClientWidget()->palette().color(QPalette::Window), QColor(0xC0, 0xC0, 0xC0));
+    EXPECT_EQ(form->BoundsRect(), Bounds(0, 0, 300, 200));
+    Free(form);
+  }
+}
+
 TEST_F(FormTest, AlignedControlsFollowTheFormSize) {
   auto* form = TForm::Create<TForm>(&Application());
   form->SetBounds(0, 0, 400, 300);
