@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
@@ -87,6 +88,53 @@ TEST_F(ControlsTest, KeyFiltersMaxLengthPasswordReadOnlyAndCase) {
   auto* password = new TEdit(*form);
   password->SetPasswordChar('*');
   EXPECT_EQ(password->LineEdit()->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(ControlsTest, TabSkipsControlsWithoutTabStopAndEditsTakeTheirColour) {
+  auto* first = new TEdit(*form);
+  auto* readOnly = new TEdit(*form);
+  readOnly->SetTop(30);
+  readOnly->SetReadOnly(true);
+  readOnly->SetColor(clSilver);
+  readOnly->SetTabStop(false);
+  auto* last = new TEdit(*form);
+  last->SetTop(60);
+  EXPECT_EQ(readOnly->LineEdit()->palette().color(QPalette::Base), QColor(0xC0, 0xC0, 0xC0));
+  Focus(first);
+  PressKey(nullptr, Qt::Key_Tab, "\t");
+  EXPECT_TRUE(PumpUntil([&] { return last->Focused(); }));
+  EXPECT_FALSE(readOnly->Focused());
+}
+
+TEST_F(ControlsTest, LabelsAndImages) {
+  auto* label = new TLabel(*form);
+  label->SetCaption("&Lock Retry Count");
+  EXPECT_EQ(static_cast<QLabel*>(label->Widget())->text().toStdString(), "Lock Retry Count");
+  const int width = label->Width();
+  label->SetCaption("&Lock Retry Count && more");
+  EXPECT_GT(label->Width(), width);  // auto-sized to its text
+  EXPECT_EQ(StripAccelerator("R&&D &Notes"), "R&D Notes");
+
+  auto* image = new TImage(*form);
+  image->SetBounds(100, 100, 40, 30);
+  TBitmap picture;
+  picture.SetSize(10, 10);
+  TCanvas& paint = picture.BeginDraw();
+  paint.Brush.Color = clRed;
+  paint.FillRect(Rect(0, 0, 10, 10));
+  picture.EndDraw();
+  image->SetPicture(picture);
+  image->SetCenter(true);
+  QImage shot = image->Widget()->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(20, 15), QColor(Qt::red));  // centred: the middle is the picture
+  EXPECT_NE(shot.pixelColor(2, 2), QColor(Qt::red));
+  image->SetStretch(true);
+  shot = image->Widget()->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(2, 2), QColor(Qt::red));  // stretched over the whole control
+  image->SetAutoSize(true);
+  EXPECT_EQ(image->BoundsRect(), Bounds(100, 100, 10, 10));
+  image->Clear();
+  EXPECT_TRUE(image->Picture().Empty());
 }
 
 TEST_F(ControlsTest, EditChangeAndSelection) {
