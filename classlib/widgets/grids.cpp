@@ -565,6 +565,22 @@ void TStringGrid::KeyPress(char& key) {
 
 void TStringGrid::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
   if (CanFocus() && !grid_->hasFocus() && !editor_->hasFocus()) SetFocus();
+  if (button == TMouseButton::mbLeft && options_.Has(TGridOption::goColSizing)) {
+    const TRect firstData = CellRect(fixedCols_ < ColCount() ? fixedCols_ : 0, fixedRows_);
+    if (y < firstData.Top || fixedRows_ == 0) {
+      for (int c = 0; c < ColCount(); ++c) {
+        const TRect r = CellRect(c, 0);
+        if (r.Width() <= 0 && r.Height() <= 0) continue;
+        if (x >= r.Right - 2 && x <= r.Right + gridLineWidth_ + 2) {
+          sizingCol_ = c;
+          sizingStartX_ = x;
+          sizingStartWidth_ = ColWidths(c);
+          TControl::MouseDown(button, shift, x, y);
+          return;
+        }
+      }
+    }
+  }
   if (button == TMouseButton::mbLeft) {
     int col = -1, row = -1;
     MouseToCell(x, y, col, row);
@@ -577,6 +593,16 @@ void TStringGrid::MouseDown(TMouseButton button, TShiftState shift, int x, int y
     }
   }
   TControl::MouseDown(button, shift, x, y);
+}
+
+void TStringGrid::MouseMove(TShiftState shift, int x, int y) {
+  if (sizingCol_ >= 0) SetColWidths(sizingCol_, std::max(0, sizingStartWidth_ + x - sizingStartX_));
+  TControl::MouseMove(shift, x, y);
+}
+
+void TStringGrid::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  sizingCol_ = -1;
+  TControl::MouseUp(button, shift, x, y);
 }
 
 bool TStringGrid::EditorKey(QKeyEvent* event) {

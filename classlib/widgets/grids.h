@@ -149,7 +149,10 @@ class TStringGrid : public TWinControl {
   virtual void RowMoved(int from, int to);
   void KeyDown(Word& key, TShiftState shift) override;
   void KeyPress(char& key) override;
+  // With goColSizing a press on a column's right edge in the fixed rows drags that edge.
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseMove(TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
 
  protected:
   void ApplyColor() override;
@@ -189,6 +192,9 @@ class TStringGrid : public TWinControl {
   int topRow_ = 1;
   int leftCol_ = 1;
   bool updatingEditor_ = false;
+  int sizingCol_ = -1;
+  int sizingStartX_ = 0;
+  int sizingStartWidth_ = 0;
 };
 
 }  // namespace kavrin::classlib

@@ -117,6 +117,27 @@ TEST_F(GridTest, GeometryOfFixedAndScrolledCells) {
   EXPECT_EQ(grid->CellRect(1, 0), Bounds(31, 0, 100, 20));   // fixed rows stay
 }
 
+TEST_F(GridTest, ColumnSizingDragsTheRightEdgeOfAColumnInTheFixedRow) {
+  grid->SetOptions({TGridOption::goColSizing});
+  grid->SetColWidths(1, 80);
+  QWidget* vp = grid->MouseWidget();
+  const TRect title = grid->CellRect(1, 0);
+  const QPoint edge(title.Right, title.Top + 5);
+  SendMouse(vp, QEvent::MouseButtonPress, edge);
+  SendMouse(vp, QEvent::MouseMove, edge + QPoint(20, 0), Qt::NoButton);
+  SendMouse(vp, QEvent::MouseButtonRelease, edge + QPoint(20, 0), Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(grid->ColWidths(1), 100);
+  // A press inside a data cell sizes nothing and moves the current cell.
+  const TRect cell = grid->CellRect(2, 2);
+  SendMouse(vp, QEvent::MouseButtonPress, QPoint(cell.Left + 3, cell.Top + 3));
+  SendMouse(vp, QEvent::MouseMove, QPoint(cell.Left + 30, cell.Top + 3), Qt::NoButton);
+  SendMouse(vp, QEvent::MouseButtonRelease, QPoint(cell.Left + 30, cell.Top + 3), Qt::LeftButton, Qt::NoButton);
+  EXPECT_EQ(grid->ColWidths(1), 100);
+  EXPECT_EQ(grid->ColWidths(2), 64);
+  EXPECT_EQ(grid->Col(), 2);
+  EXPECT_EQ(grid->Row(), 2);
+}
+
 TEST_F(GridTest, CellsObjectsAndDrawCellStates) {
   grid->SetCells(1, 1, "Name");
   grid->SetObjects(3, 1, Tagged(7));
