@@ -12,8 +12,6 @@ TExceptionHandler& ApplicationHandler() {
 
 }  // namespace
 
-void Abort() { throw EAbort(); }
-
 void DatabaseError(const std::string& message) { throw EDatabaseError(message); }
 
 std::string FormatMessage(std::string text, std::initializer_list<std::string> arguments) {

@@ -8,19 +8,16 @@
 #include <string>
 
 #include "engine/engine_error.h"
+#include "runtime/abort.h"
 
 namespace kavrin::classlib {
 
 using engine::EDatabaseError;
 using engine::EDBEngineError;
 
-// Raised to end an operation without a message.
-class EAbort : public std::exception {
- public:
-  const char* what() const noexcept override { return "Operation aborted"; }
-};
-
-[[noreturn]] void Abort();
+// The silent exception is the run-time's, so widgets and datasets share one class.
+using runtime::Abort;
+using runtime::EAbort;
 [[noreturn]] void DatabaseError(const std::string& message);
 // "%s" in the text replaced, in order, by the arguments.
 std::string FormatMessage(std::string text, std::initializer_list<std::string> arguments);

@@ -1,0 +1,204 @@
+// The application and screen objects: hints, exceptions, idle, the message hook, cursors, help.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QTimer>
+
+#include "classlib/widgets/help.h"
+#include "classlib/widgets/hint_text.h"
+#include "classlib/widgets/menus.h"
+#include "classlib/widgets/std_controls.h"
+#include "platform/ticks.h"
+#include "runtime/abort.h"
+#include "tests/classlib/widgets/widget_test_support.h"
+
+namespace kavrin::classlib {
+namespace {
+
+using testing::GTestScriptedUi;
+using testing::PumpIdle;
+using B = TMsgDlgBtn;
+
+class ApplicationTest : public testing::WidgetTest {
+ protected:
+  void SetUp() override {
+    WidgetTest::SetUp();
+    form = TForm::Create<TForm>(&Application());
+    form->SetBounds(10, 10, 400, 300);
+    form->Show();
+  }
+  void TearDown() override {
+    ClearEvents();
+    Free(form);
+    WidgetTest::TearDown();
+  }
+  TForm* form = nullptr;
+};
+
+TEST_F(ApplicationTest, HintsReachOnHintAsTheirLongPart) {
+  std::vector<std::string> seen;
+  Application().OnHint = [&](TWidgetComponent*) { seen.push_back(Application().Hint()); };
+  struct Case {
+    const char* hint;
+    const char* statusText;
+  };
+  const Case cases[] = {
+      {"Open Shared|", ""},
+      {"Print|Print the current report", "Print the current report"},
+      {"Create a new data file", "Create a new data file"},
+      {"", ""},
+  };
+  auto* panel = new TButton(*form);  // a control without a hint first, so every case is a change
+  QEvent enterPanel(QEvent::Enter);
+  QCoreApplication::sendEvent(panel->Widget(), &enterPanel);
+  for (const auto& c : cases) {
+    auto* button = new TButton(*form);
+    button->SetHint(c.hint);
+    button->SetShowHint(true);
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(button->Widget(), &enter);
+    EXPECT_EQ(Application().Hint(), c.statusText) << c.hint;
+    // The tool tip shows the short part.
+    EXPECT_EQ(button->Widget()->toolTip().toStdString(), GetShortHint(c.hint));
+    QCoreApplication::sendEvent(panel->Widget(), &enterPanel);
+  }
+  // A menu item's hint arrives when the item is highlighted.
+  TMainMenu menu(nullptr);
+  TMenuItem file(nullptr);
+  file.SetCaption("&File");
+  TMenuItem item(nullptr);
+  item.SetCaption("&New...");
+  item.SetHint("Create a new data file");
+  menu.Items().Add(&file);
+  file.Add(&item);
+  item.Action()->hover();
+  EXPECT_EQ(Application().Hint(), "Create a new data file");
+  EXPECT_EQ(seen, (std::vector<std::string>{"Print the current report", "", "Create a new data file", "",
+                                            "Create a new data file"}));
+  file.Remove(&item);
+  menu.Items().Remove(&file);
+}
+
+TEST_F(ApplicationTest, ExceptionsFromQtEntriesGoToOnExceptionAndEAbortIsSilent) {
+  std::vector<std::string> caught;
+  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  auto* button = new TButton(*form);
+  auto* edit = new TEdit(*form);
+  bool abort = false;
+  button->OnClick = [&](TWidgetComponent*) {
+    if (abort) runtime::Abort();
+    throw std::runtime_error("Table is busy");
+  };
+  edit->OnKeyDown = [](TWidgetComponent*, Word& key, TShiftState) {
+    if (key == VK_F1) throw std::runtime_error("from a key");
+  };
+  // A click through Qt's own signal, a key event, a timer.
+  static_cast<QPushButton*>(button->Widget())->click();
+  edit->SetFocus();
+  QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+  QCoreApplication::sendEvent(edit->Widget(), &f1);
+  QTimer::singleShot(0, edit->Widget(), [&] { Guarded(form, [] { throw std::logic_error("from a timer"); }); });
+  PumpIdle();
+  abort = true;
+  static_cast<QPushButton*>(button->Widget())->click();
+  EXPECT_EQ(caught, (std::vector<std::string>{"Table is busy", "from a key", "from a timer"}));
+}
+
+TEST_F(ApplicationTest, TheDefaultHandlerShowsAnErrorBoxWithAFullStop) {
+  Application().SetTitle("KAVRIN Database System Utility");
+  struct Case {
+    const char* message;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"KAVRIN Engine Error # 10258 Record locked by another user", "KAVRIN Engine Error # 10258 Record locked by another user."},
+      {"Already ends.", "Already ends."},
+      {"Careful!", "Careful!"},
+      {"Value 42", "Value 42."},
+  };
+  GTestScriptedUi ui;
+  for (const auto& c : cases) ui.ExpectMessage(TMsgDlgType::mtError, c.shown, {B::mbOK}, mrOk);
+  for (const auto& c : cases) {
+    Guarded(form, [&] { throw std::runtime_error(c.message); });
+  }
+  Guarded(form, [] { runtime::Abort(); });  // nothing shown
+  ASSERT_EQ(ui.Messages().size(), 4u);
+  EXPECT_EQ(ui.Messages()[0].Caption, "KAVRIN Database System Utility");
+}
+
+TEST_F(ApplicationTest, IdleRunsUntilDone) {
+  int calls = 0;
+  Application().OnIdle = [&](TWidgetComponent*, bool& done) { done = ++calls >= 3; };
+  ASSERT_TRUE(testing::PumpUntil([&] { return calls >= 3; }));
+  PumpIdle();
+  const int settled = calls;
+  PumpIdle();
+  // Done: no more calls until something else happens.
+  EXPECT_LE(calls, settled + 2);
+}
+
+TEST_F(ApplicationTest, TheEngineMessageHookProcessesPendingEvents) {
+  bool ran = false;
+  QTimer::singleShot(0, form->Widget(), [&] { ran = true; });
+  ASSERT_NE(platform::GetMessageHook(), nullptr);
+  platform::ProcessMessages();
+  EXPECT_TRUE(ran);
+}
+
+TEST_F(ApplicationTest, CommandLineAndExeName) {
+  EXPECT_NE(Application().ExeName().find("kavrin_widgets_tests"), std::string::npos);
+  EXPECT_EQ(Application().ParamStr(0), Application().ExeName());
+  EXPECT_EQ(Application().ParamStr(Application().ParamCount() + 1), "");
+}
+
+TEST_F(ApplicationTest, TheHourglassIsOneLevel) {
+  Screen().SetCursor(crHourGlass);
+  Screen().SetCursor(crHourGlass);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  Screen().SetCursor(crDefault);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(Screen().Cursor(), crDefault);
+}
+
+TEST_F(ApplicationTest, ThePinnedScreen) {
+  EXPECT_EQ(Screen().Width(), 1024);
+  EXPECT_EQ(Screen().Height(), 768);
+  EXPECT_EQ(Screen().PixelsPerInch(), 96);
+}
+
+TEST_F(ApplicationTest, HelpCallsNameTheFileAndContextAndNeverFail) {
+  std::vector<std::string> requests;
+  SetHelpViewer([&](const THelpRequest& r) { requests.push_back(DescribeHelpRequest(r)); });
+  Application().HelpFile = "/opt/norva/NORVA.HLP";
+  EXPECT_TRUE(Application().HelpCommand(HELP_CONTENTS, 0));
+  EXPECT_TRUE(Application().HelpCommand(HELP_CONTEXTPOPUP, 27));
+  EXPECT_TRUE(Application().HelpContext(8));
+  SetHelpViewer([](const THelpRequest&) { throw std::runtime_error("viewer broke"); });
+  EXPECT_TRUE(Application().HelpContext(9));
+  SetHelpViewer(nullptr);
+  EXPECT_TRUE(WinHelp("", HELP_CONTENTS, 0));  // the note window, no file: still fine
+  EXPECT_EQ(requests, (std::vector<std::string>{"/opt/norva/NORVA.HLP: contents", "/opt/norva/NORVA.HLP: pop-up context 27",
+                                                "/opt/norva/NORVA.HLP: context 8"}));
+}
+
+TEST_F(ApplicationTest, TheActiveFormHookFollowsActivation) {
+  auto* other = TForm::Create<TForm>(&Application());
+  other->SetBounds(500, 100, 200, 200);
+  std::vector<TForm*> seen;
+  Screen().OnActiveFormChange = [&](TWidgetComponent*) { seen.push_back(Screen().ActiveForm()); };
+  other->Show();
+  ASSERT_TRUE(testing::PumpUntil([&] { return Screen().ActiveForm() == other; }));
+  form->BringToFront();
+  ASSERT_TRUE(testing::PumpUntil([&] { return Screen().ActiveForm() == form; }));
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_EQ(seen[seen.size() - 2], other);
+  EXPECT_EQ(seen.back(), form);
+  Free(other);
+}
+
+}  // namespace
+}  // namespace kavrin::classlib
