@@ -301,6 +301,8 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   SaveRecordBlobs(*record);
   log.Commit();
   currentRecord_ = record;
+  // The new record is current even when the cursor stood before the first or after the last record.
+  indexFile_->LeaveEnds();
   section.Commit();
   restoreSlot.Dismiss();
   unlog.Dismiss();
