@@ -51,6 +51,13 @@ class TKeyChangeLog {
         // Best effort: a shared cursor also discards its unwritten pages.
       }
     }
+    // The header's record count goes back with the keys of index 0.
+    if (!done_.empty()) {
+      try {
+        index_.Recount();
+      } catch (...) {
+      }
+    }
   }
 
   void Insert(std::uint8_t index, const Key& key, std::int32_t record) {
