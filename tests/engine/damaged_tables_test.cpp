@@ -28,7 +28,9 @@ using kavrin::testing::WriteWholeFile;
 
 std::uint32_t GetLE(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes.at(at + i))) << (8 * i);
+  for (int i = 0; i < 4; ++i) {
+    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes.at(at + i))) << (8 * i);
+  }
   return value;
 }
 void PutLE(std::string& bytes, std::size_t at, std::uint32_t value) {
@@ -49,8 +51,9 @@ class DamagedTablesTest : public ::testing::TestWithParam<bool> {
   void SetUp() override {
     MemoryFiles().Clear();
     path = dir.PathOf("T.DAT");
-    testing::CreateTableAt(path, {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 200), Field(3, "Memo", ftBlob, 0, fstMemo)},
-                           {Index("", {1}, true), Index("ByName", {2}, true)});
+    testing::CreateTableAt(
+        path, {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 200), Field(3, "Memo", ftBlob, 0, fstMemo)},
+        {Index("", {1}, true), Index("ByName", {2}, true)});
   }
   bool Exclusive() const { return GetParam(); }
   std::string Idx() const { return dir.PathOf("T.IDX"); }
@@ -61,8 +64,12 @@ class DamagedTablesTest : public ::testing::TestWithParam<bool> {
     table.SetFileName(path);
     table.Open();
   }
-  static std::string NameFor(std::int32_t id) { return std::string(1, static_cast<char>('A' + id % 26)) + std::to_string(id); }
-  static std::string MemoFor(std::int32_t id, std::size_t length) { return std::string(length, static_cast<char>('a' + id % 26)); }
+  static std::string NameFor(std::int32_t id) {
+    return std::string(1, static_cast<char>('A' + id % 26)) + std::to_string(id);
+  }
+  static std::string MemoFor(std::int32_t id, std::size_t length) {
+    return std::string(length, static_cast<char>('a' + id % 26));
+  }
 
   static void Insert(TDataFile& table, std::int32_t id, std::size_t memoLength) {
     std::vector<std::uint8_t> image(table.RecordSize());
@@ -173,7 +180,8 @@ TEST_P(DamagedTablesTest, ABlobFreeListNamingALiveBlockIsRefused) {
     std::function<void(std::string&)> damage;
   };
   const std::vector<Case> cases{
-      {"the head is a live block", [&](std::string& b) { PutLE(b, kFreeBlockHeadAt, static_cast<std::uint32_t>(live)); }},
+      {"the head is a live block",
+       [&](std::string& b) { PutLE(b, kFreeBlockHeadAt, static_cast<std::uint32_t>(live)); }},
       {"a free block links to a live one", [&](std::string& b) { PutLE(b, soundHead + 4, liveSecond); }},
   };
   for (const Case& c : cases) {
@@ -295,7 +303,9 @@ TEST_P(DamagedTablesTest, AnIndexFreeChainAsTheOriginalSystemLeavesItIsUsed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedAndExclusive, DamagedTablesTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Exclusive" : "Shared"; });
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Exclusive" : "Shared";
+                         });
 
 }  // namespace
 }  // namespace kavrin::engine
