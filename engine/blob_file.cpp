@@ -27,7 +27,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/byte_order.h"
@@ -381,6 +383,38 @@ TBlock& TBlobFile::AllocBlock() {
   header_.FreeBlockHead = static_cast<std::uint32_t>(next);
   block.Clear();
   return block;
+}
+
+void TBlobFile::CheckFreeBlocks(std::size_t count) {
+  std::unordered_map<std::int32_t, std::unordered_set<std::int32_t>> usedByOwner;
+  std::unordered_set<std::int32_t> seen;
+  std::int64_t at = header_.FreeBlockHead;
+  for (std::size_t i = 0; i < count && at != 0 && seen.insert(static_cast<std::int32_t>(at)).second; ++i) {
+    if (!IsBlockOffset(at)) Raise(ec::InvalidBlobOffset);
+    const auto offset = static_cast<std::int32_t>(at);
+    const std::int32_t owner = GetBlock(offset).Owner();
+    auto used = usedByOwner.find(owner);
+    if (used == usedByOwner.end()) used = usedByOwner.emplace(owner, BlocksUsedBy(owner)).first;
+    if (used->second.count(offset) != 0) Raise(ec::InvalidBlobOffset);
+    const std::int32_t next = GetBlock(offset).Next();
+    at = next == offset ? 0 : next;  // AllocBlock ends a list linked to itself
+  }
+}
+
+// A freed block keeps its owner, so the chains of that record, and of the blobs open on it, tell
+// whether a block the free list offers is really free.
+std::unordered_set<std::int32_t> TBlobFile::BlocksUsedBy(std::int32_t owner) {
+  std::unordered_set<std::int32_t> used;
+  for (const std::int32_t reference : dataFile_->RecordBlobReferences(owner)) {
+    std::int32_t first = reference;
+    if (reference < 0) {
+      const TBlobBuffer* open = reference == std::numeric_limits<std::int32_t>::min() ? nullptr : FindBlob(-reference);
+      first = open ? open->FirstBlock() : 0;
+    }
+    for (std::int32_t at = first; at != 0 && IsBlockOffset(at) && used.insert(at).second; at = GetBlock(at).Next()) {
+    }
+  }
+  return used;
 }
 
 void TBlobFile::FreeBlock(TBlock& block) {

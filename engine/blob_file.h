@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/blob_owner.h"
@@ -193,6 +194,9 @@ class TBlobFile : public TFileHandler {
   // The offsets of the chain from firstBlock; 9998 for a link that is no block offset or that closes
   // a cycle.
   std::vector<std::int32_t> ChainOffsets(std::int32_t firstBlock);
+  // The next count blocks of the free list must be free: 9998, with nothing changed, when one is not a
+  // block offset or a chain of the record it names as owner (or of an open blob) still uses it.
+  void CheckFreeBlocks(std::size_t count);
 
  private:
   friend class TBlock;
@@ -206,6 +210,7 @@ class TBlobFile : public TFileHandler {
   bool SeekForWrite(std::int64_t offset);
   void LockWithRetries(bool writer);
   bool StandsIn(const TBlobBuffer& buffer, const std::uint8_t* recordImage) const;
+  std::unordered_set<std::int32_t> BlocksUsedBy(std::int32_t owner);
 
   TBlobOwner* dataFile_;
   TBlobFileHeader header_;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace kavrin::engine {
 
@@ -21,6 +22,14 @@ class TBlobOwner {
   // Writes reference into that slot as the data file's field setter does, has-value byte included
   // (set exactly when reference is not 0).
   virtual void SetBlobReference(std::int16_t fieldNumber, std::uint8_t* image, std::int32_t reference) = 0;
+
+  // The references in the blob slots of record recordNumber when it is a live record of the table
+  // (block offsets, or negated handles of blobs open on it); none for a deleted record or a number
+  // outside the file. Asked before a free block that names the record as owner is reused.
+  virtual std::vector<std::int32_t> RecordBlobReferences(std::int32_t recordNumber) {
+    (void)recordNumber;
+    return {};
+  }
 };
 
 }  // namespace kavrin::engine

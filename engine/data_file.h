@@ -317,6 +317,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::int32_t RecordSlots() const override { return header_.NextRecordNumber - 1; }
   std::int32_t GetBlobReference(std::int16_t fieldNumber, const std::uint8_t* image) const override;
   void SetBlobReference(std::int16_t fieldNumber, std::uint8_t* image, std::int32_t reference) override;
+  std::vector<std::int32_t> RecordBlobReferences(std::int32_t recordNumber) override;
 
   // --- Keys ----------------------------------------------------------------------------------------
   // The key of index n for the fields of fieldsImage and the unique id of idImage, key-length bytes.

@@ -30,6 +30,28 @@ TErrorCode TDataFile::BlobFieldCheck(std::int16_t fieldNumber, const std::uint8_
   return ec::Success;
 }
 
+std::vector<std::int32_t> TDataFile::RecordBlobReferences(std::int32_t recordNumber) {
+  if (recordNumber < 1 || recordNumber >= header_.NextRecordNumber) return {};
+  // Read past the record cache: the change asking holds its records there and must not lose them.
+  const std::uint8_t* image = nullptr;
+  TRecord uncached(*this);
+  if (const auto found = recordByNumber_.find(recordNumber); found != recordByNumber_.end()) {
+    image = (*found->second)->Buffer();
+  } else {
+    uncached.SetRecordNumber(recordNumber);
+    uncached.ReadRecord();
+    image = uncached.Buffer();
+  }
+  std::vector<std::int32_t> references;
+  if (image[0] != 0) return references;  // a deleted record holds no blob
+  for (const TFieldDescriptor& field : fields_) {
+    if (field.Type != ftBlob) continue;
+    const std::int32_t reference = LoadI32(image + field.SlotOffset + 1);
+    if (reference != 0) references.push_back(reference);
+  }
+  return references;
+}
+
 TErrorCode TDataFile::OpenBlob(std::int16_t fieldNumber, std::uint8_t* image) {
   std::int32_t reference = 0;
   if (const TErrorCode code = BlobFieldCheck(fieldNumber, image, reference)) return code;

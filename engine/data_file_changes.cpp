@@ -51,6 +51,13 @@ class TKeyChangeLog {
         // Best effort: a shared cursor also discards its unwritten pages.
       }
     }
+    // The header's record count goes back with the keys of index 0.
+    if (!done_.empty()) {
+      try {
+        index_.Recount();
+      } catch (...) {
+      }
+    }
   }
 
   void Insert(std::uint8_t index, const Key& key, std::int32_t record) {
@@ -338,6 +345,8 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   SaveRecordBlobs(*record);
   log.Commit();
   currentRecord_ = record;
+  // The new record is current even when the cursor stood before the first or after the last record.
+  indexFile_->LeaveEnds();
   section.Commit();
   restoreStale.Dismiss();
   restoreSlot.Dismiss();

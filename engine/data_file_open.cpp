@@ -104,9 +104,15 @@ void TDataFile::OpenFile() {
 void TDataFile::CheckPassword() {
   const std::string stored = header_.Password;
   while (!PasswordKnown(stored)) {
-    const std::size_t before = TablePasswords().Count();
-    // A handler that answers yes but adds nothing would otherwise be asked for ever.
-    if (!AskPassword() || TablePasswords().Count() <= before) {
+    const std::vector<std::string> before = TablePasswords().Entries();
+    // A handler that answers yes but adds no new password (none, or one the list held already) would
+    // otherwise be asked for ever.
+    const bool answered = AskPassword();
+    const auto& after = TablePasswords().Entries();
+    const bool added = std::any_of(after.begin(), after.end(), [&](const std::string& entry) {
+      return std::find(before.begin(), before.end(), entry) == before.end();
+    });
+    if (!answered || !added) {
       if (!PasswordKnown(stored)) Raise(ec::PasswordRequired);
     }
   }

@@ -368,12 +368,14 @@ bool TIndexFile::FindKeyInside(const std::uint8_t* key, bool nearest, bool keepC
     }
   }
   if (keepCrack && HasKey()) {
+    // A cursor at an end stays there, whatever another process put before the first or after the
+    // last key: stepping from the old key would pass over new keys and the old one.
     if (wasBof) {
+      FirstKeyInside();
       MoveByInside(-1);
-      if (!bof_) MoveByInside(1);
     } else if (wasEof) {
+      LastKeyInside();
       MoveByInside(1);
-      if (!eof_) MoveByInside(-1);
     }
   }
   return exact;

@@ -363,6 +363,14 @@ TPageRef TIndexFile::AllocatePage() {
     TPageRef page = GetPage(descriptor.FreeChain);
     // A free page that the operation is using is a chain that runs through the tree.
     if (page->Pins() > 1) Corrupt();
+    // Nor may a page on the chain be part of any tree: every live page holds an entry. A freed page
+    // is empty, or, as the original system leaves a root it replaced, a root interior page with one
+    // entry that no index has as its root.
+    const bool released = page->Count() == 0 ||
+                          (page->Type() == RootInteriorPage && page->Count() == 1 &&
+                           std::none_of(header_.Descriptors.begin(), header_.Descriptors.end(),
+                                        [&](const TIndexDescriptor& d) { return d.Root == page->Offset(); }));
+    if (!released) Corrupt();
     descriptor.FreeChain = page->NextOffset();
     page->Reset();
     return page;

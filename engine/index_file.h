@@ -164,6 +164,8 @@ class TIndexFile : public TFileHandler {
   bool Bof() const { return bof_; }
   bool Eof() const { return eof_; }
   bool HasKey() const { return cursor_.Page != 0; }
+  // Neither end is kept by the next re-find: it rests on the key it finds (the record a change made).
+  void LeaveEnds() { bof_ = eof_ = false; }
 
   // Ranges over the current index; the caller pads partial keys.
   void SetRangeStart(std::span<const std::uint8_t> key);

@@ -39,10 +39,6 @@ void EncodeKeyValue(const TFieldDescriptor& field, const std::uint8_t* value, bo
     case ftBCD:
       Int64ToKey(LoadI64(value), out);
       break;
-    case ftLongWord:
-      // Unsigned: big-endian as it is, so the bytes order as the numbers do.
-      StoreBigEndian<4>(out, LoadU32(value));
-      break;
     default:
       std::memcpy(out, value, width);
       break;

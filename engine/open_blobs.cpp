@@ -124,6 +124,7 @@ void TBlobBuffer::SaveBlob() {
   std::vector<std::int32_t> chain = firstBlock_ != 0 ? file.ChainOffsets(firstBlock_) : std::vector<std::int32_t>{};
   const std::size_t oldLength = chain.size();
   std::unordered_set<std::int32_t> taken(chain.begin(), chain.end());
+  if (chain.size() < needed) file.CheckFreeBlocks(needed - chain.size());
   while (chain.size() < needed) {
     // A damaged free list can offer a block this chain already holds; it is refused before it is cleared.
     if (taken.count(file.FirstFreeBlock()) != 0) RaiseEngineError(ec::InvalidBlobOffset, file.FileName());

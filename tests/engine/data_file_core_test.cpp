@@ -409,6 +409,19 @@ TEST_F(PasswordTest, HandlerIsAskedUntilItGivesUpOrAddsNothing) {
   });
   EXPECT_EQ(CodeOf([&] { table.Open(); }), ec::PasswordRequired);
   EXPECT_EQ(asked, 1);
+
+  // Adding again a password the list holds already adds nothing either.
+  TablePasswords().Clear();
+  asked = 0;
+  table.SetPasswordHandler([&](TDataFile&) {
+    ++asked;
+    TablePasswords().Add(asked == 1 ? "wrong" : "again");
+    TablePasswords().Add("wrong");
+    return asked < 50;  // ends a loop that would otherwise never end
+  });
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), ec::PasswordRequired);
+  EXPECT_EQ(asked, 3);
+  EXPECT_FALSE(table.Opened());
 }
 
 TEST_F(PasswordTest, FifteenCharacterPasswordWithTrailingBlankReopens) {

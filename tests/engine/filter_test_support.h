@@ -246,8 +246,6 @@ class TNaiveFilter {
         return Order(LoadF64(a), LoadF64(b));
       case ftBCD:
         return Order(LoadI64(a), LoadI64(b));
-      case ftLongWord:
-        return Order(LoadU32(a), LoadU32(b));
       default: {
         // Types without an order of their own compare as the bytes they are stored as.
         const int order = std::memcmp(a, b, static_cast<std::size_t>(FieldDataSize(field)));

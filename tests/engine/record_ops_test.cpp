@@ -561,24 +561,6 @@ TEST_F(RecordOpsTest, NullsSortFirstAscendingAndLastDescending) {
   EXPECT_EQ(IdOf(table, image.data()), 1);
 }
 
-TEST_F(RecordOpsTest, LongWordKeysOrderAsNumbers) {
-  testing::CreateTableAt(dir.PathOf("LONG.DAT"), {Field(1, "ID", ftInteger), Field(2, "LW", ftLongWord)},
-                         {Index("", {1}, true), Index("ByLW", {2})});
-  TDataFile table;
-  table.SetFileName(dir.PathOf("LONG.DAT"));
-  table.Open();
-  const std::uint32_t values[] = {256, 1, 0xFFFFFFFFu, 65536};
-  for (std::int32_t id = 1; id <= 4; ++id) {
-    std::vector<std::uint8_t> image(table.RecordSize());
-    table.InitRecord(image.data());
-    table.SetField(1, image.data(), &id);
-    table.SetField(2, image.data(), &values[id - 1]);
-    table.InsertRecord(image.data());
-  }
-  table.SelectIndexByName("ByLW");
-  EXPECT_EQ(Walk(table), (std::vector<std::int32_t>{2, 1, 4, 3}));
-}
-
 TEST_F(RecordOpsTest, RangesWithOpenBoundsAndIndexSelection) {
   TDataFile table;
   OpenShared(table);
