@@ -50,21 +50,32 @@ bool RunLp(const std::string& queue, const std::string& title, const std::string
 
 std::string QtPrinterDevice::DefaultQueue() { return QPrinterInfo::defaultPrinterName().toStdString(); }
 
-QtPrinterDevice::QtPrinterDevice(std::string queue) : queue_(std::move(queue)), page_size_(QPageSize::Letter) {
-  if (!queue_.empty()) {
-    const QPrinterInfo info = QPrinterInfo::printerInfo(QString::fromStdString(queue_));
-    if (!info.isNull()) {
-      QPrinter printer(info, QPrinter::HighResolution);
-      if (info.defaultPageSize().isValid()) page_size_ = info.defaultPageSize();
-      printer.setPageSize(page_size_);
-      const QMarginsF margins = printer.pageLayout().minimumMargins();  // in the layout's units
-      const qreal per_unit = printer.pageLayout().units() == QPageLayout::Millimeter ? kResolution / 25.4
-                             : printer.pageLayout().units() == QPageLayout::Inch     ? kResolution
-                                                                                     : kResolution / 72.0;
-      portrait_offset_ = {static_cast<std::int32_t>(std::lround(margins.left() * per_unit)),
-                          static_cast<std::int32_t>(std::lround(margins.top() * per_unit))};
-    }
-  }
+QtPrinterDevice::QtPrinterDevice(std::string queue) : page_size_(QPageSize::Letter) { SetQueue(std::move(queue)); }
+
+void QtPrinterDevice::SetQueue(std::string queue) {
+  if (writer_) throw EPrinter("Printing in progress");
+  queue_ = std::move(queue);
+  page_size_ = QPageSize(QPageSize::Letter);
+  portrait_offset_ = {0, 0};
+  port_.clear();
+  if (queue_.empty()) return;
+  const QPrinterInfo info = QPrinterInfo::printerInfo(QString::fromStdString(queue_));
+  if (info.isNull()) return;
+  QPrinter printer(info, QPrinter::HighResolution);
+  if (info.defaultPageSize().isValid()) page_size_ = info.defaultPageSize();
+  printer.setPageSize(page_size_);
+  const QPageLayout layout = printer.pageLayout();
+  const QMarginsF margins = layout.minimumMargins();  // in the layout's units
+  const qreal per_unit = layout.units() == QPageLayout::Millimeter ? kResolution / 25.4
+                         : layout.units() == QPageLayout::Inch     ? kResolution
+                                                                   : kResolution / 72.0;
+  portrait_offset_ = {static_cast<std::int32_t>(std::lround(margins.left() * per_unit)),
+                      static_cast<std::int32_t>(std::lround(margins.top() * per_unit))};
+}
+
+QtPrinterDevice& ProcessPrinter() {
+  static QtPrinterDevice printer(QtPrinterDevice::DefaultQueue());
+  return printer;
 }
 
 QtPrinterDevice::~QtPrinterDevice() { Discard(); }
@@ -104,12 +115,13 @@ std::string QtPrinterDevice::NoQueuePath() const {
 std::string QtPrinterDevice::Port() {
   if (!port_.empty()) return port_;
   if (!queue_.empty()) return queue_;
-  return NoQueuePath();
+  last_default_port_ = NoQueuePath();
+  return last_default_port_;
 }
 
 void QtPrinterDevice::SetPort(const std::string& port) {
   // Setting back what Port gave for the queue or the documents folder keeps that default.
-  if (port == queue_ || (queue_.empty() && port == NoQueuePath())) {
+  if ((!queue_.empty() && port == queue_) || (queue_.empty() && port == last_default_port_)) {
     port_.clear();
   } else {
     port_ = port;

@@ -24,6 +24,9 @@ class QtPrinterDevice : public TPrintDevice {
   // queue empty: no printer, PDF on Letter paper.
   explicit QtPrinterDevice(std::string queue);
   ~QtPrinterDevice() override;
+  // What the print and setup dialogs choose; refused while a job runs.
+  void SetQueue(std::string queue);
+  const std::string& Queue() const { return queue_; }
 
   std::int32_t PixelsPerInchX() override { return kResolution; }
   std::int32_t PixelsPerInchY() override { return kResolution; }
@@ -55,6 +58,7 @@ class QtPrinterDevice : public TPrintDevice {
   QPageSize page_size_;
   TPoint portrait_offset_;
   std::string port_;  // a file to print to; empty: the queue or the documents folder
+  std::string last_default_port_;
   std::string title_;
   TPrinterOrientation orientation_ = TPrinterOrientation::poPortrait;
   std::string temp_path_;
@@ -62,5 +66,8 @@ class QtPrinterDevice : public TPrintDevice {
   QPainter painter_;
   QtPrintCanvas canvas_;
 };
+
+// The process-wide printer: created on first use on the system's default queue, else PDF on Letter.
+QtPrinterDevice& ProcessPrinter();
 
 }  // namespace kavrin::components::rptworks

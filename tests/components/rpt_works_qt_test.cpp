@@ -148,6 +148,22 @@ TEST(ReportPdfQt, FileNameEmptyWritesRptworksPrnInTheCurrentFolder) {
   ASSERT_EQ(::chdir("/"), 0);
 }
 
+TEST(ReportPdfQt, AFileInAMissingFolderFailsTheStartAndLeavesTheReportIdle) {
+  testing::TempDir dir;
+  Devices d;
+  d.report.Destination = TDestination::dFile;
+  d.report.FileName = dir.PathOf("missing/report.pdf");
+  const std::string port = d.printer.Port();
+  EXPECT_THROW(d.report.BeginReport(), EPrinter);
+  EXPECT_FALSE(d.report.Running());
+  EXPECT_FALSE(d.printer.Printing());
+  EXPECT_EQ(d.printer.Port(), port);
+  d.report.FileName = dir.PathOf("report.pdf");
+  d.report.BeginReport();
+  d.report.EndReport();
+  EXPECT_TRUE(FileExists(d.report.FileName));
+}
+
 TPrintDevice* g_printer = nullptr;
 int g_steps = 0;
 void CancelOnSecondStep() {
