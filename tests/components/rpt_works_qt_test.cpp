@@ -93,6 +93,26 @@ TEST(ReportPreviewQt, FontsBelowEightPointsAreSmallFonts) {
   }
 }
 
+TEST(ReportPreviewQt, BoxTextIsClippedAtTheBoxEdges) {
+  Devices d;
+  d.report.SetReportFont({"Arial", 12, 0, clBlack});
+  d.report.BeginReport();
+  d.report.SetBrush(clWhite, TBrushStyle::bsClear);
+  d.report.PrintLeft("WWWWWWWWWWWWWWWWWWWW", 0, 0, 0.5f, 0.3f);  // pixels 96..143 x 96..124
+  d.report.EndReport();
+  const QImage image = d.preview.Image();
+  auto dark_in = [&](int x1, int x2, int y1, int y2) {
+    int dark = 0;
+    for (int y = y1; y < y2; ++y) {
+      for (int x = x1; x < x2; ++x) dark += QColor(image.pixel(x, y)).lightness() < 128;
+    }
+    return dark;
+  };
+  EXPECT_GT(dark_in(96, 144, 96, 125), 0);
+  EXPECT_EQ(dark_in(144, 600, 80, 140), 0);
+  EXPECT_EQ(dark_in(96, 144, 125, 140), 0);
+}
+
 void TwoLandscapePages(TReportWorks& report) {
   report.SetOrientation(TPrinterOrientation::poLandscape);
   report.SetTopMargin(0.2f);
