@@ -56,7 +56,7 @@ class AsciiFileTest : public ::testing::Test {
     return *tables_.back();
   }
   // A component on the table and a file of the test folder, errors collected.
-  void SetUp(TAsciiFile& ascii, dataset::TTable& table, const std::string& file) {
+  void Prepare(TAsciiFile& ascii, dataset::TTable& table, const std::string& file) {
     ascii.SetTable(&table);
     ascii.SetFileName(PathOf(file));
     ascii.SetHeaders(false);
@@ -130,7 +130,7 @@ TEST_F(AsciiFileTest, ImportedLinesIntoANewRecord) {
     CreatePeople(name);
     auto& table = Open(name);
     TAsciiFile ascii;
-    SetUp(ascii, table, name + ".TXT");
+    Prepare(ascii, table, name + ".TXT");
     ascii.SetFileType(c.type);
     WriteWholeFile(ascii.FileName(), c.line + "\r\n");
     ascii.ImportFile();
@@ -144,7 +144,7 @@ TEST_F(AsciiFileTest, AnEmptyFirstColumnOfATabFileKeepsItsPlace) {
          {Index("", {2}, true)});
   auto& table = Open("NOTES");
   TAsciiFile ascii;
-  SetUp(ascii, table, "notes.txt");
+  Prepare(ascii, table, "notes.txt");
   ascii.SetFileType(TFileType::ftTab);
   WriteWholeFile(ascii.FileName(), "\t7\tBob\r\nhi\t8\tAnn\r\n");
   ascii.ImportFile();
@@ -174,7 +174,7 @@ TEST_F(AsciiFileTest, UpdatingByKey) {
     AddPerson(table, 1, "Old", 7);
     AddPerson(table, 2, "Two", 8);
     TAsciiFile ascii;
-    SetUp(ascii, table, name + ".txt");
+    Prepare(ascii, table, name + ".txt");
     ascii.SetImportType(c.type);
     WriteWholeFile(ascii.FileName(), c.text);
     ascii.ImportFile();
@@ -191,7 +191,7 @@ TEST_F(AsciiFileTest, KeyOnASecondaryIndex) {
   AddPerson(table, 2, "Bob", 2);
   table.SetIndexName("ByName");
   TAsciiFile ascii;
-  SetUp(ascii, table, "byname.txt");
+  Prepare(ascii, table, "byname.txt");
   ascii.SetImportType(TImportType::itUpdate);
   WriteWholeFile(ascii.FileName(), ",bob,20\r\n,Cy,3\r\n");  // case-insensitive index; Id not a key field
   ascii.ImportFile();
@@ -208,7 +208,7 @@ TEST_F(AsciiFileTest, StringsKeepQuotesAndLoseLineEndsOnExport) {
   table.FieldByName("Notes")->SetAsString("a\r\nb\rc\nd");
   table.Post();
   TAsciiFile ascii;
-  SetUp(ascii, table, "memo.txt");
+  Prepare(ascii, table, "memo.txt");
   ascii.ExportFile();
   EXPECT_EQ(ReadWholeFile(ascii.FileName()), "1,\"Say \"hi\" now\",\"abcd\"\r\n");
   ascii.SetImportType(TImportType::itReplace);
@@ -260,7 +260,7 @@ TEST_F(AsciiFileTest, EveryFieldTypeRoundTrips) {
     table.Post();
 
     TAsciiFile ascii;
-    SetUp(ascii, table, source + ".txt");
+    Prepare(ascii, table, source + ".txt");
     ascii.SetFileType(c.type);
     ascii.SetFoxproFormat(c.foxpro);
     ascii.ExportFile();
@@ -329,7 +329,7 @@ TEST_F(AsciiFileTest, FoxproValuesOnImport) {
     errors.clear();
     auto& table = Open("FOX");
     TAsciiFile ascii;
-    SetUp(ascii, table, "fox.txt");
+    Prepare(ascii, table, "fox.txt");
     ascii.SetFoxproFormat(c.foxpro);
     WriteWholeFile(ascii.FileName(), std::string(c.line) + "\r\n");
     ascii.ImportFile();
@@ -351,7 +351,7 @@ TEST_F(AsciiFileTest, HeaderLines) {
   AddPerson(table, 1, "Ann", 3);
   table.FieldByName("Count")->SetDisplayLabel("How many");
   TAsciiFile ascii;
-  SetUp(ascii, table, "head.txt");
+  Prepare(ascii, table, "head.txt");
   ascii.SetHeaders(true);
   ascii.ExportFile();
   EXPECT_EQ(ReadWholeFile(ascii.FileName()), "\"Id\",\"Name\",\"How many\"\r\n1,\"Ann\",3\r\n");
@@ -389,7 +389,7 @@ TEST_F(AsciiFileTest, TwoGraphicFieldsWriteSideFilesRecordByRecord) {
   }
   ::mkdir(PathOf("out").c_str(), 0755);
   TAsciiFile ascii;
-  SetUp(ascii, table, "out/pics.txt");
+  Prepare(ascii, table, "out/pics.txt");
   ascii.ExportFile();
   const char* const expected[] = {"front 1", "back 1", "front 2", "back 2", "front 3", "back 3"};
   for (int i = 0; i < 6; ++i) {
@@ -416,7 +416,7 @@ TEST_F(AsciiFileTest, HiddenFieldsHaveNoColumn) {
   table.Post();
   table.FieldByName("Secret")->SetVisible(false);
   TAsciiFile ascii;
-  SetUp(ascii, table, "hid.txt");
+  Prepare(ascii, table, "hid.txt");
   ascii.ExportFile();
   EXPECT_EQ(ReadWholeFile(ascii.FileName()), "1,\"Ann\"\r\n");
   // The key pass and the data pass both line the columns up.
@@ -437,7 +437,7 @@ class ReplaceFailureTest : public AsciiFileTest {
     const std::vector<std::string> before = Rows(table);
     if (lockFirst) table.Handle()->LockTable();
     TAsciiFile ascii;
-    SetUp(ascii, table, "keep.txt");
+    Prepare(ascii, table, "keep.txt");
     bool inTransactionAtError = true;
     ascii.OnImportError = [&](classlib::TComponent&, const std::exception& e) {
       errors.push_back(e.what());
@@ -468,7 +468,7 @@ TEST_F(AsciiFileTest, ReplaceInsideTheCallersTransaction) {
   AddPerson(table, 1, "Ann", 1);
   table.Handle()->StartTransaction();
   TAsciiFile ascii;
-  SetUp(ascii, table, "caller.txt");
+  Prepare(ascii, table, "caller.txt");
   WriteWholeFile(ascii.FileName(), "5,Eve,1\r\n6,Fay,x\r\n");
   ascii.ImportFile();
   ASSERT_EQ(errors.size(), 1u);
@@ -484,7 +484,7 @@ TEST_F(AsciiFileTest, AReplaceRunCommitsItsOwnTransaction) {
   auto& table = Open("OWN");
   AddPerson(table, 1, "Ann", 1);
   TAsciiFile ascii;
-  SetUp(ascii, table, "own.txt");
+  Prepare(ascii, table, "own.txt");
   WriteWholeFile(ascii.FileName(), "5,Eve,1\r\n");
   ascii.ImportFile();
   EXPECT_TRUE(errors.empty());
@@ -498,7 +498,7 @@ TEST_F(AsciiFileTest, AFailureOfAnUpdateRunKeepsWhatCameBefore) {
   auto& table = Open("PART");
   AddPerson(table, 1, "Ann", 1);
   TAsciiFile ascii;
-  SetUp(ascii, table, "part.txt");
+  Prepare(ascii, table, "part.txt");
   ascii.SetImportType(TImportType::itAppendUpdate);
   WriteWholeFile(ascii.FileName(), "2,Bob,2\r\n1,Ann,x\r\n3,Cy,3\r\n");
   ascii.ImportFile();
@@ -537,7 +537,7 @@ TEST_F(AsciiFileTest, SideFilesLoadOnlyFromTheTextFilesFolder) {
     SCOPED_TRACE(c.value);
     auto& table = Open("BLOBS");
     TAsciiFile ascii;
-    SetUp(ascii, table, "in/blobs.txt");
+    Prepare(ascii, table, "in/blobs.txt");
     WriteWholeFile(ascii.FileName(), "1,\"" + c.value + "\"\r\n");
     ascii.ImportFile();
     EXPECT_TRUE(errors.empty());
@@ -553,7 +553,7 @@ TEST_F(AsciiFileTest, ImportProgressAndAbort) {
   std::string text;
   for (int id = 1; id <= 1000; ++id) text += std::to_string(id) + ",\"Person " + std::to_string(id) + "\",1\r\n";
   TAsciiFile ascii;
-  SetUp(ascii, table, "many.txt");
+  Prepare(ascii, table, "many.txt");
   WriteWholeFile(ascii.FileName(), text);
   struct Call {
     std::uint16_t percent;
@@ -609,7 +609,7 @@ TEST_F(AsciiFileTest, EmptyMissingAndMarkedFiles) {
   auto& table = Open("EDGE");
   AddPerson(table, 1, "Ann", 1);
   TAsciiFile ascii;
-  SetUp(ascii, table, "edge.txt");
+  Prepare(ascii, table, "edge.txt");
   int progress = 0;
   ascii.OnImportProgress = [&](classlib::TComponent&, std::uint16_t, std::int32_t, std::int32_t, bool&) { ++progress; };
   // Missing: nothing happens, not even the emptying.
@@ -635,7 +635,7 @@ TEST_F(AsciiFileTest, ExportProgressAbortAppendAndFileErrors) {
   CreatePeople("OUT");
   auto& table = Open("OUT");
   TAsciiFile ascii;
-  SetUp(ascii, table, "out.txt");
+  Prepare(ascii, table, "out.txt");
   std::vector<std::vector<int>> calls;
   bool stop = false;
   ascii.OnExportProgress = [&](classlib::TComponent&, std::uint16_t percent, std::int32_t current, std::int32_t total,
@@ -678,7 +678,7 @@ TEST_F(AsciiFileTest, ASideFileThatCannotBeWrittenEndsTheExportThroughTheEvent) 
   }
   ::mkdir(PathOf("00000002.GBD").c_str(), 0755);  // a folder where the second side file should go
   TAsciiFile ascii;
-  SetUp(ascii, table, "side.txt");
+  Prepare(ascii, table, "side.txt");
   ascii.ExportFile();
   EXPECT_EQ(errors.size(), 1u);
   EXPECT_EQ(ReadWholeFile(ascii.FileName()), "1,\"" + PathOf("00000001.GBD") + "\"\r\n");
