@@ -1,7 +1,9 @@
 #include "dataset/table.h"
 
 #include "classlib/data/exceptions.h"
+#include "classlib/data/field.h"
 #include "classlib/data/string_list.h"
+#include "classlib/data/text_compare.h"
 #include "engine/data_file.h"
 #include "engine/primitives.h"
 
@@ -200,6 +202,51 @@ void TTable::GetIndexNames(classlib::TStringList& list) {
   }
 }
 
+// --- keys, ranges, table locks --------------------------------------------------------------------
+
+bool TTable::FindKeyBuffer(bool nearest) {
+  CheckBrowseMode();
+  CursorPosChanged();
+  std::vector<std::uint8_t> key(256, 0);
+  std::uint8_t* buffer = KeyBuffer(classlib::kiLookup);
+  Handle()->BuildKey(Handle()->ActiveIndex(), buffer + 8, buffer + 8, key.data());
+  return Handle()->FindKey(true, key.data(), nullptr, KeyBufferFieldCount(classlib::kiLookup), nearest, 0);
+}
+
+bool TTable::GotoKey() {
+  const bool found = FindKeyBuffer(false);
+  if (found) Resync(true, true);
+  return found;
+}
+
+void TTable::GotoNearest() {
+  FindKeyBuffer(true);
+  Resync(false, true);
+}
+
+void TTable::ApplyRange() {
+  CheckBrowseMode();
+  if (ApplyKeyRange()) First();
+}
+
+void TTable::CancelRange() {
+  CheckBrowseMode();
+  UpdateCursorPos();
+  if (CancelKeyRange()) Resync(false, false);
+}
+
+void TTable::SetTableLock(bool lock) {
+  if (!Active()) DatabaseError("Cannot perform this operation on a closed dataset");
+  if (lock) {
+    Handle()->LockTable();
+  } else {
+    Handle()->UnlockTable();
+  }
+}
+
+void TTable::LockTable(TLockType) { SetTableLock(true); }
+void TTable::UnlockTable(TLockType) { SetTableLock(false); }
+
 // --- lookup cursor ----------------------------------------------------------------------------------
 
 engine::TDataFile* TTable::GetLookupCursor(const std::string& keyFields, bool caseInsensitive) {
@@ -207,7 +254,7 @@ engine::TDataFile* TTable::GetLookupCursor(const std::string& keyFields, bool ca
   if (!lookupKey_.empty() && lookupKey_ == key) return lookupCursor_.get();
   DestroyLookupCursor();
   UpdateIndexDefs();
-  classlib::TIndexDef* index = indexDefs_.GetIndexForFields(keyFields, caseInsensitive);
+  classlib::TIndexDef* index = FindLookupIndex(keyFields, caseInsensitive);
   // The engine refuses to clone an exclusive cursor; the caller then scans instead.
   if (index && Handle() && !Handle()->Exclusive()) {
     lookupCursor_ = Handle()->CloneCursor();
@@ -220,6 +267,38 @@ engine::TDataFile* TTable::GetLookupCursor(const std::string& keyFields, bool ca
   }
   lookupKey_ = key;
   return lookupCursor_.get();
+}
+
+classlib::TIndexDef* TTable::FindLookupIndex(const std::string& keyFields, bool caseInsensitive) {
+  // Over string keys the index's case rule must be the search's: a case-insensitive index would let a
+  // case-sensitive search find text that differs in case.
+  bool anyString = false;
+  std::size_t start = 0;
+  while (start <= keyFields.size()) {
+    std::size_t end = keyFields.find(';', start);
+    if (end == std::string::npos) end = keyFields.size();
+    classlib::TField* field = FindField(keyFields.substr(start, end - start));
+    anyString = anyString || (field && field->DataType() == classlib::TFieldType::ftString);
+    start = end + 1;
+  }
+  auto qualifies = [&](const classlib::TIndexDef& index) {
+    if (index.Has(classlib::ixExpression) || index.Has(classlib::ixDescending)) return false;
+    if (!anyString) return true;
+    return index.Has(classlib::ixCaseInsensitive) == caseInsensitive;
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < indexDefs_.Count(); ++i) {
+      classlib::TIndexDef& index = indexDefs_[i];
+      if (!qualifies(index)) continue;
+      const std::string& text = index.Fields();
+      const bool exact = classlib::SameText(text, keyFields);
+      const bool prefix = text.size() > keyFields.size() &&
+                          classlib::SameText(std::string_view(text).substr(0, keyFields.size()), keyFields) &&
+                          text[keyFields.size()] == ';';
+      if (pass == 0 ? exact : prefix) return &index;
+    }
+  }
+  return nullptr;
 }
 
 void TTable::DestroyLookupCursor() {

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "engine/engine_error.h"
@@ -18,6 +19,16 @@ using engine::EDBEngineError;
 class EAbort : public std::exception {
  public:
   const char* what() const noexcept override { return "Operation aborted"; }
+};
+
+// The class library's input/output error: a file or directory call of the process failed.
+class EInOutError : public std::runtime_error {
+ public:
+  EInOutError(const std::string& message, int errorCode) : std::runtime_error(message), errorCode_(errorCode) {}
+  int ErrorCode() const { return errorCode_; }
+
+ private:
+  int errorCode_;
 };
 
 [[noreturn]] void Abort();
