@@ -104,9 +104,10 @@ void TDataFile::OpenFile() {
 void TDataFile::CheckPassword() {
   const std::string stored = header_.Password;
   while (!PasswordKnown(stored)) {
-    const std::size_t before = TablePasswords().Count();
-    // A handler that answers yes but adds nothing would otherwise be asked for ever.
-    if (!AskPassword() || TablePasswords().Count() <= before) {
+    const std::vector<std::string> before = TablePasswords().Entries();
+    // A handler that answers yes but changes nothing would otherwise be asked for ever; one that took
+    // a wrong password out and put another in has changed the list.
+    if (!AskPassword() || TablePasswords().Entries() == before) {
       if (!PasswordKnown(stored)) Raise(ec::PasswordRequired);
     }
   }

@@ -299,7 +299,8 @@ void TDatabase::SetParams(const TStringList& params) {
 void TDatabase::Open() {
   if (connected_) return;
   if (databaseName_.empty() && !temporary_) DatabaseError("Database name missing");
-  TSession* target = Sessions().FindSession(sessionName_);
+  // Without a session name the database stays in the session that made it.
+  TSession* target = sessionName_.empty() && session_ ? session_ : Sessions().FindSession(sessionName_);
   if (!target) DatabaseError(FormatMessage("Invalid session name %s", {sessionName_}));
   if (target != session_) {
     TDatabase* other = target->FindDatabase(databaseName_);

@@ -12,6 +12,10 @@
 #include "classlib/data/component.h"
 #include "classlib/data/string_list.h"
 
+namespace kavrin::engine {
+class TDataFile;
+}
+
 namespace kavrin::classlib {
 
 class TDataSet;
@@ -60,8 +64,13 @@ class TSession : public TComponent {
   void AddPassword(std::string_view password);
   void RemovePassword(std::string_view password);
   void RemoveAllPasswords();
-  // The callback the engine calls while a table's password is unknown: true to try again.
+  // The callback the engine calls while a table's password is unknown: true to try again. OnPassword
+  // when set, else the password dialog.
   bool AskPassword();
+  // AskPassword as a cursor's password handler, for programs that call the engine directly.
+  std::function<bool(engine::TDataFile&)> PasswordHandler() {
+    return [this](engine::TDataFile&) { return AskPassword(); };
+  }
 
   TPasswordEvent OnPassword;
   TSessionEvent OnStartup;

@@ -6,10 +6,12 @@
 // First line out: "ready", or "error <engine code>" (the process then exits with status 1).
 //   lock N     -> ok | error CODE   (N the record's number in the data file)
 //   unlock N   -> ok | error CODE
+//   read N F   -> ok TEXT | error CODE   (string field F of record N, as stored)
 //   stop, or end of input -> exit 0
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
@@ -36,7 +38,30 @@ int main(int argc, char** argv) {
     std::istringstream in(line);
     std::string verb;
     std::int32_t number = 0;
-    if (!(in >> verb >> number) || (verb != "lock" && verb != "unlock")) {
+    const bool parsed = static_cast<bool>(in >> verb >> number);
+    if (parsed && verb == "read") {
+      std::int16_t field = 0;
+      in >> field;
+      try {
+        table.GotoBOF();
+        std::vector<std::uint8_t> image(table.RecordSize());
+        bool seen = false;
+        while (table.Next(image.data()) == 0) {
+          if (table.RecordNo() != number) continue;
+          std::vector<char> text(256, 0);
+          bool isNull = true;
+          table.GetField(field, image.data(), isNull, text.data());
+          std::cout << "ok " << text.data() << std::endl;
+          seen = true;
+          break;
+        }
+        if (!seen) std::cout << "error 8705" << std::endl;
+      } catch (const en::EDBEngineError& e) {
+        std::cout << "error " << e.Code() << std::endl;
+      }
+      continue;
+    }
+    if (!parsed || (verb != "lock" && verb != "unlock")) {
       std::cout << "error 87" << std::endl;
       continue;
     }
