@@ -78,6 +78,17 @@ class TTable : public TDBDataSet {
 
   void DataEvent(classlib::TDataEvent event, std::intptr_t info) override;
 
+  // A new, empty table from FieldDefs (filled from the field objects when empty) and IndexDefs (the
+  // first one the primary index); the table must be closed and is not opened.
+  void CreateTable();
+  // The field record for a definition; returns its length.
+  static std::int16_t EncodeFieldDesc(classlib::FieldDescImage& image, const std::string& name, std::int32_t size,
+                                      classlib::TFieldType type);
+  // The index record; key fields get the numbers the new table gives them (their place in FieldDefs,
+  // from 1); "Field '%s' not found" for an unknown name; names after the 16th are ignored.
+  void EncodeIndexDesc(classlib::IndexDescImage& image, const std::string& name, classlib::TIndexOptions options,
+                       const std::string& fieldList);
+
  protected:
   std::unique_ptr<engine::TDataFile> CreateHandle() override;
   void DestroyHandle() override;
