@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "classlib/data/bookmark_list.h"
 #include "classlib/data/numeric_fields.h"
 #include "classlib/data/string_field.h"
 #include "classlib/data/variant.h"
@@ -382,6 +383,29 @@ TEST_F(SearchTest, LocateKeepsFiltersAndFailuresLeaveEverythingAsItWas) {
   EXPECT_EQ(AllIds(), (std::vector<int>{1, 3, 4, 6, 7}));
   // The scan's temporary filter is gone: the cursor holds only the dataset's own filter.
   EXPECT_EQ(table->Handle()->FilterCount(), 1u);
+}
+
+TEST_F(SearchTest, GridBookmarksAreOrderedByTheEngine) {
+  cl::TBookmarkList list(&source);
+  // Empty bookmarks are answered without the engine, even on a closed dataset.
+  EXPECT_EQ(list.CompareBookmarks("", "x"), 1);
+  EXPECT_EQ(list.CompareBookmarks("x", ""), -1);
+  EXPECT_EQ(list.CompareBookmarks("", ""), 0);
+  for (const char* index : {"", "ByScoreDesc"}) {
+    SCOPED_TRACE(index);
+    table->SetIndexName(index);
+    table->Open();
+    ASSERT_TRUE(table->Locate("ID", cl::Variant(std::int32_t{3}), 0));  // score 90
+    const std::string high = table->GetBookmarkStr();
+    ASSERT_TRUE(table->Locate("ID", cl::Variant(std::int32_t{6}), 0));  // score 10
+    const std::string low = table->GetBookmarkStr();
+    // ID 3 comes before ID 6, and score 90 before score 10 in the descending index.
+    EXPECT_EQ(list.CompareBookmarks(high, low), -1);
+    EXPECT_EQ(list.CompareBookmarks(low, high), 1);
+    EXPECT_EQ(list.CompareBookmarks(low, low), 0);
+    EXPECT_EQ(DatabaseMessageOf([&] { list.CompareBookmarks(low.substr(1), high); }), "Invalid bookmark");
+    table->Close();
+  }
 }
 
 TEST_F(SearchTest, TableLockOnAClosedTable) {
