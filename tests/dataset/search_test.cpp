@@ -385,6 +385,28 @@ TEST_F(SearchTest, LocateKeepsFiltersAndFailuresLeaveEverythingAsItWas) {
   EXPECT_EQ(table->Handle()->FilterCount(), 1u);
 }
 
+TEST_F(SearchTest, LocateValuesTakeTheFieldsStoredFormWithTransliterationOff) {
+  table->Open();
+  auto* city = static_cast<cl::TStringField*>(table->FieldByName("City"));
+  city->SetTransliterate(false);  // Windows-1252 in the file: "Ærø" fits there
+  table->Append();
+  table->FieldByName("ID")->SetAsInteger(9);
+  table->FieldByName("City")->SetAsString("Ærø");
+  table->FieldByName("Score")->SetAsInteger(5);
+  table->Post();
+  for (const char* index : {"", "ByCityName"}) {  // scan, then own cursor
+    SCOPED_TRACE(index);
+    table->SetIndexName(index);
+    table->First();
+    EXPECT_TRUE(table->Locate("City", cl::Variant("Ærø"), 0));
+    EXPECT_EQ(Id(), 9);
+    table->First();
+    EXPECT_TRUE(table->Locate("City", cl::Variant("Æ"), cl::loPartialKey));  // one stored byte
+    EXPECT_EQ(Id(), 9);
+  }
+  EXPECT_EQ(table->Lookup("Score;City", cl::Variant::Array({std::int32_t{5}, "Ærø"}), "ID").AsInteger(), 9);
+}
+
 TEST_F(SearchTest, GridBookmarksAreOrderedByTheEngine) {
   cl::TBookmarkList list(&source);
   // Empty bookmarks are answered without the engine, even on a closed dataset.

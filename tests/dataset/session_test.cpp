@@ -78,9 +78,12 @@ TEST_F(SessionTest, NameChecksAndTheirMessages) {
   cl::TSession& session = cl::Session();
   auto* other = new cl::TSession();
   other->SetSessionName("Second");
+  int startups = 0;
+  other->OnStartup = [&](cl::TSession&) { ++startups; };
   EXPECT_EQ(DatabaseMessageOf([&] { (new cl::TSession())->SetSessionName("second"); }),
             "Duplicate session name 'second'");
   other->SetActive(true);
+  EXPECT_EQ(startups, 1);
   EXPECT_TRUE(other->Active());
   EXPECT_FALSE(session.Active());  // the default session never keeps a handle
   EXPECT_EQ(&cl::Sessions().CurrentSession(), other);
