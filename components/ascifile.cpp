@@ -36,7 +36,7 @@ std::string FileMessage(const char* what, const std::string& fileName) {
 
 void WriteText(std::FILE* file, const std::string& text, const std::string& fileName) {
   if (!text.empty() && std::fwrite(text.data(), 1, text.size(), file) != text.size()) {
-    throw EInOutError(FileMessage("Cannot write file ", fileName));
+    throw EInOutError(FileMessage("Cannot write file ", fileName), errno);
   }
 }
 
@@ -94,14 +94,14 @@ void TAsciiFile::ExportFile() {
   const bool append = exportType_ == TExportType::etAppend && ::stat(fileName_.c_str(), &info) == 0;
   FilePtr file(std::fopen(fileName_.c_str(), append ? "abe" : "wbe"));
   if (!file) {
-    throw EInOutError(FileMessage(append ? "Cannot open file " : "Cannot create file ", fileName_));
+    throw EInOutError(FileMessage(append ? "Cannot open file " : "Cannot create file ", fileName_), errno);
   }
   try {
     ExportRecords(file.get());
   } catch (const std::exception& error) {
     if (OnExportError) OnExportError(*this, error);
   }
-  if (std::fclose(file.release()) != 0) throw EInOutError(FileMessage("Cannot write file ", fileName_));
+  if (std::fclose(file.release()) != 0) throw EInOutError(FileMessage("Cannot write file ", fileName_), errno);
 }
 
 void TAsciiFile::ExportRecords(std::FILE* file) {
@@ -201,14 +201,14 @@ void TAsciiFile::ImportFile() {
   std::error_code error;
   const fs::file_status status = fs::status(fileName_, error);
   if (!fs::exists(status)) return;
-  if (!fs::is_regular_file(status)) throw EInOutError("Cannot open file " + fileName_ + ": not a file");
+  if (!fs::is_regular_file(status)) throw EInOutError("Cannot open file " + fileName_ + ": not a file", EISDIR);
   const std::uintmax_t size = fs::file_size(fileName_, error);
   const std::int64_t totalSize = error ? 0 : static_cast<std::int64_t>(size);
   std::unique_ptr<classlib::TFileStream> stream;
   try {
     stream = std::make_unique<classlib::TFileStream>(fileName_, classlib::fmOpenRead);
   } catch (const classlib::EStreamError&) {
-    throw EInOutError(FileMessage("Cannot open file ", fileName_));
+    throw EInOutError(FileMessage("Cannot open file ", fileName_), errno);
   }
   const fs::path folder = fs::absolute(fs::path(fileName_), error).parent_path();
   const fs::path resolved = fs::canonical(folder, error);

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "classlib/data/component.h"
+#include "classlib/data/exceptions.h"
 #include "components/ascii_text_reader.h"
 
 namespace kavrin::dataset {
@@ -30,10 +31,7 @@ class TField;
 namespace kavrin::components::ascifile {
 
 // The text file could not be created, opened, written or closed.
-class EInOutError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+using classlib::EInOutError;
 
 enum class TFileType { ftCSV, ftTab };
 enum class TImportType { itReplace, itAppendUpdate, itUpdate };

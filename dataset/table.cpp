@@ -1,7 +1,9 @@
 #include "dataset/table.h"
 
 #include "classlib/data/exceptions.h"
+#include "classlib/data/field.h"
 #include "classlib/data/string_list.h"
+#include "classlib/data/text_compare.h"
 #include "engine/data_file.h"
 #include "engine/primitives.h"
 
@@ -200,6 +202,51 @@ void TTable::GetIndexNames(classlib::TStringList& list) {
   }
 }
 
+// --- keys, ranges, table locks --------------------------------------------------------------------
+
+bool TTable::FindKeyBuffer(bool nearest) {
+  CheckBrowseMode();
+  CursorPosChanged();
+  std::vector<std::uint8_t> key(256, 0);
+  std::uint8_t* buffer = KeyBuffer(classlib::kiLookup);
+  Handle()->BuildKey(Handle()->ActiveIndex(), buffer + 8, buffer + 8, key.data());
+  return Handle()->FindKey(true, key.data(), nullptr, KeyBufferFieldCount(classlib::kiLookup), nearest, 0);
+}
+
+bool TTable::GotoKey() {
+  const bool found = FindKeyBuffer(false);
+  if (found) Resync(true, true);
+  return found;
+}
+
+void TTable::GotoNearest() {
+  FindKeyBuffer(true);
+  Resync(false, true);
+}
+
+void TTable::ApplyRange() {
+  CheckBrowseMode();
+  if (ApplyKeyRange()) First();
+}
+
+void TTable::CancelRange() {
+  CheckBrowseMode();
+  UpdateCursorPos();
+  if (CancelKeyRange()) Resync(false, false);
+}
+
+void TTable::SetTableLock(bool lock) {
+  if (!Active()) DatabaseError("Cannot perform this operation on a closed dataset");
+  if (lock) {
+    Handle()->LockTable();
+  } else {
+    Handle()->UnlockTable();
+  }
+}
+
+void TTable::LockTable(TLockType) { SetTableLock(true); }
+void TTable::UnlockTable(TLockType) { SetTableLock(false); }
+
 // --- lookup cursor ----------------------------------------------------------------------------------
 
 engine::TDataFile* TTable::GetLookupCursor(const std::string& keyFields, bool caseInsensitive) {
@@ -207,7 +254,7 @@ engine::TDataFile* TTable::GetLookupCursor(const std::string& keyFields, bool ca
   if (!lookupKey_.empty() && lookupKey_ == key) return lookupCursor_.get();
   DestroyLookupCursor();
   UpdateIndexDefs();
-  classlib::TIndexDef* index = indexDefs_.GetIndexForFields(keyFields, caseInsensitive);
+  classlib::TIndexDef* index = FindLookupIndex(keyFields, caseInsensitive);
   // The engine refuses to clone an exclusive cursor; the caller then scans instead.
   if (index && Handle() && !Handle()->Exclusive()) {
     lookupCursor_ = Handle()->CloneCursor();
@@ -222,6 +269,38 @@ engine::TDataFile* TTable::GetLookupCursor(const std::string& keyFields, bool ca
   return lookupCursor_.get();
 }
 
+classlib::TIndexDef* TTable::FindLookupIndex(const std::string& keyFields, bool caseInsensitive) {
+  // Over string keys the index's case rule must be the search's: a case-insensitive index would let a
+  // case-sensitive search find text that differs in case.
+  bool anyString = false;
+  std::size_t start = 0;
+  while (start <= keyFields.size()) {
+    std::size_t end = keyFields.find(';', start);
+    if (end == std::string::npos) end = keyFields.size();
+    classlib::TField* field = FindField(keyFields.substr(start, end - start));
+    anyString = anyString || (field && field->DataType() == classlib::TFieldType::ftString);
+    start = end + 1;
+  }
+  auto qualifies = [&](const classlib::TIndexDef& index) {
+    if (index.Has(classlib::ixExpression) || index.Has(classlib::ixDescending)) return false;
+    if (!anyString) return true;
+    return index.Has(classlib::ixCaseInsensitive) == caseInsensitive;
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < indexDefs_.Count(); ++i) {
+      classlib::TIndexDef& index = indexDefs_[i];
+      if (!qualifies(index)) continue;
+      const std::string& text = index.Fields();
+      const bool exact = classlib::SameText(text, keyFields);
+      const bool prefix = text.size() > keyFields.size() &&
+                          classlib::SameText(std::string_view(text).substr(0, keyFields.size()), keyFields) &&
+                          text[keyFields.size()] == ';';
+      if (pass == 0 ? exact : prefix) return &index;
+    }
+  }
+  return nullptr;
+}
+
 void TTable::DestroyLookupCursor() {
   if (lookupCursor_) {
     try {
@@ -231,6 +310,155 @@ void TTable::DestroyLookupCursor() {
   }
   lookupCursor_.reset();
   lookupKey_.clear();
+}
+
+}  // namespace kavrin::dataset
+
+// --- creating a table ---------------------------------------------------------------------------------
+
+namespace kavrin::dataset {
+namespace {
+
+struct TTypeCodes {
+  std::uint16_t type;
+  std::uint16_t subtype;
+};
+
+TTypeCodes EngineTypeOf(classlib::TFieldType type) {
+  using classlib::TFieldType;
+  switch (type) {
+    case TFieldType::ftUnknown: return {0, 0};
+    case TFieldType::ftString: return {1, 0};
+    case TFieldType::ftSmallint: return {5, 0};
+    case TFieldType::ftInteger: return {6, 0};
+    case TFieldType::ftWord: return {12, 0};
+    case TFieldType::ftBoolean: return {4, 0};
+    case TFieldType::ftFloat: return {7, 0};
+    case TFieldType::ftCurrency: return {7, 21};
+    case TFieldType::ftBCD: return {8, 0};
+    case TFieldType::ftDate: return {2, 0};
+    case TFieldType::ftTime: return {10, 0};
+    case TFieldType::ftDateTime: return {11, 0};
+    case TFieldType::ftBytes: return {9, 0};
+    case TFieldType::ftVarBytes: return {15, 0};
+    case TFieldType::ftAutoInc: return {6, 29};
+    case TFieldType::ftBlob: return {3, 23};
+    case TFieldType::ftMemo: return {3, 22};
+    case TFieldType::ftGraphic: return {3, 26};
+    case TFieldType::ftFmtMemo: return {3, 24};
+    case TFieldType::ftParadoxOle: return {3, 0};
+    case TFieldType::ftDBaseOle: return {3, 0};
+    case TFieldType::ftTypedBinary: return {3, 28};
+  }
+  return {0, 0};
+}
+
+constexpr std::size_t kNameLimit = 30;
+
+}  // namespace
+
+std::int16_t TTable::EncodeFieldDesc(classlib::FieldDescImage& image, const std::string& name, std::int32_t size,
+                                     classlib::TFieldType type) {
+  using classlib::TFieldType;
+  const TTypeCodes codes = EngineTypeOf(type);
+  auto units1 = static_cast<std::int16_t>(size);
+  std::int16_t units2 = 0;
+  switch (type) {
+    case TFieldType::ftSmallint:
+    case TFieldType::ftWord:
+    case TFieldType::ftBoolean:
+      units1 = 2;
+      break;
+    case TFieldType::ftInteger:
+    case TFieldType::ftDate:
+    case TFieldType::ftTime:
+      units1 = 4;
+      break;
+    case TFieldType::ftFloat:
+    case TFieldType::ftDateTime:
+    case TFieldType::ftCurrency:
+      units1 = 8;
+      break;
+    case TFieldType::ftBCD:
+      units1 = 8;
+      units2 = static_cast<std::int16_t>(size);
+      break;
+    default:
+      if (classlib::IsBlobFieldType(type)) units1 = 4;
+      break;
+  }
+  image = classlib::FieldDescImage::Make(name, codes.type, codes.subtype, units1, units2);
+  return units1;
+}
+
+void TTable::EncodeIndexDesc(classlib::IndexDescImage& image, const std::string& name, classlib::TIndexOptions options,
+                             const std::string& fieldList) {
+  std::vector<std::int16_t> keyFields;
+  std::size_t start = 0;
+  while (start <= fieldList.size() && keyFields.size() < 16) {
+    std::size_t end = fieldList.find(';', start);
+    if (end == std::string::npos) end = fieldList.size();
+    const std::string fieldName = fieldList.substr(start, end - start);
+    start = end + 1;
+    if (fieldName.empty() && end == fieldList.size() && !keyFields.empty()) break;
+    int number = 0;
+    for (int i = 0; i < FieldDefs().Count() && number == 0; ++i) {
+      if (classlib::SameText(FieldDefs()[i].Name(), fieldName)) number = i + 1;
+    }
+    if (number == 0) DatabaseError(FormatMessage("Field '%s' not found", {fieldName}));
+    keyFields.push_back(static_cast<std::int16_t>(number));
+  }
+  image = classlib::IndexDescImage::Make(name, (options & classlib::ixPrimary) != 0, (options & classlib::ixUnique) != 0,
+                                         (options & classlib::ixDescending) != 0,
+                                         (options & classlib::ixCaseInsensitive) != 0, keyFields);
+}
+
+void TTable::CreateTable() {
+  CheckInactive();
+  if (FieldDefs().Count() == 0) {
+    for (int i = 0; i < FieldCount(); ++i) {
+      classlib::TField* field = Fields(i);
+      if (field->Calculated()) continue;
+      FieldDefs().Add(field->FieldName(), field->DataType(), field->Size(), field->Required());
+    }
+  }
+  std::vector<engine::TFieldDescriptor> fields;
+  for (int i = 0; i < FieldDefs().Count(); ++i) {
+    const classlib::TFieldDef& def = FieldDefs()[i];
+    classlib::FieldDescImage image;
+    EncodeFieldDesc(image, def.Name(), def.Size(), def.DataType());
+    engine::TFieldDescriptor field;
+    field.FieldNumber = static_cast<std::int16_t>(i + 1);
+    field.Name = def.Name().substr(0, kNameLimit);
+    field.Type = static_cast<std::uint8_t>(image.Type());
+    field.Subtype = static_cast<std::uint8_t>(image.Subtype());
+    field.Size = static_cast<std::uint8_t>(image.Units1() & 0xFF);
+    field.Decimals = static_cast<std::uint8_t>(image.Units2() & 0xFF);
+    field.Required = def.Required();
+    fields.push_back(std::move(field));
+  }
+  // Without any index definition the engine gets an empty primary descriptor and refuses it itself.
+  std::vector<engine::TIndexDescriptor> indexes;
+  for (int i = 0; i < indexDefs_.Count(); ++i) {
+    const classlib::TIndexDef& def = indexDefs_[i];
+    classlib::IndexDescImage image;
+    EncodeIndexDesc(image, def.Name(), def.Options(), def.Fields());
+    engine::TIndexDescriptor index;
+    if (!image.Primary()) index.Name = image.Name().substr(0, kNameLimit);
+    for (int k = 0; k < 16 && k < static_cast<int>(index.KeyFields.size()); ++k) {
+      index.KeyFields[static_cast<std::size_t>(k)] = image.KeyField(k);
+    }
+    index.Descending = image.Descending() ? 1 : 0;
+    index.CaseInsensitive = image.CaseInsensitive() ? 1 : 0;
+    index.Unique = image.Unique() ? 1 : 0;
+    indexes.push_back(std::move(index));
+  }
+  if (indexes.empty()) indexes.emplace_back();
+  WithDatabase([&](classlib::TDatabase& database) {
+    std::unique_ptr<engine::TDataFile> cursor = MakeCursor(database, true);
+    cursor->SetReadOnly(false);
+    cursor->CreateTable(false, "", std::move(indexes), std::move(fields), 512, "");
+  });
 }
 
 }  // namespace kavrin::dataset

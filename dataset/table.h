@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/data/desc_images.h"
 #include "classlib/data/index_defs.h"
@@ -46,6 +47,27 @@ class TTable : public TDBDataSet {
   // change; null when no index fits or the table is exclusive (no clone can be made then).
   engine::TDataFile* GetLookupCursor(const std::string& keyFields, bool caseInsensitive);
   void DestroyLookupCursor();
+  // Key search on the active index: SetKey (or EditKey) enters set-key state on the search key buffer;
+  // GotoKey finds the exact key, GotoNearest the first key at or after it.
+  void SetKey() { SetKeyBuffer(classlib::kiLookup, true); }
+  void EditKey() { SetKeyBuffer(classlib::kiLookup, false); }
+  bool GotoKey();
+  void GotoNearest();
+  void SetRangeStart() { SetKeyBuffer(classlib::kiRangeStart, true); }
+  void SetRangeEnd() { SetKeyBuffer(classlib::kiRangeEnd, true); }
+  void EditRangeStart() { SetKeyBuffer(classlib::kiRangeStart, false); }
+  void EditRangeEnd() { SetKeyBuffer(classlib::kiRangeEnd, false); }
+  void ApplyRange();
+  void CancelRange();
+  // The range of a detail table from its master's fields.
+  void SetMasterLinkRanges(const std::vector<classlib::TField*>& masterFields) { SetLinkRanges(masterFields); }
+
+  enum class TLockType { ltReadLock, ltWriteLock };
+  // One kind of table lock whatever the type; "Cannot perform this operation on a closed dataset"
+  // while closed; another process's locks end in the engine's error after the retries.
+  void LockTable(TLockType type);
+  void UnlockTable(TLockType type);
+
   void OpenIndexFile(const std::string&) {}
   void CloseIndexFile(const std::string&) {}
 
@@ -56,12 +78,27 @@ class TTable : public TDBDataSet {
 
   void DataEvent(classlib::TDataEvent event, std::intptr_t info) override;
 
+  // A new, empty table from FieldDefs (filled from the field objects when empty) and IndexDefs (the
+  // first one the primary index); the table must be closed and is not opened.
+  void CreateTable();
+  // The field record for a definition; returns its length.
+  static std::int16_t EncodeFieldDesc(classlib::FieldDescImage& image, const std::string& name, std::int32_t size,
+                                      classlib::TFieldType type);
+  // The index record; key fields get the numbers the new table gives them (their place in FieldDefs,
+  // from 1); "Field '%s' not found" for an unknown name; names after the 16th are ignored.
+  void EncodeIndexDesc(classlib::IndexDescImage& image, const std::string& name, classlib::TIndexOptions options,
+                       const std::string& fieldList);
+
  protected:
   std::unique_ptr<engine::TDataFile> CreateHandle() override;
   void DestroyHandle() override;
   void InitFieldDefs() override;
   void UpdateIndexDefs() override;
   bool GetCanModify() const override;
+  engine::TDataFile* LookupCursor(const std::string& keyFields, bool caseInsensitive) override {
+    return GetLookupCursor(keyFields, caseInsensitive);
+  }
+  void FreeLookupCursor() override { DestroyLookupCursor(); }
   // The cursor settings that depend on the table's class: on disk, log on disk, 15 retries, 100 ms.
   virtual void ConfigureCursor(engine::TDataFile& cursor) const;
   std::unique_ptr<engine::TDataFile> OpenTableFile(const std::string& indexName);
@@ -72,6 +109,9 @@ class TTable : public TDBDataSet {
   void OpenWithPasswords(engine::TDataFile& cursor) const;
   void ReadIndexDefs(engine::TDataFile& cursor);
   void ChangeIndex(std::string text, bool fieldsIndex);
+  bool FindKeyBuffer(bool nearest);
+  classlib::TIndexDef* FindLookupIndex(const std::string& keyFields, bool caseInsensitive);
+  void SetTableLock(bool lock);
 
   std::string tableName_;
   bool exclusive_ = false;

@@ -30,6 +30,7 @@ TDataSet::~TDataSet() {
     // Closing while being freed must not throw out of a destructor; the cursor is freed below anyway.
   }
   handle_.reset();
+  DropClientId();
   while (!dataSources_.empty()) dataSources_.back()->SetDataSet(nullptr);
   // Fields owned elsewhere leave this dataset; those it owns go with DestroyComponents.
   for (TField* field : std::vector<TField*>(fields_)) field->SetDataSet(nullptr);
@@ -91,6 +92,8 @@ void TDataSet::CloseCursor() {
   std::fill(keyFields_.begin(), keyFields_.end(), 0);
   if (handle_) DestroyHandle();
   handle_.reset();
+  exprFilter_ = 0;
+  funcFilter_ = 0;
   infoQuery_ = false;
 }
 
@@ -120,6 +123,7 @@ void TDataSet::GetCursorProps(bool infoQuery) {
   if (fields_.empty()) CreateFields();
   BindFields();
   AllocateBuffers();
+  CreateFilters();
   handle_->GotoBOF();
   PrepareCursor();
 }
@@ -765,6 +769,7 @@ void TDataSet::Post() {
     if (AfterPost) AfterPost(*this);
   } else if (state_ == TDataSetState::dsSetKey) {
     DataEvent(TDataEvent::deCheckBrowseMode, 0);
+    KeyBuffer(keyBuffer_)[0] = modified_ ? 1 : 0;
     SetState(TDataSetState::dsBrowse);
     DataEvent(TDataEvent::deDataSetChange, 0);
   }

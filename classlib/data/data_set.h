@@ -60,6 +60,14 @@ enum class TGetMode { gmCurrent, gmNext, gmPrior };
 
 enum TBookmarkFlag : std::uint8_t { bfCurrent = 0, bfBOF = 1, bfEOF = 2, bfInserted = 255 };
 
+enum TFilterOption : std::uint8_t { foCaseInsensitive = 1, foNoPartialCompare = 2 };
+using TFilterOptions = std::uint8_t;
+// Locate options.
+enum TLocateOption : std::uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
+using TLocateOptions = std::uint8_t;
+
+class Variant;
+
 // A copy of a record's bookmark bytes; empty stands for none.
 using TBookmark = std::vector<std::uint8_t>;
 
@@ -126,6 +134,41 @@ class TDataSet : public TComponent {
   void UpdateRecord();
   bool Modified() const { return modified_; }
   bool CanModify() const { return GetCanModify(); }
+
+  // --- key buffers, filters, find and locate ---
+  // Set-key state on key buffer index, cleared (zeros and field defaults) when asked.
+  void SetKeyBuffer(TKeyIndex index, bool clear);
+  // Only in set-key state: the number of key fields the current key buffer's search uses (0 all).
+  void SetKeyFieldCount(int count);
+  int KeyBufferFieldCount(TKeyIndex index);
+  bool KeyBufferModified(TKeyIndex index) { return KeyBuffer(index)[0] != 0; }
+  // True when the range changed.
+  bool ApplyKeyRange();
+  bool CancelKeyRange();
+  // Range start and end from the master fields, the i-th key field from the i-th master field.
+  void SetLinkRanges(const std::vector<TField*>& masterFields);
+
+  const std::string& Filter() const { return filterText_; }
+  void SetFilter(std::string text);
+  TFilterOptions FilterOptions() const { return filterOptions_; }
+  void SetFilterOptions(TFilterOptions options);
+  bool Filtered() const { return filtered_; }
+  void SetFiltered(bool filtered);
+  using TFilterRecordEvent = std::function<void(TDataSet&, bool& accept)>;
+  const TFilterRecordEvent& OnFilterRecord() const { return onFilterRecord_; }
+  void SetOnFilterRecord(TFilterRecordEvent handler);
+
+  bool FindRecord(bool restart, bool forward);
+  bool FindFirst() { return FindRecord(true, true); }
+  bool FindLast() { return FindRecord(true, false); }
+  bool FindNext() { return FindRecord(false, true); }
+  bool FindPrior() { return FindRecord(false, false); }
+
+  // Key fields ';'-separated; one field takes a single value, several an array of values.
+  bool Locate(const std::string& keyFields, const Variant& keyValues, TLocateOptions options);
+  // The result fields' values (an array for several) of the record found, null when none; the current
+  // record does not move.
+  Variant Lookup(const std::string& keyFields, const Variant& keyValues, const std::string& resultFields);
 
   // --- controls ---
   void DisableControls();
@@ -203,6 +246,17 @@ class TDataSet : public TComponent {
   virtual void GetCursorProps(bool infoQuery);
   virtual void PrepareCursor() {}
   virtual bool GetCanModify() const { return canModify_; }
+  // A second cursor on an index for these key fields, owned by the dataset; null when there is none.
+  virtual engine::TDataFile* LookupCursor(const std::string&, bool) { return nullptr; }
+  virtual void FreeLookupCursor() {}
+  bool LocateRecord(const std::string& keyFields, const Variant& keyValues, TLocateOptions options, bool sync);
+  std::uint32_t CreateExprFilter(const std::string& text, TFilterOptions options);
+  std::uint32_t CreateFuncFilter();
+  std::uint32_t CreateLookupFilter(const std::vector<TField*>& fields, const Variant& values, TLocateOptions options);
+  void ActivateFilters();
+  void DeactivateFilters();
+  // Makes the filters of Filter and OnFilterRecord on a newly opened cursor.
+  void CreateFilters();
   // Reads the field definitions of a cursor into FieldDefs.
   void ReadFieldDefs(engine::TDataFile& cursor);
   void GetIndexInfo();
@@ -241,6 +295,12 @@ class TDataSet : public TComponent {
   void WriteRecord();
   void CheckCanModify() const;
   void SendEvent(TDataEvent event, std::intptr_t info);
+  void DropClientId();
+  void SetFilterHandle(std::uint32_t& slot, std::uint32_t handle);
+  std::vector<TField*> KeyFieldList(const std::string& names) const;
+  static std::int32_t FilterCallback(std::uint32_t client, std::uint8_t* image, std::int32_t recordNumber);
+  std::int32_t FilterRecord(const std::uint8_t* image);
+  void SetKeyFields(const std::vector<TField*>& fields, const Variant& values, std::uint8_t* buffer);
   std::uint8_t* RecInfo(std::uint8_t* buffer) const { return buffer + recordSize_ + calcFieldsSize_; }
   std::uint8_t* BookmarkData(std::uint8_t* buffer) const { return RecInfo(buffer) + 9; }
 
@@ -276,6 +336,14 @@ class TDataSet : public TComponent {
   bool eof_ = true;
   std::uint8_t* calcBuffer_ = nullptr;
   std::uint8_t* filterBuffer_ = nullptr;
+
+  std::string filterText_;
+  TFilterOptions filterOptions_ = 0;
+  bool filtered_ = false;
+  TFilterRecordEvent onFilterRecord_;
+  std::uint32_t exprFilter_ = 0;
+  std::uint32_t funcFilter_ = 0;
+  std::uint32_t clientId_ = 0;  // this dataset in the table of live datasets the callback filter uses
 
   int disableCount_ = 0;
   bool disabledChange_ = false;

@@ -71,6 +71,35 @@ FieldDescImage FieldDescImage::FromDescriptor(const engine::TFieldDescriptor& fi
   return image;
 }
 
+FieldDescImage FieldDescImage::Make(const std::string& name, std::uint16_t type, std::uint16_t subtype,
+                                    std::int16_t units1, std::int16_t units2) {
+  FieldDescImage image;
+  PutText(image.bytes_, 2, kFieldNameRoom, name);
+  PutU16(image.bytes_, 34, type);
+  PutU16(image.bytes_, 36, subtype);
+  PutU16(image.bytes_, 38, static_cast<std::uint16_t>(units1));
+  PutU16(image.bytes_, 40, static_cast<std::uint16_t>(units2));
+  PutU16(image.bytes_, 44, static_cast<std::uint16_t>(units1));
+  PutU32(image.bytes_, 48, 2);
+  PutU32(image.bytes_, 52, 3);
+  return image;
+}
+
+IndexDescImage IndexDescImage::Make(const std::string& name, bool primary, bool unique, bool descending,
+                                    bool caseInsensitive, const std::vector<std::int16_t>& keyFields) {
+  IndexDescImage image;
+  PutText(image.bytes_, 0, kIndexNameRoom, name);
+  PutU16(image.bytes_, 327, primary ? 1 : 0);
+  PutU16(image.bytes_, 329, unique ? 1 : 0);
+  PutU16(image.bytes_, 331, descending ? 1 : 0);
+  PutU16(image.bytes_, 333, 1);
+  const std::size_t count = std::min<std::size_t>(keyFields.size(), 16);
+  PutU16(image.bytes_, 341, static_cast<std::uint16_t>(count));
+  for (std::size_t k = 0; k < count; ++k) PutU16(image.bytes_, 349 + 2 * k, static_cast<std::uint16_t>(keyFields[k]));
+  PutU16(image.bytes_, 823, caseInsensitive ? 1 : 0);
+  return image;
+}
+
 std::string IndexDescImage::Name() const { return GetText(bytes_, 0, kIndexNameRoom); }
 std::uint16_t IndexDescImage::Primary() const { return GetU16(bytes_, 327); }
 std::uint16_t IndexDescImage::Unique() const { return GetU16(bytes_, 329); }

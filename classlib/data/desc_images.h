@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/data_file_format.h"
 #include "engine/index_format.h"
@@ -27,6 +28,9 @@ class FieldDescImage {
 
   // From an engine field descriptor.
   static FieldDescImage FromDescriptor(const engine::TFieldDescriptor& field);
+  // A new definition: offsets 0, validity-check kind 2, rights 3, length units1.
+  static FieldDescImage Make(const std::string& name, std::uint16_t type, std::uint16_t subtype, std::int16_t units1,
+                             std::int16_t units2);
 
  private:
   std::array<std::uint8_t, Size> bytes_{};
@@ -48,6 +52,9 @@ class IndexDescImage {
 
   // From the engine's descriptor of index n (0 the primary index).
   static IndexDescImage FromDescriptor(const engine::TIndexDescriptor& index, bool primary);
+  // A new definition, maintained; at most 16 key fields are kept.
+  static IndexDescImage Make(const std::string& name, bool primary, bool unique, bool descending,
+                             bool caseInsensitive, const std::vector<std::int16_t>& keyFields);
 
  private:
   std::array<std::uint8_t, Size> bytes_{};

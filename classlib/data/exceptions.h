@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "engine/engine_error.h"
@@ -18,6 +19,16 @@ using engine::EDBEngineError;
 // The silent exception is the run-time's, so widgets and datasets share one class.
 using runtime::Abort;
 using runtime::EAbort;
+
+// The class library's input/output error: a file or directory call of the process failed.
+class EInOutError : public std::runtime_error {
+ public:
+  EInOutError(const std::string& message, int errorCode) : std::runtime_error(message), errorCode_(errorCode) {}
+  int ErrorCode() const { return errorCode_; }
+
+ private:
+  int errorCode_;
+};
 [[noreturn]] void DatabaseError(const std::string& message);
 // "%s" in the text replaced, in order, by the arguments.
 std::string FormatMessage(std::string text, std::initializer_list<std::string> arguments);

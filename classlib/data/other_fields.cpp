@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "classlib/data/blob_stream.h"
 #include "classlib/data/data_set.h"
+#include "classlib/data/string_list.h"
 #include "classlib/data/exceptions.h"
 #include "engine/data_file.h"
 #include "engine/error_codes.h"
@@ -266,71 +268,71 @@ bool TBlobField::IsText() const {
   return DataType() == TFieldType::ftMemo || DataType() == TFieldType::ftFmtMemo;
 }
 
-std::string TBlobField::ReadWhole(std::uint8_t* image) const {
-  engine::TDataFile& cursor = *DataSet()->Handle();
-  const auto number = static_cast<std::int16_t>(FieldNo());
-  std::int32_t size = 0;
-  if (const std::int32_t code = cursor.BlobSize(number, image, size)) engine::EngineError(static_cast<std::uint32_t>(code));
-  std::string bytes(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  std::int32_t read = 0;
-  const std::int32_t code = cursor.ReadBlob(number, image, 0, size, bytes.data(), read);
-  if (code != 0 && code != engine::ec::EndOfBlob && code != engine::ec::InvalidBlobOffset) {
-    engine::EngineError(static_cast<std::uint32_t>(code));
-  }
-  bytes.resize(static_cast<std::size_t>(std::clamp(read, 0, size)));
+std::string TBlobField::ReadBytes() const {
+  auto& self = const_cast<TBlobField&>(*this);
+  TBlobStream stream(self, bmRead);
+  std::string bytes(static_cast<std::size_t>(std::max<std::int32_t>(stream.GetBlobSize(), 0)), '\0');
+  const std::int64_t read = stream.Read(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(read));
   return bytes;
 }
 
+void TBlobField::WriteBytes(const std::string& bytes) {
+  TBlobStream stream(*this, bmWrite);
+  stream.WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
 std::string TBlobField::GetAsString() const {
-  TDataSet* dataSet = DataSet();
-  if (!dataSet) DatabaseError(FormatMessage("Field '%s' has no dataset", {DisplayName()}));
-  if (dataSet->State() == TDataSetState::dsFilter) {
-    DatabaseError(FormatMessage("Cannot access field '%s' in a filter", {DisplayName()}));
-  }
-  std::string bytes;
-  if (modified_) {
-    bytes = ReadWhole(dataSet->ActiveBuffer());
-  } else {
-    // A private copy of the stored record: the value as stored, not as being edited.
-    std::vector<std::uint8_t> copy(dataSet->RecordSize());
-    if (!dataSet->GetCurrentRecord(copy.data())) return {};
-    engine::TDataFile& cursor = *dataSet->Handle();
-    const auto number = static_cast<std::int16_t>(FieldNo());
-    if (const std::int32_t code = cursor.OpenBlob(number, copy.data())) engine::EngineError(static_cast<std::uint32_t>(code));
-    try {
-      bytes = ReadWhole(copy.data());
-    } catch (...) {
-      cursor.CloseBlob(number, copy.data());
-      throw;
-    }
-    cursor.CloseBlob(number, copy.data());
-  }
+  if (!DataSet()) DatabaseError(FormatMessage("Field '%s' has no dataset", {DisplayName()}));
+  const std::string bytes = ReadBytes();
   if (!IsText()) return bytes;
   return transliterate_ ? runtime::OemToUtf8(bytes) : runtime::AnsiToUtf8(bytes);
 }
 
 void TBlobField::SetAsString(const std::string& value) {
-  TDataSet* dataSet = DataSet();
-  if (!dataSet) DatabaseError(FormatMessage("Field '%s' has no dataset", {DisplayName()}));
-  if (dataSet->State() != TDataSetState::dsEdit && dataSet->State() != TDataSetState::dsInsert) {
-    DatabaseError("Dataset not in edit or insert mode");
-  }
-  if (ReadOnly()) DatabaseError(FormatMessage("Field '%s' cannot be modified", {DisplayName()}));
-  const std::string bytes = !IsText() ? value : transliterate_ ? runtime::Utf8ToOem(value) : runtime::Utf8ToAnsi(value);
-  engine::TDataFile& cursor = *dataSet->Handle();
-  const auto number = static_cast<std::int16_t>(FieldNo());
-  std::uint8_t* image = dataSet->ActiveBuffer();
-  if (!modified_) {
-    if (const std::int32_t code = cursor.OpenBlob(number, image)) engine::EngineError(static_cast<std::uint32_t>(code));
-    modified_ = true;
-  }
-  if (const std::int32_t code = cursor.TruncateBlob(number, image, 0)) engine::EngineError(static_cast<std::uint32_t>(code));
-  if (!bytes.empty()) {
-    const std::int32_t code =
-        cursor.WriteBlob(number, image, 0, static_cast<std::int32_t>(bytes.size()), bytes.data());
-    if (code != 0) engine::EngineError(static_cast<std::uint32_t>(code));
-  }
-  dataSet->DataEvent(TDataEvent::deFieldChange, reinterpret_cast<std::intptr_t>(this));
+  if (!DataSet()) DatabaseError(FormatMessage("Field '%s' has no dataset", {DisplayName()}));
+  WriteBytes(!IsText() ? value : transliterate_ ? runtime::Utf8ToOem(value) : runtime::Utf8ToAnsi(value));
+}
+
+void TBlobField::LoadFromStream(TStream& stream) {
+  stream.SetPosition(0);
+  const std::int64_t size = stream.Size();
+  std::string bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)), '\0');
+  stream.ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  SetAsString(bytes);
+}
+
+void TBlobField::SaveToStream(TStream& stream) const {
+  const std::string value = GetAsString();
+  stream.WriteBuffer(value.data(), static_cast<std::int64_t>(value.size()));
+}
+
+void TBlobField::LoadFromFile(const std::string& fileName) {
+  TFileStream file(fileName, fmOpenRead);
+  LoadFromStream(file);
+}
+
+void TBlobField::SaveToFile(const std::string& fileName) const {
+  TFileStream file(fileName, fmCreate);
+  SaveToStream(file);
+}
+
+void TBlobField::LoadFromBlob(const TBlobField& other) {
+  TMemoryStream copy;
+  other.SaveToStream(copy);
+  LoadFromStream(copy);
+}
+
+void TBlobField::LoadFromStrings(const TStringList& strings) { SetAsString(strings.Text()); }
+
+void TBlobField::LoadFromBitmap(const TPicture& picture) {
+  TBlobStream stream(*this, bmWrite);
+  picture.SaveToStream(stream);
+}
+
+void TBlobField::SaveToBitmap(TPicture& picture) const {
+  TBlobStream stream(const_cast<TBlobField&>(*this), bmRead);
+  picture.LoadFromStream(stream);
 }
 
 Variant TBlobField::GetValue() const {

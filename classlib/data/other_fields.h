@@ -96,6 +96,19 @@ class TVarBytesField : public TBytesField {
   void SetAsString(const std::string& bytes) override;
 };
 
+class TStream;
+class TStringList;
+class TBlobStream;
+
+// Any picture that saves itself to a stream and loads itself from one: graphic fields store that
+// stream as it is, with no header in front.
+class TPicture {
+ public:
+  virtual ~TPicture() = default;
+  virtual void SaveToStream(TStream& stream) const = 0;
+  virtual void LoadFromStream(TStream& stream) = 0;
+};
+
 class TBlobField : public TField {
  public:
   explicit TBlobField(TComponent* owner = nullptr) : TBlobField(owner, TFieldType::ftBlob) {}
@@ -104,8 +117,9 @@ class TBlobField : public TField {
   bool Transliterate() const { return transliterate_; }
   void SetTransliterate(bool on) { transliterate_ = on; }
   // The whole blob: read from the stored record (or from the blob this edit changed), written into the
-  // record being edited, where it stays open until the dataset frees its field buffers. Memos convert
-  // text as string fields do.
+  // record being edited, where it stays open until the dataset frees its field buffers. Memo text
+  // converts as one whole value (CP437 with Transliterate, else Windows-1252), so no character is
+  // ever split.
   std::string GetAsString() const override;
   void SetAsString(const std::string& value) override;
   Variant GetValue() const override;
@@ -113,13 +127,27 @@ class TBlobField : public TField {
   bool BlobModified() const { return modified_; }
   void FreeBuffers() override;
 
+  // Loading reads the whole source from its beginning; memos convert the whole text.
+  void LoadFromStream(TStream& stream);
+  void SaveToStream(TStream& stream) const;
+  void LoadFromFile(const std::string& fileName);
+  // The file is created, replacing an existing one.
+  void SaveToFile(const std::string& fileName) const;
+  void LoadFromBlob(const TBlobField& other);
+  void LoadFromStrings(const TStringList& strings);
+  void LoadFromBitmap(const TPicture& picture);
+  void SaveToBitmap(TPicture& picture) const;
+
  protected:
   TBlobField(TComponent* owner, TFieldType type);
   std::string GetText(bool displayText) const override;
 
  private:
+  friend class TBlobStream;
   bool IsText() const;
-  std::string ReadWhole(std::uint8_t* image) const;
+  // The stored bytes, and writing stored bytes as the whole new value.
+  std::string ReadBytes() const;
+  void WriteBytes(const std::string& bytes);
   bool transliterate_ = false;
   bool modified_ = false;
 };

@@ -1,10 +1,15 @@
 #include "classlib/data/session.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "classlib/data/data_set.h"
 #include "classlib/data/exceptions.h"
 #include "classlib/data/text_compare.h"
+#include "engine/data_file.h"
 #include "engine/password_list.h"
 
 namespace kavrin::classlib {
@@ -35,6 +40,29 @@ TSessionList& Sessions() {
 }
 
 TSession& Session() { return Sessions().DefaultSession(); }
+
+namespace {
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = AsciiUpper(c);
+  return text;
+}
+
+// Sessions have one lock for all of them; the programs run one thread, so it only has to nest.
+class TSessionLock {
+ public:
+  explicit TSessionLock(TSession& session) {
+    if (depth_++ == 0) session.MakeCurrent();
+  }
+  ~TSessionLock() { --depth_; }
+  TSessionLock(const TSessionLock&) = delete;
+  TSessionLock& operator=(const TSessionLock&) = delete;
+
+ private:
+  static inline int depth_ = 0;
+};
+
+}  // namespace
 
 void DBFinalization() { SessionListSlot().reset(); }
 
@@ -92,10 +120,12 @@ TSession::~TSession() {
     auto found = std::find(list->sessions_.begin(), list->sessions_.end(), this);
     if (found != list->sessions_.end()) list->sessions_.erase(found);
     if (list->default_ == this) list->default_ = nullptr;
+    if (list->current_ == this) list->current_ = nullptr;
   }
 }
 
 void TSession::SetSessionName(std::string name) {
+  if (Active()) DatabaseError("Cannot perform this operation on an active session");
   if (TSessionList* list = CurrentList()) {
     for (TSession* other : list->sessions_) {
       if (other != this && SameText(other->sessionName_, name)) {
@@ -104,6 +134,61 @@ void TSession::SetSessionName(std::string name) {
     }
   }
   sessionName_ = std::move(name);
+}
+
+void TSession::SetActive(bool active) {
+  if (Loading()) return;
+  if (active || Active()) StartSession(active);
+}
+
+void TSession::MakeCurrent() {
+  if (handle_) {
+    if (TSessionList* list = CurrentList()) list->current_ = this;
+  } else {
+    SetActive(true);
+  }
+}
+
+std::string TSession::NetFileDir() const { return Upper(netFileDir_); }
+std::string TSession::PrivateDir() const { return Upper(privateDir_); }
+
+void TSession::SetNetFileDir(std::string directory) {
+  if (Active() && !directory.empty() && ::chdir(directory.c_str()) != 0) {
+    const int error = errno;
+    throw EInOutError(std::string("I/O error ") + std::to_string(error) + ": " + std::strerror(error), error);
+  }
+  netFileDir_ = std::move(directory);
+}
+
+void TSession::StartSession(bool start) {
+  TSessionList* list = CurrentList();
+  if (start) {
+    if (OnStartup) OnStartup(*this);
+    if (sessionName_.empty()) DatabaseError("Session name missing");
+    if (!isDefault_ && list && list->default_) list->default_->SetActive(true);
+    if (!isDefault_) handle_ = this;
+    if (list) list->current_ = this;
+    try {
+      if (!netFileDir_.empty()) SetNetFileDir(netFileDir_);
+      if (!privateDir_.empty()) SetPrivateDir(privateDir_);
+    } catch (...) {
+      StartSession(false);
+      throw;
+    }
+    return;
+  }
+  if (list) list->current_ = this;
+  const std::vector<TDatabase*> databases = databases_;
+  for (auto it = databases.rbegin(); it != databases.rend(); ++it) {
+    if (std::find(databases_.begin(), databases_.end(), *it) == databases_.end()) continue;
+    if ((*it)->Temporary()) {
+      delete *it;
+    } else {
+      (*it)->Close();
+    }
+  }
+  if (!isDefault_ && list && list->default_) list->current_ = list->default_;
+  handle_ = nullptr;
 }
 
 TDatabase* TSession::FindDatabase(std::string_view name) const {
@@ -142,15 +227,20 @@ void TSession::RemoveDatabase(TDatabase* database) {
 
 void TSession::AddPassword(std::string_view password) {
   if (password.empty()) return;
+  TSessionLock lock(*this);
   engine::TablePasswords().Add(password.substr(0, kPasswordLimit));
 }
 
 void TSession::RemovePassword(std::string_view password) {
   if (password.empty()) return;
+  TSessionLock lock(*this);
   engine::TablePasswords().Remove(password.substr(0, kPasswordLimit));
 }
 
-void TSession::RemoveAllPasswords() { engine::TablePasswords().Clear(); }
+void TSession::RemoveAllPasswords() {
+  TSessionLock lock(*this);
+  engine::TablePasswords().Clear();
+}
 
 bool TSession::AskPassword() {
   if (OnPassword) {
@@ -188,10 +278,94 @@ void TDatabase::SetDatabaseName(std::string name) {
   databaseName_ = std::move(name);
 }
 
+void TDatabase::SetSessionName(std::string name) {
+  CheckInactive();
+  sessionName_ = std::move(name);
+}
+
+void TDatabase::CheckActive() const {
+  if (!connected_) DatabaseError("Cannot perform this operation on a closed database");
+}
+
+void TDatabase::CheckInactive() const {
+  if (connected_) DatabaseError("Cannot perform this operation on an open database");
+}
+
+void TDatabase::SetParams(const TStringList& params) {
+  CheckInactive();
+  params_.Assign(params);
+}
+
 void TDatabase::Open() {
   if (connected_) return;
   if (databaseName_.empty() && !temporary_) DatabaseError("Database name missing");
+  // Without a session name the database stays in the session that made it.
+  TSession* target = sessionName_.empty() && session_ ? session_ : Sessions().FindSession(sessionName_);
+  if (!target) DatabaseError(FormatMessage("Invalid session name %s", {sessionName_}));
+  if (target != session_) {
+    TDatabase* other = target->FindDatabase(databaseName_);
+    if (other && other != this) DatabaseError(FormatMessage("Duplicate database name '%s'", {databaseName_}));
+    if (session_) session_->RemoveDatabase(this);
+    session_ = target;
+    target->AddDatabase(this);
+  }
+  target->SetActive(true);
   connected_ = true;
+}
+
+void TDatabase::StartTransaction() {
+  CheckActive();
+  if (inTransaction_) DatabaseError(FormatMessage("Database %s already has an active transaction", {databaseName_}));
+  std::vector<TDataSet*> started;
+  try {
+    for (TDataSet* dataSet : dataSets_) {
+      if (!dataSet->Handle()) continue;
+      dataSet->Handle()->StartTransaction();
+      started.push_back(dataSet);
+    }
+  } catch (...) {
+    // The ones already started go back, so no cursor is left in a transaction nobody will end.
+    for (auto it = started.rbegin(); it != started.rend(); ++it) {
+      try {
+        (*it)->Handle()->Rollback();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  transactionSets_ = std::move(started);
+  inTransaction_ = true;
+}
+
+void TDatabase::Commit() {
+  CheckActive();
+  EndTransaction(true);
+}
+
+void TDatabase::Rollback() {
+  CheckActive();
+  EndTransaction(false);
+}
+
+void TDatabase::EndTransaction(bool commit) {
+  if (!inTransaction_) DatabaseError(FormatMessage("Database %s has no active transaction", {databaseName_}));
+  const std::vector<TDataSet*> sets = transactionSets_;
+  auto inList = [&](TDataSet* dataSet) {
+    return std::find(dataSets_.begin(), dataSets_.end(), dataSet) != dataSets_.end() && dataSet->Handle();
+  };
+  for (TDataSet* dataSet : sets) {
+    if (!inList(dataSet)) continue;
+    if (commit) {
+      dataSet->CheckBrowseMode();
+      dataSet->Handle()->Commit();
+    } else {
+      dataSet->Cancel();
+      dataSet->Handle()->Rollback();
+      dataSet->Refresh();
+    }
+  }
+  transactionSets_.clear();
+  inTransaction_ = false;
 }
 
 void TDatabase::Close() {
@@ -209,6 +383,8 @@ void TDatabase::Close() {
     if (dataSets_.empty()) break;
   }
   connected_ = false;
+  inTransaction_ = false;
+  transactionSets_.clear();
 }
 
 std::string TDatabase::GetDirectory() const {
@@ -230,6 +406,8 @@ void TDatabase::AddDataSet(TDataSet* dataSet) {
 void TDatabase::RemoveDataSet(TDataSet* dataSet) {
   auto found = std::find(dataSets_.begin(), dataSets_.end(), dataSet);
   if (found != dataSets_.end()) dataSets_.erase(found);
+  auto inTransaction = std::find(transactionSets_.begin(), transactionSets_.end(), dataSet);
+  if (inTransaction != transactionSets_.end()) transactionSets_.erase(inTransaction);
 }
 
 }  // namespace kavrin::classlib

@@ -12,6 +12,10 @@
 #include "classlib/data/component.h"
 #include "classlib/data/string_list.h"
 
+namespace kavrin::engine {
+class TDataFile;
+}
+
 namespace kavrin::classlib {
 
 class TDataSet;
@@ -20,6 +24,7 @@ class TDatabase;
 class TSession : public TComponent {
  public:
   using TPasswordEvent = std::function<void(TSession&, bool& continueOpen)>;
+  using TSessionEvent = std::function<void(TSession&)>;
 
   explicit TSession(TComponent* owner = nullptr);
   ~TSession() override;
@@ -28,6 +33,23 @@ class TSession : public TComponent {
   // "Duplicate session name '%s'" when another session has it.
   void SetSessionName(std::string name);
   bool IsDefault() const { return isDefault_; }
+
+  // A session is active while it has a handle; the default session never keeps one, so each activation
+  // of it runs the start steps again.
+  bool Active() const { return handle_ != nullptr; }
+  void SetActive(bool active);
+  // Starts (OnStartup, name check, default session first, directories applied) or stops (databases
+  // freed or closed, last first) the session.
+  void StartSession(bool start);
+  void MakeCurrent();
+  // Stored as given; read upper-cased. Setting NetFileDir on an active session changes the process's
+  // current directory ("I/O error" EInOutError when it cannot).
+  std::string NetFileDir() const;
+  void SetNetFileDir(std::string directory);
+  std::string PrivateDir() const;
+  void SetPrivateDir(std::string directory) { privateDir_ = std::move(directory); }
+  bool KeepConnections() const { return keepConnections_; }
+  void SetKeepConnections(bool keep) { keepConnections_ = keep; }
 
   int DatabaseCount() const { return static_cast<int>(databases_.size()); }
   TDatabase* Databases(int index) const { return databases_.at(static_cast<std::size_t>(index)); }
@@ -42,10 +64,16 @@ class TSession : public TComponent {
   void AddPassword(std::string_view password);
   void RemovePassword(std::string_view password);
   void RemoveAllPasswords();
-  // The callback the engine calls while a table's password is unknown: true to try again.
+  // The callback the engine calls while a table's password is unknown: true to try again. OnPassword
+  // when set, else the password dialog.
   bool AskPassword();
+  // AskPassword as a cursor's password handler, for programs that call the engine directly.
+  std::function<bool(engine::TDataFile&)> PasswordHandler() {
+    return [this](engine::TDataFile&) { return AskPassword(); };
+  }
 
   TPasswordEvent OnPassword;
+  TSessionEvent OnStartup;
 
  private:
   friend class TDatabase;
@@ -55,8 +83,14 @@ class TSession : public TComponent {
 
   std::string sessionName_;
   bool isDefault_ = false;
+  TSession* handle_ = nullptr;
+  std::string netFileDir_;
+  std::string privateDir_;
+  bool keepConnections_ = true;
   std::vector<TDatabase*> databases_;
 };
+
+enum class TTransIsolation { tiDirtyRead, tiReadCommitted, tiRepeatableRead };
 
 class TDatabase : public TComponent {
  public:
@@ -66,13 +100,36 @@ class TDatabase : public TComponent {
 
   const std::string& DatabaseName() const { return databaseName_; }
   void SetDatabaseName(std::string name);
+  // The session the database moves to when it connects; empty for the default session.
+  const std::string& SessionName() const { return sessionName_; }
+  void SetSessionName(std::string name);
+  bool LoginPrompt() const { return loginPrompt_; }
+  void SetLoginPrompt(bool prompt) { loginPrompt_ = prompt; }
+  TTransIsolation TransIsolation() const { return transIsolation_; }
+  void SetTransIsolation(TTransIsolation isolation) { transIsolation_ = isolation; }
   TStringList& Params() { return params_; }
   const TStringList& Params() const { return params_; }
   bool Connected() const { return connected_; }
   void SetConnected(bool connected) { connected ? Open() : Close(); }
+  // "Database name missing" without a name (unless temporary); moves to the session named by
+  // SessionName ("Invalid session name %s" when none has it) and activates it. Touches no file.
   void Open();
   // Closes every dataset of the database, last first.
   void Close();
+  // "Cannot perform this operation on a closed database" / "... on an open database".
+  void CheckActive() const;
+  void CheckInactive() const;
+  // "Params" edited through this call: refused while connected.
+  void SetParams(const TStringList& params);
+
+  // One transaction over the engine cursors of the datasets open on the database. A start that fails
+  // on one dataset rolls back those it already started, and the database stays out of a transaction.
+  bool InTransaction() const { return inTransaction_; }
+  void StartTransaction();
+  // Posts or cancels pending edits, then commits each cursor.
+  void Commit();
+  // Cancels pending edits, rolls each cursor back and re-reads each dataset's window.
+  void Rollback();
   bool Temporary() const { return temporary_; }
   void SetTemporary(bool temporary) { temporary_ = temporary; }
   bool KeepConnection() const { return keepConnection_; }
@@ -92,9 +149,17 @@ class TDatabase : public TComponent {
   void RemoveDataSet(TDataSet* dataSet);
 
  private:
+  void EndTransaction(bool commit);
+
   std::string databaseName_;
+  std::string sessionName_;
   TStringList params_;
   bool connected_ = false;
+  bool inTransaction_ = false;
+  bool loginPrompt_ = true;
+  TTransIsolation transIsolation_ = TTransIsolation::tiReadCommitted;
+  // Datasets in the transaction: those open on the database when it started.
+  std::vector<TDataSet*> transactionSets_;
   bool closing_ = false;
   bool temporary_ = false;
   bool keepConnection_ = true;
@@ -111,11 +176,15 @@ class TSessionList {
   TSession* Sessions(int index) const { return sessions_.at(static_cast<std::size_t>(index)); }
   TSession* FindSession(std::string_view name) const;
   TSession& DefaultSession() const { return *default_; }
+  // The session made current last (MakeCurrent, StartSession); the default session at first.
+  TSession& CurrentSession() const { return current_ ? *current_ : *default_; }
+  void SetCurrentSession(TSession* session) { current_ = session; }
 
  private:
   friend class TSession;
   std::vector<TSession*> sessions_;
   TSession* default_ = nullptr;
+  TSession* current_ = nullptr;
 };
 
 // The process-wide list, made with the default session on first use.
