@@ -307,9 +307,9 @@ LONG RegQueryValueExA(HKEY key, const std::string& value_name, DWORD* type, std:
   if ((handle->access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
   if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
 
-  std::optional<RegistryValue> value;
+  RegistryValue value;
   if (data != nullptr && handle->measured && detail::RegistryNamesEqual(handle->measured->name, value_name)) {
-    value = handle->measured;
+    value = *handle->measured;
   } else {
     RegistryDocument document;
     if (LONG loaded = LoadRoot(RootFile(RegistryDirectory(), handle->root), handle->root, &document);
@@ -322,9 +322,9 @@ LONG RegQueryValueExA(HKEY key, const std::string& value_name, DWORD* type, std:
     if (stored == nullptr) return ERROR_FILE_NOT_FOUND;
     value = *stored;
   }
-  if (value->data.size() > 0xFFFFFFFFu) return ERROR_REGISTRY_CORRUPT;
-  const auto needed = static_cast<DWORD>(value->data.size());
-  if (type != nullptr) *type = value->type;
+  if (value.data.size() > 0xFFFFFFFFu) return ERROR_REGISTRY_CORRUPT;
+  const auto needed = static_cast<DWORD>(value.data.size());
+  if (type != nullptr) *type = value.type;
   if (data == nullptr) {
     if (size != nullptr) *size = needed;
     KeyHandles::Instance().SetMeasured(key, std::move(value));
@@ -334,7 +334,7 @@ LONG RegQueryValueExA(HKEY key, const std::string& value_name, DWORD* type, std:
     *size = needed;
     return ERROR_MORE_DATA;
   }
-  if (needed > 0) std::memcpy(data, value->data.data(), needed);
+  if (needed > 0) std::memcpy(data, value.data.data(), needed);
   *size = needed;
   KeyHandles::Instance().SetMeasured(key, std::nullopt);
   return ERROR_SUCCESS;
