@@ -13,6 +13,7 @@
 
 #include "platform/fault_hook.h"
 #include "platform/handle_registry.h"
+#include "platform/io_counters.h"
 #include "platform/name_resolution.h"
 #include "platform/share_modes.h"
 #include "platform/unique_fd.h"
@@ -198,6 +199,7 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   auto* bytes = static_cast<char*>(buffer);
   DWORD total = 0;
   while (total < count) {
+    detail::CountRead();
     const ssize_t n = pread(handle, bytes + total, count - total, static_cast<off_t>(position + total));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -222,6 +224,7 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
   const auto* bytes = static_cast<const char*>(buffer);
   DWORD total = 0;
   while (total < count) {
+    detail::CountWrite();
     const ssize_t n = pwrite(handle, bytes + total, count - total, static_cast<off_t>(position + total));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -254,6 +257,7 @@ std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) 
       break;
     case FILE_END: {
       struct stat st {};
+      detail::CountOther();
       if (fstat(handle, &st) != 0) return NoPosition(Win32ErrorFromErrno(errno));
       base = st.st_size;
       break;
@@ -278,6 +282,7 @@ bool SetEndOfFile(HANDLE handle) {
   if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (read_only) return Fail(ERROR_ACCESS_DENIED);
   if (Faulted(FaultFor(FileOp::Truncate, handle))) return false;
+  detail::CountOther();
   while (ftruncate(handle, static_cast<off_t>(position)) != 0) {
     if (errno != EINTR) return FailWithErrno();
   }
@@ -289,6 +294,7 @@ bool FlushFileBuffers(HANDLE handle) {
   if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted(FaultFor(FileOp::Flush, handle))) return false;
   // The data and the size it needs to be read back; timestamps may wait.
+  detail::CountOther();
   while (fdatasync(handle) != 0) {
     if (errno != EINTR) return FailWithErrno();
   }
@@ -299,6 +305,7 @@ std::int64_t GetFileSize(HANDLE handle) {
   bool read_only = false;
   if (!LookUp(handle, &read_only)) return NoPosition(ERROR_INVALID_HANDLE);
   struct stat st {};
+  detail::CountOther();
   if (fstat(handle, &st) != 0) return NoPosition(Win32ErrorFromErrno(errno));
   return st.st_size;
 }
