@@ -47,6 +47,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/cache_budget.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
 #include "platform/io_counters.h"
@@ -478,7 +479,7 @@ constexpr const char* kSelectColumns = "SELECT id, k1, k2, k3, payload FROM t";
 
 // The cache budget of one open engine table (its record, blob block and index page caches), which
 // SQLite's page cache is given as well.
-std::int64_t EngineCacheBudget() { return 131070 + 131070 + 5 * 63 * 1024; }
+std::int64_t EngineCacheBudget() { return static_cast<std::int64_t>(kavrin::engine::TableCacheBudget()); }
 
 class Run {
  public:

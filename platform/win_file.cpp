@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -25,6 +26,7 @@ namespace {
 using detail::FaultFor;
 using detail::HandleEntry;
 using detail::HandleRegistry;
+using detail::MappedView;
 using detail::OpenWithShareMode;
 using detail::ResolvedName;
 using detail::ResolveName;
@@ -190,6 +192,53 @@ bool CloseHandle(HANDLE handle) {
   return close(handle) == 0 || errno == EINTR || FailWithErrno();
 }
 
+namespace {
+
+// The handle's map, after making sure it reaches end when the file does; null when the range lies
+// beyond the file (a plain read then gives what the file holds) or the handle reads plainly.
+std::shared_ptr<MappedView> ViewFor(HANDLE handle, std::int64_t end) {
+  std::shared_ptr<MappedView> view;
+  std::int64_t known = 0;
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    view = entry.view;
+    known = entry.known_size;
+  });
+  if (!view) return nullptr;
+  if (end <= known && static_cast<std::uint64_t>(end) <= view->Length()) return view;
+  struct stat st {};
+  detail::CountOther();
+  if (fstat(handle, &st) != 0 || st.st_size < end) return nullptr;
+  if (static_cast<std::uint64_t>(end) > view->Length()) {
+    view = MappedView::Map(handle, detail::MapLengthFor(st.st_size));
+  }
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    if (view) entry.view = view;
+    entry.known_size = st.st_size;
+  });
+  return view;
+}
+
+// After a read from the map failed: the file is shorter than the handle thought.
+void ForgetKnownSize(HANDLE handle) {
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { entry.known_size = 0; });
+}
+
+}  // namespace
+
+bool EnableMappedReads(HANDLE handle) {
+  bool known = false;
+  if (!LookUp(handle, &known)) return Fail(ERROR_INVALID_HANDLE);
+  if (!detail::MappableFile(handle)) return false;
+  struct stat st {};
+  if (fstat(handle, &st) != 0) return FailWithErrno();
+  std::shared_ptr<MappedView> view = MappedView::Map(handle, detail::MapLengthFor(st.st_size));
+  if (!view) return false;
+  return HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    entry.view = std::move(view);
+    entry.known_size = st.st_size;
+  });
+}
+
 bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (done) *done = 0;
   bool read_only = false;
@@ -197,6 +246,17 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted(FaultFor(FileOp::Read, handle))) return false;
   auto* bytes = static_cast<char*>(buffer);
+  if (count > 0) {
+    if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count)) {
+      if (detail::GuardedCopy(bytes, view->Base() + position, count)) {
+        if (done) *done = count;
+        MoveTo(handle, position + count);
+        return true;
+      }
+      // Cut short by someone else, or unreadable: the plain read below says which.
+      ForgetKnownSize(handle);
+    }
+  }
   DWORD total = 0;
   while (total < count) {
     detail::CountRead();
@@ -239,7 +299,10 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
     total += static_cast<DWORD>(n);
     if (done) *done = total;
   }
-  MoveTo(handle, position + total);
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    entry.position = position + total;
+    if (entry.view) entry.known_size = std::max(entry.known_size, position + total);
+  });
   return true;
 }
 
@@ -286,6 +349,7 @@ bool SetEndOfFile(HANDLE handle) {
   while (ftruncate(handle, static_cast<off_t>(position)) != 0) {
     if (errno != EINTR) return FailWithErrno();
   }
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { entry.known_size = position; });
   return true;
 }
 
