@@ -20,8 +20,10 @@
 // Two SQLite references: "sqlite" keys its rows by id (rows stored in key order), "sqlite-ins" stores
 // rows in insertion order with a UNIQUE index on id, as the engine does, so the cost of the layout and
 // the cost of the engine can be told apart. The engine's columns add its system calls per operation
-// (reads and writes, as counted by the platform layer); both sides show the process's peak resident
-// memory during the workload (freed memory is given back before each one).
+// (reads and writes, as counted by the platform layer). Both sides show the process's peak resident
+// memory during the workload (freed memory is given back before each one), which counts the touched
+// pages of mapped files, and its anonymous memory when the tables closed ("heap": the caches at their
+// fullest, without the file pages that the kernel's cache holds for plain reads as well).
 #include <malloc.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -132,6 +134,7 @@ struct Measure {
   double reads = 0;           // system calls of the platform layer, for the whole workload
   double writes = 0;
   double peakMiB = 0;         // the process's peak resident memory while the workload ran
+  double heapMiB = 0;         // its anonymous memory when the tables were closed, mapped files aside
 };
 
 double Now() {
@@ -149,6 +152,12 @@ double StatusKiB(const char* field) {
   return 0;
 }
 
+// The largest anonymous resident memory seen when a table closed: the caches at their fullest,
+// without the pages of mapped files, which the kernel's file cache holds for plain reads too.
+double g_heapKiB = 0;
+double StatusKiB(const char* field);
+void NoteHeap() { g_heapKiB = std::max(g_heapKiB, StatusKiB("RssAnon")); }
+
 // Gives freed memory back and resets the peak resident size to the current one, so each workload's
 // peak is its own.
 void ResetPeakMemory() {
@@ -159,6 +168,7 @@ void ResetPeakMemory() {
 
 Measure Timed(std::int64_t ops, const std::function<std::int64_t()>& work) {
   ResetPeakMemory();
+  g_heapKiB = 0;
   const kavrin::platform::IoCounts before = kavrin::platform::GetIoCounts();
   const double start = Now();
   const std::int64_t checksum = work();
@@ -168,6 +178,7 @@ Measure Timed(std::int64_t ops, const std::function<std::int64_t()>& work) {
   measure.reads = static_cast<double>(after.Reads - before.Reads);
   measure.writes = static_cast<double>(after.Writes - before.Writes);
   measure.peakMiB = StatusKiB("VmHWM") / 1024.0;
+  measure.heapMiB = g_heapKiB / 1024.0;
   return measure;
 }
 
@@ -178,6 +189,7 @@ struct Sample {
   double engineUs = 0, sqliteUs = 0, referenceUs = 0;
   double readsPerOp = 0, writesPerOp = 0;
   double enginePeakMiB = 0, sqlitePeakMiB = 0;
+  double engineHeapMiB = 0, sqliteHeapMiB = 0;
 };
 
 // The samples of every workload of one size, in the order first run.
@@ -202,17 +214,19 @@ class Results {
                   engine.reads / static_cast<double>(engine.ops),
                   engine.writes / static_cast<double>(engine.ops),
                   engine.peakMiB,
-                  std::max(sqlite.peakMiB, reference.peakMiB)};
+                  std::max(sqlite.peakMiB, reference.peakMiB),
+                  engine.heapMiB,
+                  std::max(sqlite.heapMiB, reference.heapMiB)};
     if (!samples_.contains(name)) order_.push_back(name);
     samples_[name].push_back(sample);
   }
 
   void Print() const {
-    std::printf("%-14s %10s %10s %10s %8s %8s %9s %9s %9s %9s\n", "benchmark", "engine", "sqlite", "sqlite-ins",
-                "/sqlite", "/ins", "reads/op", "writes/op", "eng MiB", "sql MiB");
-    std::printf("%-14s %10s %10s %10s %8s %8s %9s %9s %9s %9s\n", "", "us/op", "us/op", "us/op", "ratio", "ratio",
-                "engine", "engine", "peak", "peak");
-    std::printf("%s\n", std::string(106, '-').c_str());
+    std::printf("%-14s %10s %10s %10s %8s %8s %9s %9s %15s %15s\n", "benchmark", "engine", "sqlite", "sqlite-ins",
+                "/sqlite", "/ins", "reads/op", "writes/op", "engine MiB", "sqlite MiB");
+    std::printf("%-14s %10s %10s %10s %8s %8s %9s %9s %15s %15s\n", "", "us/op", "us/op", "us/op", "ratio", "ratio",
+                "engine", "engine", "peak / heap", "peak / heap");
+    std::printf("%s\n", std::string(118, '-').c_str());
     for (const std::string& name : order_) {
       const std::vector<Sample>& all = samples_.at(name);
       auto median = [&](double Sample::*field) {
@@ -222,10 +236,11 @@ class Results {
         return values[values.size() / 2];
       };
       const double e = median(&Sample::engineUs), q = median(&Sample::sqliteUs), r = median(&Sample::referenceUs);
-      std::printf("%-14s %10.3f %10.3f %10.3f %7.2fx %7.2fx %9.2f %9.2f %9.1f %9.1f   (%" PRId64 " %s)\n",
+      std::printf("%-14s %10.3f %10.3f %10.3f %7.2fx %7.2fx %9.2f %9.2f %7.1f / %5.1f %7.1f / %5.1f   (%" PRId64
+                  " %s)\n",
                   name.c_str(), e, q, r, e / q, e / r, median(&Sample::readsPerOp), median(&Sample::writesPerOp),
-                  median(&Sample::enginePeakMiB), median(&Sample::sqlitePeakMiB), all.front().ops,
-                  all.front().unit.c_str());
+                  median(&Sample::enginePeakMiB), median(&Sample::engineHeapMiB), median(&Sample::sqlitePeakMiB),
+                  median(&Sample::sqliteHeapMiB), all.front().ops, all.front().unit.c_str());
     }
     std::fflush(stdout);
   }
@@ -334,7 +349,11 @@ class EngineTable {
   }
 
   void SelectIndex(std::uint8_t index) { table_.SelectIndex(index); }
-  void Close() { table_.Close(); }
+  void Close() {
+    NoteHeap();
+    table_.Close();
+  }
+  ~EngineTable() { NoteHeap(); }
 
  private:
   void Fill(std::uint8_t* image, const Row& row) {
@@ -394,7 +413,10 @@ class SqliteTable {
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) SqliteFailed(db_, "open");
     sqlite3_busy_timeout(db_, 60000);
   }
-  ~SqliteTable() { sqlite3_close(db_); }
+  ~SqliteTable() {
+    NoteHeap();
+    sqlite3_close(db_);
+  }
   SqliteTable(const SqliteTable&) = delete;
   SqliteTable& operator=(const SqliteTable&) = delete;
 
@@ -728,6 +750,7 @@ class Run {
         }
         int status = 0;
         ResetPeakMemory();
+        g_heapKiB = 0;
         const kavrin::platform::IoCounts before = kavrin::platform::GetIoCounts();
         try {
           work(p);
@@ -736,9 +759,9 @@ class Run {
           status = 1;
         }
         const kavrin::platform::IoCounts after = kavrin::platform::GetIoCounts();
-        const double figures[3] = {static_cast<double>(after.Reads - before.Reads),
-                                   static_cast<double>(after.Writes - before.Writes),
-                                   StatusKiB("VmHWM") / 1024.0};
+        const double figures[4] = {static_cast<double>(after.Reads - before.Reads),
+                                   static_cast<double>(after.Writes - before.Writes), StatusKiB("VmHWM") / 1024.0,
+                                   g_heapKiB / 1024.0};
         if (write(report[1], figures, sizeof figures) != static_cast<ssize_t>(sizeof figures)) status = 1;
         _exit(status);
       }
@@ -755,11 +778,12 @@ class Run {
       failed = failed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
     }
     Measure measure{Now() - start, ops, 0};
-    double figures[3];
+    double figures[4];
     while (read(report[0], figures, sizeof figures) == static_cast<ssize_t>(sizeof figures)) {
       measure.reads += figures[0];
       measure.writes += figures[1];
       measure.peakMiB = std::max(measure.peakMiB, figures[2]);
+      measure.heapMiB = std::max(measure.heapMiB, figures[3]);
     }
     close(report[0]);
     if (failed) throw std::runtime_error("a shared-mode process failed");
