@@ -272,27 +272,55 @@ void TIndexFile::Note(TPage& page, bool made) {
   }
   if (made) {
     changeLog_->Pages.emplace_back(page.Offset(), std::nullopt);
+  } else if (!spareLogPages_.empty()) {
+    // A copy made by an earlier operation takes the page's bytes without a new allocation.
+    changeLog_->Pages.emplace_back(page.Offset(), std::move(spareLogPages_.back()));
+    spareLogPages_.pop_back();
+    *changeLog_->Pages.back().second = page;
   } else {
     changeLog_->Pages.emplace_back(page.Offset(), page);
   }
-  NoteMaybeDirty(currentIndex_, page.Offset());
+  NoteMaybeDirty(currentIndex_, page);
 }
 
-void TIndexFile::NoteMaybeDirty(std::uint8_t index, std::int32_t offset) { dirtyPages_.emplace_back(index, offset); }
+void TIndexFile::NoteMaybeDirty(std::uint8_t index, TPage& page) {
+  if (page.Listed()) return;
+  page.SetListed(true);
+  dirtyPages_.emplace_back(index, page.Offset());
+}
+
+void TIndexFile::RecycleLog(TChangeLog& log) {
+  constexpr std::size_t kSpares = 64;
+  for (auto& [offset, copy] : log.Pages) {
+    if (copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(copy));
+  }
+  log.Pages.clear();
+}
 
 void TIndexFile::ForgetCleanPages() {
   // Only between operations: a page an operation has taken may turn dirty until it ends, and the
   // next operation that takes it notes it again.
   if (dirtyPages_.size() < dirtyPagesLimit_) return;
-  std::sort(dirtyPages_.begin(), dirtyPages_.end());
-  dirtyPages_.erase(std::unique(dirtyPages_.begin(), dirtyPages_.end()), dirtyPages_.end());
   std::erase_if(dirtyPages_, [&](const std::pair<std::uint8_t, std::int32_t>& entry) {
     const TPageCache& cache = caches_[entry.first];
     const auto found = cache.ByOffset.find(entry.second);
-    return found == cache.ByOffset.end() || !(*found->second)->Dirty();
+    if (found == cache.ByOffset.end()) return true;
+    TPage& page = **found->second;
+    if (page.Dirty()) return false;
+    page.SetListed(false);
+    return true;
   });
   // Many pages may stay dirty: the next look waits until the list has doubled.
   dirtyPagesLimit_ = std::max<std::size_t>(2 * dirtyPages_.size(), 256);
+}
+
+void TIndexFile::UnlistAll() {
+  for (const auto& [index, offset] : dirtyPages_) {
+    const TPageCache& cache = caches_[index];
+    const auto found = cache.ByOffset.find(offset);
+    if (found != cache.ByOffset.end()) (*found->second)->SetListed(false);
+  }
+  dirtyPages_.clear();
 }
 
 std::vector<TPage*> TIndexFile::DirtyPages() {
@@ -324,7 +352,8 @@ void TIndexFile::Undo(TChangeLog& log) {
     } else if (it->second->Dirty()) {
       cache.Pages.push_back(std::make_unique<TPage>(*it->second));
       cache.ByOffset[it->first] = std::prev(cache.Pages.end());
-      NoteMaybeDirty(currentIndex_, it->first);
+      cache.Pages.back()->SetListed(false);
+      NoteMaybeDirty(currentIndex_, *cache.Pages.back());
     }
   }
 }
@@ -484,7 +513,7 @@ void TIndexFile::FlushPages() {
     // A page that cannot be positioned now never will be: raise rather than loop.
     if (!progress) RaiseEngineError(ec::WriteError, FileName());
   }
-  dirtyPages_.clear();
+  UnlistAll();
   assert(!AnyPageDirty());
   TrimCaches();
 }

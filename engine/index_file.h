@@ -258,8 +258,11 @@ class TIndexFile : public TFileHandler {
   void TrimCaches();
   void WritePage(TPage& page);
   void Note(TPage& page, bool made);
-  void NoteMaybeDirty(std::uint8_t index, std::int32_t offset);
+  void NoteMaybeDirty(std::uint8_t index, TPage& page);
   void ForgetCleanPages();
+  void UnlistAll();
+  // Keeps the page copies of a finished operation's log for the next operation's.
+  void RecycleLog(TChangeLog& log);
   // The dirty cached pages, by offset.
   std::vector<TPage*> DirtyPages();
   bool AnyPageDirty() const;  // by looking at every cached page
@@ -322,6 +325,7 @@ class TIndexFile : public TFileHandler {
   // written or gone since): every dirty cached page is among them.
   std::vector<std::pair<std::uint8_t, std::int32_t>> dirtyPages_;
   std::size_t dirtyPagesLimit_ = 256;
+  std::vector<std::optional<TPage>> spareLogPages_;
   int operationDepth_ = 0;
   TChangeLog* changeLog_ = nullptr;
   std::int64_t leafSteps_ = 0;
@@ -371,11 +375,15 @@ class TIndexFile::TOperation {
   ~TOperation() {
     if (finished_) return;
     End();
-    if (log_) file_.Undo(*log_);
+    if (log_) {
+      file_.Undo(*log_);
+      file_.RecycleLog(*log_);
+    }
   }
   void Finish() {
     finished_ = true;
     End();
+    if (log_) file_.RecycleLog(*log_);
     if (outermost_) file_.TrimCaches();
   }
 
