@@ -1,16 +1,30 @@
-// The same workloads on a KAVRIN table and on an SQLite table of the same schema, on the same machine in
-// one run, in the manner of LevelDB's db_bench: each line gives both results and the ratio of their
-// times (above 1: the engine took longer).
+// The same workloads on a KAVRIN table and on two SQLite tables of the same schema, on the same machine in
+// one run, in the manner of LevelDB's db_bench: each line gives the results and the ratios of the times
+// (above 1: the engine took longer).
 //
-//   engine_vs_sqlite [--num=N] [--sizes=N1,N2,...] [--reads=R] [--dir=PATH] [--benchmarks=a,b,...]
+//   engine_vs_sqlite [--num=N] [--sizes=N1,N2,...] [--reads=R] [--runs=K] [--keyorder] [--dir=PATH]
+//                    [--benchmarks=a,b,...]
 //
 // Schema: id integer (primary key), k1 integer (unique), k2 string 16 (unique), k3 integer (not
-// unique), payload 100 bytes. Benchmarks: fill0 fill3 readpk readsecondary scanpk scansecondary range100
-// update shared4. The engine opens its tables exclusively (no locks, no change checks) and SQLite runs
-// each workload in one transaction, so neither side pays for sharing; shared4 puts 4 processes
-// inserting into a shared engine table and into an SQLite table in WAL mode, one transaction per insert
-// on both sides. Neither side syncs to disk per operation: the engine never does, and SQLite's WAL
-// runs with synchronous=NORMAL.
+// unique), payload 100 bytes. No secondary key rises with the id. Benchmarks: fill0 fill3 readpk
+// readsecondary scanpk scansecondary range100 update shared4. Rows are inserted in random id order unless
+// --keyorder is given. Each size runs K times (default 3) and every figure printed is the median.
+//
+// Both sides are set up alike: neither syncs to disk (SQLite runs with synchronous=OFF and no rollback
+// journal, or WAL with synchronous=OFF for shared4), tables and indexes are created outside the timing,
+// and SQLite's page cache (cache_size) is the engine's cache budget for one open table. The engine opens
+// its tables exclusively (no locks, no change checks) and SQLite runs each workload in one transaction;
+// shared4 puts 4 processes inserting into a shared engine table and into an SQLite table in WAL mode,
+// one change per call on both sides.
+//
+// Two SQLite references: "sqlite" keys its rows by id (rows stored in key order), "sqlite-ins" stores
+// rows in insertion order with a UNIQUE index on id, as the engine does, so the cost of the layout and
+// the cost of the engine can be told apart. The engine's columns add its system calls per operation
+// (reads and writes, as counted by the platform layer). Both sides show the process's peak resident
+// memory during the workload (freed memory is given back before each one), which counts the touched
+// pages of mapped files, and its anonymous memory when the tables closed ("heap": the caches at their
+// fullest, without the file pages that the kernel's cache holds for plain reads as well).
+#include <malloc.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +38,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -33,8 +49,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/cache_budget.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
+#include "platform/io_counters.h"
 
 namespace {
 
@@ -52,6 +70,8 @@ constexpr int kSharedProcesses = 4;
 struct Options {
   std::vector<std::int64_t> sizes{10000};
   std::int64_t reads = -1;  // -1: as many as records
+  int runs = 3;
+  bool keyOrder = false;
   std::string dir;
   std::set<std::string> benchmarks;  // empty: all
 };
@@ -72,7 +92,12 @@ Row MakeRow(std::int32_t id, std::uint32_t salt = 0) {
   row.id = id;
   // Odd multipliers are bijections modulo 2^32: the unique columns stay unique.
   row.k1 = static_cast<std::int32_t>(static_cast<std::uint32_t>(id) * 2654435761u);
-  std::snprintf(row.k2.data(), row.k2.size(), "K%08" PRIx32 "%07" PRIu32, static_cast<std::uint32_t>(id) * 40503u,
+  // A bijective mix of the id, so k2 follows no order of the ids at any table size.
+  std::uint32_t mixed = static_cast<std::uint32_t>(id) * 0x9E3779B1u;
+  mixed ^= mixed >> 15;
+  mixed *= 0x85EBCA77u;
+  mixed ^= mixed >> 13;
+  std::snprintf(row.k2.data(), row.k2.size(), "K%08" PRIx32 "%07" PRIu32, mixed,
                 static_cast<std::uint32_t>(id) % 9999991u);
   row.k3 = id % 1000;
   std::uint64_t x = static_cast<std::uint64_t>(id) * 0x9E3779B97F4A7C15ull + salt;
@@ -105,36 +130,125 @@ std::vector<std::int32_t> RandomIds(std::int64_t count, std::int64_t n, std::uin
 struct Measure {
   double seconds = 0;
   std::int64_t ops = 0;
-  std::int64_t checksum = 0;  // what the workload read, to compare both sides
+  std::int64_t checksum = 0;  // what the workload read, to compare the sides
+  double reads = 0;           // system calls of the platform layer, for the whole workload
+  double writes = 0;
+  double peakMiB = 0;         // the process's peak resident memory while the workload ran
+  double heapMiB = 0;         // its anonymous memory when the tables were closed, mapped files aside
 };
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// A field of /proc/self/status in KiB (VmRSS, VmHWM), 0 when it cannot be read.
+double StatusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const std::string prefix = std::string(field) + ":";
+  while (std::getline(status, line)) {
+    if (line.rfind(prefix, 0) == 0) return std::strtod(line.c_str() + prefix.size(), nullptr);
+  }
+  return 0;
+}
+
+// The largest anonymous resident memory seen when a table closed: the caches at their fullest,
+// without the pages of mapped files, which the kernel's file cache holds for plain reads too.
+double g_heapKiB = 0;
+double StatusKiB(const char* field);
+void NoteHeap() { g_heapKiB = std::max(g_heapKiB, StatusKiB("RssAnon")); }
+
+// Gives freed memory back and resets the peak resident size to the current one, so each workload's
+// peak is its own.
+void ResetPeakMemory() {
+  malloc_trim(0);
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
 Measure Timed(std::int64_t ops, const std::function<std::int64_t()>& work) {
+  ResetPeakMemory();
+  g_heapKiB = 0;
+  const kavrin::platform::IoCounts before = kavrin::platform::GetIoCounts();
   const double start = Now();
   const std::int64_t checksum = work();
-  return {Now() - start, ops, checksum};
+  const double seconds = Now() - start;
+  const kavrin::platform::IoCounts after = kavrin::platform::GetIoCounts();
+  Measure measure{seconds, ops, checksum};
+  measure.reads = static_cast<double>(after.Reads - before.Reads);
+  measure.writes = static_cast<double>(after.Writes - before.Writes);
+  measure.peakMiB = StatusKiB("VmHWM") / 1024.0;
+  measure.heapMiB = g_heapKiB / 1024.0;
+  return measure;
 }
 
-void PrintHeader() {
-  std::printf("%-16s %12s %12s %12s %12s %14s\n", "benchmark", "engine us/op", "engine op/s", "sqlite us/op",
-              "sqlite op/s", "engine/sqlite");
-  std::printf("%s\n", std::string(84, '-').c_str());
-}
+// One workload's figures from one run.
+struct Sample {
+  std::string unit;
+  std::int64_t ops = 0;
+  double engineUs = 0, sqliteUs = 0, referenceUs = 0;
+  double readsPerOp = 0, writesPerOp = 0;
+  double enginePeakMiB = 0, sqlitePeakMiB = 0;
+  double engineHeapMiB = 0, sqliteHeapMiB = 0;
+};
 
-void PrintResult(const char* name, const char* unit, const Measure& engine, const Measure& sqlite) {
-  const double e = engine.seconds * 1e6 / static_cast<double>(engine.ops);
-  const double s = sqlite.seconds * 1e6 / static_cast<double>(sqlite.ops);
-  std::printf("%-16s %12.3f %12.0f %12.3f %12.0f %13.2fx   (%" PRId64 " %s)\n", name, e, 1e6 / e, s, 1e6 / s, e / s,
-              engine.ops, unit);
-  if (engine.checksum != sqlite.checksum) {
-    std::printf("  WARNING: %s read different data: engine checksum %" PRId64 ", sqlite %" PRId64 "\n", name,
-                engine.checksum, sqlite.checksum);
+// The samples of every workload of one size, in the order first run.
+class Results {
+ public:
+  void Add(const std::string& name, const std::string& unit, const Measure& engine, const Measure& sqlite,
+           const Measure& reference) {
+    auto checksum = [&](const char* side, const Measure& other) {
+      if (engine.checksum != other.checksum) {
+        std::printf("  WARNING: %s read different data: engine checksum %" PRId64 ", %s %" PRId64 "\n",
+                    name.c_str(), engine.checksum, side, other.checksum);
+      }
+    };
+    checksum("sqlite", sqlite);
+    checksum("sqlite-ins", reference);
+    auto us = [](const Measure& m) { return m.seconds * 1e6 / static_cast<double>(m.ops); };
+    Sample sample{unit,
+                  engine.ops,
+                  us(engine),
+                  us(sqlite),
+                  us(reference),
+                  engine.reads / static_cast<double>(engine.ops),
+                  engine.writes / static_cast<double>(engine.ops),
+                  engine.peakMiB,
+                  std::max(sqlite.peakMiB, reference.peakMiB),
+                  engine.heapMiB,
+                  std::max(sqlite.heapMiB, reference.heapMiB)};
+    if (!samples_.contains(name)) order_.push_back(name);
+    samples_[name].push_back(sample);
   }
-  std::fflush(stdout);
-}
+
+  void Print() const {
+    std::printf("%-14s %10s %10s %10s %8s %8s %9s %9s %15s %15s\n", "benchmark", "engine", "sqlite", "sqlite-ins",
+                "/sqlite", "/ins", "reads/op", "writes/op", "engine MiB", "sqlite MiB");
+    std::printf("%-14s %10s %10s %10s %8s %8s %9s %9s %15s %15s\n", "", "us/op", "us/op", "us/op", "ratio", "ratio",
+                "engine", "engine", "peak / heap", "peak / heap");
+    std::printf("%s\n", std::string(118, '-').c_str());
+    for (const std::string& name : order_) {
+      const std::vector<Sample>& all = samples_.at(name);
+      auto median = [&](double Sample::*field) {
+        std::vector<double> values;
+        for (const Sample& sample : all) values.push_back(sample.*field);
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+      };
+      const double e = median(&Sample::engineUs), q = median(&Sample::sqliteUs), r = median(&Sample::referenceUs);
+      std::printf("%-14s %10.3f %10.3f %10.3f %7.2fx %7.2fx %9.2f %9.2f %7.1f / %5.1f %7.1f / %5.1f   (%" PRId64
+                  " %s)\n",
+                  name.c_str(), e, q, r, e / q, e / r, median(&Sample::readsPerOp), median(&Sample::writesPerOp),
+                  median(&Sample::enginePeakMiB), median(&Sample::engineHeapMiB), median(&Sample::sqlitePeakMiB),
+                  median(&Sample::sqliteHeapMiB), all.front().ops, all.front().unit.c_str());
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  std::vector<std::string> order_;
+  std::map<std::string, std::vector<Sample>> samples_;
+};
 
 // --- The engine side ------------------------------------------------------------------------------
 
@@ -235,7 +349,11 @@ class EngineTable {
   }
 
   void SelectIndex(std::uint8_t index) { table_.SelectIndex(index); }
-  void Close() { table_.Close(); }
+  void Close() {
+    NoteHeap();
+    table_.Close();
+  }
+  ~EngineTable() { NoteHeap(); }
 
  private:
   void Fill(std::uint8_t* image, const Row& row) {
@@ -295,7 +413,10 @@ class SqliteTable {
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) SqliteFailed(db_, "open");
     sqlite3_busy_timeout(db_, 60000);
   }
-  ~SqliteTable() { sqlite3_close(db_); }
+  ~SqliteTable() {
+    NoteHeap();
+    sqlite3_close(db_);
+  }
   SqliteTable(const SqliteTable&) = delete;
   SqliteTable& operator=(const SqliteTable&) = delete;
 
@@ -308,9 +429,21 @@ class SqliteTable {
     }
   }
 
-  void Create(bool secondaries) {
-    Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, k1 INTEGER NOT NULL, k2 TEXT NOT NULL, k3 INTEGER NOT NULL, "
-         "payload BLOB NOT NULL)");
+  // The settings of every connection: no sync, no rollback journal (WAL for shared use), and a page
+  // cache of the engine's budget.
+  void Configure(bool shared, std::int64_t cacheBytes) {
+    Exec(shared ? "PRAGMA journal_mode=WAL" : "PRAGMA journal_mode=OFF");
+    Exec("PRAGMA synchronous=OFF");
+    const std::string cache = "PRAGMA cache_size=-" + std::to_string(std::max<std::int64_t>(1, cacheBytes / 1024));
+    Exec(cache.c_str());
+  }
+
+  // Keyed by id (rows in key order), or in insertion order with a UNIQUE index on id as the engine.
+  void Create(bool secondaries, bool insertionOrder) {
+    Exec(insertionOrder ? "CREATE TABLE t(id INTEGER NOT NULL UNIQUE, k1 INTEGER NOT NULL, k2 TEXT NOT NULL, "
+                          "k3 INTEGER NOT NULL, payload BLOB NOT NULL)"
+                        : "CREATE TABLE t(id INTEGER PRIMARY KEY, k1 INTEGER NOT NULL, k2 TEXT NOT NULL, "
+                          "k3 INTEGER NOT NULL, payload BLOB NOT NULL)");
     if (secondaries) {
       Exec("CREATE UNIQUE INDEX t_k1 ON t(k1)");
       Exec("CREATE UNIQUE INDEX t_k2 ON t(k2)");
@@ -366,9 +499,13 @@ constexpr const char* kSelectColumns = "SELECT id, k1, k2, k3, payload FROM t";
 
 // --- Workloads --------------------------------------------------------------------------------------
 
+// The cache budget of one open engine table (its record, blob block and index page caches), which
+// SQLite's page cache is given as well.
+std::int64_t EngineCacheBudget() { return static_cast<std::int64_t>(kavrin::engine::TableCacheBudget()); }
+
 class Run {
  public:
-  Run(const Options& options, std::int64_t n) : options_(options), n_(n) {
+  Run(const Options& options, std::int64_t n, Results& results) : options_(options), n_(n), results_(results) {
     reads_ = options.reads > 0 ? options.reads : n;
     char name[32];
     std::snprintf(name, sizeof name, "n%" PRId64, n);
@@ -381,11 +518,8 @@ class Run {
     fs::remove_all(dir_, ignored);
   }
 
-  void All() {
-    std::printf("\nN = %" PRId64 " records of %d bytes (engine record image %d bytes), %" PRId64
-                " lookups and updates, %" PRId64 " range scans of %d\n",
-                n_, 4 + 4 + kK2Size + 4 + kPayloadSize, EngineRecordSize(), reads_, RangeCount(), kRangeLength);
-    PrintHeader();
+  // Runs the wanted workloads; the sizes of the files they left.
+  std::string All() {
     if (Wanted("fill0")) Fill(false);
     const bool needFilled = Wanted("readpk") || Wanted("readsecondary") || Wanted("scanpk") ||
                             Wanted("scansecondary") || Wanted("range100") || Wanted("update");
@@ -397,18 +531,18 @@ class Run {
     if (Wanted("range100")) Ranges();
     if (Wanted("update")) Updates();
     if (Wanted("shared4")) Shared();
-    std::printf("files: engine %s, sqlite %s (3 secondary indexes)\n", SizeText(EngineBytes("t3")).c_str(),
-                SizeText(SqliteBytes("t3.db")).c_str());
+    return "files: engine " + SizeText(EngineBytes("t3")) + ", sqlite " + SizeText(SqliteBytes("t3.db")) +
+           ", sqlite-ins " + SizeText(SqliteBytes("t3i.db")) + " (3 secondary indexes)";
   }
 
- private:
-  bool Wanted(const char* name) const { return options_.benchmarks.empty() || options_.benchmarks.contains(name); }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::int64_t Reads() const { return reads_; }
   std::int64_t RangeCount() const { return std::max<std::int64_t>(1, reads_ / 10); }
 
-  static int EngineRecordSize() {
-    return 9 + (4 + 1) + (4 + 1) + (kK2Size + 2) + (4 + 1) + (kPayloadSize + 1);
-  }
+ private:
+  using SqliteWork = std::function<std::int64_t(SqliteTable&)>;
+
+  bool Wanted(const char* name) const { return options_.benchmarks.empty() || options_.benchmarks.contains(name); }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
   std::int64_t EngineBytes(const std::string& stem) const {
     std::int64_t total = 0;
@@ -430,26 +564,54 @@ class Run {
     return text;
   }
 
+  // The same work on both SQLite tables of a stem: keyed by id, then in insertion order.
+  std::pair<Measure, Measure> OnSqlite(const std::string& stem, std::int64_t ops, const SqliteWork& work) {
+    auto one = [&](const std::string& file) {
+      return Timed(ops, [&] {
+        SqliteTable db(Path(file));
+        db.Configure(false, EngineCacheBudget());
+        return work(db);
+      });
+    };
+    Measure keyed = one(stem + ".db");
+    Measure inserted = one(stem + "i.db");
+    return {keyed, inserted};
+  }
+
+  void Report(const char* name, const char* unit, const Measure& engine, const std::pair<Measure, Measure>& sqlite) {
+    results_.Add(name, unit, engine, sqlite.first, sqlite.second);
+  }
+
+  std::vector<std::int32_t> FillOrder(std::uint32_t seed) const {
+    if (!options_.keyOrder) return ShuffledIds(n_, seed);
+    std::vector<std::int32_t> ids(static_cast<std::size_t>(n_));
+    std::iota(ids.begin(), ids.end(), 1);
+    return ids;
+  }
+
   void Fill(bool secondaries) {
     const std::string stem = secondaries ? "t3" : "t0";
-    const std::vector<std::int32_t> order = ShuffledIds(n_, 301);
+    const std::vector<std::int32_t> order = FillOrder(301);
     CreateEngineTable(Path(stem + ".DAT"), secondaries);
+    for (bool insertionOrder : {false, true}) {
+      SqliteTable db(Path(stem + (insertionOrder ? "i.db" : ".db")));
+      db.Configure(false, EngineCacheBudget());
+      db.Create(secondaries, insertionOrder);
+    }
     const Measure engine = Timed(n_, [&] {
       EngineTable table(Path(stem + ".DAT"), true);
       for (std::int32_t id : order) table.Insert(MakeRow(id));
       table.Close();
       return std::int64_t{0};
     });
-    const Measure sqlite = Timed(n_, [&] {
-      SqliteTable db(Path(stem + ".db"));
-      db.Create(secondaries);
+    const auto sqlite = OnSqlite(stem, n_, [&](SqliteTable& db) {
       db.Exec("BEGIN");
       Statement insert(db.Db(), "INSERT INTO t VALUES (?, ?, ?, ?, ?)");
       for (std::int32_t id : order) db.Insert(insert, MakeRow(id));
       db.Exec("COMMIT");
       return std::int64_t{0};
     });
-    PrintResult(secondaries ? "fill3" : "fill0", "inserts", engine, sqlite);
+    Report(secondaries ? "fill3" : "fill0", "inserts", engine, sqlite);
   }
 
   void ReadByPrimary() {
@@ -460,8 +622,7 @@ class Run {
       for (std::int32_t id : ids) sum += table.FindById(id);
       return sum;
     });
-    const Measure sqlite = Timed(reads_, [&] {
-      SqliteTable db(Path("t3.db"));
+    const auto sqlite = OnSqlite("t3", reads_, [&](SqliteTable& db) {
       Statement query(db.Db(), (std::string(kSelectColumns) + " WHERE id = ?").c_str());
       db.Exec("BEGIN");
       std::int64_t sum = 0;
@@ -469,7 +630,7 @@ class Run {
       db.Exec("COMMIT");
       return sum;
     });
-    PrintResult("readpk", "lookups", engine, sqlite);
+    Report("readpk", "lookups", engine, sqlite);
   }
 
   void ReadBySecondary() {
@@ -481,8 +642,7 @@ class Run {
       for (std::int32_t id : ids) sum += table.FindByK1(MakeRow(id).k1);
       return sum;
     });
-    const Measure sqlite = Timed(reads_, [&] {
-      SqliteTable db(Path("t3.db"));
+    const auto sqlite = OnSqlite("t3", reads_, [&](SqliteTable& db) {
       Statement query(db.Db(), (std::string(kSelectColumns) + " WHERE k1 = ?").c_str());
       db.Exec("BEGIN");
       std::int64_t sum = 0;
@@ -490,7 +650,7 @@ class Run {
       db.Exec("COMMIT");
       return sum;
     });
-    PrintResult("readsecondary", "lookups", engine, sqlite);
+    Report("readsecondary", "lookups", engine, sqlite);
   }
 
   void ScanPrimary() {
@@ -498,12 +658,11 @@ class Run {
       EngineTable table(Path("t3.DAT"), true);
       return table.Scan().second;
     });
-    const Measure sqlite = Timed(n_, [&] {
-      SqliteTable db(Path("t3.db"));
+    const auto sqlite = OnSqlite("t3", n_, [&](SqliteTable& db) {
       Statement query(db.Db(), (std::string(kSelectColumns) + " ORDER BY id").c_str());
       return db.Walk(query).second;
     });
-    PrintResult("scanpk", "records", engine, sqlite);
+    Report("scanpk", "records", engine, sqlite);
   }
 
   void ScanSecondary() {
@@ -512,12 +671,11 @@ class Run {
       table.SelectIndex(2);
       return table.Scan().second;
     });
-    const Measure sqlite = Timed(n_, [&] {
-      SqliteTable db(Path("t3.db"));
+    const auto sqlite = OnSqlite("t3", n_, [&](SqliteTable& db) {
       Statement query(db.Db(), (std::string(kSelectColumns) + " ORDER BY k2").c_str());
       return db.Walk(query).second;
     });
-    PrintResult("scansecondary", "records", engine, sqlite);
+    Report("scansecondary", "records", engine, sqlite);
   }
 
   void Ranges() {
@@ -530,8 +688,7 @@ class Run {
       for (std::int32_t first : starts) sum += table.Range(first, first + kRangeLength - 1).second;
       return sum;
     });
-    const Measure sqlite = Timed(count, [&] {
-      SqliteTable db(Path("t3.db"));
+    const auto sqlite = OnSqlite("t3", count, [&](SqliteTable& db) {
       Statement query(db.Db(), (std::string(kSelectColumns) + " WHERE id BETWEEN ? AND ? ORDER BY id").c_str());
       db.Exec("BEGIN");
       std::int64_t sum = 0;
@@ -543,7 +700,7 @@ class Run {
       db.Exec("COMMIT");
       return sum;
     });
-    PrintResult("range100", "ranges", engine, sqlite);
+    Report("range100", "ranges", engine, sqlite);
   }
 
   void Updates() {
@@ -557,8 +714,7 @@ class Run {
       table.Close();
       return done;
     });
-    const Measure sqlite = Timed(reads_, [&] {
-      SqliteTable db(Path("t3.db"));
+    const auto sqlite = OnSqlite("t3", reads_, [&](SqliteTable& db) {
       db.Exec("BEGIN");
       Statement update(db.Db(), "UPDATE t SET payload = ? WHERE id = ?");
       std::int64_t done = 0;
@@ -573,34 +729,46 @@ class Run {
       db.Exec("COMMIT");
       return done;
     });
-    PrintResult("update", "updates", engine, sqlite);
+    Report("update", "updates", engine, sqlite);
   }
 
-  // Forks the processes, each running work(process) on its share; the wall time of them all.
-  static double InProcesses(const std::function<void(int)>& work) {
+  // Forks the processes, each running work(process) on its share; the wall time of them all, with the
+  // system calls of the children (sent back through a pipe) and the largest peak memory among them.
+  static Measure InProcesses(std::int64_t ops, const std::function<void(int)>& work) {
     int gate[2];
-    if (pipe(gate) != 0) throw std::runtime_error("pipe failed");
+    int report[2];
+    if (pipe(gate) != 0 || pipe(report) != 0) throw std::runtime_error("pipe failed");
     std::vector<pid_t> children;
     for (int p = 0; p < kSharedProcesses; ++p) {
       const pid_t pid = fork();
       if (pid < 0) throw std::runtime_error("fork failed");
       if (pid == 0) {
         close(gate[1]);
+        close(report[0]);
         char byte;
         while (read(gate[0], &byte, 1) < 0) {
         }
         int status = 0;
+        ResetPeakMemory();
+        g_heapKiB = 0;
+        const kavrin::platform::IoCounts before = kavrin::platform::GetIoCounts();
         try {
           work(p);
         } catch (const std::exception& error) {
           std::fprintf(stderr, "process %d: %s\n", p, error.what());
           status = 1;
         }
+        const kavrin::platform::IoCounts after = kavrin::platform::GetIoCounts();
+        const double figures[4] = {static_cast<double>(after.Reads - before.Reads),
+                                   static_cast<double>(after.Writes - before.Writes), StatusKiB("VmHWM") / 1024.0,
+                                   g_heapKiB / 1024.0};
+        if (write(report[1], figures, sizeof figures) != static_cast<ssize_t>(sizeof figures)) status = 1;
         _exit(status);
       }
       children.push_back(pid);
     }
     close(gate[0]);
+    close(report[1]);
     const double start = Now();
     close(gate[1]);
     bool failed = false;
@@ -609,42 +777,53 @@ class Run {
       waitpid(pid, &status, 0);
       failed = failed || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
     }
-    const double seconds = Now() - start;
+    Measure measure{Now() - start, ops, 0};
+    double figures[4];
+    while (read(report[0], figures, sizeof figures) == static_cast<ssize_t>(sizeof figures)) {
+      measure.reads += figures[0];
+      measure.writes += figures[1];
+      measure.peakMiB = std::max(measure.peakMiB, figures[2]);
+      measure.heapMiB = std::max(measure.heapMiB, figures[3]);
+    }
+    close(report[0]);
     if (failed) throw std::runtime_error("a shared-mode process failed");
-    return seconds;
+    return measure;
   }
 
   void Shared() {
-    const std::vector<std::int32_t> order = ShuffledIds(n_, 306);
+    const std::vector<std::int32_t> order = FillOrder(306);
     auto share = [&](int p) {
       const std::size_t begin = order.size() * static_cast<std::size_t>(p) / kSharedProcesses;
       const std::size_t end = order.size() * static_cast<std::size_t>(p + 1) / kSharedProcesses;
       return std::make_pair(begin, end);
     };
     CreateEngineTable(Path("s3.DAT"), true);
-    Measure engine{InProcesses([&](int p) {
-                     EngineTable table(Path("s3.DAT"), false);
-                     const auto [begin, end] = share(p);
-                     for (std::size_t i = begin; i < end; ++i) table.Insert(MakeRow(order[i]));
-                     table.Close();
-                   }),
-                   n_, 0};
-    {
-      SqliteTable db(Path("s3.db"));
-      db.Exec("PRAGMA journal_mode=WAL");
-      db.Create(true);
-    }
-    Measure sqlite{InProcesses([&](int p) {
-                     SqliteTable db(Path("s3.db"));
-                     db.Exec("PRAGMA synchronous=NORMAL");
-                     Statement insert(db.Db(), "INSERT INTO t VALUES (?, ?, ?, ?, ?)");
-                     const auto [begin, end] = share(p);
-                     for (std::size_t i = begin; i < end; ++i) db.Insert(insert, MakeRow(order[i]));
-                   }),
-                   n_, 0};
+    Measure engine = InProcesses(n_, [&](int p) {
+      EngineTable table(Path("s3.DAT"), false);
+      const auto [begin, end] = share(p);
+      for (std::size_t i = begin; i < end; ++i) table.Insert(MakeRow(order[i]));
+      table.Close();
+    });
+    auto onSqlite = [&](const std::string& file, bool insertionOrder) {
+      {
+        SqliteTable db(Path(file));
+        db.Configure(true, EngineCacheBudget());
+        db.Create(true, insertionOrder);
+      }
+      Measure measure = InProcesses(n_, [&](int p) {
+        SqliteTable db(Path(file));
+        db.Configure(true, EngineCacheBudget());
+        Statement insert(db.Db(), "INSERT INTO t VALUES (?, ?, ?, ?, ?)");
+        const auto [begin, end] = share(p);
+        for (std::size_t i = begin; i < end; ++i) db.Insert(insert, MakeRow(order[i]));
+      });
+      measure.checksum = CountSqlite(Path(file));
+      return measure;
+    };
+    const Measure keyed = onSqlite("s3.db", false);
+    const Measure inserted = onSqlite("s3i.db", true);
     engine.checksum = CountEngine(Path("s3.DAT"));
-    sqlite.checksum = CountSqlite(Path("s3.db"));
-    PrintResult("shared4", "inserts", engine, sqlite);
+    Report("shared4", "inserts", engine, {keyed, inserted});
     if (engine.checksum != n_) {
       std::printf("  WARNING: the shared engine table holds %" PRId64 " records\n", engine.checksum);
     }
@@ -665,6 +844,7 @@ class Run {
   std::int64_t n_;
   std::int64_t reads_;
   fs::path dir_;
+  Results& results_;
 };
 
 std::vector<std::string> SplitCommas(const std::string& text) {
@@ -703,6 +883,10 @@ Options ParseOptions(int argc, char** argv) {
       for (const std::string& part : SplitCommas(*v)) options.sizes.push_back(Number(part, "--sizes"));
     } else if (auto v = value("--reads")) {
       options.reads = Number(*v, "--reads");
+    } else if (auto v = value("--runs")) {
+      options.runs = static_cast<int>(std::min<std::int64_t>(Number(*v, "--runs"), 99));
+    } else if (arg == "--keyorder") {
+      options.keyOrder = true;
     } else if (auto v = value("--dir")) {
       options.dir = *v;
     } else if (auto v = value("--benchmarks")) {
@@ -725,7 +909,8 @@ int main(int argc, char** argv) {
   try {
     options = ParseOptions(argc, argv);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "%s\nusage: %s [--num=N] [--sizes=N1,N2,...] [--reads=R] [--dir=PATH] [--benchmarks=a,b]\n",
+    std::fprintf(stderr, "%s\nusage: %s [--num=N] [--sizes=N1,N2,...] [--reads=R] [--runs=K] [--keyorder] [--dir=PATH] "
+                 "[--benchmarks=a,b]\n",
                  error.what(), argv[0]);
     return 2;
   }
@@ -740,10 +925,28 @@ int main(int argc, char** argv) {
   }
   std::printf("KAVRIN engine vs SQLite %s, one run on this machine (%ld cores), files in %s\n", sqlite3_libversion(),
               sysconf(_SC_NPROCESSORS_ONLN), options.dir.c_str());
-  std::printf("ratio = engine time / SQLite time: above 1 the engine is slower\n");
+  std::printf("ratio = engine time / SQLite time: above 1 the engine is slower; no sync on either side; SQLite "
+              "cache_size %" PRId64 " KiB, the engine's cache budget per open table\n",
+              EngineCacheBudget() / 1024);
   int status = 0;
   try {
-    for (std::int64_t n : options.sizes) Run(options, n).All();
+    for (std::int64_t n : options.sizes) {
+      Results results;
+      std::string files;
+      std::int64_t reads = 0, ranges = 0;
+      for (int run = 0; run < options.runs; ++run) {
+        Run one(options, n, results);
+        files = one.All();
+        reads = one.Reads();
+        ranges = one.RangeCount();
+      }
+      std::printf("\nN = %" PRId64 " records of %d bytes, filled in %s order, %" PRId64 " lookups and updates, %" PRId64
+                  " range scans of %d; medians of %d runs\n",
+                  n, 4 + 4 + kK2Size + 4 + kPayloadSize, options.keyOrder ? "key" : "random", reads, ranges,
+                  kRangeLength, options.runs);
+      results.Print();
+      std::printf("%s\n", files.c_str());
+    }
   } catch (const kavrin::engine::EDBEngineError& error) {
     std::fprintf(stderr, "engine error: %s\n", error.what());
     status = 1;

@@ -277,7 +277,7 @@ void TIndexFile::InsertAfterCurrent(TTreePath& path, std::size_t level, const st
   page.InsertEntry(key);
   page.SetCurrentRef(ref);
   page.SetCurrentCount(count);
-  page.ComputeUsed();
+  page.ComputeUsedAfterInsert();
   path[level].Entry = page.Current();
   if (page.Current() == 1) PropagateFirstKey(path, level);
   if (!page.Overfull()) return;

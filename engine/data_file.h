@@ -311,6 +311,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::int64_t RecordPosition(std::int32_t recordNumber) const override;
   TFileHandler& RecordFile() override { return *this; }
   std::int32_t NextUniqueID() override;
+  void RecordDirtied(std::int32_t recordNumber) override;
   void SyncIndexPosition() override;
   std::uint8_t KeyFieldType(std::int16_t fieldNumber) const override;
   std::span<const std::uint8_t> RecordImage(std::int32_t recordNumber) override;
@@ -341,6 +342,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   TRecord* PlaceRecord(std::int32_t recordNumber);
   void ReadRecordsNextTo(std::int32_t recordNumber, bool forward);
   void WriteDirtyRun(TRecord& record, bool evicting);
+  // The dirty cached records, in record order.
+  std::vector<TRecord*> DirtyRecords();
   void RebuildFieldMap();
   void CloseWithoutWriting() noexcept;
   // Writes dirty records, blocks and pages and the three headers, as the end of a change does.
@@ -386,6 +389,10 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::unordered_map<std::int16_t, std::size_t> fieldByNumber_;
   RecordList recordCache_;  // most recently used first
   std::unordered_map<std::int32_t, RecordList::iterator> recordByNumber_;
+  // The numbers of the cached records turned dirty since the last flush (and perhaps some written or
+  // gone since): every dirty cached record is among them.
+  std::vector<std::int32_t> dirtyRecords_;
+  std::size_t dirtyRecordsLimit_ = 256;
   std::size_t recordCacheCapacity_ = 0;
   std::int32_t lastMissedRecord_ = 0;
   std::uint64_t recordUseClock_ = 0;

@@ -333,28 +333,28 @@ bool TRecord::Deleted() const { return image_[record_at::Deleted] != 0; }
 
 void TRecord::SetDeleted(bool deleted) {
   image_[record_at::Deleted] = deleted ? 1 : 0;
-  dirty_ = true;
+  MarkDirty();
 }
 
 std::int32_t TRecord::NextDeleted() const { return LoadI32(image_.data() + record_at::NextDeleted); }
 
 void TRecord::SetNextDeleted(std::int32_t recordNumber) {
   StoreI32(image_.data() + record_at::NextDeleted, recordNumber);
-  dirty_ = true;
+  MarkDirty();
 }
 
 std::int32_t TRecord::UniqueID() const { return LoadI32(image_.data() + record_at::UniqueID); }
 
 void TRecord::SetUniqueID(std::int32_t id) {
   StoreI32(image_.data() + record_at::UniqueID, id);
-  dirty_ = true;
+  MarkDirty();
 }
 
 void TRecord::SetData(const std::uint8_t* image) {
   if (image_.size() > RecordPrefixSize) {
     std::memcpy(image_.data() + RecordPrefixSize, image + RecordPrefixSize, image_.size() - RecordPrefixSize);
   }
-  dirty_ = true;
+  MarkDirty();
 }
 
 }  // namespace kavrin::engine

@@ -139,6 +139,9 @@ class TRecordOwner {
   virtual TFileHandler& RecordFile() = 0;
   // The unique id a new record takes (0 when ids are kept or issuing is suspended).
   virtual std::int32_t NextUniqueID() = 0;
+  // A cached record turned dirty: its owner keeps a list of them, so a flush need not look at every
+  // cached record.
+  virtual void RecordDirtied(std::int32_t /*recordNumber*/) {}
 };
 
 // One record as cached: its number (0 for none), its image and whether the image differs from the file.
@@ -148,9 +151,18 @@ class TRecord {
 
   TRecordOwner& Owner() const { return *owner_; }
   bool Dirty() const { return dirty_; }
-  void SetDirty(bool dirty) { dirty_ = dirty; }
+  void SetDirty(bool dirty) {
+    if (dirty) {
+      MarkDirty();
+    } else {
+      dirty_ = false;
+    }
+  }
   std::int32_t RecordNumber() const { return recordNumber_; }
-  void SetRecordNumber(std::int32_t recordNumber) { recordNumber_ = recordNumber; }
+  void SetRecordNumber(std::int32_t recordNumber) {
+    if (dirty_ && recordNumber != recordNumber_) owner_->RecordDirtied(recordNumber);
+    recordNumber_ = recordNumber;
+  }
   // When the owner's cache last handed the record out, on the owner's own clock.
   std::uint64_t LastUse() const { return lastUse_; }
   void SetLastUse(std::uint64_t lastUse) { lastUse_ = lastUse; }
@@ -174,6 +186,11 @@ class TRecord {
   void SetData(const std::uint8_t* image);
 
  private:
+  void MarkDirty() {
+    if (!dirty_) owner_->RecordDirtied(recordNumber_);
+    dirty_ = true;
+  }
+
   TRecordOwner* owner_;
   bool dirty_ = false;
   std::int32_t recordNumber_ = 0;

@@ -2,12 +2,14 @@
 // lock, the record cache, the deleted-record chain and the records this cursor has locked.
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstring>
 #include <limits>
 #include <vector>
 
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
+#include "engine/cache_budget.h"
 #include "engine/data_file.h"
 #include "engine/data_file_sections.h"
 #include "engine/engine_error.h"
@@ -22,7 +24,6 @@ namespace {
 
 // The header lock: the last byte below 2 GiB; record and table locks use the bytes below it.
 constexpr std::int64_t kHeaderLockOffset = 0x7FFFFFFF;
-constexpr std::int32_t kRecordCacheBytes = 131070;
 
 // Header reads and writes bypass the contents scrambling: the header is always stored plain.
 class UnscrambledSection {
@@ -85,6 +86,7 @@ void TDataFile::OpenFile() {
   if (Opened()) return;
   TakeReadOnlyFromCompanions();
   TFileHandler::OpenFile();
+  MapForReading();
   try {
     ResetOpenState();
     ReadHeader();
@@ -93,7 +95,7 @@ void TDataFile::OpenFile() {
     SetScrambled(header_.Encrypted);
     if (header_.Encrypted) CheckPassword();
     ReadFieldDescriptors();
-    recordCacheCapacity_ = static_cast<std::size_t>(std::max(1, kRecordCacheBytes / header_.RecordSize));
+    recordCacheCapacity_ = RecordCacheCapacityFor(TableCacheBudget(), header_.RecordSize);
     OpenCompanionFiles();
   } catch (...) {
     CloseWithoutWriting();
@@ -471,17 +473,21 @@ void TDataFile::FlushRecords(bool all, TRecord* record) {
   for (;;) {
     bool progress = false;
     TRecord* lowestDirty = nullptr;
-    for (const auto& cached : recordCache_) {
+    for (TRecord* cached : DirtyRecords()) {
       if (!cached->Dirty()) continue;
       WriteDirtyRun(*cached, false);
       if (cached->Dirty()) cached->WriteRecord();
       if (!cached->Dirty()) {
         progress = true;
       } else if (!lowestDirty || cached->RecordNumber() < lowestDirty->RecordNumber()) {
-        lowestDirty = cached.get();
+        lowestDirty = cached;
       }
     }
-    if (!lowestDirty) return;
+    if (!lowestDirty) {
+      dirtyRecords_.clear();
+      assert(std::none_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); }));
+      return;
+    }
     if (progress) continue;
     // An in-memory file cannot seek past its end: fill the gap before the lowest waiting record.
     const std::int64_t position = RecordPosition(lowestDirty->RecordNumber());
@@ -492,7 +498,32 @@ void TDataFile::FlushRecords(bool all, TRecord* record) {
   }
 }
 
+void TDataFile::RecordDirtied(std::int32_t recordNumber) {
+  // Entries of records written or gone since are dropped now and then, so the list stays near the
+  // number of dirty records.
+  if (dirtyRecords_.size() >= dirtyRecordsLimit_) {
+    std::erase_if(dirtyRecords_, [&](std::int32_t n) {
+      const auto found = recordByNumber_.find(n);
+      return found == recordByNumber_.end() || !(*found->second)->Dirty();
+    });
+    dirtyRecordsLimit_ = std::max<std::size_t>(2 * dirtyRecords_.size(), 256);
+  }
+  dirtyRecords_.push_back(recordNumber);
+}
+
+std::vector<TRecord*> TDataFile::DirtyRecords() {
+  std::sort(dirtyRecords_.begin(), dirtyRecords_.end());
+  dirtyRecords_.erase(std::unique(dirtyRecords_.begin(), dirtyRecords_.end()), dirtyRecords_.end());
+  std::vector<TRecord*> dirty;
+  for (std::int32_t n : dirtyRecords_) {
+    const auto found = recordByNumber_.find(n);
+    if (found != recordByNumber_.end() && (*found->second)->Dirty()) dirty.push_back(found->second->get());
+  }
+  return dirty;
+}
+
 void TDataFile::DropRecordCache() {
+  dirtyRecords_.clear();
   recordByNumber_.clear();
   recordCache_.clear();
   currentRecord_ = nullptr;

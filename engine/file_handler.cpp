@@ -127,6 +127,10 @@ void TFileHandler::OpenFile() {
   opened_ = true;
 }
 
+void TFileHandler::MapForReading() {
+  if (opened_ && !inMemory_ && handle_ != platform::INVALID_HANDLE_VALUE) platform::EnableMappedReads(handle_);
+}
+
 void TFileHandler::CloseFile() {
   if (inMemory_) {
     if (memoryFile_) TMemoryFileList::CloseMemoryFile(*memoryFile_);

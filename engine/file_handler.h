@@ -75,6 +75,9 @@ class TFileHandler {
  protected:
   [[noreturn]] void Raise(TErrorCode code) const;
   void RequireClosed() const;
+  // Reads of an open disk file come from a read-only map of it where that is safe (a local file
+  // system); the results and errors stay those of plain reads.
+  void MapForReading();
 
  private:
   void ReadPlain(void* buffer, std::int32_t count);

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <exception>
 
+#include "engine/blob_file.h"
 #include "engine/byte_order.h"
+#include "engine/cache_budget.h"
 #include "engine/data_file_format.h"
 #include "engine/engine_error.h"
 #include "engine/index_owner.h"
@@ -26,7 +28,7 @@ std::string UpperName(std::string_view name) {
 }  // namespace
 
 TIndexFile::TIndexFile(TIndexOwner& owner)
-    : owner_(owner), rangeStart_(PageEntryArea, 0), rangeEnd_(PageEntryArea, 0xFF) {}
+    : owner_(owner), cacheBudget_(TableCacheBudget()), rangeStart_(PageEntryArea, 0), rangeEnd_(PageEntryArea, 0xFF) {}
 
 TIndexFile::~TIndexFile() {
   if (Opened()) {
@@ -73,7 +75,9 @@ void TIndexFile::ResetCursorState() {
 
 void TIndexFile::OpenFile() {
   if (Opened()) return;
+  cacheBudget_ = TableCacheBudget();
   TFileHandler::OpenFile();
+  MapForReading();
   try {
     headerCurrent_ = false;
     {
@@ -268,9 +272,69 @@ void TIndexFile::Note(TPage& page, bool made) {
   }
   if (made) {
     changeLog_->Pages.emplace_back(page.Offset(), std::nullopt);
+  } else if (!spareLogPages_.empty()) {
+    // A copy made by an earlier operation takes the page's bytes without a new allocation.
+    changeLog_->Pages.emplace_back(page.Offset(), std::move(spareLogPages_.back()));
+    spareLogPages_.pop_back();
+    *changeLog_->Pages.back().second = page;
   } else {
     changeLog_->Pages.emplace_back(page.Offset(), page);
   }
+  NoteMaybeDirty(currentIndex_, page);
+}
+
+void TIndexFile::NoteMaybeDirty(std::uint8_t index, TPage& page) {
+  if (page.Listed()) return;
+  page.SetListed(true);
+  dirtyPages_.emplace_back(index, page.Offset());
+}
+
+void TIndexFile::RecycleLog(TChangeLog& log) {
+  constexpr std::size_t kSpares = 64;
+  for (auto& [offset, copy] : log.Pages) {
+    if (copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(copy));
+  }
+  log.Pages.clear();
+}
+
+void TIndexFile::ForgetCleanPages() {
+  // Only between operations: a page an operation has taken may turn dirty until it ends, and the
+  // next operation that takes it notes it again.
+  if (dirtyPages_.size() < dirtyPagesLimit_) return;
+  std::erase_if(dirtyPages_, [&](const std::pair<std::uint8_t, std::int32_t>& entry) {
+    const TPageCache& cache = caches_[entry.first];
+    const auto found = cache.ByOffset.find(entry.second);
+    if (found == cache.ByOffset.end()) return true;
+    TPage& page = **found->second;
+    if (page.Dirty()) return false;
+    page.SetListed(false);
+    return true;
+  });
+  // Many pages may stay dirty: the next look waits until the list has doubled.
+  dirtyPagesLimit_ = std::max<std::size_t>(2 * dirtyPages_.size(), 256);
+}
+
+void TIndexFile::UnlistAll() {
+  for (const auto& [index, offset] : dirtyPages_) {
+    const TPageCache& cache = caches_[index];
+    const auto found = cache.ByOffset.find(offset);
+    if (found != cache.ByOffset.end()) (*found->second)->SetListed(false);
+  }
+  dirtyPages_.clear();
+}
+
+std::vector<TPage*> TIndexFile::DirtyPages() {
+  // By offset, so an in-memory file, which cannot be positioned past its end, is written in order.
+  std::sort(dirtyPages_.begin(), dirtyPages_.end(),
+            [](const auto& a, const auto& b) { return a.second != b.second ? a.second < b.second : a.first < b.first; });
+  dirtyPages_.erase(std::unique(dirtyPages_.begin(), dirtyPages_.end()), dirtyPages_.end());
+  std::vector<TPage*> dirty;
+  for (const auto& [index, offset] : dirtyPages_) {
+    const TPageCache& cache = caches_[index];
+    const auto found = cache.ByOffset.find(offset);
+    if (found != cache.ByOffset.end() && (*found->second)->Dirty()) dirty.push_back(found->second->get());
+  }
+  return dirty;
 }
 
 void TIndexFile::Undo(TChangeLog& log) {
@@ -288,15 +352,24 @@ void TIndexFile::Undo(TChangeLog& log) {
     } else if (it->second->Dirty()) {
       cache.Pages.push_back(std::make_unique<TPage>(*it->second));
       cache.ByOffset[it->first] = std::prev(cache.Pages.end());
+      cache.Pages.back()->SetListed(false);
+      NoteMaybeDirty(currentIndex_, *cache.Pages.back());
     }
   }
 }
 
+std::size_t TIndexFile::PageCacheCapacity() const {
+  // The primary index, the secondaries and the record-state index share the pages.
+  return PageCacheCapacityFor(cacheBudget_, static_cast<std::size_t>(header_.HighestSecondary) + 2, BlockCacheBytes);
+}
+
 void TIndexFile::MakeRoom(TPageCache& cache) {
-  // Only clean pages go while an operation may still need the others; the cache can run over its
-  // capacity until the operation has finished.
+  // Only clean pages go while an operation may still need the others; past a few probes the cache
+  // runs over its capacity until the operation has finished.
+  const std::size_t capacity = PageCacheCapacity();
   auto it = cache.Pages.end();
-  while (cache.Pages.size() >= PageCacheCapacity && it != cache.Pages.begin()) {
+  for (int probes = 0; cache.Pages.size() >= capacity && it != cache.Pages.begin() && probes < PageEvictionProbes;
+       ++probes) {
     --it;
     TPage& page = **it;
     if (page.Pins() > 0 || page.Dirty()) continue;
@@ -312,18 +385,31 @@ void TIndexFile::WritePage(TPage& page) {
 
 void TIndexFile::TrimCaches() {
   if (operationDepth_ > 0) return;
+  ForgetCleanPages();
   // A shared file is written only inside its writer's lock, by the flush of a change.
   const bool mayWrite = PrivateFile();
+  const std::size_t capacity = PageCacheCapacity();
   for (TPageCache& cache : caches_) {
     auto it = cache.Pages.end();
-    while (cache.Pages.size() > PageCacheCapacity && it != cache.Pages.begin()) {
+    // Pages that must stay are passed over a few at a time, so trimming costs no more with a larger cache.
+    int kept = 0;
+    while (cache.Pages.size() > capacity && it != cache.Pages.begin() && kept < PageEvictionProbes) {
       --it;
       TPage& page = **it;
-      if (page.Pins() > 0) continue;
+      if (page.Pins() > 0) {
+        ++kept;
+        continue;
+      }
       if (page.Dirty()) {
-        if (!mayWrite) continue;
+        if (!mayWrite) {
+          ++kept;
+          continue;
+        }
         WritePage(page);
-        if (page.Dirty()) continue;
+        if (page.Dirty()) {
+          ++kept;
+          continue;
+        }
       }
       cache.ByOffset.erase(page.Offset());
       it = cache.Pages.erase(it);
@@ -411,6 +497,16 @@ std::int64_t TIndexFile::DirtyEnd() const {
 }
 
 bool TIndexFile::HasDirtyPages() const {
+  for (const auto& [index, offset] : dirtyPages_) {
+    const TPageCache& cache = caches_[index];
+    const auto found = cache.ByOffset.find(offset);
+    if (found != cache.ByOffset.end() && (*found->second)->Dirty()) return true;
+  }
+  assert(!AnyPageDirty());
+  return false;
+}
+
+bool TIndexFile::AnyPageDirty() const {
   for (const TPageCache& cache : caches_) {
     for (const auto& page : cache.Pages) {
       if (page->Dirty()) return true;
@@ -423,25 +519,25 @@ void TIndexFile::FlushPages() {
   for (;;) {
     bool dirtyLeft = false;
     bool progress = false;
-    for (TPageCache& cache : caches_) {
-      for (auto& page : cache.Pages) {
-        if (!page->Dirty()) continue;
-        WritePage(*page);
-        if (page->Dirty()) {
-          dirtyLeft = true;
-        } else {
-          progress = true;
-        }
+    for (TPage* page : DirtyPages()) {
+      WritePage(*page);
+      if (page->Dirty()) {
+        dirtyLeft = true;
+      } else {
+        progress = true;
       }
     }
     if (!dirtyLeft) break;
     // A page that cannot be positioned now never will be: raise rather than loop.
     if (!progress) RaiseEngineError(ec::WriteError, FileName());
   }
+  UnlistAll();
+  assert(!AnyPageDirty());
   TrimCaches();
 }
 
 void TIndexFile::ClearPageCache() {
+  dirtyPages_.clear();
   for (TPageCache& cache : caches_) {
     for ([[maybe_unused]] const auto& page : cache.Pages) assert(page->Pins() == 0);
     cache.Pages.clear();

@@ -46,7 +46,9 @@ struct TIndexStatistics {
 // non-zero low byte of the result accepts the record.
 using TRecordCallback = std::int32_t (*)(std::uint32_t userData, std::uint8_t* image, std::int32_t recordNumber);
 
-inline constexpr std::size_t PageCacheCapacity = 63;
+// Pages looked at from the cold end of a page cache for one to evict: past them the cache runs over its
+// capacity until the operation has finished, so a miss costs the same whatever the capacity.
+inline constexpr int PageEvictionProbes = 8;
 inline constexpr std::int64_t WriterLockOffset = 0x7FFF0001;
 inline constexpr std::int64_t WriterLockLength = 65535;
 inline constexpr std::int64_t ReaderLockBase = 0x80000000;  // a reader locks ReaderLockBase - r, r 1 .. 65535
@@ -130,6 +132,8 @@ class TIndexFile : public TFileHandler {
   bool NextPage();
   bool PriorPage();
   std::size_t CachedPageCount(std::uint8_t index) const { return caches_[index].Pages.size(); }
+  // Pages each index's cache keeps between operations, from the table cache budget taken at open.
+  std::size_t PageCacheCapacity() const;
   bool HasDirtyPages() const;
   // The end of the highest page waiting to be written (0 when none): how far a flush can grow the file.
   std::int64_t DirtyEnd() const;
@@ -260,6 +264,14 @@ class TIndexFile : public TFileHandler {
   void TrimCaches();
   void WritePage(TPage& page);
   void Note(TPage& page, bool made);
+  void NoteMaybeDirty(std::uint8_t index, TPage& page);
+  void ForgetCleanPages();
+  void UnlistAll();
+  // Keeps the page copies of a finished operation's log for the next operation's.
+  void RecycleLog(TChangeLog& log);
+  // The dirty cached pages, by offset.
+  std::vector<TPage*> DirtyPages();
+  bool AnyPageDirty() const;  // by looking at every cached page
   void Undo(TChangeLog& log);
   void AcquireWithRetry(const std::function<bool()>& attempt);
   void RequireKey(std::span<const std::uint8_t> key) const;
@@ -309,11 +321,17 @@ class TIndexFile : public TFileHandler {
   void LastKeyInside();
 
   TIndexOwner& owner_;
+  std::size_t cacheBudget_;
   TIndexFileHeader header_;
   bool headerCurrent_ = false;
   std::uint16_t readerLockNumber_ = 0;
   TIndexLockRetry lockRetry_;
   std::array<TPageCache, IndexSlotCount> caches_;
+  // Index and offset of every page a change has touched since the last flush (and perhaps of some
+  // written or gone since): every dirty cached page is among them.
+  std::vector<std::pair<std::uint8_t, std::int32_t>> dirtyPages_;
+  std::size_t dirtyPagesLimit_ = 256;
+  std::vector<std::optional<TPage>> spareLogPages_;
   int operationDepth_ = 0;
   TChangeLog* changeLog_ = nullptr;
   std::int64_t leafSteps_ = 0;
@@ -363,11 +381,15 @@ class TIndexFile::TOperation {
   ~TOperation() {
     if (finished_) return;
     End();
-    if (log_) file_.Undo(*log_);
+    if (log_) {
+      file_.Undo(*log_);
+      file_.RecycleLog(*log_);
+    }
   }
   void Finish() {
     finished_ = true;
     End();
+    if (log_) file_.RecycleLog(*log_);
     if (outermost_) file_.TrimCaches();
   }
 

@@ -260,11 +260,52 @@ void TPage::ComputeUsed() {
     const std::uint8_t* previous = Entry(static_cast<std::uint16_t>(i - 1));
     std::uint8_t* entry = Entry(i);
     std::size_t prefix = 0;
+    // Eight bytes at a time: this runs over every entry of a leaf on each change to it.
+    while (prefix + 8 <= keyLength_) {
+      std::uint64_t a = 0;
+      std::uint64_t b = 0;
+      std::memcpy(&a, entry + prefix, 8);
+      std::memcpy(&b, previous + prefix, 8);
+      if (a != b) break;
+      prefix += 8;
+    }
     while (prefix < keyLength_ && entry[prefix] == previous[prefix]) ++prefix;
     entry[keyLength_ + 8] = static_cast<std::uint8_t>(prefix);
     used += keyLength_ - prefix + 5;
   }
   // More than 65535 bytes can only come from a corrupt count; saturating keeps it over the limit.
+  used_ = static_cast<std::uint16_t>(std::min<std::size_t>(used, std::numeric_limits<std::uint16_t>::max()));
+  prefixesExact_ = true;
+}
+
+std::uint8_t TPage::CommonPrefix(std::uint16_t a, std::uint16_t b) const {
+  const std::uint8_t* x = Entry(a);
+  const std::uint8_t* y = Entry(b);
+  std::size_t prefix = 0;
+  while (prefix < keyLength_ && x[prefix] == y[prefix]) ++prefix;
+  return static_cast<std::uint8_t>(prefix);
+}
+
+void TPage::ComputeUsedAfterInsert() {
+  // Only the new entry's prefix and its follower's change, when every other prefix is as long as it
+  // can be (as ComputeUsed leaves them; a page read from elsewhere may hold shorter ones).
+  const std::uint16_t at = current_;
+  if (!IsLeaf() || !prefixesExact_ || count_ < 2 || at < 1 || at > count_ || used_ > PageEntryArea) {
+    ComputeUsed();
+    return;
+  }
+  auto cost = [&](std::size_t prefix) { return static_cast<std::size_t>(keyLength_) - prefix + 5; };
+  std::size_t used = used_;
+  if (at < count_) {
+    // The entry now after the new one was at its place before, with that place's prefix.
+    used -= cost(at == 1 ? 0 : PrefixAt(static_cast<std::uint16_t>(at + 1)));
+    const std::uint8_t following = CommonPrefix(at, static_cast<std::uint16_t>(at + 1));
+    Entry(static_cast<std::uint16_t>(at + 1))[keyLength_ + 8] = following;
+    used += cost(following);
+  }
+  const std::uint8_t own = at == 1 ? 0 : CommonPrefix(static_cast<std::uint16_t>(at - 1), at);
+  Entry(at)[keyLength_ + 8] = own;
+  used += cost(own);
   used_ = static_cast<std::uint16_t>(std::min<std::size_t>(used, std::numeric_limits<std::uint16_t>::max()));
 }
 
@@ -283,6 +324,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   const std::uint8_t* area = p + page_at::Entries;
   const std::size_t size = EntrySize();
   std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * size, 0);
+  bool exact = true;
   if (type >= LeafPage) {
     if (used > PageEntryArea || (count == 0) != (used == 0)) Corrupt(fileName);
     std::size_t at = 0;
@@ -299,6 +341,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
       if (record < 1) Corrupt(fileName);
       StoreI32(entry + keyLength_, record);
       entry[keyLength_ + 8] = prefix;
+      if (i > 0 && prefix < keyLength_ && entry[prefix] == entry[prefix - size]) exact = false;
       at += 1 + rest + 4;
     }
     if (at != used) Corrupt(fileName);
@@ -324,6 +367,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   entries_ = std::move(entries);
   current_ = 1;
   dirty_ = false;
+  prefixesExact_ = exact;
 }
 
 void TPage::Encode(std::span<std::uint8_t, PageSize> image, std::string_view fileName) const {
@@ -399,8 +443,10 @@ void TPage::DropEntries(std::uint16_t from, std::uint16_t n) {
 
 void TPage::RestoreFrom(const TPage& other) {
   const int pins = pins_;
+  const bool listed = listed_;
   *this = other;
   pins_ = pins;
+  listed_ = listed;
 }
 
 }  // namespace kavrin::engine

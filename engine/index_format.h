@@ -121,6 +121,8 @@ class TPage {
   void Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t endOfFile, std::string_view fileName);
   void Encode(std::span<std::uint8_t, PageSize> image, std::string_view fileName) const;
   void ComputeUsed();
+  // ComputeUsed after InsertEntry, recomputing only the prefixes the new entry changed.
+  void ComputeUsedAfterInsert();
 
   const std::uint8_t* KeyAt(std::uint16_t entry) const { return Entry(entry); }
   std::int32_t RefAt(std::uint16_t entry) const;
@@ -162,7 +164,10 @@ class TPage {
   // The content of other without its cache bookkeeping: how a failed change is undone.
   void RestoreFrom(const TPage& other);
 
-  // Cache bookkeeping: a pinned page is in use by an operation and never evicted.
+  // Cache bookkeeping: a pinned page is in use by an operation and never evicted; a listed page is
+  // on its file's list of pages that may be dirty.
+  bool Listed() const { return listed_; }
+  void SetListed(bool listed) { listed_ = listed; }
   int Pins() const { return pins_; }
   void Pin() { ++pins_; }
   void Unpin() { --pins_; }
@@ -177,6 +182,7 @@ class TPage {
   std::uint16_t UpperBound(const std::uint8_t* key) const;
   std::uint16_t LowerBound(const std::uint8_t* key) const;
   std::int64_t CountBefore(std::uint16_t entry) const;
+  std::uint8_t CommonPrefix(std::uint16_t a, std::uint16_t b) const;
 
   bool dirty_ = false;
   std::int32_t offset_ = 0;
@@ -191,6 +197,9 @@ class TPage {
   std::int32_t next_ = 0;
   std::uint8_t type_ = RootInteriorPage;
   int pins_ = 0;
+  bool listed_ = false;
+  // Every leaf prefix is as long as the keys allow, as ComputeUsed makes them.
+  bool prefixesExact_ = false;
 };
 
 }  // namespace kavrin::engine

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/handle_registry.h"
+#include "platform/io_counters.h"
 
 namespace kavrin::platform {
 
@@ -32,6 +33,7 @@ int SetOfdLock(HANDLE handle, short type, const ByteRange& range) {
   request.l_start = static_cast<off_t>(range.offset);
   request.l_len = static_cast<off_t>(range.length);
   request.l_pid = 0;
+  detail::CountOther();
   while (fcntl(handle, F_OFD_SETLK, &request) != 0) {
     if (errno != EINTR) return errno;
   }

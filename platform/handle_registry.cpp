@@ -12,7 +12,7 @@ HandleRegistry& HandleRegistry::Instance() {
 
 void HandleRegistry::Add(HANDLE handle, std::string name, bool read_only) {
   std::lock_guard<std::mutex> guard(mutex_);
-  entries_[handle] = HandleEntry{std::move(name), read_only, 0, {}};
+  entries_[handle] = HandleEntry{std::move(name), read_only, 0, {}, nullptr, 0};
 }
 
 bool HandleRegistry::Remove(HANDLE handle) {

@@ -7,11 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/mapped_reads.h"
 #include "platform/win_file.h"
 
 namespace kavrin::platform::detail {
@@ -33,6 +35,10 @@ struct HandleEntry {
   // pread or pwrite; the descriptor's own offset is never used.
   std::int64_t position = 0;
   std::vector<ByteRange> locked;
+  // Reads come from this map while they lie within the first known_size bytes: the file's size as last
+  // seen, or as this handle's own writes left it.
+  std::shared_ptr<MappedView> view;
+  std::int64_t known_size = 0;
 };
 
 class HandleRegistry {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <new>
@@ -14,6 +15,7 @@
 
 #include "platform/fault_hook.h"
 #include "platform/handle_registry.h"
+#include "platform/io_counters.h"
 #include "platform/name_resolution.h"
 #include "platform/share_modes.h"
 #include "platform/unique_fd.h"
@@ -25,6 +27,7 @@ namespace {
 using detail::FaultFor;
 using detail::HandleEntry;
 using detail::HandleRegistry;
+using detail::MappedView;
 using detail::OpenWithShareMode;
 using detail::ResolvedName;
 using detail::ResolveName;
@@ -190,6 +193,53 @@ bool CloseHandle(HANDLE handle) {
   return close(handle) == 0 || errno == EINTR || FailWithErrno();
 }
 
+namespace {
+
+// The handle's map, after making sure it reaches end when the file does; null when the range lies
+// beyond the file (a plain read then gives what the file holds) or the handle reads plainly.
+std::shared_ptr<MappedView> ViewFor(HANDLE handle, std::int64_t end) {
+  std::shared_ptr<MappedView> view;
+  std::int64_t known = 0;
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    view = entry.view;
+    known = entry.known_size;
+  });
+  if (!view) return nullptr;
+  if (end <= known && static_cast<std::uint64_t>(end) <= view->Length()) return view;
+  struct stat st {};
+  detail::CountOther();
+  if (fstat(handle, &st) != 0 || st.st_size < end) return nullptr;
+  if (static_cast<std::uint64_t>(end) > view->Length()) {
+    view = MappedView::Map(handle, detail::MapLengthFor(st.st_size));
+  }
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    if (view) entry.view = view;
+    entry.known_size = st.st_size;
+  });
+  return view;
+}
+
+// After a read from the map failed: the file is shorter than the handle thought.
+void ForgetKnownSize(HANDLE handle) {
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { entry.known_size = 0; });
+}
+
+}  // namespace
+
+bool EnableMappedReads(HANDLE handle) {
+  bool known = false;
+  if (!LookUp(handle, &known)) return Fail(ERROR_INVALID_HANDLE);
+  if (!detail::MappableFile(handle)) return false;
+  struct stat st {};
+  if (fstat(handle, &st) != 0) return FailWithErrno();
+  std::shared_ptr<MappedView> view = MappedView::Map(handle, detail::MapLengthFor(st.st_size));
+  if (!view) return false;
+  return HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    entry.view = std::move(view);
+    entry.known_size = st.st_size;
+  });
+}
+
 bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (done) *done = 0;
   bool read_only = false;
@@ -197,8 +247,20 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted(FaultFor(FileOp::Read, handle))) return false;
   auto* bytes = static_cast<char*>(buffer);
+  if (count > 0) {
+    if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count)) {
+      if (detail::GuardedCopy(bytes, view->Base() + position, count)) {
+        if (done) *done = count;
+        MoveTo(handle, position + count);
+        return true;
+      }
+      // Cut short by someone else, or unreadable: the plain read below says which.
+      ForgetKnownSize(handle);
+    }
+  }
   DWORD total = 0;
   while (total < count) {
+    detail::CountRead();
     const ssize_t n = pread(handle, bytes + total, count - total, static_cast<off_t>(position + total));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -223,6 +285,7 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
   const auto* bytes = static_cast<const char*>(buffer);
   DWORD total = 0;
   while (total < count) {
+    detail::CountWrite();
     const ssize_t n = pwrite(handle, bytes + total, count - total, static_cast<off_t>(position + total));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -237,7 +300,10 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
     total += static_cast<DWORD>(n);
     if (done) *done = total;
   }
-  MoveTo(handle, position + total);
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    entry.position = position + total;
+    if (entry.view) entry.known_size = std::max(entry.known_size, position + total);
+  });
   return true;
 }
 
@@ -255,6 +321,7 @@ std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) 
       break;
     case FILE_END: {
       struct stat st {};
+      detail::CountOther();
       if (fstat(handle, &st) != 0) return NoPosition(Win32ErrorFromErrno(errno));
       base = st.st_size;
       break;
@@ -279,9 +346,11 @@ bool SetEndOfFile(HANDLE handle) {
   if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (read_only) return Fail(ERROR_ACCESS_DENIED);
   if (Faulted(FaultFor(FileOp::Truncate, handle))) return false;
+  detail::CountOther();
   while (ftruncate(handle, static_cast<off_t>(position)) != 0) {
     if (errno != EINTR) return FailWithErrno();
   }
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { entry.known_size = position; });
   return true;
 }
 
@@ -290,6 +359,7 @@ bool FlushFileBuffers(HANDLE handle) {
   if (!LookUp(handle, &read_only)) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted(FaultFor(FileOp::Flush, handle))) return false;
   // The data and the size it needs to be read back; timestamps may wait.
+  detail::CountOther();
   while (fdatasync(handle) != 0) {
     if (errno != EINTR) return FailWithErrno();
   }
@@ -324,6 +394,7 @@ std::int64_t GetFileSize(HANDLE handle) {
   bool read_only = false;
   if (!LookUp(handle, &read_only)) return NoPosition(ERROR_INVALID_HANDLE);
   struct stat st {};
+  detail::CountOther();
   if (fstat(handle, &st) != 0) return NoPosition(Win32ErrorFromErrno(errno));
   return st.st_size;
 }

@@ -49,6 +49,11 @@ bool CloseHandle(HANDLE handle);
 
 // Reads up to count bytes at the handle's position; *done < count only at the end of the file.
 bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done);
+// From now on the handle's reads come from a read-only shared map of the file, without a system call,
+// where the file is a regular file on a local file system; false (nothing changed) elsewhere. A page
+// that is gone (the file cut short by another process, a disk error) is read plainly again, so the read
+// fails or comes up short as a plain read would, and never raises SIGBUS.
+bool EnableMappedReads(HANDLE handle);
 // Writes count bytes at the handle's position; a short write fails with ERROR_DISK_FULL.
 bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done);
 

@@ -11,6 +11,7 @@
 
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
+#include "engine/cache_budget.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
 #include "tests/engine/error_code_of.h"
@@ -72,18 +73,22 @@ TEST_F(DataFileCoreTest, FixFileNameAlwaysEndsInDat) {
   EXPECT_EQ(table.FixFileName("/db.v1/orders"), "/db.v1/orders.DAT");
 }
 
-TEST_F(DataFileCoreTest, RecordCacheHoldsAboutATenthOfAMegabyteAndWritesWhatItEvicts) {
-  // 9 + 5 + 86 = 100 bytes per record: 131070 div 100 = 1310 records.
+TEST_F(DataFileCoreTest, RecordCacheTakesAQuarterOfTheBudgetAndWritesWhatItEvicts) {
+  // 9 + 5 + 86 = 100 bytes per record, 96 more for the cache's bookkeeping.
+  const std::size_t budget = kavrin::engine::TableCacheBudget();
+  kavrin::engine::SetTableCacheBudget(512 * 1024);
   CreateTableAt(Path(), {Field(1, "ID", ftInteger), Field(2, "Pad", ftBytes, 85)}, SimpleIndexes());
   TDataFile table;
   table.SetExclusive(true);
   table.SetFileName(Path());
   table.Open();
+  kavrin::engine::SetTableCacheBudget(budget);
   ASSERT_EQ(table.RecordSize(), 100);
-  EXPECT_EQ(table.RecordCacheCapacity(), 1310u);
-  for (std::int32_t i = 1; i <= 1311; ++i) AppendRecord(table, i * 10);
-  EXPECT_EQ(table.RecordCacheCount(), 1310u);
-  EXPECT_EQ(table.PhysicalRecordCount(), 1311);
+  const std::size_t capacity = 512 * 1024 / 4 / 196;
+  EXPECT_EQ(table.RecordCacheCapacity(), capacity);
+  for (std::size_t i = 1; i <= capacity + 1; ++i) AppendRecord(table, static_cast<std::int32_t>(i) * 10);
+  EXPECT_EQ(table.RecordCacheCount(), capacity);
+  EXPECT_EQ(table.PhysicalRecordCount(), static_cast<std::int32_t>(capacity) + 1);
   // Record 1 was evicted first; it was dirty, so it was written and reads back.
   table.DropRecordCache();
   EXPECT_EQ(IdOf(table, 1), 10);

@@ -244,10 +244,10 @@ TEST_F(IndexFileTest, CacheKeepsItsCapacityAndAKeyedLookupReadsOnlyItsPath) {
     file.InsertKey(MakeKey(v * 7919 % 20011, 20), static_cast<std::int32_t>(v));
     model.emplace(MakeKey(v * 7919 % 20011, 20), static_cast<std::int32_t>(v));
   }
-  EXPECT_LE(file.CachedPageCount(0), PageCacheCapacity);
+  EXPECT_LE(file.CachedPageCount(0), file.PageCacheCapacity());
   const int depth = CheckTree(file, model).depth;
   file.FlushPages();
-  EXPECT_LE(file.CachedPageCount(0), PageCacheCapacity);
+  EXPECT_LE(file.CachedPageCount(0), file.PageCacheCapacity());
   file.ApplyRange();
   file.ClearPageCache();
   const std::int32_t readsBefore = file.Statistics().PagesRead;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/cache_budget.h"
 #include "engine/index_file.h"
 #include "engine/memory_files.h"
 #include "tests/engine/index_test_support.h"
@@ -126,7 +127,11 @@ TEST_F(IndexLocksTest, AChangeByOneHandleMakesTheOtherDropItsCache) {
 TEST_F(IndexLocksTest, FailedChangeOnASharedFileLeavesNothingBehind) {
   TestOwner owner;
   TIndexFile file(owner);
+  // A small cache, so the change makes far more pages than it holds.
+  const std::size_t budget = kavrin::engine::TableCacheBudget();
+  kavrin::engine::SetTableCacheBudget(kavrin::engine::MinimumTableCacheBudget);
   Open(file);
+  kavrin::engine::SetTableCacheBudget(budget);
   const std::int32_t end = file.Header().EndOfFile;
   const std::int64_t size = file.Size();
   std::int64_t sizeInside = 0;
@@ -143,7 +148,7 @@ TEST_F(IndexLocksTest, FailedChangeOnASharedFileLeavesNothingBehind) {
       },
       std::runtime_error);
   // Far more changed pages than the cache holds, and still none written before the flush.
-  EXPECT_GT(cachedInside, PageCacheCapacity);
+  EXPECT_GT(cachedInside, file.PageCacheCapacity());
   EXPECT_EQ(sizeInside, size);
   EXPECT_EQ(file.CachedPageCount(0), 0u);
   EXPECT_EQ(file.Header().EndOfFile, end);
