@@ -230,6 +230,29 @@ TEST_F(QtMessageLoopTest, AFailedDescriptorIsReadableAndWritableForWhatIsAsked) 
   ASSERT_TRUE(testing::PumpUntil([&] { return !seen.empty(); }));
   EXPECT_EQ(seen.front(), std::make_pair(true, true));
   Loop().RemoveWatch(id);
+
+  // Pipes whose other end went away report only a hang-up or an error, never plain data or room.
+  struct Case {
+    bool watch_reader;
+    bool read, write;
+  };
+  for (const Case c : {Case{true, true, false}, Case{true, true, true}, Case{false, false, true},
+                       Case{false, true, true}}) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const int watched = c.watch_reader ? fds[0] : fds[1];
+    ::close(c.watch_reader ? fds[1] : fds[0]);
+    seen.clear();
+    const int pipe_watch = Loop().AddWatch(watched, [&](bool r, bool w) { seen.emplace_back(r, w); });
+    Loop().SetWatch(pipe_watch, c.read, c.write);
+    EXPECT_TRUE(testing::PumpUntil([&] { return !seen.empty(); }, 1000))
+        << "reader " << c.watch_reader << " read " << c.read << " write " << c.write;
+    if (!seen.empty()) {
+      EXPECT_EQ(seen.front(), std::make_pair(c.read, c.write));
+    }
+    Loop().RemoveWatch(pipe_watch);
+    ::close(watched);
+  }
 }
 
 TEST_F(QtMessageLoopTest, AWatchRemovedFromItsCallbackIsNotCalledAgain) {
