@@ -11,7 +11,9 @@
 #include <stdexcept>
 
 #include "classlib/widgets/help.h"
+#include "classlib/widgets/qt_message_loop.h"
 #include "classlib/widgets/screen.h"
+#include "platform/message_window.h"
 #include "platform/ticks.h"
 #include "runtime/abort.h"
 
@@ -58,10 +60,15 @@ TApplication::TApplication(int& argc, char** argv) {
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, events_, [this] { Idle(); });
   }
   platform::SetMessageHook(&RunPendingMessages);
+  messageLoop_ = std::make_unique<QtMessageLoop>();
+  platform::SetMessageLoop(messageLoop_.get());
 }
 
 TApplication::~TApplication() {
   DestroyComponents();
+  // After the components, whose sockets and windows leave the loop as they go.
+  if (&platform::CurrentMessageLoop() == messageLoop_.get()) platform::SetMessageLoop(nullptr);
+  messageLoop_.reset();
   if (platform::GetMessageHook() == &RunPendingMessages) platform::SetMessageHook(nullptr);
   delete events_;
   events_ = nullptr;

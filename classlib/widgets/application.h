@@ -1,5 +1,6 @@
 // The application object: title, help file, command line, hints, idle and exception events, the
-// message loop. It is also the engine's message hook, so lock waits keep the windows alive.
+// message loop. It is also the engine's message hook, so lock waits keep the windows alive, and it runs
+// the hidden message windows (sockets, mail) on Qt's loop while it exists.
 #pragma once
 
 #include <exception>
@@ -19,6 +20,7 @@ namespace kavrin::classlib {
 
 class TForm;
 class ApplicationEvents;
+class QtMessageLoop;
 
 using TIdleEvent = std::function<void(TWidgetComponent* Sender, bool& Done)>;
 using TExceptionEvent = std::function<void(TWidgetComponent* Sender, const std::exception& E)>;
@@ -99,6 +101,7 @@ class TApplication : public TWidgetComponent {
   std::unique_ptr<class TScreen> screen_;
   QApplication* qt_ = nullptr;
   ApplicationEvents* events_ = nullptr;
+  std::unique_ptr<QtMessageLoop> messageLoop_;
   std::string title_;
   std::string hint_;
   TForm* mainForm_ = nullptr;
