@@ -12,10 +12,12 @@ using namespace classlib;
 TAboutBox::TAboutBox(TWidgetComponent* owner) : TForm(owner) {
   Name = "AboutBox";
   SetCaption(AboutBoxCaption);
+  // Sized before the border style, which fixes the size a border without sizing has; without a menu
+  // the client is the whole window.
+  SetWidth(300);
+  SetHeight(214);
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poScreenCenter);
-  SetClientWidth(300);
-  SetClientHeight(214);
 
   VersionGroupBox = new TGroupBox(*this);
   VersionGroupBox->SetBounds(8, 8, 284, 164);

@@ -38,11 +38,13 @@ TButton* Button(TForm& form, const char* caption, int tag, int left, int top) {
 TMainForm::TMainForm(TWidgetComponent* owner) : TForm(owner) {
   Name = "MainForm";
   SetCaption(MainFormCaption);
+  // Sized before the border style, which fixes the size a border without sizing has; without a menu
+  // the client is the whole window.
+  SetWidth(560);
+  SetHeight(452);
   SetBorderStyle(TFormBorderStyle::bsSingle);
   SetBorderIcons({TBorderIcon::biSystemMenu, TBorderIcon::biMinimize});
   SetPosition(TPosition::poScreenCenter);
-  SetClientWidth(560);
-  SetClientHeight(452);
   SetKeyPreview(true);
 
   ExplanationLabel = new TLabel(*this);

@@ -6,10 +6,12 @@ using namespace classlib;
 
 TPasswordDialog::TPasswordDialog(TWidgetComponent* owner, const std::string& fileName) : TForm(owner) {
   SetCaption(PasswordDialogCaption);
+  // Sized before the border style, which fixes the size a border without sizing has; without a menu
+  // the client is the whole window.
+  SetWidth(320);
+  SetHeight(110);
   SetBorderStyle(TFormBorderStyle::bsDialog);
   SetPosition(TPosition::poScreenCenter);
-  SetClientWidth(320);
-  SetClientHeight(110);
   PromptLabel = new TLabel(*this);
   PromptLabel->SetBounds(12, 12, 296, 16);
   PromptLabel->SetCaption("Password for " + fileName + ":");

@@ -110,6 +110,8 @@ TEST_F(WindowTest, TheListsOfferTheOneRootAndTheTablesInAnyCase) {
     EXPECT_EQ(drives->Items().Strings(0), "/");
   }
   EXPECT_EQ(form->Caption(), "BDE Database Transfer Utility");
+  EXPECT_EQ(form->ClientWidth(), 560);
+  EXPECT_EQ(form->ClientHeight(), 452);
   EXPECT_EQ(form->BeginButton->Caption(), "&Begin Transfer...");
   EXPECT_EQ(form->CloseButton->Caption(), "&Close");
 }
