@@ -18,6 +18,7 @@
 #include "apps/transfer/window_transfer_ui.h"
 #include "classlib/widgets/application.h"
 #include "classlib/widgets/help.h"
+#include "classlib/widgets/keys.h"
 #include "classlib/widgets/screen.h"
 #include "classlib/widgets/scripted_ui.h"
 #include "tests/apps/transfer/byte_fixtures.h"
@@ -214,6 +215,15 @@ TEST_F(WindowTest, HelpAndWhatsThisGoToTheHelpFileBesideTheProgram) {
     EXPECT_EQ(requests[i + 1].Data, cases[i].Context);
   }
   EXPECT_EQ(form->WhatsThisItem->Caption(), "What's This ?");
+
+  // F1 on the window (the form previews keys) asks for the window's own context.
+  requests.clear();
+  Word key = VK_F1;
+  form->KeyDown(key, {});
+  EXPECT_EQ(key, 0);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Command, static_cast<unsigned>(HELP_CONTEXT));
+  EXPECT_EQ(requests[0].Data, 3);
 }
 
 TEST_F(WindowTest, TheAboutBoxRunsModallyThroughTheSeam) {
