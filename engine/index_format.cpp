@@ -341,7 +341,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
       if (record < 1) Corrupt(fileName);
       StoreI32(entry + keyLength_, record);
       entry[keyLength_ + 8] = prefix;
-      if (i > 0 && prefix < keyLength_ && entry[prefix] == entry[prefix - size]) exact = false;
+      if (i > 0 && prefix < keyLength_ && entry[prefix] == (entry - size)[prefix]) exact = false;
       at += 1 + rest + 4;
     }
     if (at != used) Corrupt(fileName);
