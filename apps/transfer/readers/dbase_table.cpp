@@ -45,11 +45,16 @@
 
 #include "apps/transfer/readers/code_page.h"
 #include "apps/transfer/readers/source_files.h"
+#include "apps/transfer/readers/stored_numbers.h"
 #include "engine/byte_order.h"
 #include "runtime/date_time.h"
 
 namespace kavrin::transfer {
 namespace {
+
+using detail::Bytes;
+using detail::DecodeSortedDouble;
+using detail::LoadBigEndian32;
 
 using engine::LoadU16;
 using engine::LoadU32;
@@ -60,13 +65,6 @@ struct TDBaseField {
   std::uint8_t Decimals = 0;
   std::size_t Offset = 0;  // in the record
 };
-
-template <typename T>
-std::string Bytes(T value) {
-  std::string out(sizeof value, '\0');
-  std::memcpy(out.data(), &value, sizeof value);
-  return out;
-}
 
 std::string TrimRight(std::string_view text) {
   std::size_t n = text.size();
@@ -257,26 +255,6 @@ std::string TDBaseTable::ReadMemo(std::size_t field, std::uint32_t block) const 
 void TDBaseTable::BadValue(std::size_t field, const std::string& what) const {
   throw ESourceError(fileName_, "field " + fields_[field].Name + " of record " + std::to_string(recordNumber_) +
                                     " holds " + what);
-}
-
-std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
-double DecodeSortedDouble(const std::uint8_t* p) {
-  std::uint8_t b[8];
-  std::memcpy(b, p, 8);
-  if (b[0] & 0x80) {
-    b[0] &= 0x7F;
-  } else {
-    for (std::uint8_t& x : b) x = static_cast<std::uint8_t>(~x);
-  }
-  std::uint64_t bits = 0;
-  for (std::uint8_t x : b) bits = bits << 8 | x;
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
 }
 
 // A number as dBase writes it: optional blanks, sign, digits, one point, an exponent for F.

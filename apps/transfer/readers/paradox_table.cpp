@@ -69,10 +69,15 @@
 
 #include "apps/transfer/readers/code_page.h"
 #include "apps/transfer/readers/source_files.h"
+#include "apps/transfer/readers/stored_numbers.h"
 #include "engine/byte_order.h"
 
 namespace kavrin::transfer {
 namespace {
+
+using detail::Bytes;
+using detail::DecodeSortedDouble;
+using detail::LoadBigEndian32;
 
 using engine::LoadU16;
 using engine::LoadU32;
@@ -205,35 +210,8 @@ TParadoxHeader ReadHeader(const TFileBytes& file) {
   return h;
 }
 
-std::uint32_t LoadBigEndian32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
-         static_cast<std::uint32_t>(p[2]) << 8 | p[3];
-}
-
 bool AllZero(const std::uint8_t* p, std::size_t n) {
   return std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
-}
-
-template <typename T>
-std::string Bytes(T value) {
-  std::string out(sizeof value, '\0');
-  std::memcpy(out.data(), &value, sizeof value);  // the machine is little-endian, as the engine's form
-  return out;
-}
-
-double DecodeDouble(const std::uint8_t* p) {
-  std::uint8_t b[8];
-  std::memcpy(b, p, 8);
-  if (b[0] & 0x80) {
-    b[0] &= 0x7F;
-  } else {
-    for (std::uint8_t& x : b) x = static_cast<std::uint8_t>(~x);
-  }
-  std::uint64_t bits = 0;
-  for (std::uint8_t x : b) bits = bits << 8 | x;
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
 }
 
 class TParadoxTable final : public TSourceTable {
@@ -460,7 +438,7 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
       value.Bytes = Bytes(static_cast<std::int32_t>(LoadBigEndian32(p) ^ 0x80000000u));
       break;
     case 0x05: case 0x06: case 0x15:
-      value.Bytes = Bytes(DecodeDouble(p));
+      value.Bytes = Bytes(DecodeSortedDouble(p));
       break;
     case 0x09:
       if (p[0] != 0x80 && p[0] != 0x81) BadValue(field, "no valid logical value");
