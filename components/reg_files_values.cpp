@@ -1,25 +1,17 @@
 #include "components/reg_files_values.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace kavrin::components::regfiles {
 
 namespace {
 
+using classlib::TVarType;
+using classlib::Variant;
 using platform::DWORD;
 using platform::HKEY;
-using platform::LONG;
 
 constexpr std::size_t kVariantRecordSize = 16;
-
-// Every registry call but the plain open and the size query ends here.
-void Check(LONG code) {
-  if (code == platform::ERROR_SUCCESS) return;
-  char text[32];
-  std::snprintf(text, sizeof text, "Reg Error: %8.8X", static_cast<unsigned>(code));
-  throw ERegFileError(text);
-}
 
 template <typename T>
 void Put(std::vector<std::uint8_t>& data, std::size_t offset, T value) {
@@ -33,6 +25,13 @@ T Get(const std::vector<std::uint8_t>& data, std::size_t offset) {
   T value;
   std::memcpy(&value, data.data() + offset, sizeof(T));
   return value;
+}
+
+StoredForm Record(std::uint16_t code, double value) {
+  StoredForm form{platform::REG_BINARY, std::vector<std::uint8_t>(kVariantRecordSize)};
+  Put(form.data, 0, code);
+  Put(form.data, 8, value);
+  return form;
 }
 
 StoredForm Dword(std::int64_t value) {
@@ -61,62 +60,61 @@ HKEY RootKeyHandle(TRootKey root) {
   return platform::HKEY_CURRENT_USER;
 }
 
-std::optional<StoredForm> ToStoredForm(const RegVariant& value) {
-  switch (value.type) {
-    case varSmallint:
-    case varInteger:
-      return Dword(value.integer);
-    case varBoolean:
-      return Dword(value.integer != 0 ? -1 : 0);
-    case varSingle:
-    case varDouble:
-    case varCurrency:
-    case varDate: {
-      StoredForm form{platform::REG_BINARY, std::vector<std::uint8_t>(kVariantRecordSize)};
-      Put(form.data, 0, value.type);
-      if (value.type == varSingle) {
-        Put(form.data, 8, static_cast<float>(value.real));
-      } else if (value.type == varCurrency) {
-        Put(form.data, 8, value.integer);
-      } else {
-        Put(form.data, 8, value.real);
-      }
+std::optional<StoredForm> ToStoredForm(const Variant& value) {
+  switch (value.VarType()) {
+    case TVarType::varSmallint:
+    case TVarType::varInteger:
+      return Dword(value.AsInteger());
+    case TVarType::varBoolean:
+      return Dword(value.AsBoolean() ? -1 : 0);
+    case TVarType::varDouble:
+      return Record(kVarDouble, value.AsFloat());
+    case TVarType::varDate:
+      return Record(kVarDate, value.AsFloat());
+    case TVarType::varCurrency: {
+      StoredForm form = Record(kVarCurrency, 0.0);
+      Put(form.data, 8, value.AsCurrency().Raw());
       return form;
     }
-    case varString: {
-      StoredForm form{platform::REG_SZ, std::vector<std::uint8_t>(value.text.begin(), value.text.end())};
+    case TVarType::varString: {
+      const std::string text = value.AsString();
+      StoredForm form{platform::REG_SZ, std::vector<std::uint8_t>(text.begin(), text.end())};
       form.data.push_back(0);
       return form;
     }
-    default:
-      return std::nullopt;
+    case TVarType::varEmpty:
+    case TVarType::varNull:
+    case TVarType::varArray:
+      break;
   }
+  return std::nullopt;
 }
 
-RegVariant FromStoredForm(DWORD type, const std::vector<std::uint8_t>& data) {
+Variant FromStoredForm(DWORD type, const std::vector<std::uint8_t>& data) {
   if (type == platform::REG_SZ) {
     std::string text(data.begin(), data.end());
     if (const std::size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
-    return RegVariant::String(std::move(text));
+    return Variant(std::move(text));
   }
   if (type == platform::REG_DWORD && data.size() == 4) {
-    return RegVariant::Integer(static_cast<std::int32_t>(Get<std::uint32_t>(data, 0)));
+    return Variant(static_cast<std::int32_t>(Get<std::uint32_t>(data, 0)));
   }
   if (type == platform::REG_BINARY && data.size() == kVariantRecordSize) {
     // Only the four kinds ever written come back; a pointer kind must never be made from file bytes.
-    switch (const auto code = Get<std::uint16_t>(data, 0)) {
-      case varSingle:
-        return RegVariant::Real(Get<float>(data, 8), code);
-      case varDouble:
-      case varDate:
-        return RegVariant::Real(Get<double>(data, 8), code);
-      case varCurrency:
-        return RegVariant::Integer(Get<std::int64_t>(data, 8), code);
+    switch (Get<std::uint16_t>(data, 0)) {
+      case kVarSingle:
+        return Variant(static_cast<double>(Get<float>(data, 8)));
+      case kVarDouble:
+        return Variant(Get<double>(data, 8));
+      case kVarDate:
+        return Variant::FromDateTime(Get<double>(data, 8));
+      case kVarCurrency:
+        return Variant(runtime::Currency::FromRaw(Get<std::int64_t>(data, 8)));
       default:
         break;
     }
   }
-  return RegVariant::Of(varEmpty);
+  return Variant();
 }
 
 ValueName SplitValueName(std::string_view name) {
@@ -141,76 +139,6 @@ ValueName SplitValueName(std::string_view name) {
     return split;
   }
   return ValueName{{}, std::string(name)};
-}
-
-TRegFileCore::~TRegFileCore() { CloseKeyQuietly(); }
-
-bool TRegFileCore::OpenKey(const std::string& path, bool open_only) {
-  CloseKeyQuietly();
-  HKEY key = 0;
-  const HKEY root = RootKeyHandle(root_);
-  if (open_only || path.empty() || root_ == TRootKey::hkDynData) {
-    const LONG code = platform::RegOpenKeyExA(root, path, 0, platform::KEY_ALL_ACCESS, &key);
-    if (code == platform::ERROR_SUCCESS) open_key_ = key;
-    if (open_only) return code == platform::ERROR_SUCCESS;
-    if (code != platform::ERROR_SUCCESS) throw ERegFileError("Can't open a Key");
-    return true;
-  }
-  Check(platform::RegCreateKeyExA(root, path, platform::REG_OPTION_NON_VOLATILE, platform::KEY_ALL_ACCESS, &key,
-                                  nullptr));
-  open_key_ = key;
-  return true;
-}
-
-void TRegFileCore::CloseKey() {
-  if (open_key_ == 0) return;
-  const HKEY key = open_key_;
-  open_key_ = 0;
-  Check(platform::RegCloseKey(key));
-}
-
-void TRegFileCore::CloseKeyQuietly() noexcept {
-  if (open_key_ != 0) platform::RegCloseKey(open_key_);
-  open_key_ = 0;
-}
-
-RegVariant TRegFileCore::ReadValue(const std::string& name, const RegVariant& default_value) {
-  RegVariant result = RegVariant::Of(varNull);
-  const ValueName split = SplitValueName(name);
-  OpenKey(key_ + split.key_suffix, false);
-  try {
-    DWORD type = 0;
-    DWORD size = 0;
-    const LONG measured = platform::RegQueryValueExA(open_key_, split.value_name, &type, nullptr, &size);
-    const std::int64_t length = measured == platform::ERROR_SUCCESS ? static_cast<std::int64_t>(size) : -1;
-    if (length > 0) {
-      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(length));
-      Check(platform::RegQueryValueExA(open_key_, split.value_name, &type, buffer.data(), &size));
-      buffer.resize(size);
-      result = FromStoredForm(type, buffer);
-    }
-  } catch (...) {
-    // A failure while closing must not hide the one that got here.
-    CloseKeyQuietly();
-    throw;
-  }
-  CloseKey();
-  return result.type == varNull ? default_value : result;
-}
-
-void TRegFileCore::WriteValue(const std::string& name, const RegVariant& value) {
-  const ValueName split = SplitValueName(name);
-  OpenKey(key_ + split.key_suffix, false);
-  try {
-    const std::optional<StoredForm> form = ToStoredForm(value);
-    if (!form) throw ERegFileError("Invalid variant type");
-    Check(platform::RegSetValueExA(open_key_, split.value_name, form->type, form->data.data(),
-                                   static_cast<DWORD>(form->data.size())));
-  } catch (...) {
-    CloseKeyQuietly();
-    throw;
-  }
-  CloseKey();
 }
 
 }  // namespace kavrin::components::regfiles
