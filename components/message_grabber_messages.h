@@ -1,7 +1,7 @@
 // The core of TMessageGrabber (unit MessageGrabber): what a grabber sees of its owner's messages. On Qt
 // the grabber is an event filter on the owner's widget that sees its events first; the adapter turns
-// them into these messages (WM_SIZE after Resize and WindowStateChange, WM_DESTROY at the widget's
-// destruction, WM_GETMINMAXINFO each time the form computes its track limits).
+// them into these messages (WM_SIZE after Resize and WindowStateChange, WM_MOVE after Move, WM_DESTROY at
+// the widget's destruction, WM_GETMINMAXINFO each time the form computes its track limits).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,7 @@ class ENonWindowOwner : public std::runtime_error {
   ENonWindowOwner() : std::runtime_error("Owner must be a windowed control") {}
 };
 
-enum class GrabbedMessage { WM_SIZE, WM_DESTROY, WM_GETMINMAXINFO };
+enum class GrabbedMessage { WM_SIZE, WM_MOVE, WM_DESTROY, WM_GETMINMAXINFO };
 
 struct TPoint {
   std::int32_t x = 0;

@@ -1,0 +1,68 @@
+// TEditStringGrid (unit Editgrid): the class library's string grid made for entering lists of rows from
+// the keyboard. The keys, focus and fitting rules are TEditStringGridController's; this grid hands it its
+// key, mouse, focus, size and drawing steps. The column, row and cell events are the controller's.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QPointer>
+
+#include "classlib/widgets/grids.h"
+#include "components/edit_grid_controller.h"
+
+class QWidget;
+
+namespace kavrin::components::editgrid {
+
+class TEditStringGrid : public classlib::TStringGrid {
+ public:
+  explicit TEditStringGrid(classlib::TWinControl& parent);
+  ~TEditStringGrid() override;
+
+  TEditStringGridController& Controller() { return *controller_; }
+
+  bool FitColumns() const { return controller_->FitColumns(); }
+  void SetFitColumns(bool fit) { controller_->SetFitColumns(fit); }
+  int ColumnsToFit() const { return controller_->ColumnsToFit(); }
+  void SetColumnsToFit(int count) { controller_->SetColumnsToFit(count); }
+  int MaxRows() const { return controller_->MaxRows(); }
+  void SetMaxRows(int rows) { controller_->SetMaxRows(rows); }
+  bool IsGridEmpty() { return controller_->IsGridEmpty(); }
+  void StartFirstRow() { controller_->StartFirstRow(); }
+  bool ValidateGrid() { return controller_->ValidateGrid(); }
+  void Loaded() { controller_->Loaded(); }
+
+  std::function<void(int col, int& limit)> OnGetEditLimit;
+  std::function<void(int col, char key, bool& can_accept)> OnCanEditAcceptKey;
+  std::function<void(int col, classlib::Word key, classlib::TShiftState shift, bool& can_accept)> OnCanGridAcceptKey;
+
+  void KeyDown(classlib::Word& key, classlib::TShiftState shift) override;
+  void KeyPress(char& key) override;
+  void MouseDown(classlib::TMouseButton button, classlib::TShiftState shift, int x, int y) override;
+  void DoEnter() override;
+  void DoExit() override;
+  void DrawCell(int col, int row, const classlib::TRect& rect, classlib::TGridDrawState state) override;
+  bool CanEditShow() override;
+  bool CanEditModify() override;
+  bool CanEditAcceptKey(char key) override;
+  bool CanGridAcceptKey(classlib::Word key, classlib::TShiftState shift) override;
+  int GetEditLimit() override;
+  void SetEditText(int col, int row, const std::string& value) override;
+  void ColWidthsChanged() override;
+  void TopLeftChanged() override;
+  void SizeChanged(int oldColCount, int oldRowCount) override;
+
+ private:
+  class View;
+  class ViewportEvents;
+  friend class View;
+
+  std::unique_ptr<View> view_;
+  std::unique_ptr<TEditStringGridController> controller_;
+  ViewportEvents* viewport_events_ = nullptr;
+  QPointer<QWidget> previous_focus_;  // the control that had the focus before the grid
+};
+
+}  // namespace kavrin::components::editgrid
