@@ -77,7 +77,9 @@ class TQelFormEnh::FormWindow : public PlacementWindow {
     return placement;
   }
 
-  void SetPlacement(const TWindowPlacement& placement) override {
+  void SetPlacement(const TWindowPlacement& wanted) override {
+    // A copy: the form's resize below refreshes the cached placement the caller may have passed.
+    const TWindowPlacement placement = wanted;
     const TRect& r = placement.rcNormalPosition;
     if (form_.WindowState() != classlib::TWindowState::wsNormal) form_.SetWindowState(classlib::TWindowState::wsNormal);
     form_.SetBounds(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);

@@ -85,9 +85,11 @@ void TQelFormEnhPlacement::RestorePlacement() {
   }
   // A form made hidden (a main window) gets its rectangle back but not its state.
   if (!form_.Visible()) cached_.showCmd = SW_HIDE;
-  form_.SetPlacement(cached_);
+  // Applying it moves and sizes the form, which refreshes the cache; the show command asked for stays.
+  const TWindowPlacement wanted = cached_;
+  form_.SetPlacement(wanted);
 
-  if (CheckPos && cached_.showCmd == SW_SHOWNORMAL) {
+  if (CheckPos && wanted.showCmd == SW_SHOWNORMAL) {
     const TSize area = form_.IsMdiChild() ? form_.MdiClientSize() : form_.ScreenSize();
     if (form_.Left() + form_.Width() > area.cx) form_.SetLeft(area.cx - form_.Width());
     if (form_.Top() + form_.Height() > area.cy) form_.SetTop(area.cy - form_.Height());
