@@ -156,6 +156,7 @@ void TEditStringGrid::DrawCell(int col, int row, const classlib::TRect& rect, cl
   const CellPlan plan = controller_->PlanCell(col, row, state.Has(classlib::TGridDrawStateItem::gdSelected), focused,
                                               static_cast<TColor>(Color()), static_cast<TColor>(FixedColor()));
   canvas.Font.Assign(Font());
+  if (OnGetFont) OnGetFont(col, row, canvas.Font);
   canvas.Brush.Style = classlib::TBrushStyle::bsSolid;
   if (plan.highlighted) {
     canvas.Brush.Color = classlib::clHighlight;
@@ -163,10 +164,15 @@ void TEditStringGrid::DrawCell(int col, int row, const classlib::TRect& rect, cl
   } else {
     canvas.Brush.Color = ClassColor(plan.color);
   }
-  const int zero = canvas.TextWidth("0");
-  const int x = TEditStringGridController::TextLeft(rect.Left, rect.Right, canvas.TextWidth(plan.text), zero,
-                                                    plan.alignment);
-  canvas.TextRect(rect, x, TEditStringGridController::TextTop(rect.Top), plan.text);
+  bool drawn = false;
+  if (!state.Has(classlib::TGridDrawStateItem::gdFixed) && OnDrawDataCell) {
+    OnDrawDataCell(col, row, rect, plan.text, state, plan.alignment, drawn);
+  }
+  if (!drawn) {
+    const int x = TEditStringGridController::TextLeft(rect.Left, rect.Right, canvas.TextWidth(plan.text),
+                                                      canvas.TextWidth("0"), plan.alignment);
+    canvas.TextRect(rect, x, TEditStringGridController::TextTop(rect.Top), plan.text);
+  }
   if (OnDrawCell) OnDrawCell(this, col, row, rect, state);
 }
 

@@ -34,6 +34,12 @@ class TEditStringGrid : public classlib::TStringGrid {
   bool ValidateGrid() { return controller_->ValidateGrid(); }
   void Loaded() { controller_->Loaded(); }
 
+  // Drawing a cell: the copy of the grid's font may be changed; a data cell may be drawn by the
+  // application, which then sets drawn and the grid draws no text.
+  std::function<void(int col, int row, classlib::TFont& font)> OnGetFont;
+  std::function<void(int col, int row, const classlib::TRect& rect, const std::string& text,
+                     classlib::TGridDrawState state, TAlignment alignment, bool& drawn)>
+      OnDrawDataCell;
   std::function<void(int col, int& limit)> OnGetEditLimit;
   std::function<void(int col, char key, bool& can_accept)> OnCanEditAcceptKey;
   std::function<void(int col, classlib::Word key, classlib::TShiftState shift, bool& can_accept)> OnCanGridAcceptKey;

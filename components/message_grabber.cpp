@@ -57,8 +57,12 @@ class TMessageGrabber::Filter : public QObject {
 
 TMessageGrabber::TMessageGrabber(classlib::TWidgetComponent* owner)
     : TWidgetComponent(WindowedOwner(owner)), owner_control_(dynamic_cast<classlib::TWinControl*>(owner)) {
-  widget_ = Watched();
   filter_ = new Filter(*this);
+  Hook();
+}
+
+void TMessageGrabber::Hook() {
+  widget_ = Watched();
   widget_->installEventFilter(filter_);
   QObject::connect(widget_.data(), &QObject::destroyed, filter_, [this] {
     classlib::Guarded(this, [this] {
@@ -67,6 +71,12 @@ TMessageGrabber::TMessageGrabber(classlib::TWidgetComponent* owner)
     });
   });
   hooked_ = true;
+}
+
+void TMessageGrabber::WatchFrame() {
+  if (!hooked_ || widget_ == Watched()) return;
+  Unhook();
+  Hook();
 }
 
 TMessageGrabber::~TMessageGrabber() {

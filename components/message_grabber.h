@@ -42,11 +42,14 @@ class TMessageGrabber : public classlib::TWidgetComponent {
   // handler has ever set a limit, so a fixed-size form keeps its size.
   void AskTrackLimits();
   classlib::TWinControl* OwnerControl() const { return owner_control_; }
+  // Follows the owner to its current frame widget (a form made an MDI child after the grabber).
+  void WatchFrame();
 
  private:
   class Filter;
   friend class Filter;
   QWidget* Watched() const;
+  void Hook();
   void Unhook();
 
   classlib::TWinControl* owner_control_;

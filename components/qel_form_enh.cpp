@@ -102,6 +102,7 @@ TQelFormEnh::TQelFormEnh(TWidgetComponent* owner)
 TQelFormEnh::~TQelFormEnh() = default;
 
 void TQelFormEnh::Loaded() {
+  WatchFrame();
   RestorePlacement();
   AskTrackLimits();
 }

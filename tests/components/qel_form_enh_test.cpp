@@ -316,6 +316,27 @@ TEST_F(MdiPlacementTest, BrowseWindowsShareOneSubkeyAndTheLastDestroyedDecides) 
   classlib::Free(c);
 }
 
+TEST_F(MdiPlacementTest, AFormMadeAnMdiChildAfterItsComponentIsWatchedInItsSubwindow) {
+  Store("BrowseForm", Placement(10, 20, 300, 200, 0));
+  auto* form = new TForm(&Application());
+  form->Name = "BrowseForm";
+  auto* enh = new TQelFormEnh(form);
+  enh->SetSavePosition(true);
+  enh->SetSaveSize(true);
+  enh->SetRootKey(TRootKey::rkLocalMachine);
+  enh->SetSubKey(kSubKey);
+  form->SetFormStyle(TFormStyle::fsMDIChild);
+  form->AfterConstruction();
+  enh->Loaded();
+  EXPECT_EQ(Bounds(form), QRect(10, 20, 300, 200));
+  // Only moved, then maximized: the subwindow's move is what keeps the cache right.
+  form->SetBounds(30, 40, 300, 200);
+  form->SetWindowState(WS::wsMaximized);
+  ASSERT_TRUE(testing::PumpUntil([&] { return form->WindowState() == WS::wsMaximized; }));
+  classlib::Free(form);
+  EXPECT_EQ(Stored("BrowseForm"), Placement(30, 40, 300, 200, 2));
+}
+
 TEST_F(MdiPlacementTest, CheckPosKeepsAnMdiChildInsideTheFramesClientArea) {
   const QSize area = frame->MDIArea()->viewport()->size();
   ASSERT_GT(area.width(), 400);
