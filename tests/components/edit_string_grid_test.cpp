@@ -176,6 +176,29 @@ TEST_F(EditGridFormTest, ARowCheckShowsItsErrorBoxOnceWhenTheGridIsLeft) {
   EXPECT_EQ(quiet.Messages().size(), 0u);
 }
 
+TEST_F(EditGridFormTest, ARowThatMayNotBeEnteredGivesTheFocusBack) {
+  GridForm f({"a"});
+  int asked = 0;
+  f.grid->Controller().OnRowEnter = [&](int, bool& can) {
+    ++asked;
+    can = false;
+  };
+  f.before->SetFocus();
+  ASSERT_TRUE(testing::PumpUntil([&] { return f.FocusName() == "before"; }));
+  QTest::keyClick(f.before->Widget(), Qt::Key_Tab);
+  testing::PumpIdle();
+  EXPECT_EQ(f.FocusName(), "before");
+  EXPECT_EQ(f.form->ActiveControl(), f.before);
+  EXPECT_EQ(asked, 1);
+  // Allowed again, the grid takes the focus on its first enterable column.
+  f.grid->Controller().OnRowEnter = nullptr;
+  f.grid->SetCol(3);
+  QTest::keyClick(f.before->Widget(), Qt::Key_Tab);
+  testing::PumpIdle();
+  EXPECT_EQ(f.FocusName(), "grid");
+  EXPECT_EQ(f.grid->Col(), 1);
+}
+
 TEST_F(EditGridFormTest, LeavingTheGridRemovesAnEmptyLastRow) {
   GridForm f({"a", ""});
   f.FocusAt(2, 1);
