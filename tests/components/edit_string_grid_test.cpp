@@ -221,6 +221,13 @@ TEST_F(EditGridFormTest, AClickMovesOnlyWhereTheEventsAllow) {
   QTest::mouseClick(f.grid->MouseWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(cell.Left + 5, cell.Top + 5));
   EXPECT_EQ(f.grid->Row(), 2);
   EXPECT_EQ(f.grid->Col(), 3);
+  // A double-click on the current cell opens the editor, unless OnCanEditShow refuses.
+  f.grid->Controller().OnCanEditShow = [](int, bool& can) { can = false; };
+  QTest::mouseDClick(f.grid->MouseWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(cell.Left + 5, cell.Top + 5));
+  EXPECT_FALSE(f.grid->EditorMode());
+  f.grid->Controller().OnCanEditShow = nullptr;
+  QTest::mouseDClick(f.grid->MouseWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(cell.Left + 5, cell.Top + 5));
+  EXPECT_TRUE(f.grid->EditorMode());
 }
 
 TEST_F(EditGridFormTest, FiveColumnsOf50FitA300PixelViewportWithTheFifthAt95) {
