@@ -137,6 +137,26 @@ TEST_F(AbortFormTest, CancelOutsideAJobDoesNothing) {
   EXPECT_EQ(ShownAbortForm(), nullptr);
 }
 
+TEST_F(AbortFormTest, WithoutAQueueTheThirdLineNamesThePdfThePrinterWrites) {
+  testing::TempDir dir;
+  ASSERT_EQ(::setenv("XDG_DOCUMENTS_DIR", dir.Path().c_str(), 1), 0);
+  testing::WriteWholeFile(dir.PathOf("Listing.pdf"), "an older listing");
+  QtScreenDevice qt_screen;
+  QtPreviewDevice qt_preview{qt_screen.PixelsPerInch()};
+  QtPrinterDevice pdf{""};
+  TReportWorks rw{pdf, qt_preview, qt_screen, AbortFormFactory()};
+  rw.Destination = TDestination::dPrinter;
+  rw.Title = "Listing";
+  rw.BeginReport();
+  ASSERT_NE(ShownAbortForm(), nullptr);
+  EXPECT_EQ(ShownAbortForm()->Label3->Caption(), "PDF to " + dir.PathOf("Listing (2).pdf"));
+  rw.PrintLeft("x", 0, 0, 1, 1);
+  rw.EndReport();
+  ::unsetenv("XDG_DOCUMENTS_DIR");
+  EXPECT_EQ(PdfPages(dir.PathOf("Listing (2).pdf")), 1);
+  EXPECT_EQ(testing::ReadWholeFile(dir.PathOf("Listing.pdf")), "an older listing");
+}
+
 // One report device with what is left of the jobs it was given.
 struct Device {
   const char* name;

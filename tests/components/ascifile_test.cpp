@@ -496,17 +496,36 @@ TEST_F(AsciiFileTest, AReplaceRunCommitsItsOwnTransaction) {
 }
 
 TEST_F(AsciiFileTest, AFailureOfAnUpdateRunKeepsWhatCameBefore) {
-  CreatePeople("PART");
-  auto& table = Open("PART");
-  AddPerson(table, 1, "Ann", 1);
-  TAsciiFile ascii;
-  Prepare(ascii, table, "part.txt");
-  ascii.SetImportType(TImportType::itAppendUpdate);
-  WriteWholeFile(ascii.FileName(), "2,Bob,2\r\n1,Ann,x\r\n3,Cy,3\r\n");
-  ascii.ImportFile();
-  EXPECT_EQ(errors.size(), 1u);
-  EXPECT_EQ(table.State(), classlib::TDataSetState::dsBrowse);  // the failed edit is not left pending
-  EXPECT_EQ(Rows(table), (std::vector<std::string>{"1|Ann|1", "2|Bob|2"}));
+  struct Case {
+    const char* what;
+    TImportType type;
+    const char* bad;
+  };
+  // The failed key entry or edit is not left pending: the table is back in browse state.
+  const Case cases[] = {
+      {"a bad value in the edited record", TImportType::itAppendUpdate, "1,Ann,x"},
+      {"a bad value in the appended record", TImportType::itAppendUpdate, "4,Dan,x"},
+      {"a bad key", TImportType::itAppendUpdate, "one,Ann,1"},
+      {"a bad key when only updating", TImportType::itUpdate, "one,Ann,1"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    errors.clear();
+    const std::string name = "PART" + std::to_string(++n);
+    CreatePeople(name);
+    auto& table = Open(name);
+    AddPerson(table, 1, "Ann", 1);
+    AddPerson(table, 2, "Bob", 1);
+    TAsciiFile ascii;
+    Prepare(ascii, table, name + ".txt");
+    ascii.SetImportType(c.type);
+    WriteWholeFile(ascii.FileName(), "2,Bob,2\r\n" + std::string(c.bad) + "\r\n3,Cy,3\r\n");
+    ascii.ImportFile();
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(table.State(), classlib::TDataSetState::dsBrowse);
+    EXPECT_EQ(Rows(table), (std::vector<std::string>{"1|Ann|1", "2|Bob|2"}));
+  }
 }
 
 TEST_F(AsciiFileTest, SideFilesLoadOnlyFromTheTextFilesFolder) {
