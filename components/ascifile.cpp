@@ -7,12 +7,13 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <vector>
 
+#include "classlib/data/blob_stream.h"
 #include "classlib/data/field.h"
+#include "classlib/data/other_fields.h"
+#include "classlib/data/session.h"
 #include "classlib/data/streams.h"
 #include "dataset/table.h"
-#include "engine/data_file.h"
 #include "runtime/conversions.h"
 #include "runtime/date_time.h"
 
@@ -69,9 +70,12 @@ std::string Part(const std::string& text, std::size_t position, std::size_t coun
   return position < text.size() ? text.substr(position, count) : std::string();
 }
 
-bool Editing(const dataset::TTable& table) {
-  return table.State() == TDataSetState::dsEdit || table.State() == TDataSetState::dsInsert;
+bool Pending(const dataset::TTable& table) {
+  return table.State() == TDataSetState::dsEdit || table.State() == TDataSetState::dsInsert ||
+         table.State() == TDataSetState::dsSetKey;
 }
+
+classlib::TBlobField* BlobOf(TField& field) { return dynamic_cast<classlib::TBlobField*>(&field); }
 
 }  // namespace
 
@@ -182,9 +186,11 @@ std::string TAsciiFile::ColumnOf(TField& field, const std::string& sideFolder) {
       ++sideCounter_;
       const std::string name =
           sideFolder + EightDigits(sideCounter_) + (field.DataType() == TFieldType::ftGraphic ? ".BMP" : ".GBD");
-      const std::string value = field.AsString();
       classlib::TFileStream side(name, classlib::fmCreate);
-      side.WriteBuffer(value.data(), static_cast<std::int64_t>(value.size()));
+      if (classlib::TBlobField* blob = BlobOf(field)) {
+        classlib::TBlobStream stored(*blob, classlib::bmRead);
+        side.CopyFrom(stored, 0);
+      }
       return "\"" + name + "\"";
     }
     default:
@@ -214,18 +220,17 @@ void TAsciiFile::ImportFile() {
   const fs::path resolved = fs::canonical(folder, error);
   sideFolder_ = error ? std::string() : resolved.string();
   TAsciiLineReader reader(*stream);
-  engine::TDataFile* cursor = table_->Handle();
-  const bool ownTransaction = importType_ == TImportType::itReplace && !cursor->InTransaction();
+  classlib::TDatabase* database = table_->Database();
+  const bool ownTransaction = importType_ == TImportType::itReplace && database && !database->InTransaction();
   bool started = false;
   try {
     if (ownTransaction) {
-      cursor->StartTransaction();
+      database->StartTransaction();
       started = true;
     }
     ImportRecords(reader, totalSize);
     if (started) {
-      table_->CheckBrowseMode();
-      cursor->Commit();
+      database->Commit();
       started = false;
     }
   } catch (const std::exception& failure) {
@@ -243,11 +248,11 @@ void TAsciiFile::ImportFile() {
 }
 
 void TAsciiFile::CancelPendingEdit() {
-  if (Editing(*table_)) table_->Cancel();
+  if (Pending(*table_)) table_->Cancel();
 }
 
 void TAsciiFile::RollbackOwnTransaction() {
-  table_->Handle()->Rollback();
+  table_->Database()->Rollback();
   table_->First();
 }
 
@@ -298,29 +303,17 @@ void TAsciiFile::ImportRecords(TAsciiLineReader& reader, std::int64_t totalSize)
 
 bool TAsciiFile::LocateRecord(TAsciiColumnReader& columns) {
   if (table_->KeyFieldCount() == 0) return false;
-  // The key values go through the fields' own conversions into a scratch row, which is then dropped.
-  std::vector<std::uint8_t> image(table_->RecordSize());
-  table_->Append();
-  try {
-    for (int i = 0; i < table_->FieldCount(); ++i) {
-      TField* field = table_->Fields(i);
-      if (!field->Visible()) continue;
-      if (field->IsIndexField()) {
-        ReadColumn(columns, *field);
-      } else {
-        columns.NextColumn();
-      }
+  table_->SetKey();
+  for (int i = 0; i < table_->FieldCount(); ++i) {
+    TField* field = table_->Fields(i);
+    if (!field->Visible()) continue;
+    if (field->IsIndexField()) {
+      ReadColumn(columns, *field);
+    } else {
+      columns.NextColumn();
     }
-    std::memcpy(image.data(), table_->ActiveBuffer(), image.size());
-  } catch (...) {
-    table_->Cancel();
-    throw;
   }
-  table_->Cancel();
-  const bool found = table_->Handle()->FindKey(false, image.data(), nullptr, 0, false, 0);
-  table_->CursorPosChanged();
-  table_->Resync(found, true);
-  return found;
+  return table_->GotoKey();
 }
 
 bool TAsciiFile::SideFileAllowed(const std::string& name) const {
@@ -379,12 +372,11 @@ void TAsciiFile::ReadColumn(TAsciiColumnReader& columns, TField& field) {
       break;
     case TFieldType::ftBlob:
     case TFieldType::ftGraphic: {
-      if (!SideFileAllowed(value)) break;
+      classlib::TBlobField* blob = BlobOf(field);
+      if (!blob || !SideFileAllowed(value)) break;
       classlib::TFileStream side(value, classlib::fmOpenRead);
-      const std::int64_t size = side.Size();
-      std::string bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)), '\0');
-      side.ReadBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-      field.SetAsString(bytes);
+      classlib::TBlobStream stored(*blob, classlib::bmWrite);
+      stored.CopyFrom(side, 0);
       break;
     }
     default:

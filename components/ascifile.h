@@ -70,8 +70,9 @@ class TAsciiFile : public classlib::TComponent {
   // file raises the stream error to the caller; a failure during the run goes to the error event and
   // ends the run.
   void ExportFile();
-  // A missing file imports nothing. itReplace runs in a transaction of its own unless the table is
-  // already in one: committed at the end or when stopped, rolled back when a failure ends the run.
+  // A missing file imports nothing. itReplace runs in a transaction of its own unless the table's
+  // database already has one open: committed at the end or when stopped, rolled back when a failure
+  // ends the run.
   void ImportFile();
 
   TImportProgressEvent OnImportProgress;

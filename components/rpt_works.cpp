@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "classlib/data/field.h"
 #include "components/word_wrap.h"
 #include "platform/ticks.h"
 
@@ -482,7 +483,14 @@ void TReportWorks::PrintWrapped(std::string_view text) {
   });
 }
 
-void TReportWorks::PrintMemoText(std::string_view text) {
+void TReportWorks::PrintMemo(classlib::TField& field) {
+  std::string text;
+  // A field that cannot be read ends the report like any other failure.
+  Guarded([&] { text = field.AsString(); });
+  PrintMemo(std::string_view(text));
+}
+
+void TReportWorks::PrintMemo(std::string_view text) {
   std::string plain;
   plain.reserve(text.size());
   for (char c : text) {

@@ -16,6 +16,10 @@
 
 #include "components/print_device.h"
 
+namespace kavrin::classlib {
+class TField;
+}
+
 namespace kavrin::components::rptworks {
 
 enum class TDestination : std::uint8_t { dPreview, dPrinter, dFile };
@@ -111,8 +115,10 @@ class TReportWorks {
   void PrintText(std::string_view text);
   void PrintLine(std::string_view text);
   void PrintWrapped(std::string_view text);
-  // The memo's text as PrintMemo prints it once read from the field's blob stream.
-  void PrintMemoText(std::string_view text);
+  // A memo field's whole text, read through its blob stream: CRs dropped, each LF ends a paragraph
+  // and an empty paragraph is one NewLine.
+  void PrintMemo(classlib::TField& field);
+  void PrintMemo(std::string_view text);
   bool PageFull();
 
   std::int32_t ZoomValue(std::int32_t value) const;

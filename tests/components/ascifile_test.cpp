@@ -435,24 +435,25 @@ class ReplaceFailureTest : public AsciiFileTest {
     AddPerson(table, 1, "Ann", 1);
     AddPerson(table, 2, "Bob", 2);
     const std::vector<std::string> before = Rows(table);
-    if (lockFirst) table.Handle()->LockTable();
+    if (lockFirst) table.LockTable(dataset::TTable::TLockType::ltWriteLock);
     TAsciiFile ascii;
     Prepare(ascii, table, "keep.txt");
     bool inTransactionAtError = true;
     ascii.OnImportError = [&](classlib::TComponent&, const std::exception& e) {
       errors.push_back(e.what());
-      inTransactionAtError = table.Handle()->InTransaction();
+      inTransactionAtError = table.Database()->InTransaction() || table.Handle()->InTransaction();
     };
     WriteWholeFile(ascii.FileName(), "5,Eve,1\r\n6,Fay,2\r\n7,Gus,many\r\n8,Hal,4\r\n");
     ascii.ImportFile();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_FALSE(inTransactionAtError);
+    EXPECT_FALSE(table.Database()->InTransaction());
     EXPECT_FALSE(table.Handle()->InTransaction());
     EXPECT_EQ(table.State(), classlib::TDataSetState::dsBrowse);
     EXPECT_EQ(Rows(table), before);
     if (lockFirst) {
       EXPECT_TRUE(table.Handle()->TableLocked());
-      table.Handle()->UnlockTable();
+      table.UnlockTable(dataset::TTable::TLockType::ltWriteLock);
     }
     table.Close();
     EXPECT_EQ(Rows(Open("KEEP")), before);
@@ -466,16 +467,16 @@ TEST_F(AsciiFileTest, ReplaceInsideTheCallersTransaction) {
   CreatePeople("CALLER");
   auto& table = Open("CALLER");
   AddPerson(table, 1, "Ann", 1);
-  table.Handle()->StartTransaction();
+  table.Database()->StartTransaction();
   TAsciiFile ascii;
   Prepare(ascii, table, "caller.txt");
   WriteWholeFile(ascii.FileName(), "5,Eve,1\r\n6,Fay,x\r\n");
   ascii.ImportFile();
   ASSERT_EQ(errors.size(), 1u);
   // The caller's transaction stays open; what came before the failure stays in it.
-  EXPECT_TRUE(table.Handle()->InTransaction());
+  EXPECT_TRUE(table.Database()->InTransaction());
   EXPECT_EQ(Rows(table), std::vector<std::string>{"5|Eve|1"});
-  table.Handle()->Rollback();
+  table.Database()->Rollback();
   EXPECT_EQ(Rows(table), std::vector<std::string>{"1|Ann|1"});
 }
 
@@ -488,23 +489,43 @@ TEST_F(AsciiFileTest, AReplaceRunCommitsItsOwnTransaction) {
   WriteWholeFile(ascii.FileName(), "5,Eve,1\r\n");
   ascii.ImportFile();
   EXPECT_TRUE(errors.empty());
+  EXPECT_FALSE(table.Database()->InTransaction());
   EXPECT_FALSE(table.Handle()->InTransaction());
   table.Close();
   EXPECT_EQ(Rows(Open("OWN")), std::vector<std::string>{"5|Eve|1"});
 }
 
 TEST_F(AsciiFileTest, AFailureOfAnUpdateRunKeepsWhatCameBefore) {
-  CreatePeople("PART");
-  auto& table = Open("PART");
-  AddPerson(table, 1, "Ann", 1);
-  TAsciiFile ascii;
-  Prepare(ascii, table, "part.txt");
-  ascii.SetImportType(TImportType::itAppendUpdate);
-  WriteWholeFile(ascii.FileName(), "2,Bob,2\r\n1,Ann,x\r\n3,Cy,3\r\n");
-  ascii.ImportFile();
-  EXPECT_EQ(errors.size(), 1u);
-  EXPECT_EQ(table.State(), classlib::TDataSetState::dsBrowse);  // the failed edit is not left pending
-  EXPECT_EQ(Rows(table), (std::vector<std::string>{"1|Ann|1", "2|Bob|2"}));
+  struct Case {
+    const char* what;
+    TImportType type;
+    const char* bad;
+  };
+  // The failed key entry or edit is not left pending: the table is back in browse state.
+  const Case cases[] = {
+      {"a bad value in the edited record", TImportType::itAppendUpdate, "1,Ann,x"},
+      {"a bad value in the appended record", TImportType::itAppendUpdate, "4,Dan,x"},
+      {"a bad key", TImportType::itAppendUpdate, "one,Ann,1"},
+      {"a bad key when only updating", TImportType::itUpdate, "one,Ann,1"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    errors.clear();
+    const std::string name = "PART" + std::to_string(++n);
+    CreatePeople(name);
+    auto& table = Open(name);
+    AddPerson(table, 1, "Ann", 1);
+    AddPerson(table, 2, "Bob", 1);
+    TAsciiFile ascii;
+    Prepare(ascii, table, name + ".txt");
+    ascii.SetImportType(c.type);
+    WriteWholeFile(ascii.FileName(), "2,Bob,2\r\n" + std::string(c.bad) + "\r\n3,Cy,3\r\n");
+    ascii.ImportFile();
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(table.State(), classlib::TDataSetState::dsBrowse);
+    EXPECT_EQ(Rows(table), (std::vector<std::string>{"1|Ann|1", "2|Bob|2"}));
+  }
 }
 
 TEST_F(AsciiFileTest, SideFilesLoadOnlyFromTheTextFilesFolder) {
@@ -593,7 +614,7 @@ TEST_F(AsciiFileTest, ImportProgressAndAbort) {
   ascii.ImportFile();
   EXPECT_EQ(calls.size(), 1003u);
   EXPECT_TRUE(errors.empty());
-  EXPECT_FALSE(table.Handle()->InTransaction());
+  EXPECT_FALSE(table.Database()->InTransaction());
   EXPECT_EQ(table.RecordCount(), 3);
 
   // An abort set while emptying stops after the first line.

@@ -7,8 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "classlib/data/other_fields.h"
+#include "classlib/data/session.h"
 #include "components/recording_print_device.h"
+#include "dataset/kavrintb.h"
 #include "platform/ticks.h"
+#include "tests/engine/table_fixture.h"
+#include "tests/helpers/temp_dir.h"
 
 namespace kavrin::components::rptworks {
 namespace {
@@ -378,11 +383,72 @@ TEST_F(ReportWorksTest, PrintTextMovesTheCursorToTheTextsEnd) {
 TEST_F(ReportWorksTest, MemoLinesWithAnEmptyLineBetween) {
   report.Destination = TDestination::dPrinter;
   report.BeginReport();
-  report.PrintMemoText("A\r\n\r\nB");
+  report.PrintMemo("A\r\n\r\nB");
   report.EndReport();
   std::vector<std::string> texts;
   for (const RecordedCall& c : printer.canvas.CallsOf("TextOut")) texts.push_back(c.Str());
   EXPECT_EQ(texts, (std::vector<std::string>{"TextOut(300,300,1;A)", "TextOut(300,392,1;B)"}));
+}
+
+// Memo fields of a real table: the stored text comes back through the field's blob stream.
+TEST_F(ReportWorksTest, MemoFieldsOfATable) {
+  namespace en = kavrin::engine;
+  kavrin::testing::TempDir dir;
+  en::testing::CreateTableAt(dir.PathOf("NOTES"), {en::testing::Field(1, "Id", en::ftInteger),
+                                                   en::testing::Field(2, "Notes", en::ftBlob, 0, en::fstMemo)},
+                             {en::testing::Index("", {1}, true)});
+  {
+    dataset::TKAVRINTable table;
+    table.SetDatabaseName(dir.Path());
+    table.SetTableName("NOTES");
+    table.Open();
+    struct Case {
+      const char* what;
+      const char* stored;  // null: the memo stays null
+      std::vector<std::string> lines;
+      std::int32_t end_y;
+    } cases[] = {
+        {"an empty line between", "A\r\n\r\nB", {"TextOut(300,300,1;A)", "TextOut(300,392,1;B)"}, 300 + 3 * 46},
+        {"text beyond CP437 comes back as it was", "Grüße\nZoë", {"TextOut(300,300,1;Grüße)", "TextOut(300,346,1;Zoë)"},
+         300 + 2 * 46},
+        {"a null memo prints nothing", nullptr, {}, 300},
+        {"a final line end adds no line", "x\r\n", {"TextOut(300,300,1;x)"}, 300 + 46},
+    };
+    int id = 0;
+    for (const Case& c : cases) {
+      table.Append();
+      table.FieldByName("Id")->SetAsInteger(++id);
+      if (c.stored) table.FieldByName("Notes")->SetAsString(c.stored);
+      table.Post();
+    }
+    table.First();
+    report.Destination = TDestination::dPrinter;
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.what);
+      printer.canvas.Calls.clear();
+      report.BeginReport();
+      auto* memo = dynamic_cast<classlib::TMemoField*>(table.FieldByName("Notes"));
+      ASSERT_NE(memo, nullptr);
+      report.PrintMemo(*memo);
+      EXPECT_EQ(report.CursorPosition().Y, c.end_y);
+      report.EndReport();
+      std::vector<std::string> lines;
+      for (const RecordedCall& call : printer.canvas.CallsOf("TextOut")) lines.push_back(call.Str());
+      EXPECT_EQ(lines, c.lines);
+      table.Next();
+    }
+  }
+  classlib::DBFinalization();
+
+  // A field that cannot be read ends the report.
+  classlib::TMemoField loose;
+  printer.Delivered.clear();
+  report.BeginReport();
+  EXPECT_THROW(report.PrintMemo(loose), std::exception);
+  EXPECT_FALSE(report.Running());
+  EXPECT_FALSE(printer.Printing());
+  EXPECT_TRUE(printer.Delivered.empty());
+  EXPECT_EQ(dialogs.created, dialogs.destroyed);
 }
 
 TEST_F(ReportWorksTest, WrappedTextKeepsTheScreenWidthMinus25AndBreaksPages) {
