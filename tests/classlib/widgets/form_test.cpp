@@ -195,6 +195,29 @@ TEST_F(FormTest, BorderStyleIconsAndStayOnTopBecomeWindowFlags) {
   }
 }
 
+TEST_F(FormTest, AFixedBorderTakesBoundsSetAfterIt) {
+  struct Case {
+    TFormBorderStyle border;
+    bool fixed;
+  };
+  const Case cases[] = {{TFormBorderStyle::bsDialog, true}, {TFormBorderStyle::bsSingle, true},
+                        {TFormBorderStyle::bsToolWindow, true}, {TFormBorderStyle::bsSizeable, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.border));
+    auto* form = TForm::Create<TForm>(&Application());
+    form->SetBorderStyle(c.border);
+    form->SetBounds(20, 30, 330, 110);
+    form->SetWidth(360);
+    form->Show();
+    EXPECT_EQ(form->BoundsRect(), Bounds(20, 30, 360, 110));
+    EXPECT_EQ(form->Widget()->minimumSize() == form->Widget()->maximumSize(), c.fixed);
+    if (c.fixed) {
+      EXPECT_EQ(form->Widget()->maximumSize(), QSize(360, 110));
+    }
+    Free(form);
+  }
+}
+
 TEST_F(FormTest, AlignedControlsFollowTheFormSize) {
   auto* form = TForm::Create<TForm>(&Application());
   form->SetBounds(0, 0, 400, 300);
