@@ -32,6 +32,21 @@ class Flag {
 
 }  // namespace
 
+void TDBGridColumns::Add(std::string fieldName) {
+  names_.push_back(std::move(fieldName));
+  if (changed_) changed_();
+}
+
+void TDBGridColumns::Clear() {
+  names_.clear();
+  if (changed_) changed_();
+}
+
+void TDBGridColumns::SetFieldNames(std::vector<std::string> names) {
+  names_ = std::move(names);
+  if (changed_) changed_();
+}
+
 class TDBGrid::Link : public TDataLink {
  public:
   explicit Link(TDBGrid& grid) : grid_(grid) {}
@@ -65,6 +80,7 @@ TDBGrid::TDBGrid(TWinControl& parent) : TStringGrid(parent), link_(std::make_uni
                 TDBGridOption::dgColumnResize, TDBGridOption::dgColLines, TDBGridOption::dgRowLines,
                 TDBGridOption::dgTabs, TDBGridOption::dgConfirmDelete, TDBGridOption::dgCancelOnExit};
   SetDefaultRowHeight(18);
+  chosen_.changed_ = [this] { Refill(); };
   ApplyOptions();
   Refill();
 }
@@ -147,7 +163,11 @@ void TDBGrid::Refill() {
   const int fr = FirstDataRow();
   TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
   columns_.clear();
-  if (ds) {
+  if (ds && chosen_.Count() > 0) {
+    for (const std::string& name : chosen_.names_) {
+      if (TField* field = ds->FindField(name)) columns_.push_back(field);
+    }
+  } else if (ds) {
     for (int i = 0; i < ds->FieldCount(); ++i) {
       if (ds->Fields(i)->Visible()) columns_.push_back(ds->Fields(i));
     }

@@ -3,7 +3,9 @@
 // between rows moves the dataset, which posts a pending edit; typing edits the current cell's field.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "classlib/data/data_link.h"
@@ -25,6 +27,22 @@ inline constexpr const char* IndicatorBrowse = "\u25B6";
 inline constexpr const char* IndicatorEdit = "I";
 inline constexpr const char* IndicatorInsert = "*";
 
+// The grid's chosen columns: when any are given the grid shows exactly these fields in this order
+// (a name the dataset lacks shows no column); with none it shows the visible fields in field order.
+class TDBGridColumns {
+ public:
+  void Add(std::string fieldName);
+  void Clear();
+  int Count() const { return static_cast<int>(names_.size()); }
+  const std::string& FieldName(int index) const { return names_.at(static_cast<std::size_t>(index)); }
+  void SetFieldNames(std::vector<std::string> names);
+
+ private:
+  friend class TDBGrid;
+  std::vector<std::string> names_;
+  std::function<void()> changed_;
+};
+
 class TDBGrid : public TStringGrid {
  public:
   explicit TDBGrid(TWinControl& parent);
@@ -36,7 +54,8 @@ class TDBGrid : public TStringGrid {
   void SetOptions(TDBGridOptions options);
   bool ReadOnly() const { return readOnly_; }
   void SetReadOnly(bool value);
-  // The columns: the visible fields in field order.
+  TDBGridColumns& Columns() { return chosen_; }
+  // The columns shown: the chosen ones, else the visible fields in field order.
   int FieldCount() const { return static_cast<int>(columns_.size()); }
   TField* Fields(int index) const;
   // The field of the current column; null when there is none.
@@ -77,6 +96,7 @@ class TDBGrid : public TStringGrid {
 
   std::unique_ptr<Link> link_;
   std::vector<TField*> columns_;
+  TDBGridColumns chosen_;
   TDBGridOptions dbOptions_;
   bool readOnly_ = false;
   bool syncing_ = false;

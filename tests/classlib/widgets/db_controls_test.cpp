@@ -150,10 +150,28 @@ TEST_F(DBControlsTest, GridShowsTitlesIndicatorAndTheVisibleFieldsInOrder) {
   EXPECT_EQ(grid->Cells(2, 0), "ID");
   grid->SetCol(2);
   EXPECT_EQ(grid->SelectedField(), table->FieldByName("ID"));
+  // Chosen columns: exactly these, in this order, a hidden field too; an unknown name shows none.
+  grid->Columns().SetFieldNames({"Born", "Nobody", "ID", "Notes"});
+  ASSERT_EQ(grid->FieldCount(), 3);
+  EXPECT_EQ(grid->Cells(1, 0), "Born");
+  EXPECT_EQ(grid->Cells(2, 0), "ID");
+  EXPECT_EQ(grid->Cells(3, 0), "Notes");
+  EXPECT_EQ(grid->Cells(2, 2), "2");
+  grid->Columns().Clear();
+  EXPECT_EQ(grid->FieldCount(), 2);
+  // Lines, tabs, editing and column sizing are the string grid's options.
+  EXPECT_TRUE(grid->TStringGrid::Options().Has(TGridOption::goHorzLine));
+  EXPECT_TRUE(grid->TStringGrid::Options().Has(TGridOption::goTabs));
+  EXPECT_TRUE(grid->TStringGrid::Options().Has(TGridOption::goColSizing));
+  grid->SetReadOnly(true);
+  EXPECT_FALSE(grid->TStringGrid::Options().Has(TGridOption::goEditing));
+  grid->SetReadOnly(false);
   grid->SetOptions({TDBGridOption::dgEditing});  // no titles, no indicator
   EXPECT_EQ(grid->FixedRows(), 0);
   EXPECT_EQ(grid->FixedCols(), 0);
   EXPECT_EQ(grid->Cells(0, 0), "R1");
+  EXPECT_FALSE(grid->TStringGrid::Options().Has(TGridOption::goHorzLine));
+  EXPECT_FALSE(grid->TStringGrid::Options().Has(TGridOption::goTabs));
 }
 
 TEST_F(DBControlsTest, GridEditingCases) {
@@ -197,6 +215,25 @@ TEST_F(DBControlsTest, GridEditingCases) {
          Press(g, VK_DOWN);
          EXPECT_EQ(g->Cells(0, g->Row()), IndicatorInsert);
          Press(g, VK_ESCAPE);
+       },
+       {"1:R1", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+      {"Tab from the last column moves to the next record and posts",
+       [](TDBGrid* g) {
+         g->Columns().SetFieldNames({"ID", "Name"});
+         g->SetCol(2);
+         g->SetEditText(2, 1, "Tab");
+         Press(g, VK_TAB);
+         EXPECT_EQ(g->SelectedField()->FieldName(), "ID");
+         EXPECT_EQ(g->Row(), 2);
+       },
+       {"1:Tab", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+      {"a read-only grid does not edit",
+       [](TDBGrid* g) {
+         g->SetReadOnly(true);
+         g->SetCol(2);
+         g->SetEditText(2, 1, "No");
+         Press(g, VK_INSERT);
+         Press(g, VK_DOWN);
        },
        {"1:R1", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
       {"an edit still pending stays in edit state",
