@@ -8,7 +8,11 @@
 
 #include "classlib/data/session.h"
 #include "classlib/widgets/session_dialogs.h"
+#include "dataset/table.h"
+#include "engine/engine_error.h"
 #include "engine/password_list.h"
+#include "tests/engine/table_fixture.h"
+#include "tests/helpers/temp_dir.h"
 #include "tests/classlib/widgets/widget_test_support.h"
 
 namespace kavrin::classlib {
@@ -84,6 +88,42 @@ TEST_F(SessionPasswordDialogTest, AddRemoveAndRemoveAllChangeTheSessionsList) {
     // Through the session, as an open of an encrypted table asks.
     EXPECT_EQ(Session().AskPassword(), c.answer);
     EXPECT_EQ(engine::TablePasswords().Entries(), c.after);
+  }
+}
+
+TEST_F(SessionPasswordDialogTest, AnEncryptedTableAsksThroughTheApplicationsDialog) {
+  kavrin::testing::TempDir dir;
+  engine::testing::CreateTableAt(dir.PathOf("SECRET.DAT"), {engine::testing::Field(1, "ID", engine::ftInteger)},
+                                 {engine::testing::Index("", {1}, true)}, false, "hush");
+  struct Case {
+    const char* typed;  // null: cancelled
+    bool opens;
+  };
+  const Case cases[] = {{"hush", true}, {nullptr, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed ? c.typed : "cancelled");
+    engine::TablePasswords().Clear();
+    dataset::TTable table;
+    table.SetDatabaseName(dir.Path());
+    table.SetTableName("SECRET.DAT");
+    GTestScriptedUi ui;
+    ui.ExpectModal(PasswordDialogCaption, [&](TForm& form) {
+      auto& d = static_cast<TSessionPasswordDialog&>(form);
+      if (!c.typed) {
+        d.CancelButton->Click();
+        return;
+      }
+      d.PasswordEdit->SetText(c.typed);
+      d.OKButton->Click();
+    });
+    int code = 0;
+    try {
+      table.Open();
+    } catch (const engine::EDBEngineError& e) {
+      code = e.Code();
+    }
+    EXPECT_EQ(table.Active(), c.opens);
+    EXPECT_EQ(code, c.opens ? 0 : engine::ec::PasswordRequired);
   }
 }
 
