@@ -189,6 +189,16 @@ TEST_F(DBControlsTest, GridEditingCases) {
          Press(g, VK_DOWN);
        },
        {"1:Ann", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+      {"typed through the keyboard, posted by Down",
+       [this](TDBGrid* g) {
+         form->Show();
+         g->SetFocus();
+         g->SetCol(2);
+         testing::TypeText("Kim");
+         EXPECT_TRUE(g->EditorMode());
+         testing::PressKey(nullptr, Qt::Key_Down);
+       },
+       {"1:Kim", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
       {"Esc cancels the edit",
        [](TDBGrid* g) {
          g->SetCol(2);
