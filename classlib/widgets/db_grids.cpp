@@ -367,7 +367,14 @@ void TDBGrid::KeyDown(Word& key, TShiftState shift) {
 }
 
 void TDBGrid::DoExit() {
-  UpdateData();
+  TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
+  if (ds && dbOptions_.Has(TDBGridOption::dgCancelOnExit) && ds->State() == TDataSetState::dsInsert && !ds->Modified() &&
+      !pendingModified_) {
+    // An untouched new row does not outlive leaving the grid.
+    ds->Cancel();
+  } else {
+    UpdateData();
+  }
   TStringGrid::DoExit();
 }
 

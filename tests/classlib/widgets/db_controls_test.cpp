@@ -246,6 +246,19 @@ TEST_F(DBControlsTest, GridEditingCases) {
          Press(g, VK_DOWN);
        },
        {"1:R1", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+      {"leaving the grid drops an untouched new row and keeps a typed one",
+       [](TDBGrid* g) {
+         Press(g, VK_INSERT);
+         g->DoExit();
+         EXPECT_EQ(g->RowCount(), 4);
+         Press(g, VK_INSERT);
+         g->SetCol(1);
+         g->SetEditText(1, 1, "5");
+         g->DoExit();
+         EXPECT_EQ(g->DataSource()->DataSet()->State(), TDataSetState::dsInsert);
+         g->DataSource()->DataSet()->Post();
+       },
+       {"1:R1", "2:R2", "3:R3", "5:"}, TDataSetState::dsBrowse},
       {"an edit still pending stays in edit state",
        [](TDBGrid* g) {
          g->SetCol(2);
