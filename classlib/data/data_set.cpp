@@ -231,6 +231,14 @@ void TDataSet::RemoveField(TField* field) {
   if (found != fields_.end()) fields_.erase(found);
 }
 
+void TDataSet::MoveField(TField* field, int index) {
+  auto found = std::find(fields_.begin(), fields_.end(), field);
+  if (found == fields_.end()) return;
+  fields_.erase(found);
+  index = std::clamp(index, 0, static_cast<int>(fields_.size()));
+  fields_.insert(fields_.begin() + index, field);
+}
+
 // --- buffers ----------------------------------------------------------------------------------------
 
 void TDataSet::AllocateBuffers() {

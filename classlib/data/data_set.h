@@ -224,6 +224,7 @@ class TDataSet : public TComponent {
   void SetFieldData(TField& field, const void* buffer);
   void AddField(TField* field);
   void RemoveField(TField* field);
+  void MoveField(TField* field, int index);
   // The buffer a field reads and writes in the current state; null when there is none.
   std::uint8_t* FieldBuffer() const;
 

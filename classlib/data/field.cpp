@@ -51,6 +51,12 @@ void TField::SetReadOnly(bool readOnly) {
   PropertyChanged(false);
 }
 
+void TField::SetIndex(int index) {
+  if (!dataSet_) return;
+  dataSet_->MoveField(this, index);
+  PropertyChanged(true);
+}
+
 void TField::SetVisible(bool visible) {
   visible_ = visible;
   PropertyChanged(true);

@@ -17,7 +17,6 @@ namespace kavrin::classlib {
 class TDataSet;
 
 enum class TFieldKind { fkData, fkCalculated };
-enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 class TField : public TComponent {
  public:
@@ -39,6 +38,8 @@ class TField : public TComponent {
   void SetSize(std::int32_t size);
   // The position in the dataset's fields.
   int Index() const;
+  // Moves the field to this position in its dataset's fields (clamped); the grids follow.
+  void SetIndex(int index);
   TFieldKind FieldKind() const { return fieldKind_; }
   void SetFieldKind(TFieldKind kind) { fieldKind_ = kind; }
   bool Calculated() const { return fieldKind_ == TFieldKind::fkCalculated; }

@@ -6,6 +6,9 @@
 
 namespace kavrin::classlib {
 
+// Text alignment of fields and of the controls that show them.
+enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
+
 enum class TFieldType : std::uint8_t {
   ftUnknown,
   ftString,

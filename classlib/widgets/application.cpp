@@ -10,9 +10,12 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "classlib/data/exceptions.h"
+#include "classlib/data/session.h"
 #include "classlib/widgets/help.h"
 #include "classlib/widgets/qt_message_loop.h"
 #include "classlib/widgets/screen.h"
+#include "classlib/widgets/session_dialogs.h"
 #include "platform/message_window.h"
 #include "platform/ticks.h"
 #include "runtime/abort.h"
@@ -62,10 +65,15 @@ TApplication::TApplication(int& argc, char** argv) {
   platform::SetMessageHook(&RunPendingMessages);
   messageLoop_ = std::make_unique<QtMessageLoop>();
   platform::SetMessageLoop(messageLoop_.get());
+  // The data layers' errors and password questions reach the user through the application.
+  SetApplicationExceptionHandler([this](const std::exception& e) { HandleException(this, e); });
+  SetPasswordDialog(&SessionPasswordDialog);
 }
 
 TApplication::~TApplication() {
   DestroyComponents();
+  SetApplicationExceptionHandler(nullptr);
+  SetPasswordDialog(nullptr);
   // After the components, whose sockets and windows leave the loop as they go.
   if (&platform::CurrentMessageLoop() == messageLoop_.get()) platform::SetMessageLoop(nullptr);
   messageLoop_.reset();
@@ -109,35 +117,36 @@ void TApplication::SetHint(const std::string& hint) {
 void TApplication::HandleException(TWidgetComponent* sender) {
   std::exception_ptr current = std::current_exception();
   if (!current) return;
-  auto report = [&](const std::exception& e) {
-    if (inHandler_) {
-      // An exception inside the handler itself: show it plainly rather than loop.
-      std::fprintf(stderr, "%s\n", e.what());
-      return;
-    }
-    inHandler_ = true;
-    try {
-      if (OnException) {
-        OnException(sender, e);
-      } else {
-        ShowException(e);
-      }
-    } catch (const std::exception& inner) {
-      std::fprintf(stderr, "exception handler failed: %s\n", inner.what());
-    } catch (...) {
-      std::fprintf(stderr, "exception handler failed\n");
-    }
-    inHandler_ = false;
-  };
   try {
     std::rethrow_exception(current);
-  } catch (const runtime::EAbort&) {
-    // Silent by design.
   } catch (const std::exception& e) {
-    report(e);
+    HandleException(sender, e);
   } catch (...) {
-    report(std::runtime_error("Unknown exception"));
+    HandleException(sender, std::runtime_error("Unknown exception"));
   }
+}
+
+void TApplication::HandleException(TWidgetComponent* sender, const std::exception& e) {
+  // EAbort is silent by design.
+  if (dynamic_cast<const runtime::EAbort*>(&e)) return;
+  if (inHandler_) {
+    // An exception inside the handler itself: show it plainly rather than loop.
+    std::fprintf(stderr, "%s\n", e.what());
+    return;
+  }
+  inHandler_ = true;
+  try {
+    if (OnException) {
+      OnException(sender, e);
+    } else {
+      ShowException(e);
+    }
+  } catch (const std::exception& inner) {
+    std::fprintf(stderr, "exception handler failed: %s\n", inner.what());
+  } catch (...) {
+    std::fprintf(stderr, "exception handler failed\n");
+  }
+  inHandler_ = false;
 }
 
 void TApplication::ShowException(const std::exception& e) {

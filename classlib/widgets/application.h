@@ -66,6 +66,8 @@ class TApplication : public TWidgetComponent {
   // Hands the exception being handled to OnException, or to the default box; EAbort is silent. Call
   // from inside a catch block.
   void HandleException(TWidgetComponent* sender);
+  // The same for an exception given by reference (the data layers hand theirs over this way).
+  void HandleException(TWidgetComponent* sender, const std::exception& e);
   // The default box: the message, with a full stop added when it ends in a letter or digit, as an
   // error box with OK under the application title.
   void ShowException(const std::exception& e);

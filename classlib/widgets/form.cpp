@@ -446,7 +446,15 @@ void TForm::BringToFront() {
   }
 }
 
-void TForm::SetBounds(int left, int top, int width, int height) { TWinControl::SetBounds(left, top, width, height); }
+void TForm::SetBounds(int left, int top, int width, int height) {
+  // A border without sizing holds the size it is given now, not the one it had when the style was set.
+  if (!IsMDIChild() && window_ && !window_->parentWidget() && window_->minimumSize() == window_->maximumSize() &&
+      borderStyle_ != TFormBorderStyle::bsSizeable && borderStyle_ != TFormBorderStyle::bsSizeToolWin &&
+      borderStyle_ != TFormBorderStyle::bsNone) {
+    window_->setFixedSize(std::max(0, width), std::max(0, height));
+  }
+  TWinControl::SetBounds(left, top, width, height);
+}
 
 int TForm::ClientWidth() const { return client_->width(); }
 int TForm::ClientHeight() const { return client_->height(); }

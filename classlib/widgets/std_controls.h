@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "classlib/data/field_type.h"
 #include "classlib/widgets/control.h"
 #include "classlib/widgets/graphics.h"
 #include "classlib/widgets/string_items.h"
@@ -21,7 +22,6 @@ class QListWidget;
 
 namespace kavrin::classlib {
 
-enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
 enum class TEditCharCase { ecNormal, ecUpperCase, ecLowerCase };
 enum class TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 enum class TCheckBoxState { cbUnchecked, cbChecked, cbGrayed };

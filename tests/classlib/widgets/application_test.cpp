@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "classlib/data/exceptions.h"
 #include "classlib/widgets/help.h"
 #include "classlib/widgets/hint_text.h"
 #include "classlib/widgets/menus.h"
@@ -105,6 +106,22 @@ TEST_F(ApplicationTest, ExceptionsFromQtEntriesGoToOnExceptionAndEAbortIsSilent)
   abort = true;
   static_cast<QPushButton*>(button->Widget())->click();
   EXPECT_EQ(caught, (std::vector<std::string>{"Table is busy", "from a key", "from a timer"}));
+}
+
+TEST_F(ApplicationTest, TheDataLayersHandlerIsTheApplications) {
+  std::vector<std::string> caught;
+  Application().OnException = [&](TWidgetComponent* sender, const std::exception& e) {
+    caught.push_back(std::string(e.what()) + (sender == &Application() ? " from the application" : ""));
+  };
+  CallHandlingExceptions([] { DatabaseError("Field 'ID' must have a value"); });
+  CallHandlingExceptions([] { runtime::Abort(); });
+  HandleException(EDatabaseError("direct"));
+  EXPECT_EQ(caught, (std::vector<std::string>{"Field 'ID' must have a value from the application", "direct from the application"}));
+  // Without OnException the default error box shows it.
+  Application().OnException = nullptr;
+  GTestScriptedUi ui;
+  ui.ExpectMessage(TMsgDlgType::mtError, "Dataset not in edit or insert mode.", {B::mbOK}, mrOk);
+  CallHandlingExceptions([] { DatabaseError("Dataset not in edit or insert mode"); });
 }
 
 TEST_F(ApplicationTest, TheDefaultHandlerShowsAnErrorBoxWithAFullStop) {

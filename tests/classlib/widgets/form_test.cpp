@@ -9,10 +9,12 @@
 #include <QMenu>
 #include <QTimer>
 
+#include "classlib/data/data_source.h"
 #include "classlib/widgets/dialogs.h"
 #include "classlib/widgets/menus.h"
 #include "classlib/widgets/qt_ui.h"
 #include "classlib/widgets/std_controls.h"
+#include "dataset/table.h"
 #include "tests/classlib/widgets/widget_test_support.h"
 
 namespace kavrin::classlib {
@@ -61,6 +63,44 @@ TEST_F(FormTest, ComponentsAreFreedBeforeTheWidgetAndAfterOnDestroy) {
   Free(form);
   EXPECT_EQ(read, "Browse with widget");
   EXPECT_EQ(order, (std::vector<std::string>{"destroy first"}));
+}
+
+// A data-side component (not a widget) that reads its form when freed.
+class DataSideReader : public TComponent {
+ public:
+  DataSideReader(TForm* form, std::vector<std::string>& out) : TComponent(form), form_(form), out_(out) {}
+  ~DataSideReader() override { out_.push_back(Name() + (form_->Widget() ? " with widget" : " without widget")); }
+
+ private:
+  TForm* form_;
+  std::vector<std::string>& out_;
+};
+
+TEST_F(FormTest, AFormOwnsDataComponentsAndWidgetsInOneList) {
+  std::vector<std::string> freed;
+  auto* form = TForm::Create<TForm>(&Application());
+  auto* table = new dataset::TTable(form);
+  table->Name = "Table1";
+  auto* source = new TDataSource(form);
+  source->SetName("DataSource1");
+  source->SetDataSet(table);
+  auto* button = new TButton(*form);
+  button->Name = "OkBtn";
+  auto* reader = new DataSideReader(form, freed);
+  reader->Name = "Reader";
+  EXPECT_EQ(form->ComponentCount(), 4);
+  EXPECT_EQ(form->FindComponent("table1"), table);
+  EXPECT_EQ(form->FindComponent("DATASOURCE1"), source);
+  EXPECT_EQ(form->FindComponent("okbtn"), button);
+  EXPECT_EQ(form->FindComponent("Nothing"), nullptr);
+  EXPECT_EQ(table->Owner(), form);
+  EXPECT_EQ(form->Components(3), reader);
+  EXPECT_EQ(form->Components(4), nullptr);
+  Free(button);  // a component freed on its own leaves its owner's list
+  EXPECT_EQ(form->FindComponent("OkBtn"), nullptr);
+  EXPECT_EQ(form->ComponentCount(), 3);
+  Free(form);
+  EXPECT_EQ(freed, (std::vector<std::string>{"Reader with widget"}));
 }
 
 TEST_F(FormTest, CloseActions) {
@@ -151,6 +191,29 @@ TEST_F(FormTest, BorderStyleIconsAndStayOnTopBecomeWindowFlags) {
     EXPECT_FALSE(form->Widget()->windowIcon().isNull());
     EXPECT_EQ(form->ClientWidget()->palette().color(QPalette::Window), QColor(0xC0, 0xC0, 0xC0));
     EXPECT_EQ(form->BoundsRect(), Bounds(0, 0, 300, 200));
+    Free(form);
+  }
+}
+
+TEST_F(FormTest, AFixedBorderTakesBoundsSetAfterIt) {
+  struct Case {
+    TFormBorderStyle border;
+    bool fixed;
+  };
+  const Case cases[] = {{TFormBorderStyle::bsDialog, true}, {TFormBorderStyle::bsSingle, true},
+                        {TFormBorderStyle::bsToolWindow, true}, {TFormBorderStyle::bsSizeable, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.border));
+    auto* form = TForm::Create<TForm>(&Application());
+    form->SetBorderStyle(c.border);
+    form->SetBounds(20, 30, 330, 110);
+    form->SetWidth(360);
+    form->Show();
+    EXPECT_EQ(form->BoundsRect(), Bounds(20, 30, 360, 110));
+    EXPECT_EQ(form->Widget()->minimumSize() == form->Widget()->maximumSize(), c.fixed);
+    if (c.fixed) {
+      EXPECT_EQ(form->Widget()->maximumSize(), QSize(360, 110));
+    }
     Free(form);
   }
 }

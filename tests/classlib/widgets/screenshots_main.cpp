@@ -1,4 +1,4 @@
-// Under a real X server (Xvfb): screenshots of an MDI frame with a string grid and of a message box,
+// Under a real X server (Xvfb): screenshots of an MDI frame with a data grid on a real table and of a message box,
 // written to the folder given, each checked to hold a picture rather than a blank screen.
 #include <QApplication>
 #include <QGuiApplication>
@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
@@ -14,9 +15,13 @@
 
 #include "classlib/widgets/application.h"
 #include "classlib/widgets/ext_controls.h"
-#include "classlib/widgets/grids.h"
+#include "classlib/data/data_source.h"
+#include "classlib/data/field.h"
+#include "classlib/widgets/db_controls.h"
+#include "classlib/widgets/db_grids.h"
 #include "classlib/widgets/menus.h"
 #include "classlib/widgets/qt_ui.h"
+#include "dataset/table.h"
 
 namespace {
 
@@ -92,24 +97,46 @@ int main(int argc, char** argv) {
   status->SetSimplePanel(true);
   status->SetSimpleText(" Browsing");
 
+  // A browse window: a data grid on a real engine table in a temporary folder.
+  QTemporaryDir dataDir;
+  if (!dataDir.isValid()) return 1;
+  const std::string dataPath = dataDir.path().toStdString() + "/";
+  {
+    kavrin::dataset::TTable create;
+    create.SetDatabaseName(dataPath);
+    create.SetTableName("ORDERS.DAT");
+    create.FieldDefs().Add("OrderNo", TFieldType::ftInteger);
+    create.FieldDefs().Add("Customer", TFieldType::ftString, 24);
+    create.FieldDefs().Add("Region", TFieldType::ftString, 12);
+    create.IndexDefs().Add("", "OrderNo", ixPrimary);
+    create.CreateTable();
+  }
   auto* child = TForm::Create<TForm>(&app);
   child->SetFormStyle(TFormStyle::fsMDIChild);
-  child->SetCaption("/data/ORDERS.DAT");
+  child->SetCaption(dataPath + "ORDERS.DAT");
   child->SetBounds(10, 10, 420, 260);
-  auto* grid = new TStringGrid(*child);
-  grid->SetAlign(TAlign::alClient);
-  grid->SetColCount(4);
-  grid->SetRowCount(8);
-  const char* titles[] = {"#", "Name", "Type", "Length"};
-  for (int c = 0; c < 4; ++c) grid->SetCells(c, 0, titles[c]);
-  const char* names[] = {"OrderNo", "Customer", "Placed", "Amount", "Notes", "Paid", "Region"};
-  const char* types[] = {"AutoInc", "String", "Date", "BCD", "Memo", "Boolean", "String"};
-  for (int r = 1; r < 8; ++r) {
-    grid->SetCells(0, r, std::to_string(r));
-    grid->SetCells(1, r, names[r - 1]);
-    grid->SetCells(2, r, types[r - 1]);
-    grid->SetCells(3, r, r == 2 || r == 7 ? "30" : "0");
+  auto* table = new kavrin::dataset::TTable(child);
+  table->SetDatabaseName(dataPath);
+  table->SetTableName("ORDERS.DAT");
+  table->Open();
+  const char* customers[] = {"Ames Hardware", "Brook & Sons", "Cole Ltd", "Dune Supply", "Eden Farms", "Frost Inc"};
+  const char* regions[] = {"North", "South", "East", "West", "North", "East"};
+  for (int i = 0; i < 6; ++i) {
+    table->Append();
+    table->FieldByName("OrderNo")->SetAsInteger(1001 + i);
+    table->FieldByName("Customer")->SetAsString(customers[i]);
+    table->FieldByName("Region")->SetAsString(regions[i]);
+    table->Post();
   }
+  table->First();
+  auto* source = new TDataSource(child);
+  source->SetDataSet(table);
+  auto* grid = new TDBGrid(*child);
+  grid->SetAlign(TAlign::alClient);
+  grid->SetDataSource(source);
+  auto* navigator = new TDBNavigator(*tools);
+  navigator->SetBounds(left + 8, 2, 240, 25);
+  navigator->SetDataSource(source);
   child->AfterConstruction();
   frame->Show();
   Settle(500);
