@@ -78,8 +78,6 @@ class TEditStringGrid::ViewportEvents : public QObject {
 TEditStringGrid::TEditStringGrid(classlib::TWinControl& parent)
     : TStringGrid(parent), view_(std::make_unique<View>(*this)),
       controller_(std::make_unique<TEditStringGridController>(*view_)) {
-  // Qt hands the viewport's no-focus policy on to the grid, its focus proxy, which Tab then skips.
-  SetTabStop(TabStop());
   viewport_events_ = new ViewportEvents(*this);
   viewport_events_->setParent(MouseWidget());
   MouseWidget()->installEventFilter(viewport_events_);

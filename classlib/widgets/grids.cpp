@@ -34,8 +34,9 @@ TShiftState ShiftOf(Qt::KeyboardModifiers mods) {
 class GridWidget : public QAbstractScrollArea {
  public:
   explicit GridWidget(TStringGrid* owner) : owner_(owner) {
-    setFocusPolicy(Qt::StrongFocus);
+    // The viewport's policy passes on to its focus proxy, the grid, so the grid's own comes last.
     viewport()->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
     QObject::connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int v) {
       if (!syncing) Guarded(owner_, [this, v] { owner_->SetTopRow(owner_->FixedRows() + v); });
     });

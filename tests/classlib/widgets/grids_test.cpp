@@ -188,6 +188,21 @@ TEST_F(GridTest, KeysMoveTheCurrentCellAndTabFollowsTabStops) {
   EXPECT_EQ(vetoed, 2);
 }
 
+TEST_F(GridTest, TabReachesTheGridAndLeavesItWithoutGoTabs) {
+  auto* first = new TEdit(*form);
+  first->SetBounds(10, 220, 100, 24);
+  auto* second = new TEdit(*form);
+  second->SetBounds(10, 250, 100, 24);
+  first->SetFocus();
+  ASSERT_TRUE(PumpUntil([&] { return first->Focused(); }));
+  // Creation order is the tab order: the grid comes first, so Tab wraps round to it.
+  for (TWinControl* next : {static_cast<TWinControl*>(second), static_cast<TWinControl*>(grid),
+                            static_cast<TWinControl*>(first)}) {
+    PressKey(nullptr, Qt::Key_Tab, "\t");
+    EXPECT_TRUE(PumpUntil([&] { return next->Focused(); })) << next->Name();
+  }
+}
+
 TEST_F(GridTest, TheInPlaceEditorEditsForwardsGridKeysAndEscRestores) {
   grid->SetOptions({TGridOption::goEditing, TGridOption::goTabs});
   grid->SetCells(1, 1, "old");
