@@ -80,6 +80,11 @@ QtPrinterDevice& ProcessPrinter() {
 
 QtPrinterDevice::~QtPrinterDevice() { Discard(); }
 
+void QtPrinterDevice::SetOrientation(TPrinterOrientation orientation) {
+  if (writer_ && orientation != orientation_) throw EPrinter("Printing in progress");
+  orientation_ = orientation;
+}
+
 TPoint QtPrinterDevice::PhysicalPageSize() {
   const QSize size = page_size_.sizePixels(kResolution);
   if (Landscape()) return {size.height(), size.width()};

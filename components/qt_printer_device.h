@@ -37,7 +37,8 @@ class QtPrinterDevice : public TPrintDevice {
   std::string Port() override;
   void SetPort(const std::string& port) override;
   void SetTitle(const std::string& title) override { title_ = title; }
-  void SetOrientation(TPrinterOrientation orientation) override { orientation_ = orientation; }
+  // A change is refused while a job runs: its sheets keep the orientation it started with.
+  void SetOrientation(TPrinterOrientation orientation) override;
   void BeginDoc() override;
   void NewPage() override;
   void EndDoc() override;

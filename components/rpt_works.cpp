@@ -54,7 +54,8 @@ TReportWorks::TReportWorks(TPrintDevice& printer, TPreviewDevice& preview, TScre
   preview_.SetSize(9 * ppi, 11 * ppi);
 }
 
-TReportWorks::~TReportWorks() = default;
+// The printer outlives the report: a job left open would fail every later report.
+TReportWorks::~TReportWorks() { AbortReport(); }
 
 template <typename F>
 void TReportWorks::Guarded(F&& step) {

@@ -3,9 +3,9 @@
 // margin area (clamped into it), turns its pages and ends. It draws on a printer device (the printer or
 // a file through it) or on a preview bitmap; word wrapping measures on the screen.
 //
-// Any exception that ends a report, from its own operations or passed to AbortReport by a caller,
-// leaves it idle: the running flag clear, the print job discarded, the printer's port restored and the
-// printing dialog released once.
+// Any exception that ends a report, from its own operations or passed to AbortReport by a caller, and
+// the report's destruction while it runs, leave it idle: the running flag clear, the print job
+// discarded, the printer's port restored and the printing dialog released once.
 #pragma once
 
 #include <cstdint>

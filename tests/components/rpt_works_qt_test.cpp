@@ -184,6 +184,34 @@ TEST(ReportPdfQt, AFileInAMissingFolderFailsTheStartAndLeavesTheReportIdle) {
   EXPECT_TRUE(FileExists(d.report.FileName));
 }
 
+// The job's sheets keep the orientation it started with, so a change while it runs would draw a
+// landscape page onto a portrait sheet.
+TEST(ReportPdfQt, AnOrientationChangeWhileTheJobRunsIsRefusedAndEndsTheReport) {
+  testing::TempDir dir;
+  Devices d;
+  d.report.Destination = TDestination::dFile;
+  d.report.FileName = dir.PathOf("report.pdf");
+  d.report.BeginReport();
+  d.report.SetOrientation(TPrinterOrientation::poPortrait);  // no change: the job goes on
+  EXPECT_TRUE(d.report.Running());
+  try {
+    d.report.SetOrientation(TPrinterOrientation::poLandscape);
+    ADD_FAILURE() << "the change was taken";
+  } catch (const EPrinter& e) {
+    EXPECT_STREQ(e.what(), "Printing in progress");
+  }
+  EXPECT_FALSE(d.report.Running());
+  EXPECT_FALSE(d.printer.Printing());
+  EXPECT_EQ(RunTool("ls", {"-A", QString::fromStdString(dir.Path())}), "");
+
+  d.report.SetOrientation(TPrinterOrientation::poLandscape);
+  d.report.BeginReport();
+  d.report.PrintLeft("x", 0, 0, 1, 1);
+  d.report.EndReport();
+  EXPECT_TRUE(std::regex_search(RunTool("pdfinfo", {QString::fromStdString(d.report.FileName)}),
+                                std::regex("Page size: +792 x 612 pts")));
+}
+
 TPrintDevice* g_printer = nullptr;
 int g_steps = 0;
 void CancelOnSecondStep() {

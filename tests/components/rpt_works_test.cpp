@@ -662,6 +662,34 @@ TEST(ReportFailures, AnyFailureEndsTheReportDiscardsTheJobRestoresThePortAndRele
   }
 }
 
+// The printer outlives the report: a report that goes while it runs must not leave the job open or the
+// port on its file, or every later report fails.
+TEST(ReportFailures, AReportDestroyedWhileRunningDiscardsItsJobAndRestoresThePort) {
+  RecordingPrinter printer;
+  RecordingPreview preview;
+  RecordingScreen screen;
+  DialogLog dialogs;
+  {
+    TReportWorks report(printer, preview, screen, [&](TPrintDevice&) { return std::make_unique<FakeDialog>(dialogs); });
+    report.Destination = TDestination::dFile;
+    report.FileName = "/tmp/x.pdf";
+    report.BeginReport();
+    report.PrintLeft("a", 0, 0, 1, 1);
+    ASSERT_TRUE(printer.Printing());
+  }
+  EXPECT_FALSE(printer.Printing());
+  EXPECT_TRUE(printer.Delivered.empty());
+  EXPECT_EQ(printer.Port(), "LPT1:");
+  EXPECT_EQ(dialogs.created, 1);
+  EXPECT_EQ(dialogs.destroyed, 1);
+
+  TReportWorks next(printer, preview, screen);
+  next.Destination = TDestination::dPrinter;
+  next.BeginReport();
+  next.EndReport();
+  EXPECT_EQ(printer.Delivered.size(), 1u);
+}
+
 TEST_F(ReportWorksTest, LinesPerInchZeroIsRefusedAndEndsTheReport) {
   report.Destination = TDestination::dPrinter;
   report.LineMeasure = TLineMeasure::lmLinesPerInch;
