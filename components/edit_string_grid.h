@@ -1,6 +1,6 @@
 // TEditStringGrid (unit Editgrid): the class library's string grid made for entering lists of rows from
 // the keyboard. The keys, focus and fitting rules are TEditStringGridController's; this grid hands it its
-// key, mouse, focus, size and drawing steps. The column, row and cell events are the controller's.
+// key, mouse, focus, size and drawing steps.
 #pragma once
 
 #include <functional>
@@ -69,6 +69,21 @@ class TEditStringGrid : public classlib::TStringGrid {
   std::unique_ptr<TEditStringGridController> controller_;
   ViewportEvents* viewport_events_ = nullptr;
   QPointer<QWidget> previous_focus_;  // the control that had the focus before the grid
+
+ public:
+  // The column, row and cell events, on the grid as programs set them; they are the controller's own.
+  decltype(TEditStringGridController::OnColEnter)& OnColEnter = controller_->OnColEnter;
+  decltype(TEditStringGridController::OnColExit)& OnColExit = controller_->OnColExit;
+  decltype(TEditStringGridController::OnRowEnter)& OnRowEnter = controller_->OnRowEnter;
+  decltype(TEditStringGridController::OnRowExit)& OnRowExit = controller_->OnRowExit;
+  decltype(TEditStringGridController::OnGetRowIsEmpty)& OnGetRowIsEmpty = controller_->OnGetRowIsEmpty;
+  decltype(TEditStringGridController::OnNewRow)& OnNewRow = controller_->OnNewRow;
+  decltype(TEditStringGridController::OnCanDeleteRow)& OnCanDeleteRow = controller_->OnCanDeleteRow;
+  decltype(TEditStringGridController::OnCanEditModify)& OnCanEditModify = controller_->OnCanEditModify;
+  decltype(TEditStringGridController::OnCanEditShow)& OnCanEditShow = controller_->OnCanEditShow;
+  decltype(TEditStringGridController::OnGetTextAlignment)& OnGetTextAlignment = controller_->OnGetTextAlignment;
+  decltype(TEditStringGridController::OnGetColor)& OnGetColor = controller_->OnGetColor;
+  decltype(TEditStringGridController::OnGetDisplayText)& OnGetDisplayText = controller_->OnGetDisplayText;
 };
 
 }  // namespace kavrin::components::editgrid

@@ -4,6 +4,7 @@
 #include <spawn.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -140,6 +141,10 @@ void QtPrinterDevice::BeginDoc() {
   std::string pattern = (target.empty() ? std::string(P_tmpdir) : DirectoryOf(target)) + "/.rptworks-XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) throw EPrinter("Cannot create the print file in " + DirectoryOf(pattern));
+  // The job's file becomes the output by a rename, so it takes the mode a newly created file would.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  (void)::fchmod(fd, 0666 & ~mask);
   ::close(fd);
   temp_path_ = pattern;
   writer_ = std::make_unique<QPdfWriter>(QString::fromStdString(temp_path_));

@@ -41,8 +41,8 @@ struct GridForm {
     grid->SetOptions(grid->Options().Include(classlib::TGridOption::goEditing));
     for (std::size_t i = 0; i < rows.size(); ++i) grid->SetCells(1, 1 + static_cast<int>(i), rows[i]);
     grid->SetMaxRows(10);
-    grid->Controller().OnGetRowIsEmpty = [this](int row, bool& empty) { empty = grid->Cells(1, row).empty(); };
-    grid->Controller().OnNewRow = [this](int row) { new_rows += std::to_string(row) + " "; };
+    grid->OnGetRowIsEmpty = [this](int row, bool& empty) { empty = grid->Cells(1, row).empty(); };
+    grid->OnNewRow = [this](int row) { new_rows += std::to_string(row) + " "; };
     form->Show();
   }
   ~GridForm() { classlib::Free(form); }
@@ -148,7 +148,7 @@ TEST_F(EditGridFormTest, MaxRowsZeroAppendsAndInsertsNothingFromTheKeyboard) {
 TEST_F(EditGridFormTest, ARowCheckShowsItsErrorBoxOnceWhenTheGridIsLeft) {
   GridForm f({"good", "bad"});
   int checks = 0;
-  f.grid->Controller().OnRowExit = [&](int row, bool& can_exit) {
+  f.grid->OnRowExit = [&](int row, bool& can_exit) {
     ++checks;
     if (f.grid->Cells(1, row) != "bad") return;
     classlib::MessageDlg("Row " + std::to_string(row) + " is not complete.", classlib::TMsgDlgType::mtError,
@@ -179,7 +179,7 @@ TEST_F(EditGridFormTest, ARowCheckShowsItsErrorBoxOnceWhenTheGridIsLeft) {
 TEST_F(EditGridFormTest, ARowThatMayNotBeEnteredGivesTheFocusBack) {
   GridForm f({"a"});
   int asked = 0;
-  f.grid->Controller().OnRowEnter = [&](int, bool& can) {
+  f.grid->OnRowEnter = [&](int, bool& can) {
     ++asked;
     can = false;
   };
@@ -191,7 +191,7 @@ TEST_F(EditGridFormTest, ARowThatMayNotBeEnteredGivesTheFocusBack) {
   EXPECT_EQ(f.form->ActiveControl(), f.before);
   EXPECT_EQ(asked, 1);
   // Allowed again, the grid takes the focus on its first enterable column.
-  f.grid->Controller().OnRowEnter = nullptr;
+  f.grid->OnRowEnter = nullptr;
   f.grid->SetCol(3);
   QTest::keyClick(f.before->Widget(), Qt::Key_Tab);
   testing::PumpIdle();
@@ -213,19 +213,19 @@ TEST_F(EditGridFormTest, AClickMovesOnlyWhereTheEventsAllow) {
   GridForm f({"a", "b"});
   f.grid->SetDefaultRowHeight(24);
   f.FocusAt(1, 1);
-  f.grid->Controller().OnRowEnter = [](int row, bool& can) { can = row != 2; };
+  f.grid->OnRowEnter = [](int row, bool& can) { can = row != 2; };
   const classlib::TRect cell = f.grid->CellRect(3, 2);
   QTest::mouseClick(f.grid->MouseWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(cell.Left + 5, cell.Top + 5));
   EXPECT_EQ(f.grid->Row(), 1);
-  f.grid->Controller().OnRowEnter = nullptr;
+  f.grid->OnRowEnter = nullptr;
   QTest::mouseClick(f.grid->MouseWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(cell.Left + 5, cell.Top + 5));
   EXPECT_EQ(f.grid->Row(), 2);
   EXPECT_EQ(f.grid->Col(), 3);
   // A double-click on the current cell opens the editor, unless OnCanEditShow refuses.
-  f.grid->Controller().OnCanEditShow = [](int, bool& can) { can = false; };
+  f.grid->OnCanEditShow = [](int, bool& can) { can = false; };
   QTest::mouseDClick(f.grid->MouseWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(cell.Left + 5, cell.Top + 5));
   EXPECT_FALSE(f.grid->EditorMode());
-  f.grid->Controller().OnCanEditShow = nullptr;
+  f.grid->OnCanEditShow = nullptr;
   QTest::mouseDClick(f.grid->MouseWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(cell.Left + 5, cell.Top + 5));
   EXPECT_TRUE(f.grid->EditorMode());
 }

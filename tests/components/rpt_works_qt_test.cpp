@@ -1,5 +1,7 @@
 // The report printer on its Qt devices, offscreen: the preview bitmap and real PDF files read back
 // with poppler's tools.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
@@ -154,6 +156,12 @@ TEST(ReportPdfQt, TwoLandscapePagesToAFile) {
   // Only the PDF is left in the folder: the job's temporary file is gone.
   const std::string listing = RunTool("ls", {"-A", QString::fromStdString(dir.Path())});
   EXPECT_EQ(listing, "report.pdf\n");
+  // A new file gets the mode any new file of this user gets, not the private one of the job's file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat st {};
+  ASSERT_EQ(::stat(d.report.FileName.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
 TEST(ReportPdfQt, FileNameEmptyWritesRptworksPrnInTheCurrentFolder) {
