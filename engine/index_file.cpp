@@ -268,17 +268,17 @@ TIndexWriteSection::~TIndexWriteSection() {
 void TIndexFile::Note(TPage& page, bool made) {
   if (!changeLog_) return;
   for (const auto& entry : changeLog_->Pages) {
-    if (entry.first == page.Offset()) return;
+    if (entry.Offset == page.Offset()) return;
   }
   if (made) {
-    changeLog_->Pages.emplace_back(page.Offset(), std::nullopt);
+    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::nullopt});
   } else if (!spareLogPages_.empty()) {
     // A copy made by an earlier operation takes the page's bytes without a new allocation.
-    changeLog_->Pages.emplace_back(page.Offset(), std::move(spareLogPages_.back()));
+    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::move(spareLogPages_.back())});
     spareLogPages_.pop_back();
-    *changeLog_->Pages.back().second = page;
+    *changeLog_->Pages.back().Copy = page;
   } else {
-    changeLog_->Pages.emplace_back(page.Offset(), page);
+    changeLog_->Pages.push_back({currentIndex_, page.Offset(), page});
   }
   NoteMaybeDirty(currentIndex_, page);
 }
@@ -291,8 +291,8 @@ void TIndexFile::NoteMaybeDirty(std::uint8_t index, TPage& page) {
 
 void TIndexFile::RecycleLog(TChangeLog& log) {
   constexpr std::size_t kSpares = 64;
-  for (auto& [offset, copy] : log.Pages) {
-    if (copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(copy));
+  for (auto& entry : log.Pages) {
+    if (entry.Copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(entry.Copy));
   }
   log.Pages.clear();
 }
@@ -339,21 +339,21 @@ std::vector<TPage*> TIndexFile::DirtyPages() {
 
 void TIndexFile::Undo(TChangeLog& log) {
   header_ = log.Header;
-  TPageCache& cache = Cache();
   for (auto it = log.Pages.rbegin(); it != log.Pages.rend(); ++it) {
-    const auto found = cache.ByOffset.find(it->first);
-    if (!it->second) {
+    TPageCache& cache = caches_[it->Index];
+    const auto found = cache.ByOffset.find(it->Offset);
+    if (!it->Copy) {
       if (found != cache.ByOffset.end()) {
         cache.Pages.erase(found->second);
         cache.ByOffset.erase(found);
       }
     } else if (found != cache.ByOffset.end()) {
-      (*found->second)->RestoreFrom(*it->second);
-    } else if (it->second->Dirty()) {
-      cache.Pages.push_back(std::make_unique<TPage>(*it->second));
-      cache.ByOffset[it->first] = std::prev(cache.Pages.end());
+      (*found->second)->RestoreFrom(*it->Copy);
+    } else if (it->Copy->Dirty()) {
+      cache.Pages.push_back(std::make_unique<TPage>(*it->Copy));
+      cache.ByOffset[it->Offset] = std::prev(cache.Pages.end());
       cache.Pages.back()->SetListed(false);
-      NoteMaybeDirty(currentIndex_, *cache.Pages.back());
+      NoteMaybeDirty(it->Index, *cache.Pages.back());
     }
   }
 }
@@ -582,7 +582,7 @@ void TIndexFile::SelectIndexByName(std::string_view name) {
   }
 }
 
-TIndexDescriptor TIndexFile::GetDescriptor(std::uint8_t n) const {
+const TIndexDescriptor& TIndexFile::Descriptor(std::uint8_t n) const {
   if (n >= IndexSlotCount) RaiseEngineError(ec::InvalidIndexName, std::to_string(n));
   return header_.Descriptors[n];
 }
@@ -696,7 +696,7 @@ void TIndexFile::InsertKey(std::span<const std::uint8_t> key, std::int32_t recor
 void TIndexFile::ReplaceKey(std::span<const std::uint8_t> oldKey, std::span<const std::uint8_t> newKey,
                             std::int32_t recordNumber) {
   TOperation op(*this, true);
-  if (!KeyExists(oldKey)) RaiseEngineError(ec::KeyNotFound, FileName());
+  // The delete finds a missing key before it changes anything.
   DeleteKeyFromTree(oldKey);
   InsertKeyInTree(newKey, recordNumber);
   op.Finish();
@@ -704,8 +704,19 @@ void TIndexFile::ReplaceKey(std::span<const std::uint8_t> oldKey, std::span<cons
 
 void TIndexFile::DeleteKey(std::span<const std::uint8_t> key) {
   TOperation op(*this, true);
-  if (!KeyExists(key)) RaiseEngineError(ec::KeyNotFound, FileName());
   DeleteKeyFromTree(key);
+  op.Finish();
+}
+
+void TIndexFile::ChangeKeys(std::span<const TKeyChange> changes, std::int32_t recordNumber) {
+  // One operation for them all: a failure at any index puts back the pages of every index.
+  TOperation op(*this, true);
+  for (const TKeyChange& change : changes) {
+    SelectIndex(change.Index);
+    const std::span<const std::uint8_t> newKey(change.NewKey, keyLength_);
+    if (change.OldKey) DeleteKeyFromTree(std::span<const std::uint8_t>(change.OldKey, keyLength_));
+    InsertKeyInTree(newKey, recordNumber);
+  }
   op.Finish();
 }
 

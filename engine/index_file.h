@@ -156,6 +156,15 @@ class TIndexFile : public TFileHandler {
                   std::int32_t recordNumber);
   void DeleteKey(std::span<const std::uint8_t> key);
   void InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t recordNumber);
+  // One key change in one index: a new key, or an old key replaced by a new one.
+  struct TKeyChange {
+    std::uint8_t Index;
+    const std::uint8_t* OldKey;  // null for an insert
+    const std::uint8_t* NewKey;
+  };
+  // The changes in order, all or nothing: a key already there or an old key missing raises the same
+  // error as the single changes, with every page and header field as it was before the first change.
+  void ChangeKeys(std::span<const TKeyChange> changes, std::int32_t recordNumber);
   void DeleteKeyFromTree(std::span<const std::uint8_t> key);
 
   // The cursor. Without a key: position 0, BOF and EOF both set.
@@ -202,7 +211,8 @@ class TIndexFile : public TFileHandler {
   std::uint8_t Unique() const { return unique_; }
   std::uint8_t CaseInsensitive() const { return caseInsensitive_; }
   std::array<std::int16_t, MaxKeyFields> GetKeyFields(std::uint8_t n) const;
-  TIndexDescriptor GetDescriptor(std::uint8_t n) const;
+  TIndexDescriptor GetDescriptor(std::uint8_t n) const { return Descriptor(n); }
+  const TIndexDescriptor& Descriptor(std::uint8_t n) const;
   std::uint8_t KeyFieldCount(std::uint8_t n) const;
   bool IsUnique(std::uint8_t n) const;
   void SetDescriptor(std::uint8_t n, const TIndexDescriptor& descriptor);
@@ -251,7 +261,12 @@ class TIndexFile : public TFileHandler {
   // What a changing operation touched, to put back when it fails.
   struct TChangeLog {
     TIndexFileHeader Header;
-    std::vector<std::pair<std::int32_t, std::optional<TPage>>> Pages;  // nothing: made by the operation
+    struct TPageCopy {
+      std::uint8_t Index;
+      std::int32_t Offset;
+      std::optional<TPage> Copy;  // nothing: made by the operation
+    };
+    std::vector<TPageCopy> Pages;
   };
   class TOperation;
   friend class TOperation;
