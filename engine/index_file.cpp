@@ -360,21 +360,30 @@ void TIndexFile::Undo(TChangeLog& log) {
 
 std::size_t TIndexFile::PageCacheCapacity() const {
   // The primary index, the secondaries and the record-state index share the pages.
-  return PageCacheCapacityFor(cacheBudget_, static_cast<std::size_t>(header_.HighestSecondary) + 2, BlockCacheBytes);
+  const std::size_t indexes = static_cast<std::size_t>(header_.HighestSecondary) + 2;
+  return PageCacheCapacityFor(cacheBudget_, indexes, BlockCacheBytes) * indexes;
+}
+
+std::size_t TIndexFile::CachedPages() const {
+  std::size_t total = 0;
+  for (const TPageCache& cache : caches_) total += cache.Pages.size();
+  return total;
 }
 
 void TIndexFile::MakeRoom(TPageCache& cache) {
   // Only clean pages go while an operation may still need the others; past a few probes the cache
-  // runs over its capacity until the operation has finished.
+  // runs over its capacity until the operation has finished. A miss makes room in its own index's
+  // cache, so an index that is not used keeps only the pages it had.
   const std::size_t capacity = PageCacheCapacity();
+  std::size_t cached = CachedPages();
   auto it = cache.Pages.end();
-  for (int probes = 0; cache.Pages.size() >= capacity && it != cache.Pages.begin() && probes < PageEvictionProbes;
-       ++probes) {
+  for (int probes = 0; cached >= capacity && it != cache.Pages.begin() && probes < PageEvictionProbes; ++probes) {
     --it;
     TPage& page = **it;
     if (page.Pins() > 0 || page.Dirty()) continue;
     cache.ByOffset.erase(page.Offset());
     it = cache.Pages.erase(it);
+    --cached;
   }
 }
 
@@ -389,11 +398,15 @@ void TIndexFile::TrimCaches() {
   // A shared file is written only inside its writer's lock, by the flush of a change.
   const bool mayWrite = PrivateFile();
   const std::size_t capacity = PageCacheCapacity();
+  std::size_t cached = CachedPages();
+  if (cached <= capacity) return;
+  // What runs over is taken from the caches holding more than an even share.
+  const std::size_t share = capacity / (static_cast<std::size_t>(header_.HighestSecondary) + 2);
   for (TPageCache& cache : caches_) {
     auto it = cache.Pages.end();
     // Pages that must stay are passed over a few at a time, so trimming costs no more with a larger cache.
     int kept = 0;
-    while (cache.Pages.size() > capacity && it != cache.Pages.begin() && kept < PageEvictionProbes) {
+    while (cached > capacity && cache.Pages.size() > share && it != cache.Pages.begin() && kept < PageEvictionProbes) {
       --it;
       TPage& page = **it;
       if (page.Pins() > 0) {
@@ -413,6 +426,7 @@ void TIndexFile::TrimCaches() {
       }
       cache.ByOffset.erase(page.Offset());
       it = cache.Pages.erase(it);
+      --cached;
     }
   }
 }

@@ -132,8 +132,10 @@ class TIndexFile : public TFileHandler {
   bool NextPage();
   bool PriorPage();
   std::size_t CachedPageCount(std::uint8_t index) const { return caches_[index].Pages.size(); }
-  // Pages each index's cache keeps between operations, from the table cache budget taken at open.
+  // Pages the caches of all indexes keep together between operations, from the table cache budget
+  // taken at open: an index in use may take the room of those that are not.
   std::size_t PageCacheCapacity() const;
+  std::size_t CachedPages() const;
   bool HasDirtyPages() const;
   // The end of the highest page waiting to be written (0 when none): how far a flush can grow the file.
   std::int64_t DirtyEnd() const;
