@@ -412,13 +412,17 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
   WriteLogEntry(record->Buffer(), 2);
   WriteLogEntry(image, 3);
 
-  const std::vector<std::uint8_t> before(record->Buffer(), record->Buffer() + record->BufferSize());
-  record->SetData(image);
-  try {
-    SaveRecordBlobs(*record);
-  } catch (...) {
-    std::memcpy(record->Buffer(), before.data(), before.size());
-    throw;
+  if (HasBlobFields()) {
+    const std::vector<std::uint8_t> before(record->Buffer(), record->Buffer() + record->BufferSize());
+    record->SetData(image);
+    try {
+      SaveRecordBlobs(*record);
+    } catch (...) {
+      std::memcpy(record->Buffer(), before.data(), before.size());
+      throw;
+    }
+  } else {
+    record->SetData(image);
   }
   log.Commit();
   section.Commit();

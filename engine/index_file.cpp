@@ -104,6 +104,8 @@ void TIndexFile::CloseFile() {
   for (TPageCache& cache : caches_) {
     cache.Pages.clear();
     cache.ByOffset.clear();
+    cache.Spare.clear();
+    cache.SpareNodes.clear();
   }
   ResetCursorState();
   headerCurrent_ = false;
@@ -381,10 +383,56 @@ void TIndexFile::MakeRoom(TPageCache& cache) {
     --it;
     TPage& page = **it;
     if (page.Pins() > 0 || page.Dirty()) continue;
-    cache.ByOffset.erase(page.Offset());
-    it = cache.Pages.erase(it);
+    it = Evict(cache, it);
     --cached;
   }
+}
+
+std::list<std::unique_ptr<TPage>>::iterator TIndexFile::Evict(TPageCache& cache,
+                                                             std::list<std::unique_ptr<TPage>>::iterator page) {
+  auto node = cache.ByOffset.extract((*page)->Offset());
+  if (cache.Spare.size() >= static_cast<std::size_t>(PageEvictionProbes)) return cache.Pages.erase(page);
+  if (!node.empty()) cache.SpareNodes.push_back(std::move(node));
+  const auto next = std::next(page);
+  cache.Spare.splice(cache.Spare.begin(), cache.Pages, page);
+  return next;
+}
+
+TPage& TIndexFile::SparePage(TPageCache& cache, std::int32_t offset) {
+  if (cache.Spare.empty() || cache.Spare.front()->KeyLength() != keyLength_ ||
+      cache.Spare.front()->Descending() != descending_) {
+    cache.Spare.push_front(std::make_unique<TPage>(keyLength_, descending_));
+  }
+  TPage& page = *cache.Spare.front();
+  page.Recycle(offset);
+  return page;
+}
+
+TPage& TIndexFile::AdmitSpare(TPageCache& cache) {
+  cache.Pages.splice(cache.Pages.begin(), cache.Spare, cache.Spare.begin());
+  TPage& page = *cache.Pages.front();
+  if (cache.SpareNodes.empty()) {
+    cache.ByOffset[page.Offset()] = cache.Pages.begin();
+    return page;
+  }
+  auto node = std::move(cache.SpareNodes.back());
+  cache.SpareNodes.pop_back();
+  node.key() = page.Offset();
+  node.mapped() = cache.Pages.begin();
+  const auto result = cache.ByOffset.insert(std::move(node));
+  if (!result.inserted) result.position->second = cache.Pages.begin();
+  return page;
+}
+
+TIndexFile::TTreePath TIndexFile::TakePath() {
+  TTreePath path = std::move(sparePath_);
+  path.clear();
+  return path;
+}
+
+void TIndexFile::GivePath(TTreePath& path) {
+  path.clear();
+  sparePath_ = std::move(path);
 }
 
 void TIndexFile::WritePage(TPage& page) {
@@ -424,8 +472,7 @@ void TIndexFile::TrimCaches() {
           continue;
         }
       }
-      cache.ByOffset.erase(page.Offset());
-      it = cache.Pages.erase(it);
+      it = Evict(cache, it);
       --cached;
     }
   }
@@ -445,14 +492,10 @@ TPageRef TIndexFile::GetPage(std::int32_t offset) {
     return TPageRef(&page);
   }
   MakeRoom(cache);
-  auto page = std::make_unique<TPage>(keyLength_, descending_);
-  page->SetOffset(offset);
-  page->Read(*this, header_.EndOfFile);
+  SparePage(cache, offset).Read(*this, header_.EndOfFile);
   ++statistics_.PagesRead;
   ++statistics_.PagesCreatedOrRead;
-  cache.Pages.push_front(std::move(page));
-  cache.ByOffset[offset] = cache.Pages.begin();
-  TPage& cached = *cache.Pages.front();
+  TPage& cached = AdmitSpare(cache);
   Note(cached, false);
   return TPageRef(&cached);
 }
@@ -479,13 +522,10 @@ TPageRef TIndexFile::AllocatePage() {
   if (header_.EndOfFile > MaxIndexFileEnd - PageSize) RaiseEngineError(ec::WriteError, FileName());
   TPageCache& cache = Cache();
   MakeRoom(cache);
-  auto page = std::make_unique<TPage>(keyLength_, descending_);
-  page->SetOffset(header_.EndOfFile);
+  SparePage(cache, header_.EndOfFile);
   header_.EndOfFile += PageSize;
   ++statistics_.PagesCreatedOrRead;
-  cache.Pages.push_front(std::move(page));
-  cache.ByOffset[cache.Pages.front()->Offset()] = cache.Pages.begin();
-  TPage& made = *cache.Pages.front();
+  TPage& made = AdmitSpare(cache);
   Note(made, true);
   return TPageRef(&made);
 }
@@ -556,6 +596,8 @@ void TIndexFile::ClearPageCache() {
     for ([[maybe_unused]] const auto& page : cache.Pages) assert(page->Pins() == 0);
     cache.Pages.clear();
     cache.ByOffset.clear();
+    cache.Spare.clear();
+    cache.SpareNodes.clear();
   }
 }
 

@@ -247,6 +247,9 @@ class TIndexFile : public TFileHandler {
   struct TPageCache {
     std::list<std::unique_ptr<TPage>> Pages;  // most recently used first
     std::unordered_map<std::int32_t, std::list<std::unique_ptr<TPage>>::iterator> ByOffset;
+    // Pages evicted lately, with their lookup nodes, for the next misses to read into.
+    std::list<std::unique_ptr<TPage>> Spare;
+    std::vector<decltype(ByOffset)::node_type> SpareNodes;
   };
   // A place in the leaves: page offset (0 for none), entry, ordinal of its key.
   struct TSpot {
@@ -278,6 +281,14 @@ class TIndexFile : public TFileHandler {
   void ResetCursorState();
   void ReadHeaderFromFile();
   void MakeRoom(TPageCache& cache);
+  // Takes the page out of the cache, kept as a spare when there is room; the page after it.
+  std::list<std::unique_ptr<TPage>>::iterator Evict(TPageCache& cache, std::list<std::unique_ptr<TPage>>::iterator page);
+  // A new page for offset, a spare when one fits, kept out of the cache until AdmitSpare takes it in.
+  TPage& SparePage(TPageCache& cache, std::int32_t offset);
+  TPage& AdmitSpare(TPageCache& cache);
+  // Path vectors kept between tree operations.
+  TTreePath TakePath();
+  void GivePath(TTreePath& path);
   void TrimCaches();
   void WritePage(TPage& page);
   void Note(TPage& page, bool made);
@@ -349,6 +360,7 @@ class TIndexFile : public TFileHandler {
   std::vector<std::pair<std::uint8_t, std::int32_t>> dirtyPages_;
   std::size_t dirtyPagesLimit_ = 256;
   std::vector<std::optional<TPage>> spareLogPages_;
+  TTreePath sparePath_;
   int operationDepth_ = 0;
   TChangeLog* changeLog_ = nullptr;
   std::int64_t leafSteps_ = 0;

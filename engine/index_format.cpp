@@ -219,6 +219,14 @@ void TPage::Reset() {
   dirty_ = false;
 }
 
+void TPage::Recycle(std::int32_t offset) {
+  Reset();
+  offset_ = offset;
+  pins_ = 0;
+  listed_ = false;
+  prefixesExact_ = false;
+}
+
 std::int32_t TPage::RefAt(std::uint16_t entry) const { return LoadI32(Entry(entry) + keyLength_); }
 
 void TPage::SetRefAt(std::uint16_t entry, std::int32_t ref) {
@@ -323,7 +331,12 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   if (type >= LeafPage ? count > used / 5 : count > capacity_) Corrupt(fileName);
   const std::uint8_t* area = p + page_at::Entries;
   const std::size_t size = EntrySize();
-  std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * size, 0);
+  // Decoded into a buffer kept for the next page read, which takes this page's old buffer in turn.
+  static thread_local std::vector<std::uint8_t> spare;
+  std::vector<std::uint8_t>& entries = spare;
+  const std::size_t bytes = static_cast<std::size_t>(count) * size;
+  entries.reserve((bytes / PageEntryArea + 1) * static_cast<std::size_t>(PageEntryArea));
+  entries.assign(bytes, 0);
   bool exact = true;
   if (type >= LeafPage) {
     if (used > PageEntryArea || (count == 0) != (used == 0)) Corrupt(fileName);
@@ -364,7 +377,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   previous_ = previous;
   next_ = next;
   used_ = used;
-  entries_ = std::move(entries);
+  entries_.swap(entries);
   current_ = 1;
   dirty_ = false;
   prefixesExact_ = exact;
