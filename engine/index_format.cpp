@@ -331,12 +331,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   if (type >= LeafPage ? count > used / 5 : count > capacity_) Corrupt(fileName);
   const std::uint8_t* area = p + page_at::Entries;
   const std::size_t size = EntrySize();
-  // Decoded into a buffer kept for the next page read, which takes this page's old buffer in turn.
-  static thread_local std::vector<std::uint8_t> spare;
-  std::vector<std::uint8_t>& entries = spare;
-  const std::size_t bytes = static_cast<std::size_t>(count) * size;
-  entries.reserve((bytes / PageEntryArea + 1) * static_cast<std::size_t>(PageEntryArea));
-  entries.assign(bytes, 0);
+  std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * size, 0);
   bool exact = true;
   if (type >= LeafPage) {
     if (used > PageEntryArea || (count == 0) != (used == 0)) Corrupt(fileName);
@@ -377,7 +372,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   previous_ = previous;
   next_ = next;
   used_ = used;
-  entries_.swap(entries);
+  entries_ = std::move(entries);
   current_ = 1;
   dirty_ = false;
   prefixesExact_ = exact;

@@ -113,7 +113,7 @@ class TPage {
   void SetType(std::uint8_t type);
   // Empty and clean, for a new owner to fill.
   void Reset();
-  // Back to a new page's state at offset, keeping only the room its entries had.
+  // Back to a new page's state, at offset.
   void Recycle(std::int32_t offset);
 
   // Nothing for offset 0. Read validates what it takes from the file (8965 naming the file) and leaves
