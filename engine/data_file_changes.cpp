@@ -425,6 +425,7 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
     record->SetData(image);
   }
   log.Commit();
+  if (replaceCount == 0) section.KeysUnchanged();
   section.Commit();
   unlog.Dismiss();
   // A record changed inside a transaction stays locked until it ends, so no other process changes
