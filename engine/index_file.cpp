@@ -440,6 +440,22 @@ void TIndexFile::WritePage(TPage& page) {
   if (!page.Dirty()) ++statistics_.PagesWritten;
 }
 
+void TIndexFile::WriteRun(std::span<TPage* const> run) {
+  runImage_.resize(run.size() * static_cast<std::size_t>(PageSize));
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    run[i]->Encode(std::span<std::uint8_t, PageSize>(runImage_.data() + i * PageSize, PageSize), FileName());
+  }
+  const std::int32_t offset = run.front()->Offset();
+  // A memory file cannot be positioned past its end: fill the gap first.
+  if (InMemory() && MemoryFile() && MemoryFile()->Size() < offset) MemoryFile()->SetSize(offset);
+  if (Seek(offset, 0) != offset) return;
+  WriteBuffer(runImage_.data(), static_cast<std::int32_t>(runImage_.size()));
+  for (TPage* page : run) {
+    page->SetDirty(false);
+    ++statistics_.PagesWritten;
+  }
+}
+
 void TIndexFile::TrimCaches() {
   if (operationDepth_ > 0) return;
   ForgetCleanPages();
@@ -573,13 +589,28 @@ void TIndexFile::FlushPages() {
   for (;;) {
     bool dirtyLeft = false;
     bool progress = false;
-    for (TPage* page : DirtyPages()) {
-      WritePage(*page);
-      if (page->Dirty()) {
-        dirtyLeft = true;
-      } else {
-        progress = true;
+    const std::vector<TPage*> dirty = DirtyPages();
+    for (std::size_t first = 0; first < dirty.size();) {
+      // Pages that follow each other in the file go in one write.
+      std::size_t end = first + 1;
+      while (end < dirty.size() && end - first < kPagesPerWrite &&
+             dirty[end]->Offset() == dirty[end - 1]->Offset() + PageSize) {
+        ++end;
       }
+      const std::span<TPage* const> run(dirty.data() + first, end - first);
+      if (run.size() == 1) {
+        WritePage(*run[0]);
+      } else {
+        WriteRun(run);
+      }
+      for (TPage* page : run) {
+        if (page->Dirty()) {
+          dirtyLeft = true;
+        } else {
+          progress = true;
+        }
+      }
+      first = end;
     }
     if (!dirtyLeft) break;
     // A page that cannot be positioned now never will be: raise rather than loop.

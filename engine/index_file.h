@@ -291,6 +291,9 @@ class TIndexFile : public TFileHandler {
   void GivePath(TTreePath& path);
   void TrimCaches();
   void WritePage(TPage& page);
+  // Writes pages that follow each other in the file with one write.
+  void WriteRun(std::span<TPage* const> run);
+  static constexpr std::size_t kPagesPerWrite = 32;
   void Note(TPage& page, bool made);
   void NoteMaybeDirty(std::uint8_t index, TPage& page);
   void ForgetCleanPages();
@@ -361,6 +364,7 @@ class TIndexFile : public TFileHandler {
   std::size_t dirtyPagesLimit_ = 256;
   std::vector<std::optional<TPage>> spareLogPages_;
   TTreePath sparePath_;
+  std::vector<std::uint8_t> runImage_;
   int operationDepth_ = 0;
   TChangeLog* changeLog_ = nullptr;
   std::int64_t leafSteps_ = 0;
