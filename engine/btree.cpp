@@ -253,7 +253,7 @@ void TIndexFile::InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t
       page->ComputeUsed();
       descriptor.Root = page->Offset();
     } else {
-      TTreePath path;
+      TTreePath path = TakePath();
       DescendTo(key.data(), TDescent::Insert, nullptr, false, nullptr, &path);
       TPage& leaf = *path.back().Page;
       const std::uint16_t at = path.back().Entry;
@@ -265,6 +265,7 @@ void TIndexFile::InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t
         page.SetCountAt(path[level].Entry, page.CountAt(path[level].Entry) + 1);
       }
       InsertAfterCurrent(path, path.size() - 1, key.data(), recordNumber, 0);
+      GivePath(path);
     }
   }
   op.Finish();
@@ -358,7 +359,7 @@ void TIndexFile::DeleteKeyFromTree(std::span<const std::uint8_t> key) {
   if (header_.Descriptors[currentIndex_].Root == 0) RaiseEngineError(ec::KeyNotFound, FileName());
   TOperation op(*this, true);
   {
-    TTreePath path;
+    TTreePath path = TakePath();
     DescendTo(key.data(), TDescent::Delete, nullptr, false, nullptr, &path);
     const TPathStep& leaf = path.back();
     if (CompareKeys(leaf.Page->KeyAt(leaf.Entry), key.data(), descending_, keyLength_) != 0) {
@@ -369,6 +370,7 @@ void TIndexFile::DeleteKeyFromTree(std::span<const std::uint8_t> key) {
       page.SetCountAt(path[level].Entry, page.CountAt(path[level].Entry) - 1);
     }
     Rebalance(path, path.size() - 1);
+    GivePath(path);
   }
   op.Finish();
 }

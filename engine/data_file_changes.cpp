@@ -20,13 +20,14 @@
 namespace kavrin::engine {
 namespace {
 
-using Key = std::array<std::uint8_t, PageEntryArea>;
+// A key of any index: the descriptor holds its length in one byte.
+using Key = std::array<std::uint8_t, MaxKeyLength + 1>;
 
 // The key changes made so far in one operation; unless committed, they are undone newest first, so
 // an index never keeps half of a change.
 class TKeyChangeLog {
  public:
-  explicit TKeyChangeLog(TIndexFile& index) : index_(index) {}
+  explicit TKeyChangeLog(TIndexFile& index) : index_(index) { done_.reserve(index.IndexCount() + 3u); }
   TKeyChangeLog(const TKeyChangeLog&) = delete;
   TKeyChangeLog& operator=(const TKeyChangeLog&) = delete;
   ~TKeyChangeLog() {
@@ -60,6 +61,13 @@ class TKeyChangeLog {
     }
   }
 
+  // Changes the index has made already, to be undone like the others.
+  void Inserted(std::uint8_t index, const Key& key, std::int32_t record) {
+    done_.push_back({Change::Inserted, index, {}, key, record});
+  }
+  void Replaced(std::uint8_t index, const Key& oldKey, const Key& newKey, std::int32_t record) {
+    done_.push_back({Change::Replaced, index, oldKey, newKey, record});
+  }
   void Insert(std::uint8_t index, const Key& key, std::int32_t record) {
     index_.SelectIndex(index);
     index_.InsertKey(std::span<const std::uint8_t>(key.data(), index_.KeyLength()), record);
@@ -267,18 +275,21 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   }
 
   const std::uint8_t indexCount = indexFile_->IndexCount();
-  std::vector<Key> keys(indexCount + 1u);
+  std::array<Key, IndexSlotCount> keys;
+  std::array<TIndexFile::TKeyChange, IndexSlotCount> inserts;
+  std::size_t insertCount = 0;
   for (std::uint8_t n = 0; n <= indexCount; ++n) {
-    if (indexFile_->GetDescriptor(n).KeyLength == 0) continue;  // no primary index defined
+    if (indexFile_->Header().Descriptors[n].KeyLength == 0) continue;  // no primary index defined
     indexFile_->SelectIndex(n);
     keys[n].fill(0);
     BuildKey(n, image, image, keys[n].data());
-    if (n == 0 || indexFile_->Unique()) indexFile_->CheckKeyViolation(std::span(keys[n].data(), indexFile_->KeyLength()));
+    inserts[insertCount++] = {n, nullptr, keys[n].data()};
   }
+  // Each insert finds a key already there in its own descent; a violation at any index leaves them all
+  // as they were.
+  indexFile_->ChangeKeys(std::span(inserts.data(), insertCount), slot);
   TKeyChangeLog log(*indexFile_);
-  for (std::uint8_t n = 0; n <= indexCount; ++n) {
-    if (indexFile_->GetDescriptor(n).KeyLength != 0) log.Insert(n, keys[n], slot);
-  }
+  for (std::size_t i = 0; i < insertCount; ++i) log.Inserted(inserts[i].Index, keys[inserts[i].Index], slot);
 
   // The record-state index: the slot's key goes from deleted to live, or a new slot gets one.
   Key liveKey{};
@@ -374,23 +385,26 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
   SetUniqueID(image, record->UniqueID());
 
   const std::uint8_t indexCount = indexFile_->IndexCount();
-  std::vector<Key> oldKeys(indexCount + 1u), newKeys(indexCount + 1u);
-  std::vector<bool> changed(indexCount + 1u, false);
+  std::array<Key, IndexSlotCount> oldKeys, newKeys;
+  std::array<TIndexFile::TKeyChange, IndexSlotCount> replaces;
+  std::size_t replaceCount = 0;
   for (std::uint8_t n = 0; n <= indexCount; ++n) {
-    if (indexFile_->GetDescriptor(n).KeyLength == 0) continue;
+    if (indexFile_->Header().Descriptors[n].KeyLength == 0) continue;
     indexFile_->SelectIndex(n);
     oldKeys[n].fill(0);
     newKeys[n].fill(0);
     BuildKey(n, record->Buffer(), record->Buffer(), oldKeys[n].data());
     BuildKey(n, image, image, newKeys[n].data());
-    changed[n] = !SameKey(oldKeys[n], newKeys[n], indexFile_->KeyLength());
-    if (changed[n] && (n == 0 || indexFile_->Unique())) {
-      indexFile_->CheckKeyViolation(std::span(newKeys[n].data(), indexFile_->KeyLength()));
+    if (!SameKey(oldKeys[n], newKeys[n], indexFile_->KeyLength())) {
+      replaces[replaceCount++] = {n, oldKeys[n].data(), newKeys[n].data()};
     }
   }
+  // An update that changes no key leaves the index alone.
+  if (replaceCount > 0) indexFile_->ChangeKeys(std::span(replaces.data(), replaceCount), number);
   TKeyChangeLog log(*indexFile_);
-  for (std::uint8_t n = 0; n <= indexCount; ++n) {
-    if (changed[n]) log.Replace(n, oldKeys[n], newKeys[n], number);
+  for (std::size_t i = 0; i < replaceCount; ++i) {
+    const std::uint8_t n = replaces[i].Index;
+    log.Replaced(n, oldKeys[n], newKeys[n], number);
   }
   indexFile_->Recount();
   const std::int32_t logged = LogEntryCount();
@@ -398,15 +412,20 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
   WriteLogEntry(record->Buffer(), 2);
   WriteLogEntry(image, 3);
 
-  const std::vector<std::uint8_t> before(record->Buffer(), record->Buffer() + record->BufferSize());
-  record->SetData(image);
-  try {
-    SaveRecordBlobs(*record);
-  } catch (...) {
-    std::memcpy(record->Buffer(), before.data(), before.size());
-    throw;
+  if (HasBlobFields()) {
+    const std::vector<std::uint8_t> before(record->Buffer(), record->Buffer() + record->BufferSize());
+    record->SetData(image);
+    try {
+      SaveRecordBlobs(*record);
+    } catch (...) {
+      std::memcpy(record->Buffer(), before.data(), before.size());
+      throw;
+    }
+  } else {
+    record->SetData(image);
   }
   log.Commit();
+  if (replaceCount == 0) section.KeysUnchanged();
   section.Commit();
   unlog.Dismiss();
   // A record changed inside a transaction stays locked until it ends, so no other process changes

@@ -24,7 +24,7 @@ constexpr std::size_t kIdBytes = 4;
 
 void TDataFile::BuildKey(std::uint8_t index, const std::uint8_t* fieldsImage, const std::uint8_t* idImage,
                          std::uint8_t* key) const {
-  const TIndexDescriptor descriptor = indexFile_->GetDescriptor(index);
+  const TIndexDescriptor& descriptor = indexFile_->Descriptor(index);
   std::memset(key, 0, descriptor.KeyLength);
   std::array<std::uint8_t, 256> value;
   std::size_t at = 0;

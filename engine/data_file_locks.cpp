@@ -115,7 +115,12 @@ TWriteSection::TWriteSection(TDataFile& table, bool headerLock) : table_(table) 
 
 void TWriteSection::Commit() {
   table_.indexFile_->SelectIndex(activeIndex_);
-  table_.SyncIndexPosition();
+  TIndexFile& index = *table_.indexFile_;
+  const bool inPlace = keysUnchanged_ && table_.Exclusive() && !table_.InMemory() && table_.FilterCount() == 0 &&
+                       !index.FiltersActive() && !index.CallbackActive() && table_.currentRecord_ && index.HasKey() &&
+                       !index.Bof() && !index.Eof() &&
+                       index.CurrentRecordNumber() == table_.currentRecord_->RecordNumber();
+  if (!inPlace) table_.SyncIndexPosition();
   table_.MakeCurrentAtCursor();
   // What changed reaches the files before any lock goes, so other processes find it at their next
   // change check, and a table lock never holds changes that a crash could lose.

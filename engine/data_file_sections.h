@@ -94,6 +94,9 @@ class TWriteSection {
 
   // The work is done: select the remembered index again, re-find the cursor, write through.
   void Commit();
+  // The change moved no key: an exclusive cursor without filters or callback, still on the record,
+  // stands where re-finding it would put it.
+  void KeysUnchanged() { keysUnchanged_ = true; }
 
  private:
   void ReleaseLocks() noexcept;
@@ -103,6 +106,7 @@ class TWriteSection {
   bool indexLocked_ = false;
   bool blobLocked_ = false;
   bool committed_ = false;
+  bool keysUnchanged_ = false;
   std::uint8_t activeIndex_ = 0;
   TDataFileHeader savedHeader_;
   // Where the cursor stood, to find it again in the pages on the file after a failed change.

@@ -104,6 +104,8 @@ void TIndexFile::CloseFile() {
   for (TPageCache& cache : caches_) {
     cache.Pages.clear();
     cache.ByOffset.clear();
+    cache.Spare.clear();
+    cache.SpareNodes.clear();
   }
   ResetCursorState();
   headerCurrent_ = false;
@@ -268,17 +270,17 @@ TIndexWriteSection::~TIndexWriteSection() {
 void TIndexFile::Note(TPage& page, bool made) {
   if (!changeLog_) return;
   for (const auto& entry : changeLog_->Pages) {
-    if (entry.first == page.Offset()) return;
+    if (entry.Offset == page.Offset()) return;
   }
   if (made) {
-    changeLog_->Pages.emplace_back(page.Offset(), std::nullopt);
+    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::nullopt});
   } else if (!spareLogPages_.empty()) {
     // A copy made by an earlier operation takes the page's bytes without a new allocation.
-    changeLog_->Pages.emplace_back(page.Offset(), std::move(spareLogPages_.back()));
+    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::move(spareLogPages_.back())});
     spareLogPages_.pop_back();
-    *changeLog_->Pages.back().second = page;
+    *changeLog_->Pages.back().Copy = page;
   } else {
-    changeLog_->Pages.emplace_back(page.Offset(), page);
+    changeLog_->Pages.push_back({currentIndex_, page.Offset(), page});
   }
   NoteMaybeDirty(currentIndex_, page);
 }
@@ -291,8 +293,8 @@ void TIndexFile::NoteMaybeDirty(std::uint8_t index, TPage& page) {
 
 void TIndexFile::RecycleLog(TChangeLog& log) {
   constexpr std::size_t kSpares = 64;
-  for (auto& [offset, copy] : log.Pages) {
-    if (copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(copy));
+  for (auto& entry : log.Pages) {
+    if (entry.Copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(entry.Copy));
   }
   log.Pages.clear();
 }
@@ -339,48 +341,119 @@ std::vector<TPage*> TIndexFile::DirtyPages() {
 
 void TIndexFile::Undo(TChangeLog& log) {
   header_ = log.Header;
-  TPageCache& cache = Cache();
   for (auto it = log.Pages.rbegin(); it != log.Pages.rend(); ++it) {
-    const auto found = cache.ByOffset.find(it->first);
-    if (!it->second) {
+    TPageCache& cache = caches_[it->Index];
+    const auto found = cache.ByOffset.find(it->Offset);
+    if (!it->Copy) {
       if (found != cache.ByOffset.end()) {
         cache.Pages.erase(found->second);
         cache.ByOffset.erase(found);
       }
     } else if (found != cache.ByOffset.end()) {
-      (*found->second)->RestoreFrom(*it->second);
-    } else if (it->second->Dirty()) {
-      cache.Pages.push_back(std::make_unique<TPage>(*it->second));
-      cache.ByOffset[it->first] = std::prev(cache.Pages.end());
+      (*found->second)->RestoreFrom(*it->Copy);
+    } else if (it->Copy->Dirty()) {
+      cache.Pages.push_back(std::make_unique<TPage>(*it->Copy));
+      cache.ByOffset[it->Offset] = std::prev(cache.Pages.end());
       cache.Pages.back()->SetListed(false);
-      NoteMaybeDirty(currentIndex_, *cache.Pages.back());
+      NoteMaybeDirty(it->Index, *cache.Pages.back());
     }
   }
 }
 
 std::size_t TIndexFile::PageCacheCapacity() const {
   // The primary index, the secondaries and the record-state index share the pages.
-  return PageCacheCapacityFor(cacheBudget_, static_cast<std::size_t>(header_.HighestSecondary) + 2, BlockCacheBytes);
+  const std::size_t indexes = static_cast<std::size_t>(header_.HighestSecondary) + 2;
+  return PageCacheCapacityFor(cacheBudget_, indexes, BlockCacheBytes) * indexes;
+}
+
+std::size_t TIndexFile::CachedPages() const {
+  std::size_t total = 0;
+  for (const TPageCache& cache : caches_) total += cache.Pages.size();
+  return total;
 }
 
 void TIndexFile::MakeRoom(TPageCache& cache) {
   // Only clean pages go while an operation may still need the others; past a few probes the cache
-  // runs over its capacity until the operation has finished.
+  // runs over its capacity until the operation has finished. A miss makes room in its own index's
+  // cache, so an index that is not used keeps only the pages it had.
   const std::size_t capacity = PageCacheCapacity();
+  std::size_t cached = CachedPages();
   auto it = cache.Pages.end();
-  for (int probes = 0; cache.Pages.size() >= capacity && it != cache.Pages.begin() && probes < PageEvictionProbes;
-       ++probes) {
+  for (int probes = 0; cached >= capacity && it != cache.Pages.begin() && probes < PageEvictionProbes; ++probes) {
     --it;
     TPage& page = **it;
     if (page.Pins() > 0 || page.Dirty()) continue;
-    cache.ByOffset.erase(page.Offset());
-    it = cache.Pages.erase(it);
+    it = Evict(cache, it);
+    --cached;
   }
+}
+
+std::list<std::unique_ptr<TPage>>::iterator TIndexFile::Evict(TPageCache& cache,
+                                                             std::list<std::unique_ptr<TPage>>::iterator page) {
+  auto node = cache.ByOffset.extract((*page)->Offset());
+  if (cache.Spare.size() >= static_cast<std::size_t>(PageEvictionProbes)) return cache.Pages.erase(page);
+  if (!node.empty()) cache.SpareNodes.push_back(std::move(node));
+  const auto next = std::next(page);
+  cache.Spare.splice(cache.Spare.begin(), cache.Pages, page);
+  return next;
+}
+
+TPage& TIndexFile::SparePage(TPageCache& cache, std::int32_t offset) {
+  if (cache.Spare.empty() || cache.Spare.front()->KeyLength() != keyLength_ ||
+      cache.Spare.front()->Descending() != descending_) {
+    cache.Spare.push_front(std::make_unique<TPage>(keyLength_, descending_));
+  }
+  TPage& page = *cache.Spare.front();
+  page.Recycle(offset);
+  return page;
+}
+
+TPage& TIndexFile::AdmitSpare(TPageCache& cache) {
+  cache.Pages.splice(cache.Pages.begin(), cache.Spare, cache.Spare.begin());
+  TPage& page = *cache.Pages.front();
+  if (cache.SpareNodes.empty()) {
+    cache.ByOffset[page.Offset()] = cache.Pages.begin();
+    return page;
+  }
+  auto node = std::move(cache.SpareNodes.back());
+  cache.SpareNodes.pop_back();
+  node.key() = page.Offset();
+  node.mapped() = cache.Pages.begin();
+  const auto result = cache.ByOffset.insert(std::move(node));
+  if (!result.inserted) result.position->second = cache.Pages.begin();
+  return page;
+}
+
+TIndexFile::TTreePath TIndexFile::TakePath() {
+  TTreePath path = std::move(sparePath_);
+  path.clear();
+  return path;
+}
+
+void TIndexFile::GivePath(TTreePath& path) {
+  path.clear();
+  sparePath_ = std::move(path);
 }
 
 void TIndexFile::WritePage(TPage& page) {
   page.Write(*this);
   if (!page.Dirty()) ++statistics_.PagesWritten;
+}
+
+void TIndexFile::WriteRun(std::span<TPage* const> run) {
+  runImage_.resize(run.size() * static_cast<std::size_t>(PageSize));
+  for (std::size_t i = 0; i < run.size(); ++i) {
+    run[i]->Encode(std::span<std::uint8_t, PageSize>(runImage_.data() + i * PageSize, PageSize), FileName());
+  }
+  const std::int32_t offset = run.front()->Offset();
+  // A memory file cannot be positioned past its end: fill the gap first.
+  if (InMemory() && MemoryFile() && MemoryFile()->Size() < offset) MemoryFile()->SetSize(offset);
+  if (Seek(offset, 0) != offset) return;
+  WriteBuffer(runImage_.data(), static_cast<std::int32_t>(runImage_.size()));
+  for (TPage* page : run) {
+    page->SetDirty(false);
+    ++statistics_.PagesWritten;
+  }
 }
 
 void TIndexFile::TrimCaches() {
@@ -389,11 +462,15 @@ void TIndexFile::TrimCaches() {
   // A shared file is written only inside its writer's lock, by the flush of a change.
   const bool mayWrite = PrivateFile();
   const std::size_t capacity = PageCacheCapacity();
+  std::size_t cached = CachedPages();
+  if (cached <= capacity) return;
+  // What runs over is taken from the caches holding more than an even share.
+  const std::size_t share = capacity / (static_cast<std::size_t>(header_.HighestSecondary) + 2);
   for (TPageCache& cache : caches_) {
     auto it = cache.Pages.end();
     // Pages that must stay are passed over a few at a time, so trimming costs no more with a larger cache.
     int kept = 0;
-    while (cache.Pages.size() > capacity && it != cache.Pages.begin() && kept < PageEvictionProbes) {
+    while (cached > capacity && cache.Pages.size() > share && it != cache.Pages.begin() && kept < PageEvictionProbes) {
       --it;
       TPage& page = **it;
       if (page.Pins() > 0) {
@@ -411,8 +488,8 @@ void TIndexFile::TrimCaches() {
           continue;
         }
       }
-      cache.ByOffset.erase(page.Offset());
-      it = cache.Pages.erase(it);
+      it = Evict(cache, it);
+      --cached;
     }
   }
 }
@@ -431,14 +508,10 @@ TPageRef TIndexFile::GetPage(std::int32_t offset) {
     return TPageRef(&page);
   }
   MakeRoom(cache);
-  auto page = std::make_unique<TPage>(keyLength_, descending_);
-  page->SetOffset(offset);
-  page->Read(*this, header_.EndOfFile);
+  SparePage(cache, offset).Read(*this, header_.EndOfFile);
   ++statistics_.PagesRead;
   ++statistics_.PagesCreatedOrRead;
-  cache.Pages.push_front(std::move(page));
-  cache.ByOffset[offset] = cache.Pages.begin();
-  TPage& cached = *cache.Pages.front();
+  TPage& cached = AdmitSpare(cache);
   Note(cached, false);
   return TPageRef(&cached);
 }
@@ -465,13 +538,10 @@ TPageRef TIndexFile::AllocatePage() {
   if (header_.EndOfFile > MaxIndexFileEnd - PageSize) RaiseEngineError(ec::WriteError, FileName());
   TPageCache& cache = Cache();
   MakeRoom(cache);
-  auto page = std::make_unique<TPage>(keyLength_, descending_);
-  page->SetOffset(header_.EndOfFile);
+  SparePage(cache, header_.EndOfFile);
   header_.EndOfFile += PageSize;
   ++statistics_.PagesCreatedOrRead;
-  cache.Pages.push_front(std::move(page));
-  cache.ByOffset[cache.Pages.front()->Offset()] = cache.Pages.begin();
-  TPage& made = *cache.Pages.front();
+  TPage& made = AdmitSpare(cache);
   Note(made, true);
   return TPageRef(&made);
 }
@@ -519,13 +589,28 @@ void TIndexFile::FlushPages() {
   for (;;) {
     bool dirtyLeft = false;
     bool progress = false;
-    for (TPage* page : DirtyPages()) {
-      WritePage(*page);
-      if (page->Dirty()) {
-        dirtyLeft = true;
-      } else {
-        progress = true;
+    const std::vector<TPage*> dirty = DirtyPages();
+    for (std::size_t first = 0; first < dirty.size();) {
+      // Pages that follow each other in the file go in one write.
+      std::size_t end = first + 1;
+      while (end < dirty.size() && end - first < kPagesPerWrite &&
+             dirty[end]->Offset() == dirty[end - 1]->Offset() + PageSize) {
+        ++end;
       }
+      const std::span<TPage* const> run(dirty.data() + first, end - first);
+      if (run.size() == 1) {
+        WritePage(*run[0]);
+      } else {
+        WriteRun(run);
+      }
+      for (TPage* page : run) {
+        if (page->Dirty()) {
+          dirtyLeft = true;
+        } else {
+          progress = true;
+        }
+      }
+      first = end;
     }
     if (!dirtyLeft) break;
     // A page that cannot be positioned now never will be: raise rather than loop.
@@ -542,6 +627,8 @@ void TIndexFile::ClearPageCache() {
     for ([[maybe_unused]] const auto& page : cache.Pages) assert(page->Pins() == 0);
     cache.Pages.clear();
     cache.ByOffset.clear();
+    cache.Spare.clear();
+    cache.SpareNodes.clear();
   }
 }
 
@@ -582,7 +669,7 @@ void TIndexFile::SelectIndexByName(std::string_view name) {
   }
 }
 
-TIndexDescriptor TIndexFile::GetDescriptor(std::uint8_t n) const {
+const TIndexDescriptor& TIndexFile::Descriptor(std::uint8_t n) const {
   if (n >= IndexSlotCount) RaiseEngineError(ec::InvalidIndexName, std::to_string(n));
   return header_.Descriptors[n];
 }
@@ -696,7 +783,7 @@ void TIndexFile::InsertKey(std::span<const std::uint8_t> key, std::int32_t recor
 void TIndexFile::ReplaceKey(std::span<const std::uint8_t> oldKey, std::span<const std::uint8_t> newKey,
                             std::int32_t recordNumber) {
   TOperation op(*this, true);
-  if (!KeyExists(oldKey)) RaiseEngineError(ec::KeyNotFound, FileName());
+  // The delete finds a missing key before it changes anything.
   DeleteKeyFromTree(oldKey);
   InsertKeyInTree(newKey, recordNumber);
   op.Finish();
@@ -704,8 +791,19 @@ void TIndexFile::ReplaceKey(std::span<const std::uint8_t> oldKey, std::span<cons
 
 void TIndexFile::DeleteKey(std::span<const std::uint8_t> key) {
   TOperation op(*this, true);
-  if (!KeyExists(key)) RaiseEngineError(ec::KeyNotFound, FileName());
   DeleteKeyFromTree(key);
+  op.Finish();
+}
+
+void TIndexFile::ChangeKeys(std::span<const TKeyChange> changes, std::int32_t recordNumber) {
+  // One operation for them all: a failure at any index puts back the pages of every index.
+  TOperation op(*this, true);
+  for (const TKeyChange& change : changes) {
+    SelectIndex(change.Index);
+    const std::span<const std::uint8_t> newKey(change.NewKey, keyLength_);
+    if (change.OldKey) DeleteKeyFromTree(std::span<const std::uint8_t>(change.OldKey, keyLength_));
+    InsertKeyInTree(newKey, recordNumber);
+  }
   op.Finish();
 }
 

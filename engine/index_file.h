@@ -132,8 +132,10 @@ class TIndexFile : public TFileHandler {
   bool NextPage();
   bool PriorPage();
   std::size_t CachedPageCount(std::uint8_t index) const { return caches_[index].Pages.size(); }
-  // Pages each index's cache keeps between operations, from the table cache budget taken at open.
+  // Pages the caches of all indexes keep together between operations, from the table cache budget
+  // taken at open: an index in use may take the room of those that are not.
   std::size_t PageCacheCapacity() const;
+  std::size_t CachedPages() const;
   bool HasDirtyPages() const;
   // The end of the highest page waiting to be written (0 when none): how far a flush can grow the file.
   std::int64_t DirtyEnd() const;
@@ -156,6 +158,15 @@ class TIndexFile : public TFileHandler {
                   std::int32_t recordNumber);
   void DeleteKey(std::span<const std::uint8_t> key);
   void InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t recordNumber);
+  // One key change in one index: a new key, or an old key replaced by a new one.
+  struct TKeyChange {
+    std::uint8_t Index;
+    const std::uint8_t* OldKey;  // null for an insert
+    const std::uint8_t* NewKey;
+  };
+  // The changes in order, all or nothing: a key already there or an old key missing raises the same
+  // error as the single changes, with every page and header field as it was before the first change.
+  void ChangeKeys(std::span<const TKeyChange> changes, std::int32_t recordNumber);
   void DeleteKeyFromTree(std::span<const std::uint8_t> key);
 
   // The cursor. Without a key: position 0, BOF and EOF both set.
@@ -202,7 +213,8 @@ class TIndexFile : public TFileHandler {
   std::uint8_t Unique() const { return unique_; }
   std::uint8_t CaseInsensitive() const { return caseInsensitive_; }
   std::array<std::int16_t, MaxKeyFields> GetKeyFields(std::uint8_t n) const;
-  TIndexDescriptor GetDescriptor(std::uint8_t n) const;
+  TIndexDescriptor GetDescriptor(std::uint8_t n) const { return Descriptor(n); }
+  const TIndexDescriptor& Descriptor(std::uint8_t n) const;
   std::uint8_t KeyFieldCount(std::uint8_t n) const;
   bool IsUnique(std::uint8_t n) const;
   void SetDescriptor(std::uint8_t n, const TIndexDescriptor& descriptor);
@@ -235,6 +247,9 @@ class TIndexFile : public TFileHandler {
   struct TPageCache {
     std::list<std::unique_ptr<TPage>> Pages;  // most recently used first
     std::unordered_map<std::int32_t, std::list<std::unique_ptr<TPage>>::iterator> ByOffset;
+    // Pages evicted lately, with their lookup nodes, for the next misses to read into.
+    std::list<std::unique_ptr<TPage>> Spare;
+    std::vector<decltype(ByOffset)::node_type> SpareNodes;
   };
   // A place in the leaves: page offset (0 for none), entry, ordinal of its key.
   struct TSpot {
@@ -251,7 +266,12 @@ class TIndexFile : public TFileHandler {
   // What a changing operation touched, to put back when it fails.
   struct TChangeLog {
     TIndexFileHeader Header;
-    std::vector<std::pair<std::int32_t, std::optional<TPage>>> Pages;  // nothing: made by the operation
+    struct TPageCopy {
+      std::uint8_t Index;
+      std::int32_t Offset;
+      std::optional<TPage> Copy;  // nothing: made by the operation
+    };
+    std::vector<TPageCopy> Pages;
   };
   class TOperation;
   friend class TOperation;
@@ -261,8 +281,19 @@ class TIndexFile : public TFileHandler {
   void ResetCursorState();
   void ReadHeaderFromFile();
   void MakeRoom(TPageCache& cache);
+  // Takes the page out of the cache, kept as a spare when there is room; the page after it.
+  std::list<std::unique_ptr<TPage>>::iterator Evict(TPageCache& cache, std::list<std::unique_ptr<TPage>>::iterator page);
+  // A new page for offset, a spare when one fits, kept out of the cache until AdmitSpare takes it in.
+  TPage& SparePage(TPageCache& cache, std::int32_t offset);
+  TPage& AdmitSpare(TPageCache& cache);
+  // Path vectors kept between tree operations.
+  TTreePath TakePath();
+  void GivePath(TTreePath& path);
   void TrimCaches();
   void WritePage(TPage& page);
+  // Writes pages that follow each other in the file with one write.
+  void WriteRun(std::span<TPage* const> run);
+  static constexpr std::size_t kPagesPerWrite = 32;
   void Note(TPage& page, bool made);
   void NoteMaybeDirty(std::uint8_t index, TPage& page);
   void ForgetCleanPages();
@@ -332,6 +363,8 @@ class TIndexFile : public TFileHandler {
   std::vector<std::pair<std::uint8_t, std::int32_t>> dirtyPages_;
   std::size_t dirtyPagesLimit_ = 256;
   std::vector<std::optional<TPage>> spareLogPages_;
+  TTreePath sparePath_;
+  std::vector<std::uint8_t> runImage_;
   int operationDepth_ = 0;
   TChangeLog* changeLog_ = nullptr;
   std::int64_t leafSteps_ = 0;

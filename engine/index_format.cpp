@@ -219,6 +219,14 @@ void TPage::Reset() {
   dirty_ = false;
 }
 
+void TPage::Recycle(std::int32_t offset) {
+  Reset();
+  offset_ = offset;
+  pins_ = 0;
+  listed_ = false;
+  prefixesExact_ = false;
+}
+
 std::int32_t TPage::RefAt(std::uint16_t entry) const { return LoadI32(Entry(entry) + keyLength_); }
 
 void TPage::SetRefAt(std::uint16_t entry, std::int32_t ref) {

@@ -113,6 +113,8 @@ class TPage {
   void SetType(std::uint8_t type);
   // Empty and clean, for a new owner to fill.
   void Reset();
+  // Back to a new page's state, at offset.
+  void Recycle(std::int32_t offset);
 
   // Nothing for offset 0. Read validates what it takes from the file (8965 naming the file) and leaves
   // the page clean on entry 1. Write leaves a page dirty when the file cannot be positioned at it.

@@ -95,6 +95,20 @@ bool MappableFile(int fd) {
          std::end(kNetworkFileSystems);
 }
 
+bool MapShowsEnd(const char* base, std::uint64_t mapLength, std::uint64_t end) {
+  constexpr std::uint64_t kLook = 8192;
+  if (end == 0 || end > mapLength) return false;
+  const std::uint64_t stop = std::min(mapLength, end - 1 + kLook);
+  // Volatile, so every byte is loaded inside the guard and after the copy it vouches for.
+  const volatile char* at = base + (end - 1);
+  const volatile char* const last = base + stop;
+  if (sigsetjmp(guardJump, 0) != 0) return false;
+  guardActive = 1;
+  while (at != last && *at == 0) ++at;
+  guardActive = 0;
+  return at != last;
+}
+
 bool GuardedCopy(void* to, const void* from, std::size_t count) {
   if (sigsetjmp(guardJump, 0) != 0) return false;
   guardActive = 1;

@@ -37,4 +37,10 @@ bool MappableFile(int fd);
 // or the disk failed to read it), which would otherwise end the process with SIGBUS.
 bool GuardedCopy(void* to, const void* from, std::size_t count);
 
+// Whether the map shows the file still holding the byte before end, read after a copy ending there: a
+// file cut short keeps the page of its new end mapped with zeros past it, and the pages after it are
+// gone, so a byte other than zero at end - 1 or beyond (looked for in the next few KiB) proves the
+// file reaches end. False means only that the map cannot tell; the file's size must.
+bool MapShowsEnd(const char* base, std::uint64_t mapLength, std::uint64_t end);
+
 }  // namespace kavrin::platform::detail

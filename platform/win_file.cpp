@@ -224,6 +224,13 @@ void ForgetKnownSize(HANDLE handle) {
   HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { entry.known_size = 0; });
 }
 
+// Whether the file, by its size now, holds every byte before end.
+bool FileReaches(HANDLE handle, std::uint64_t end) {
+  struct stat st {};
+  detail::CountOther();
+  return fstat(handle, &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= end;
+}
+
 }  // namespace
 
 bool EnableMappedReads(HANDLE handle) {
@@ -249,7 +256,10 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   auto* bytes = static_cast<char*>(buffer);
   if (count > 0) {
     if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count)) {
-      if (detail::GuardedCopy(bytes, view->Base() + position, count)) {
+      const auto end = static_cast<std::uint64_t>(position) + count;
+      // A copy from the page a foreign cut ended in reads zeros: the file must still reach the end.
+      if (detail::GuardedCopy(bytes, view->Base() + position, count) &&
+          (detail::MapShowsEnd(view->Base(), view->Length(), end) || FileReaches(handle, end))) {
         if (done) *done = count;
         MoveTo(handle, position + count);
         return true;

@@ -37,8 +37,10 @@ std::vector<TIndexDescriptor> Indexes() {
   return {testing::Index("", {1}, true), testing::Index("Code", {2}, true), testing::Index("Group", {3}, false)};
 }
 
-// Inserts, updates that move every key, and deletes in random key order, on an exclusive table.
-void ExclusiveWorkload(const std::string& path, std::uint32_t seed) {
+// Inserts, updates that move every key, and deletes in random key order, on an exclusive table. With
+// violations, changes that break a unique key come between them (at the primary key, or at the
+// unique secondary after the primary has taken its key): each must fail and leave no trace.
+void ExclusiveWorkload(const std::string& path, std::uint32_t seed, bool violations = false) {
   testing::CreateTableAt(path, Fields(), Indexes());
   TDataFile table;
   table.SetExclusive(true);
@@ -64,8 +66,43 @@ void ExclusiveWorkload(const std::string& path, std::uint32_t seed) {
     table.SetField(1, probe.data(), &id);
     return table.FindKey(false, probe.data(), image.data(), 0, false, 0);
   };
+  auto codeOf = [&](std::int32_t id) {
+    std::vector<char> code(16);
+    std::snprintf(code.data(), code.size(), "C%08X", static_cast<std::uint32_t>(id) * 2654435761u);
+    return code;
+  };
+  std::mt19937 breaker(seed + 1);
+  auto violate = [&](int op) {
+    const std::int32_t existing = ids[breaker() % ids.size()];
+    const std::int32_t fresh = 5000000 + op;
+    const unsigned kind = breaker() % 3;
+    if (kind == 2) {
+      // An update whose new primary key is free but whose code another record has.
+      const std::int32_t target = ids[breaker() % ids.size()];
+      if (target == existing) return;
+      ASSERT_TRUE(find(target));
+      table.GetCurrent(image.data(), true);
+      fill(fresh, static_cast<std::uint32_t>(op));
+    } else {
+      table.InitRecord(image.data());
+      fill(kind == 0 ? existing : fresh, static_cast<std::uint32_t>(op));
+    }
+    table.SetField(2, image.data(), codeOf(existing).data());
+    const bool isUpdate = kind == 2;
+    try {
+      if (isUpdate) {
+        table.UpdateRecord(image.data(), true);
+      } else {
+        table.InsertRecord(image.data());
+      }
+      ADD_FAILURE() << "no key violation, kind " << kind;
+    } catch (const EDBEngineError& error) {
+      EXPECT_EQ(error.Code(), ec::KeyViolation);
+    }
+  };
   std::int32_t nextId = 1;
   for (int op = 0; op < 6000; ++op) {
+    if (violations && !ids.empty() && breaker() % 4 == 0) violate(op);
     const unsigned choice = random() % 100;
     if (ids.empty() || choice < 55) {
       const std::int32_t id = static_cast<std::int32_t>(random() % 200000) + 1;
@@ -107,6 +144,27 @@ void SharedWorkload(const std::string& path, std::uint32_t seed) {
   ASSERT_GT(ledger.Inserts, 100);
 }
 
+TEST(KeyViolationTest, FailedChangesLeaveTheFilesByteIdentical) {
+  runtime::SetClock([] { return 45000.25; });
+  const std::size_t budget = TableCacheBudget();
+  TempDir dir;
+  for (const std::size_t each : {MinimumTableCacheBudget, kLargeBudget}) {
+    SetTableCacheBudget(each);
+    const std::string clean = dir.PathOf("C" + std::to_string(each) + ".DAT");
+    const std::string broken = dir.PathOf("V" + std::to_string(each) + ".DAT");
+    ExclusiveWorkload(clean, 99, false);
+    ExclusiveWorkload(broken, 99, true);
+    ASSERT_FALSE(HasFailure());
+    for (const char* extension : {".DAT", ".IDX"}) {
+      const std::string a = ReadWholeFile(clean.substr(0, clean.size() - 4) + extension);
+      const std::string b = ReadWholeFile(broken.substr(0, broken.size() - 4) + extension);
+      EXPECT_TRUE(a == b) << extension << " budget " << each << ": " << a.size() << " and " << b.size() << " bytes";
+    }
+  }
+  SetTableCacheBudget(budget);
+  runtime::SetClock(nullptr);
+}
+
 struct WorkloadCase {
   const char* name;
   std::function<void(const std::string&, std::uint32_t)> run;
@@ -145,7 +203,7 @@ TEST_P(CacheSettingsTest, SmallestAndLargestCachesWriteTheSameBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Workloads, CacheSettingsTest,
-                         ::testing::Values(WorkloadCase{"Exclusive", ExclusiveWorkload},
+                         ::testing::Values(WorkloadCase{"Exclusive", [](const std::string& path, std::uint32_t seed) { ExclusiveWorkload(path, seed); }},
                                            WorkloadCase{"Shared", SharedWorkload}),
                          [](const ::testing::TestParamInfo<WorkloadCase>& info) { return info.param.name; });
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "engine/data_file.h"
+#include "engine/data_file_format.h"
+#include "engine/index_file.h"
 #include "engine/engine_error.h"
 #include "engine/error_codes.h"
 #include "tests/engine/error_code_of.h"
@@ -68,6 +70,31 @@ TEST_P(MappedTableTest, ADataFileCutShortUnderTheReaderGivesAReadError) {
   table.DropRecordCache();
   TruncateElsewhere(path, 4096);
   EXPECT_EQ(testing::ErrorCodeOf([&] { table.FetchRecord(2500); }), ec::ReadError);
+  table.CloseFile();
+}
+
+TEST_P(MappedTableTest, ARecordCutInsideItsPageUnderTheReaderGivesAReadError) {
+  ASSERT_EQ(Find(2500), 2500);
+  table.DropRecordCache();
+  // The cut leaves the record's first bytes, and the rest of its memory page reads as zeros.
+  const std::int64_t start = RecordOffset(table.FieldCount(), static_cast<std::uint16_t>(table.RecordSize()), 2500);
+  TruncateElsewhere(path, static_cast<off_t>(start + 3));
+  EXPECT_EQ(testing::ErrorCodeOf([&] { table.FetchRecord(2500); }), ec::ReadError);
+  table.CloseFile();
+}
+
+TEST_P(MappedTableTest, AnIndexPageCutInsideUnderTheReaderGivesAReadError) {
+  ASSERT_EQ(Find(1234), 1234);
+  table.IndexFile().ClearPageCache();
+  // Cut through the middle of an index page, well inside the file: whichever lookup needs that page
+  // fails with the read error; none finds a wrong record or a damaged page.
+  const off_t size = static_cast<off_t>(table.IndexFile().Header().EndOfFile);
+  TruncateElsewhere(dir.PathOf("CUT.IDX"), size / 2 / 4096 * 4096 + 1536);
+  TErrorCode first = ec::Success;
+  for (std::int32_t id = 1; id <= 3000 && first == ec::Success; ++id) {
+    first = testing::ErrorCodeOf([&] { EXPECT_EQ(Find(id), id); });
+  }
+  EXPECT_EQ(first, ec::ReadError);
   table.CloseFile();
 }
 

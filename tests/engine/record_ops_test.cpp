@@ -981,3 +981,69 @@ TEST_F(RecordOpsTest, DeletingARecordFreesItsBlobChain) {
 
 }  // namespace
 }  // namespace kavrin::engine
+
+namespace kavrin::engine {
+namespace {
+
+// Updates on a walk through a range of a secondary index, most changing no key: an exclusive cursor
+// must go on exactly as a shared one, which always finds its place again after a change.
+std::vector<std::int64_t> UpdateWalk(const std::string& path, bool exclusive) {
+  const std::vector<TFieldDescriptor> fields{testing::Field(1, "ID", ftInteger), testing::Field(2, "Name", ftString, 20),
+                                             testing::Field(3, "Note", ftString, 12)};
+  testing::CreateTableAt(path, fields, {testing::Index("", {1}, true), testing::Index("Name", {2}, false)});
+  TDataFile table;
+  table.SetExclusive(exclusive);
+  table.SetFileName(path);
+  table.Open();
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+  auto name = [](std::int32_t n) {
+    std::array<char, 20> text{};
+    std::snprintf(text.data(), text.size(), "N%03d", n);
+    return text;
+  };
+  for (std::int32_t id = 1; id <= 300; ++id) {
+    table.InitRecord(image.data());
+    table.SetField(1, image.data(), &id);
+    table.SetField(2, image.data(), name(id * 37 % 50).data());
+    table.InsertRecord(image.data());
+  }
+  table.SelectIndex(1);
+  std::vector<std::uint8_t> low(image.size()), high(image.size());
+  table.InitRecord(low.data());
+  table.InitRecord(high.data());
+  table.SetField(2, low.data(), name(10).data());
+  table.SetField(2, high.data(), name(30).data());
+  table.SetRange(false, low.data(), 1, high.data(), 1);
+  std::vector<std::int64_t> seen;
+  table.GotoBOF();
+  for (int step = 0; table.Next(image.data()) == 0 && step < 1000; ++step) {
+    std::int32_t id = 0;
+    bool isNull = true;
+    table.GetField(1, image.data(), isNull, &id);
+    seen.push_back(id);
+    table.GetCurrent(image.data(), true);
+    std::array<char, 12> note{};
+    std::snprintf(note.data(), note.size(), "S%d", step);
+    table.SetField(3, image.data(), note.data());
+    // Every seventh update moves the record within the range, or out of it.
+    if (step % 7 == 3) table.SetField(2, image.data(), name(10 + step % 25).data());
+    table.UpdateRecord(image.data(), true);
+    seen.push_back(table.IndexFile().PositionInRange());
+    table.GetCurrent(image.data(), false);
+    table.GetField(1, image.data(), isNull, &id);
+    seen.push_back(id);
+  }
+  table.Close();
+  return seen;
+}
+
+TEST(UpdateCursorTest, AnExclusiveCursorWalksOnAfterUpdatesAsASharedOneDoes) {
+  kavrin::testing::TempDir dir;
+  const std::vector<std::int64_t> shared = UpdateWalk(dir.PathOf("S.DAT"), false);
+  const std::vector<std::int64_t> exclusive = UpdateWalk(dir.PathOf("E.DAT"), true);
+  EXPECT_GT(shared.size(), 60u);
+  EXPECT_EQ(exclusive, shared);
+}
+
+}  // namespace
+}  // namespace kavrin::engine

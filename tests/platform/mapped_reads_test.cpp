@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -112,6 +114,27 @@ TEST_F(MappedReadsTest, AFileCutShortByAnotherProcessReadsShortInsteadOfRaisingS
   DWORD done = 0;
   ASSERT_TRUE(WriteFile(writer, regrown.data(), static_cast<DWORD>(regrown.size()), &done));
   EXPECT_EQ(ReadAt(reader, 5 * 4096, 100), regrown.substr(4 * 4096, 100));
+}
+
+TEST_F(MappedReadsTest, AFileCutInsideAPageByAnotherProcessReadsShortNotZeros) {
+  const std::string path = dir.PathOf("T.DAT");
+  std::string initial = Pattern(16 * 4096, 7);
+  // Zeros before the cut and at the end of the file, as records and index pages have them.
+  std::fill(initial.begin() + 8 * 4096 + 200, initial.begin() + 8 * 4096 + 300, '\0');
+  std::fill(initial.end() - 3000, initial.end(), '\0');
+  WriteWholeFile(path, initial);
+  HANDLE reader = Open(path);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(EnableMappedReads(reader));
+  ASSERT_EQ(ReadAt(reader, 8 * 4096, 1024), initial.substr(8 * 4096, 1024));
+  // An intact file whose read ends in zeros, up to its very end, reads whole.
+  EXPECT_EQ(ReadAt(reader, 8 * 4096 + 100, 200), initial.substr(8 * 4096 + 100, 200));
+  EXPECT_EQ(ReadAt(reader, 16 * 4096 - 1024, 1024), initial.substr(16 * 4096 - 1024, 1024));
+
+  // The page of the new end stays mapped, with zeros past the end: the read gives what a plain read does.
+  TruncateElsewhere(path, 8 * 4096 + 500);
+  EXPECT_EQ(ReadAt(reader, 8 * 4096 + 400, 600), initial.substr(8 * 4096 + 400, 100));
+  EXPECT_EQ(ReadAt(reader, 8 * 4096, 300), initial.substr(8 * 4096, 300));
 }
 
 TEST_F(MappedReadsTest, OwnTruncationIsSeenAtOnce) {
