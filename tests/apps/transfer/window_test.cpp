@@ -68,6 +68,7 @@ void Press(TButton* button) {
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    Application().SetTitle(MainFormCaption);
     form = TForm::Create<TMainForm>(&Application());
     form->SourceDirectoryListBox->SetDirectory(source.Path());
     form->DestDirectoryListBox->SetDirectory(destination.Path());
