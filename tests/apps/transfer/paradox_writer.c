@@ -1,5 +1,6 @@
 /* Writes Paradox fixtures with pxlib, an independent writer: paradox_writer KIND PATH BLOBPATH [INDEXPATH].
-   Kinds: "types" (keyed, one field of each type pxlib writes, with a .MB), "plain" (unkeyed, with an
+   Kinds: "types" (keyed, one field of each type pxlib writes, with a .MB), "types-unkeyed" (the same
+   table without its key), "plain" (unkeyed, with an
    AutoInc field), "codepage" (as plain, code page 850), "password" (as plain, encrypted with "secret"). */
 #include <paradox.h>
 #include <stdio.h>
@@ -31,7 +32,7 @@ static pxdoc_t* open_doc(void) {
   return doc;
 }
 
-static void types(const char* path, const char* blob, const char* index) {
+static void types(const char* path, const char* blob, const char* index, int keyed) {
   pxfield_t* f = malloc(16 * sizeof *f);
   const char* names[] = {"ID", "NAME", "BORN", "SMALL", "PRICE", "RATIO", "OK", "NOTES",
                          "DATA", "PICTURE", "AT", "STAMP", "AMOUNT", "RAW", "FMT", "OLE"};
@@ -46,8 +47,8 @@ static void types(const char* path, const char* blob, const char* index) {
     f[i].px_fdc = types[i] == pxfBCD ? 2 : 0;
   }
   pxdoc_t* doc = open_doc();
-  if (PX_create_file(doc, f, n, path, pxfFileTypIndexDB) < 0) fail("create");
-  PX_set_value(doc, "numprimkeys", 1);
+  if (PX_create_file(doc, f, n, path, keyed ? pxfFileTypIndexDB : pxfFileTypNonIndexDB) < 0) fail("create");
+  if (keyed) PX_set_value(doc, "numprimkeys", 1);
   if (PX_set_blob_file(doc, blob) < 0) fail("blob file");
   char* rec = malloc(PX_get_recordsize(doc));
   char longmemo[3000];
@@ -140,7 +141,8 @@ static void plain(const char* path, const char* blob, int codepage, const char* 
 int main(int argc, char** argv) {
   if (argc < 4) fail("usage: paradox_writer KIND PATH BLOBPATH");
   PX_boot();
-  if (strcmp(argv[1], "types") == 0) types(argv[2], argv[3], argc > 4 ? argv[4] : NULL);
+  if (strcmp(argv[1], "types") == 0) types(argv[2], argv[3], argc > 4 ? argv[4] : NULL, 1);
+  else if (strcmp(argv[1], "types-unkeyed") == 0) types(argv[2], argv[3], NULL, 0);
   else if (strcmp(argv[1], "plain") == 0) plain(argv[2], argv[3], 0, NULL);
   else if (strcmp(argv[1], "codepage") == 0) plain(argv[2], argv[3], 850, NULL);
   else if (strcmp(argv[1], "password") == 0) plain(argv[2], argv[3], 0, "secret");

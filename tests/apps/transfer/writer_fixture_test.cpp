@@ -85,6 +85,30 @@ TEST_F(WriterFixtureTest, KeyedParadoxTableOfEveryTypePxlibWrites) {
                                   "null", "null", "null", "null", "null"}));
 }
 
+TEST_F(WriterFixtureTest, UnkeyedParadoxTableOfEveryTypeIsTheKeyedOneAfterARecordId) {
+  WriteParadoxFixture("types", source.PathOf("TYPES.DB"), source.PathOf("TYPES.MB"), source.PathOf("TYPES.PX"));
+  WriteParadoxFixture("types-unkeyed", source.PathOf("LOOSE.DB"), source.PathOf("LOOSE.MB"));
+  Transfer({"TYPES.DB", "LOOSE.DB"});
+  EXPECT_EQ(ui.Messages(),
+            (std::vector<std::string>{
+                "A primary index was not found in source table LOOSE.DB, a primary index based upon an auto-increment "
+                "field called RecordID will be added to the new KAVRIN data file.",
+                "Transfer completed successfully."}));
+  const TReadTable keyed = ReadEngineTable(destination.PathOf("TYPES.DAT"));
+  const TReadTable loose = ReadEngineTable(destination.PathOf("LOOSE.DAT"));
+  Fields fields{{"RecordID", 6, 29, 0, 0, false}};
+  fields.insert(fields.end(), keyed.Fields.begin(), keyed.Fields.end());
+  EXPECT_EQ(loose.Fields, fields);
+  std::vector<Record> records;
+  for (std::size_t i = 0; i < keyed.Records.size(); ++i) {
+    records.push_back(Record{std::to_string(i + 1)});
+    records.back().insert(records.back().end(), keyed.Records[i].begin(), keyed.Records[i].end());
+  }
+  EXPECT_EQ(loose.Records, records);
+  ASSERT_EQ(loose.Indexes.size(), 1u);
+  EXPECT_EQ(loose.Indexes[0], (TReadIndex{"", {1}, true, false, false}));
+}
+
 TEST_F(WriterFixtureTest, UnkeyedParadoxTableGetsRecordIdAndKeepsItsAutoIncIds) {
   WriteParadoxFixture("plain", source.PathOf("PLAIN.DB"), source.PathOf("PLAIN.MB"));
   Transfer({"PLAIN.DB"});
