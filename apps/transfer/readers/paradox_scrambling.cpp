@@ -1,5 +1,6 @@
 #include "apps/transfer/readers/paradox_scrambling.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -54,38 +55,60 @@ constexpr std::array<std::uint8_t, 256> InverseOrder() {
 
 constexpr std::array<std::uint8_t, 256> kInverse = InverseOrder();
 
-// The byte that masks position j of piece piece, whose plain byte sits at source.
-std::uint8_t KeyStream(int j, int piece, int source, TParadoxKey key) {
-  return static_cast<std::uint8_t>(((kInverse[(j + piece) & 255] + 1) & 255) ^ 0xB2 ^ kMask[(source + key.Low) & 255] ^
-                                   kOrder[(j + key.High + 255) & 255]);
+// The byte that masks position j of piece piece, whose plain byte sits at source, under key (low, high).
+std::uint8_t KeyStream(int j, int piece, int source, std::uint8_t low, std::uint8_t high) {
+  return static_cast<std::uint8_t>(((kInverse[(j + piece) & 255] + 1) & 255) ^ 0xB2 ^ kMask[(source + low) & 255] ^
+                                   kOrder[(j + high + 255) & 255]);
+}
+
+using TBuffer = std::array<std::uint8_t, 256>;
+
+// A 256-byte buffer scrambled as a piece of a block, with the piece number, block turn and key that
+// the first bytes of `own` give.
+TBuffer ScrambleByItself(const TBuffer& x, const TBuffer& own) {
+  const int turn = (own[3] - 97) & 255;
+  const int piece = (own[2] - 96) & 255;
+  const auto low = own[0];
+  const auto high = static_cast<std::uint8_t>((own[1] - 96) & 255);
+  TBuffer out{};
+  for (int j = 0; j < 256; ++j) {
+    const int source = kOrder[(j + turn) & 255];
+    out[j] = static_cast<std::uint8_t>(x[source] ^ KeyStream(j, piece, source, low, high));
+  }
+  return out;
 }
 
 }  // namespace
 
-TParadoxKey ParadoxPasswordKey(std::string_view password) {
+TParadoxCheck ParadoxPasswordCheck(std::string_view password) {
   if (password.empty()) return {};
-  // The password repeated to 256 bytes is scrambled by its own first bytes; two bytes of the result are
-  // the key.
-  std::array<std::uint8_t, 256> x{};
-  for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<std::uint8_t>(password[i % password.size()]);
-  const int turn = (x[3] - 97) & 255;
-  const int piece = (x[2] - 96) & 255;
-  const TParadoxKey own{x[0], static_cast<std::uint8_t>((x[1] - 96) & 255)};
-  const auto scrambled = [&](int j) {
-    const int source = kOrder[(j + turn) & 255];
-    return static_cast<std::uint8_t>(x[source] ^ KeyStream(j, piece, source, own));
-  };
-  return {scrambled(96), scrambled(97)};
+  const std::size_t length = std::min<std::size_t>(password.size(), 256);
+  // Two fillings of 256 bytes: the password repeated, and the password followed by masked copies of
+  // the bytes one length back.
+  TBuffer repeated{};
+  TBuffer extended{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    repeated[i] = static_cast<std::uint8_t>(password[i % length]);
+    extended[i] = i < length ? repeated[i]
+                             : static_cast<std::uint8_t>(kMask[extended[i - length]] ^ (static_cast<unsigned>(i) ^ 0xB2));
+  }
+  const TBuffer key = ScrambleByItself(repeated, repeated);
+  const TBuffer folded = ScrambleByItself(extended, repeated);
+  // The second filling's scrambled bytes folded into two, in an order its last byte and the turn choose.
+  std::uint8_t fold[2] = {0, 0};
+  const int first = ((repeated[3] - 97) + extended[255] + 1) & 1;
+  for (int j = 0; j < 256; ++j) fold[(j + first) & 1] ^= folded[j];
+  return {key[96], key[97], fold[0], fold[1]};
 }
 
-void UnscrambleParadoxBlock(std::uint8_t* block, std::size_t size, std::uint32_t index, TParadoxKey key) {
-  std::array<std::uint8_t, 256> piece{};
+void UnscrambleParadoxBlock(std::uint8_t* block, std::size_t size, std::uint32_t index, const TParadoxCheck& check) {
+  TBuffer piece{};
   for (std::size_t p = 0; p + 256 <= size; p += 256) {
     std::uint8_t* bytes = block + p;
     const int number = static_cast<int>(p / 256);
     for (int j = 0; j < 256; ++j) {
       const int source = kOrder[(j + index) & 255];
-      piece[source] = bytes[j] ^ KeyStream(j, number, source, key);
+      piece[source] = bytes[j] ^ KeyStream(j, number, source, check[0], check[1]);
     }
     std::memcpy(bytes, piece.data(), piece.size());
   }

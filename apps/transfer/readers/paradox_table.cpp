@@ -17,7 +17,7 @@
 // | 0x25 | u32 | versions 3 and 4: password checksum (0 without a password); later 0xFF00FF00 |
 // | 0x2B | u8 | .Xnn/.XGn only: index options, bit 0 case-insensitive, bit 1 unique, bit 2 descending |
 // | 0x39 | u8 | version: 3 (3.0), 4 (3.5), 5 to 9 (4.x), 10 and 11 (5.x), 12 (7) |
-// | 0x5C | u32 | versions 5 on, data and index files: password checksum (0 without a password); its
+// | 0x5C | 4 bytes | versions 5 on, data and index files: password check (0 without a password); its
 // first two bytes are the key of the data blocks' scrambling (see paradox_scrambling.h) |
 // | 0x6A | u16 | versions 5 on, data and index files: the DOS code page of the table's text |
 // | 0x58 or 0x78 | 2 x field count | field information: type, size (0x78 from version 5 on) |
@@ -105,8 +105,8 @@ struct TParadoxHeader {
   std::uint8_t IndexOptions = 0;
   std::uint8_t Version = 0;
   bool Encrypted = false;
-  bool KeyKnown = false;  // where the check holds the scrambling key (not in versions 3 and 4)
-  TParadoxKey Key;
+  bool KeyKnown = false;  // the check's layout is known (not in versions 3 and 4)
+  TParadoxCheck Check{};
   int CodePage = 437;
   std::string TableName;
   std::vector<TParadoxField> Fields;
@@ -186,7 +186,7 @@ TParadoxHeader ReadHeader(const TFileBytes& file) {
     if (h.HeaderSize < 0x78) file.Damaged("header size");
     h.Encrypted = LoadU32(x + 0x5C - 0x58) != 0;  // 0x25 then holds a marker
     h.KeyKnown = true;
-    h.Key = {x[0x5C - 0x58], x[0x5D - 0x58]};
+    std::memcpy(h.Check.data(), x + 0x5C - 0x58, h.Check.size());
     const std::uint16_t codePage = LoadU16(x + 0x6A - 0x58);
     if (codePage != 0) h.CodePage = codePage;
     offset = 0x78;
@@ -286,14 +286,14 @@ void TParadoxTable::Unscramble(const TPasswordCallback& askPassword) {
   if (!askPassword || !askPassword(db_.FileName, password)) {
     throw ESourceError(db_.FileName, "is protected by a password, and none was given");
   }
-  if (ParadoxPasswordKey(password) != header_.Key) {
+  if (ParadoxPasswordCheck(password) != header_.Check) {
     throw ESourceError(db_.FileName, "is protected by a password, and the password given does not match");
   }
   const std::size_t size = header_.BlockSize;
   for (std::uint32_t index = 0; header_.HeaderSize + (static_cast<std::uint64_t>(index) + 1) * size <= db_.Size();
        ++index) {
     UnscrambleParadoxBlock(db_.Bytes.data() + header_.HeaderSize + static_cast<std::size_t>(index) * size, size,
-                           index, header_.Key);
+                           index, header_.Check);
   }
 }
 

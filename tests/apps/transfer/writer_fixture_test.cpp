@@ -157,18 +157,21 @@ TEST_F(WriterFixtureTest, ParadoxCodePageIsRecodedToOem) {
   EXPECT_EQ(t.Records[0][3], "memo \x82");
 }
 
-TEST_F(WriterFixtureTest, APasswordGivesTheKeyInTheHeaderOfTheTableItEncrypts) {
-  const std::vector<std::string> passwords{"secret", "a", "aa", "ab", "Zebra Stripes 42", "fifteen letters",
-                                           "\x01\xff\x80~", std::string(255, 'q'), std::string(256, 'x')};
+TEST_F(WriterFixtureTest, APasswordGivesTheCheckInTheHeaderOfTheTableItEncrypts) {
+  std::string varied;
+  for (int i = 0; i < 254; ++i) varied += static_cast<char>(1 + (i * 89) % 255);
+  const std::vector<std::string> passwords{"secret", "a",     "aa", "ab", "abc", "Zebra Stripes 42", "fifteen letters",
+                                           "\x01\xff\x80~", varied, varied.substr(0, 100), std::string(255, 'q'),
+                                           std::string(256, 'x')};
   for (const std::string& password : passwords) {
     SCOPED_TRACE(password);
     // The writer takes the password where it otherwise takes an index file.
     WriteParadoxFixture("password", source.PathOf("KEY.DB"), source.PathOf("KEY.MB"), password);
     const std::vector<std::uint8_t> header = ReadFile(source.PathOf("KEY.DB"));
-    ASSERT_GE(header.size(), 0x5Eu);
-    EXPECT_EQ(ParadoxPasswordKey(password), (TParadoxKey{header[0x5C], header[0x5D]}));
+    ASSERT_GE(header.size(), 0x60u);
+    EXPECT_EQ(ParadoxPasswordCheck(password), (TParadoxCheck{header[0x5C], header[0x5D], header[0x5E], header[0x5F]}));
   }
-  EXPECT_EQ(ParadoxPasswordKey(""), TParadoxKey{});
+  EXPECT_EQ(ParadoxPasswordCheck(""), TParadoxCheck{});
 }
 
 TEST_F(WriterFixtureTest, AnEncryptedParadoxTableReadsOnceItsPasswordMatches) {
@@ -206,7 +209,9 @@ TEST_F(WriterFixtureTest, AnEncryptedParadoxTableFailsWithoutItsPassword) {
   };
   const Case cases[] = {{"", "is protected by a password, and none was given"},
                         {"Secret", "is protected by a password, and the password given does not match"},
-                        {"secrets", "is protected by a password, and the password given does not match"}};
+                        {"secrets", "is protected by a password, and the password given does not match"},
+                        // gives the same scrambling key, but not the same check
+                        {"secretsecret", "is protected by a password, and the password given does not match"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
     ui = TRecordingUi{};
