@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,36 +18,6 @@ namespace kavrin::runtime {
 namespace {
 
 constexpr char kReplacement = '?';
-
-class IconvHandle {
- public:
-  IconvHandle(const char* to, const char* from) : handle_(iconv_open(to, from)) {
-    if (handle_ == reinterpret_cast<iconv_t>(-1))
-      throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
-  }
-  ~IconvHandle() { iconv_close(handle_); }
-  IconvHandle(const IconvHandle&) = delete;
-  IconvHandle& operator=(const IconvHandle&) = delete;
-
-  // The code point of one byte of the page, or -1 when the page leaves the byte undefined.
-  long DecodeByte(unsigned char byte) {
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-    char in[1] = {static_cast<char>(byte)};
-    unsigned char out[8] = {};
-    char* inPtr = in;
-    char* outPtr = reinterpret_cast<char*>(out);
-    std::size_t inLeft = 1;
-    std::size_t outLeft = sizeof out;
-    if (iconv(handle_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0 ||
-        sizeof out - outLeft != 4)
-      return -1;
-    return static_cast<long>(out[0]) << 24 | static_cast<long>(out[1]) << 16 | static_cast<long>(out[2]) << 8 |
-           static_cast<long>(out[3]);
-  }
-
- private:
-  iconv_t handle_;
-};
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -104,9 +75,10 @@ std::pair<char32_t, std::size_t> NextCodePoint(std::string_view text, std::size_
 class SingleBytePage {
  public:
   explicit SingleBytePage(const char* name) {
-    IconvHandle decoder("UTF-32BE", name);
+    const std::optional<std::array<long, 256>> points = SingleByteCodePoints(name);
+    if (!points) throw std::runtime_error(std::string("iconv cannot convert ") + name + " to UTF-32BE");
     for (int b = 0; b < 256; ++b) {
-      long cp = decoder.DecodeByte(static_cast<unsigned char>(b));
+      long cp = (*points)[static_cast<std::size_t>(b)];
       // Bytes the page leaves undefined (five in Windows-1252) stand for the C1 control of the same
       // value, as Windows has it, so that every byte of a table survives a round trip.
       char32_t codePoint = cp < 0 ? static_cast<char32_t>(b) : static_cast<char32_t>(cp);
@@ -181,6 +153,29 @@ constexpr std::array<std::uint8_t, 256> MakeAnsiUpperTable() {
 constexpr std::array<std::uint8_t, 256> kAnsiUpper = MakeAnsiUpperTable();
 
 }  // namespace
+
+std::optional<std::array<long, 256>> SingleByteCodePoints(const char* name) {
+  iconv_t handle = iconv_open("UTF-32BE", name);
+  if (handle == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::array<long, 256> points{};
+  for (int b = 0; b < 256; ++b) {
+    iconv(handle, nullptr, nullptr, nullptr, nullptr);
+    char in[1] = {static_cast<char>(b)};
+    unsigned char out[8] = {};
+    char* inPtr = in;
+    char* outPtr = reinterpret_cast<char*>(out);
+    std::size_t inLeft = 1;
+    std::size_t outLeft = sizeof out;
+    const bool decoded = iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) &&
+                         inLeft == 0 && sizeof out - outLeft == 4;
+    points[static_cast<std::size_t>(b)] =
+        decoded ? static_cast<long>(out[0]) << 24 | static_cast<long>(out[1]) << 16 |
+                      static_cast<long>(out[2]) << 8 | static_cast<long>(out[3])
+                : -1;
+  }
+  iconv_close(handle);
+  return points;
+}
 
 std::string Utf8ToOem(std::string_view utf8) { return OemPage().Encode(utf8); }
 std::string OemToUtf8(std::string_view oem) { return OemPage().Decode(oem); }

@@ -2,12 +2,18 @@
 // the programs' own text. A character with no equivalent becomes "?".
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kavrin::runtime {
+
+// The code point of every byte of the single-byte page iconv knows by name, -1 where the page leaves
+// the byte undefined; nothing when iconv does not know the page.
+std::optional<std::array<long, 256>> SingleByteCodePoints(const char* name);
 
 std::string Utf8ToOem(std::string_view utf8);
 std::string OemToUtf8(std::string_view oem);

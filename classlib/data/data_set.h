@@ -254,6 +254,7 @@ class TDataSet : public TComponent {
   std::uint32_t CreateExprFilter(const std::string& text, TFilterOptions options);
   std::uint32_t CreateFuncFilter();
   std::uint32_t CreateLookupFilter(const std::vector<TField*>& fields, const Variant& values, TLocateOptions options);
+  engine::TErrorCode RemoveScanFilter(std::uint32_t filter);
   void ActivateFilters();
   void DeactivateFilters();
   // Makes the filters of Filter and OnFilterRecord on a newly opened cursor.

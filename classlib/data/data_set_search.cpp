@@ -393,6 +393,17 @@ std::uint32_t TDataSet::CreateLookupFilter(const std::vector<TField*>& fields, c
   return handle_->AddFilter(0, block, nullptr);
 }
 
+engine::TErrorCode TDataSet::RemoveScanFilter(std::uint32_t filter) {
+  // Left on the cursor, the scan's filter would hide every other record from then on: a removal that
+  // meets a failing read is tried once more before its failure goes on.
+  try {
+    return handle_->RemoveFilter(filter);
+  } catch (...) {
+    handle_->RemoveFilter(filter);
+    throw;
+  }
+}
+
 bool TDataSet::LocateRecord(const std::string& keyFields, const Variant& keyValues, TLocateOptions options,
                             bool sync) {
   CheckBrowseMode();
@@ -432,10 +443,10 @@ bool TDataSet::LocateRecord(const std::string& keyFields, const Variant& keyValu
     CheckResult(handle_->ActivateFilter(filter));
     code = handle_->Next(work);
   } catch (...) {
-    handle_->RemoveFilter(filter);
+    RemoveScanFilter(filter);
     throw;
   }
-  CheckResult(handle_->RemoveFilter(filter));
+  CheckResult(RemoveScanFilter(filter));
   return code == 0;
 }
 

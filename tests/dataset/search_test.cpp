@@ -6,6 +6,7 @@
 #include "classlib/data/variant.h"
 #include "engine/data_file.h"
 #include "engine/error_codes.h"
+#include "platform/win_file.h"
 #include "tests/dataset/dataset_fixture.h"
 
 namespace kavrin::dataset::testing {
@@ -383,6 +384,37 @@ TEST_F(SearchTest, LocateKeepsFiltersAndFailuresLeaveEverythingAsItWas) {
   EXPECT_EQ(AllIds(), (std::vector<int>{1, 3, 4, 6, 7}));
   // The scan's temporary filter is gone: the cursor holds only the dataset's own filter.
   EXPECT_EQ(table->Handle()->FilterCount(), 1u);
+}
+
+TEST_F(SearchTest, AScanThatRaisesAtAnyReadRemovesItsFilterAndLeavesTheDataSetUsable) {
+  table->Open();
+  en::TDataFile* cursor = table->Handle();
+  // Each round fails the next read of the scan made while a filter is on (switching its filter on,
+  // its step, taking its filter off); it ends with the first round that gets through every read.
+  bool raised = true;
+  for (int failAt = 1; raised && failAt < 1000; ++failAt) {
+    SCOPED_TRACE("read " + std::to_string(failAt));
+    table->First();
+    table->Next();
+    int reads = 0;
+    platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
+      if (op != platform::FileOp::Read || !cursor->FiltersActive()) return 0;
+      return ++reads == failAt ? platform::ERROR_GEN_FAILURE : 0;
+    });
+    const int code = EngineCodeOf([&] { EXPECT_TRUE(table->Locate("Score", cl::Variant(std::int32_t{70}), 0)); });
+    platform::SetFileFaultHook(nullptr);
+    raised = reads >= failAt;
+    EXPECT_EQ(code != 0, raised);
+    EXPECT_EQ(cursor->FilterCount(), 0u);
+    if (raised) {
+      EXPECT_EQ(Id(), 2);
+    }
+    EXPECT_TRUE(table->Locate("Score", cl::Variant(std::int32_t{90}), 0));
+    EXPECT_EQ(Id(), 3);
+    EXPECT_EQ(AllIds(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_FALSE(cursor->FiltersActive());
+  }
+  EXPECT_FALSE(raised);
 }
 
 TEST_F(SearchTest, LocateValuesTakeTheFieldsStoredFormWithTransliterationOff) {

@@ -131,5 +131,17 @@ TEST(CodePages, AnsiUpperTable) {
   for (std::size_t k = 0; k < sizeof key; ++k) EXPECT_EQ(key[k], expected[k]) << k;
 }
 
+TEST(CodePages, SingleByteCodePointsMarkUndefinedBytesAndUnknownPages) {
+  const auto ansi = SingleByteCodePoints("CP1252");
+  ASSERT_TRUE(ansi.has_value());
+  EXPECT_EQ((*ansi)['A'], 'A');
+  EXPECT_EQ((*ansi)[0x80], 0x20AC);  // euro sign
+  EXPECT_EQ((*ansi)[0x81], -1);      // left undefined by the page
+  const auto oem = SingleByteCodePoints("CP437");
+  ASSERT_TRUE(oem.has_value());
+  EXPECT_EQ((*oem)[0x89], 0xEB);  // e with diaeresis
+  EXPECT_FALSE(SingleByteCodePoints("CP99999").has_value());
+}
+
 }  // namespace
 }  // namespace kavrin::runtime

@@ -1,49 +1,30 @@
 #include "apps/transfer/readers/code_page.h"
 
-#include <iconv.h>
-
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "runtime/code_pages.h"
+
 namespace kavrin::transfer {
 namespace {
 
-// The Unicode character of one byte of a code page, or -1 when the page leaves it undefined.
-long DecodeByte(iconv_t handle, unsigned char byte) {
-  iconv(handle, nullptr, nullptr, nullptr, nullptr);
-  char in[1] = {static_cast<char>(byte)};
-  unsigned char out[8] = {};
-  char* inPtr = in;
-  char* outPtr = reinterpret_cast<char*>(out);
-  std::size_t inLeft = 1;
-  std::size_t outLeft = sizeof out;
-  if (iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || sizeof out - outLeft != 4)
-    return -1;
-  return static_cast<long>(out[0]) << 24 | static_cast<long>(out[1]) << 16 | static_cast<long>(out[2]) << 8 | out[3];
-}
-
 // The recoding table of a code page, or nothing when iconv does not know the page.
 std::optional<std::array<char, 256>> BuildTable(int codePage) {
-  const std::string source = "CP" + std::to_string(codePage);
-  iconv_t fromSource = iconv_open("UCS-4BE", source.c_str());
-  if (fromSource == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  iconv_t fromOem = iconv_open("UCS-4BE", "CP437");
+  const std::optional<std::array<long, 256>> source = runtime::SingleByteCodePoints(("CP" + std::to_string(codePage)).c_str());
+  if (!source) return std::nullopt;
+  const std::optional<std::array<long, 256>> fromOem = runtime::SingleByteCodePoints("CP437");
   std::map<long, char> oem;
-  for (int b = 255; b >= 0; --b)
-    oem[fromOem == reinterpret_cast<iconv_t>(-1) ? b : DecodeByte(fromOem, static_cast<unsigned char>(b))] =
-        static_cast<char>(b);
+  for (int b = 255; b >= 0; --b) oem[fromOem ? (*fromOem)[b] : b] = static_cast<char>(b);
   std::array<char, 256> table{};
   for (int b = 0; b < 256; ++b) {
     table[b] = static_cast<char>(b);
     if (b < 0x80) continue;  // ASCII is the same in every page these tables use
-    const long cp = DecodeByte(fromSource, static_cast<unsigned char>(b));
+    const long cp = (*source)[b];
     const auto found = cp < 0 ? oem.end() : oem.find(cp);
     table[b] = found == oem.end() ? '?' : found->second;
   }
-  iconv_close(fromSource);
-  if (fromOem != reinterpret_cast<iconv_t>(-1)) iconv_close(fromOem);
   return table;
 }
 

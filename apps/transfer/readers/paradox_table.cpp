@@ -17,7 +17,8 @@
 // | 0x25 | u32 | versions 3 and 4: password checksum (0 without a password); later 0xFF00FF00 |
 // | 0x2B | u8 | .Xnn/.XGn only: index options, bit 0 case-insensitive, bit 1 unique, bit 2 descending |
 // | 0x39 | u8 | version: 3 (3.0), 4 (3.5), 5 to 9 (4.x), 10 and 11 (5.x), 12 (7) |
-// | 0x5C | u32 | versions 5 on, data and index files: password checksum (0 without a password) |
+// | 0x5C | 4 bytes | versions 5 on, data and index files: password check (0 without a password); its
+// first two bytes are the key of the data blocks' scrambling (see paradox_scrambling.h) |
 // | 0x6A | u16 | versions 5 on, data and index files: the DOS code page of the table's text |
 // | 0x58 or 0x78 | 2 x field count | field information: type, size (0x78 from version 5 on) |
 // | then | u32 | table name pointer (not used) |
@@ -68,6 +69,7 @@
 #include <optional>
 
 #include "apps/transfer/readers/code_page.h"
+#include "apps/transfer/readers/paradox_scrambling.h"
 #include "apps/transfer/readers/source_files.h"
 #include "apps/transfer/readers/stored_numbers.h"
 #include "engine/byte_order.h"
@@ -103,6 +105,8 @@ struct TParadoxHeader {
   std::uint8_t IndexOptions = 0;
   std::uint8_t Version = 0;
   bool Encrypted = false;
+  bool KeyKnown = false;  // the check's layout is known (not in versions 3 and 4)
+  TParadoxCheck Check{};
   int CodePage = 437;
   std::string TableName;
   std::vector<TParadoxField> Fields;
@@ -181,6 +185,8 @@ TParadoxHeader ReadHeader(const TFileBytes& file) {
     const std::uint8_t* x = file.At(0x58, 0x20, "header");
     if (h.HeaderSize < 0x78) file.Damaged("header size");
     h.Encrypted = LoadU32(x + 0x5C - 0x58) != 0;  // 0x25 then holds a marker
+    h.KeyKnown = true;
+    std::memcpy(h.Check.data(), x + 0x5C - 0x58, h.Check.size());
     const std::uint16_t codePage = LoadU16(x + 0x6A - 0x58);
     if (codePage != 0) h.CodePage = codePage;
     offset = 0x78;
@@ -220,6 +226,7 @@ class TParadoxTable final : public TSourceTable {
   bool Next(std::vector<TSourceValue>& values) override;
 
  private:
+  void Unscramble(const TPasswordCallback& askPassword);
   void CollectBlocks();
   void ReadRequiredFlags();
   void ReadSecondaryIndexes();
@@ -246,10 +253,7 @@ TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& a
     : TSourceTable(path), db_(ReadWholeFile(path)) {
   header_ = ReadHeader(db_);
   if (header_.FileType != 0 && header_.FileType != 2) throw ESourceError(path, "is not a Paradox data file");
-  // This reader cannot undo Paradox's scrambling, so no password could help: asking for one would only
-  // suggest that a right answer reads the table.
-  (void)askPassword;
-  if (header_.Encrypted) throw ESourceError(path, "is protected by a password; encrypted Paradox tables cannot be read");
+  if (header_.Encrypted) Unscramble(askPassword);
   codePage_ = header_.CodePage;
   recoder_ = TOemRecoder(codePage_);
   for (std::size_t i = 0; i < header_.Fields.size(); ++i) {
@@ -271,6 +275,26 @@ TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& a
     indexes_.push_back(primary);
   }
   ReadSecondaryIndexes();
+}
+
+void TParadoxTable::Unscramble(const TPasswordCallback& askPassword) {
+  // Versions 3 and 4 keep their check elsewhere, and no writer at hand shows how they scramble.
+  if (!header_.KeyKnown) {
+    throw ESourceError(db_.FileName, "is protected by a password; encrypted Paradox 3 and 4 tables cannot be read");
+  }
+  std::string password;
+  if (!askPassword || !askPassword(db_.FileName, password)) {
+    throw ESourceError(db_.FileName, "is protected by a password, and none was given");
+  }
+  if (ParadoxPasswordCheck(password) != header_.Check) {
+    throw ESourceError(db_.FileName, "is protected by a password, and the password given does not match");
+  }
+  const std::size_t size = header_.BlockSize;
+  for (std::uint32_t index = 0; header_.HeaderSize + (static_cast<std::uint64_t>(index) + 1) * size <= db_.Size();
+       ++index) {
+    UnscrambleParadoxBlock(db_.Bytes.data() + header_.HeaderSize + static_cast<std::size_t>(index) * size, size,
+                           index, header_.Check);
+  }
 }
 
 void TParadoxTable::CollectBlocks() {

@@ -213,6 +213,26 @@ TEST_F(ByteFixtureTest, FoxProAndEncryptedDBaseTablesAreRefusedNamingTheFile) {
   }
 }
 
+TEST_F(ByteFixtureTest, AnEncryptedParadoxThreeTableIsRefusedWithoutAskingItsPassword) {
+  TPxFile px;
+  px.Version = 3;
+  px.FileType = 2;
+  px.Fields = {{0x01, 8, "CODE"}};
+  px.Records = {PxAlpha(8, "A1")};
+  Bytes bytes = BuildParadox(px);
+  bytes[0x25] = 0x9A;  // the check of a password
+  WriteFile(source.PathOf("OLD.DB"), bytes);
+  bool asked = false;
+  try {
+    OpenSourceTable(source.PathOf("OLD.DB"), [&](const std::string&, std::string&) { return asked = true; });
+    ADD_FAILURE() << "the table was accepted";
+  } catch (const ESourceError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              source.PathOf("OLD.DB") + ": is protected by a password; encrypted Paradox 3 and 4 tables cannot be read");
+  }
+  EXPECT_FALSE(asked);
+}
+
 TEST_F(ByteFixtureTest, AValueThatDoesNotDecodeNamesFileFieldAndRecord) {
   const std::vector<TDbfField> fields{{"NAME", 'C', 4}, {"BORN", 'D', 8}, {"N", 'N', 5}};
   struct Case {

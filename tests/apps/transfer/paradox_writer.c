@@ -1,6 +1,9 @@
 /* Writes Paradox fixtures with pxlib, an independent writer: paradox_writer KIND PATH BLOBPATH [INDEXPATH].
-   Kinds: "types" (keyed, one field of each type pxlib writes, with a .MB), "plain" (unkeyed, with an
-   AutoInc field), "codepage" (as plain, code page 850), "password" (as plain, encrypted with "secret"). */
+   Kinds: "types" (keyed, one field of each type pxlib writes, with a .MB), "types-unkeyed" (the same
+   table without its key), "plain" (unkeyed, with an
+   AutoInc field), "codepage" (as plain, code page 850), "password" (as plain, encrypted with "secret" or the password after BLOBPATH),
+   "many" (unkeyed, 120 records over several blocks with long memos; BLOBPATH is followed
+   by the password, "-" for none). */
 #include <paradox.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -31,7 +34,7 @@ static pxdoc_t* open_doc(void) {
   return doc;
 }
 
-static void types(const char* path, const char* blob, const char* index) {
+static void types(const char* path, const char* blob, const char* index, int keyed) {
   pxfield_t* f = malloc(16 * sizeof *f);
   const char* names[] = {"ID", "NAME", "BORN", "SMALL", "PRICE", "RATIO", "OK", "NOTES",
                          "DATA", "PICTURE", "AT", "STAMP", "AMOUNT", "RAW", "FMT", "OLE"};
@@ -46,8 +49,8 @@ static void types(const char* path, const char* blob, const char* index) {
     f[i].px_fdc = types[i] == pxfBCD ? 2 : 0;
   }
   pxdoc_t* doc = open_doc();
-  if (PX_create_file(doc, f, n, path, pxfFileTypIndexDB) < 0) fail("create");
-  PX_set_value(doc, "numprimkeys", 1);
+  if (PX_create_file(doc, f, n, path, keyed ? pxfFileTypIndexDB : pxfFileTypNonIndexDB) < 0) fail("create");
+  if (keyed) PX_set_value(doc, "numprimkeys", 1);
   if (PX_set_blob_file(doc, blob) < 0) fail("blob file");
   char* rec = malloc(PX_get_recordsize(doc));
   char longmemo[3000];
@@ -137,13 +140,47 @@ static void plain(const char* path, const char* blob, int codepage, const char* 
   PX_delete(doc);
 }
 
+/* Records over several blocks: an AutoInc id, a text of varying length and a memo of its own .MB block
+   (pxlib puts every small memo of an encrypted table into one and the same slot). */
+static void many(const char* path, const char* blob, const char* password) {
+  pxfield_t* f = malloc(3 * sizeof *f);
+  int i, k;
+  f[0].px_fname = strdup("SEQ"); f[0].px_ftype = pxfAutoInc; f[0].px_flen = 4; f[0].px_fdc = 0;
+  f[1].px_fname = strdup("TEXT"); f[1].px_ftype = pxfAlpha; f[1].px_flen = 120; f[1].px_fdc = 0;
+  f[2].px_fname = strdup("NOTE"); f[2].px_ftype = pxfMemoBLOb; f[2].px_flen = 10; f[2].px_fdc = 0;
+  pxdoc_t* doc = open_doc();
+  if (PX_create_file(doc, f, 3, path, pxfFileTypNonIndexDB) < 0) fail("create");
+  if (strcmp(password, "-") != 0) PX_set_parameter(doc, "password", password);
+  if (PX_set_blob_file(doc, blob) < 0) fail("blob file");
+  char* rec = malloc(PX_get_recordsize(doc));
+  char text[121];
+  char memo[4001];
+  for (i = 1; i <= 120; ++i) {
+    const int length = 1 + (i * 37) % 120;
+    const int memoLength = 3000 + (i * 37) % 1000;
+    for (k = 0; k < length; ++k) text[k] = (char)('A' + (i + k) % 26);
+    text[length] = 0;
+    for (k = 0; k < memoLength; ++k) memo[k] = (char)('a' + (i * 3 + k) % 26);
+    memset(rec, 0, PX_get_recordsize(doc));
+    PX_put_data_long(doc, rec, 4, i);
+    PX_put_data_alpha(doc, rec + 4, 120, text);
+    PX_put_data_blob(doc, rec + 124, 10, memo, memoLength);
+    if (PX_put_record(doc, rec) < 0) fail("put record");
+  }
+  free(rec);
+  PX_close(doc);
+  PX_delete(doc);
+}
+
 int main(int argc, char** argv) {
   if (argc < 4) fail("usage: paradox_writer KIND PATH BLOBPATH");
   PX_boot();
-  if (strcmp(argv[1], "types") == 0) types(argv[2], argv[3], argc > 4 ? argv[4] : NULL);
+  if (strcmp(argv[1], "types") == 0) types(argv[2], argv[3], argc > 4 ? argv[4] : NULL, 1);
+  else if (strcmp(argv[1], "types-unkeyed") == 0) types(argv[2], argv[3], NULL, 0);
   else if (strcmp(argv[1], "plain") == 0) plain(argv[2], argv[3], 0, NULL);
   else if (strcmp(argv[1], "codepage") == 0) plain(argv[2], argv[3], 850, NULL);
-  else if (strcmp(argv[1], "password") == 0) plain(argv[2], argv[3], 0, "secret");
+  else if (strcmp(argv[1], "password") == 0) plain(argv[2], argv[3], 0, argc > 4 ? argv[4] : "secret");
+  else if (strcmp(argv[1], "many") == 0 && argc > 4) many(argv[2], argv[3], argv[4]);
   else fail("unknown kind");
   PX_shutdown();
   return 0;

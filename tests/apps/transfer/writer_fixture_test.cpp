@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/transfer/readers/paradox_scrambling.h"
 #include "apps/transfer/readers/source_table.h"
 #include "apps/transfer/table_transfer.h"
 #include "engine/data_file.h"
@@ -85,6 +86,30 @@ TEST_F(WriterFixtureTest, KeyedParadoxTableOfEveryTypePxlibWrites) {
                                   "null", "null", "null", "null", "null"}));
 }
 
+TEST_F(WriterFixtureTest, UnkeyedParadoxTableOfEveryTypeIsTheKeyedOneAfterARecordId) {
+  WriteParadoxFixture("types", source.PathOf("TYPES.DB"), source.PathOf("TYPES.MB"), source.PathOf("TYPES.PX"));
+  WriteParadoxFixture("types-unkeyed", source.PathOf("LOOSE.DB"), source.PathOf("LOOSE.MB"));
+  Transfer({"TYPES.DB", "LOOSE.DB"});
+  EXPECT_EQ(ui.Messages(),
+            (std::vector<std::string>{
+                "A primary index was not found in source table LOOSE.DB, a primary index based upon an auto-increment "
+                "field called RecordID will be added to the new KAVRIN data file.",
+                "Transfer completed successfully."}));
+  const TReadTable keyed = ReadEngineTable(destination.PathOf("TYPES.DAT"));
+  const TReadTable loose = ReadEngineTable(destination.PathOf("LOOSE.DAT"));
+  Fields fields{{"RecordID", 6, 29, 0, 0, false}};
+  fields.insert(fields.end(), keyed.Fields.begin(), keyed.Fields.end());
+  EXPECT_EQ(loose.Fields, fields);
+  std::vector<Record> records;
+  for (std::size_t i = 0; i < keyed.Records.size(); ++i) {
+    records.push_back(Record{std::to_string(i + 1)});
+    records.back().insert(records.back().end(), keyed.Records[i].begin(), keyed.Records[i].end());
+  }
+  EXPECT_EQ(loose.Records, records);
+  ASSERT_EQ(loose.Indexes.size(), 1u);
+  EXPECT_EQ(loose.Indexes[0], (TReadIndex{"", {1}, true, false, false}));
+}
+
 TEST_F(WriterFixtureTest, UnkeyedParadoxTableGetsRecordIdAndKeepsItsAutoIncIds) {
   WriteParadoxFixture("plain", source.PathOf("PLAIN.DB"), source.PathOf("PLAIN.MB"));
   Transfer({"PLAIN.DB"});
@@ -132,18 +157,74 @@ TEST_F(WriterFixtureTest, ParadoxCodePageIsRecodedToOem) {
   EXPECT_EQ(t.Records[0][3], "memo \x82");
 }
 
-TEST_F(WriterFixtureTest, EncryptedParadoxTableFailsNamingTheFile) {
-  WriteParadoxFixture("password", source.PathOf("SECRET.DB"), source.PathOf("SECRET.MB"));
-  ui.Password = "secret";
-  try {
-    Transfer({"SECRET.DB"});
-    FAIL() << "an encrypted table was transferred";
-  } catch (const ESourceError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              source.PathOf("SECRET.DB") + ": is protected by a password; encrypted Paradox tables cannot be read");
+TEST_F(WriterFixtureTest, APasswordGivesTheCheckInTheHeaderOfTheTableItEncrypts) {
+  std::string varied;
+  for (int i = 0; i < 254; ++i) varied += static_cast<char>(1 + (i * 89) % 255);
+  const std::vector<std::string> passwords{"secret", "a",     "aa", "ab", "abc", "Zebra Stripes 42", "fifteen letters",
+                                           "\x01\xff\x80~", varied, varied.substr(0, 100), std::string(255, 'q'),
+                                           std::string(256, 'x')};
+  for (const std::string& password : passwords) {
+    SCOPED_TRACE(password);
+    // The writer takes the password where it otherwise takes an index file.
+    WriteParadoxFixture("password", source.PathOf("KEY.DB"), source.PathOf("KEY.MB"), password);
+    const std::vector<std::uint8_t> header = ReadFile(source.PathOf("KEY.DB"));
+    ASSERT_GE(header.size(), 0x60u);
+    EXPECT_EQ(ParadoxPasswordCheck(password), (TParadoxCheck{header[0x5C], header[0x5D], header[0x5E], header[0x5F]}));
   }
-  EXPECT_EQ(ui.Events, (std::vector<std::string>{"busy", "status: Transferring table SECRET.DB to KAVRIN table...",
-                                                 "status: ", "idle"}));
+  EXPECT_EQ(ParadoxPasswordCheck(""), TParadoxCheck{});
+}
+
+TEST_F(WriterFixtureTest, AnEncryptedParadoxTableReadsOnceItsPasswordMatches) {
+  // The same table, plain and under each password, over several blocks and with memos.
+  WriteParadoxFixture("many", source.PathOf("PLAIN.DB"), source.PathOf("PLAIN.MB"), "-");
+  Transfer({"PLAIN.DB"});
+  const TReadTable plain = ReadEngineTable(destination.PathOf("PLAIN.DAT"));
+  ASSERT_EQ(plain.Records.size(), 120u);
+  std::string memo;
+  for (int k = 0; k < 3111; ++k) memo += static_cast<char>('a' + (9 + k) % 26);
+  EXPECT_EQ(plain.Records[2][3], memo);
+  for (const std::string password : {"secret", "a", "Zebra Stripes 42", "\x01\xff\x80~"}) {
+    SCOPED_TRACE(password);
+    WriteParadoxFixture("many", source.PathOf("LOCKED.DB"), source.PathOf("LOCKED.MB"), password);
+    ui = TRecordingUi{};
+    ui.Password = password;
+    Transfer({"LOCKED.DB"});
+    EXPECT_EQ(ui.Events, (std::vector<std::string>{
+                             "busy", "status: Transferring table LOCKED.DB to KAVRIN table...",
+                             "password: " + source.PathOf("LOCKED.DB"),
+                             "message: A primary index was not found in source table LOCKED.DB, a primary index based "
+                             "upon an auto-increment field called RecordID will be added to the new KAVRIN data file.",
+                             "status: ", "message: Transfer completed successfully.", "idle"}));
+    const TReadTable locked = ReadEngineTable(destination.PathOf("LOCKED.DAT"));
+    EXPECT_EQ(locked.Fields, plain.Fields);
+    EXPECT_EQ(locked.Records, plain.Records);
+  }
+}
+
+TEST_F(WriterFixtureTest, AnEncryptedParadoxTableFailsWithoutItsPassword) {
+  WriteParadoxFixture("password", source.PathOf("SECRET.DB"), source.PathOf("SECRET.MB"));
+  struct Case {
+    const char* answer;  // empty: the question is given up
+    const char* problem;
+  };
+  const Case cases[] = {{"", "is protected by a password, and none was given"},
+                        {"Secret", "is protected by a password, and the password given does not match"},
+                        {"secrets", "is protected by a password, and the password given does not match"},
+                        // gives the same scrambling key, but not the same check
+                        {"secretsecret", "is protected by a password, and the password given does not match"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ui = TRecordingUi{};
+    ui.Password = c.answer;
+    try {
+      Transfer({"SECRET.DB"});
+      ADD_FAILURE() << "the table was transferred";
+    } catch (const ESourceError& error) {
+      EXPECT_EQ(std::string(error.what()), source.PathOf("SECRET.DB") + ": " + c.problem);
+    }
+    EXPECT_EQ(ui.Events, (std::vector<std::string>{"busy", "status: Transferring table SECRET.DB to KAVRIN table...",
+                                                   "password: " + source.PathOf("SECRET.DB"), "status: ", "idle"}));
+  }
 }
 
 TEST_F(WriterFixtureTest, DBaseThreeFromPythonDbfSkipsDeletedRecordsAndReadsBlanksAsNull) {

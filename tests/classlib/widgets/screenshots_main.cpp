@@ -22,44 +22,14 @@
 #include "classlib/widgets/menus.h"
 #include "classlib/widgets/qt_ui.h"
 #include "dataset/table.h"
+#include "tests/classlib/widgets/screenshot_check.h"
 
 namespace {
 
 using namespace kavrin::classlib;
-
-void Settle(int milliseconds) {
-  QEventLoop loop;
-  QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-// A shot holds a picture when it has enough colours and no colour covers nearly all of it.
-bool HoldsAPicture(const QImage& image, const char* what) {
-  if (image.isNull() || image.width() < 50 || image.height() < 50) {
-    std::fprintf(stderr, "%s: no image\n", what);
-    return false;
-  }
-  QSet<QRgb> colours;
-  QHash<QRgb, int> counts;
-  for (int y = 0; y < image.height(); y += 2) {
-    for (int x = 0; x < image.width(); x += 2) {
-      const QRgb c = image.pixel(x, y);
-      colours.insert(c);
-      ++counts[c];
-    }
-  }
-  const int samples = ((image.width() + 1) / 2) * ((image.height() + 1) / 2);
-  int largest = 0;
-  for (int n : counts) largest = std::max(largest, n);
-  std::printf("%s: %dx%d, %lld colours, largest share %.1f%%\n", what, image.width(), image.height(),
-              static_cast<long long>(colours.size()), 100.0 * largest / samples);
-  return colours.size() >= 4 && largest < samples * 97 / 100;
-}
-
-QImage ShotOf(const QRect& area) {
-  QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
-  return screen.copy(area).toImage();
-}
+using kavrin::testing::HoldsAPicture;
+using kavrin::testing::Settle;
+using kavrin::testing::ShotOf;
 
 }  // namespace
 

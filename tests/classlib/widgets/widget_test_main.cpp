@@ -1,5 +1,5 @@
 // One application object for the whole test program, as a real program has; test discovery lists the
-// tests without one, so it needs no display.
+// tests without one, so it needs no display. Tests set the application title they need.
 #include <gtest/gtest.h>
 
 #include <QString>
