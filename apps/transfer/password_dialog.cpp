@@ -6,8 +6,7 @@ using namespace classlib;
 
 TPasswordDialog::TPasswordDialog(TWidgetComponent* owner, const std::string& fileName) : TForm(owner) {
   SetCaption(PasswordDialogCaption);
-  // Sized before the border style, which fixes the size a border without sizing has; without a menu
-  // the client is the whole window.
+  // Without a menu the client is the whole window.
   SetWidth(320);
   SetHeight(110);
   SetBorderStyle(TFormBorderStyle::bsDialog);
