@@ -27,15 +27,32 @@ TFilterHandle TDataFile::AddFilter(std::uint32_t userData, std::span<const std::
   TCursorGuard guard(*this);
   TReadSection section(*this);
   TFilterHandle handle = RecordCallbackHandle;
-  if (!expression.empty()) {
-    // The new filter is inactive: what the cursor shows stays as it is.
-    expressionFilters_.push_back(std::make_unique<TFilter>(*this, expression, nextFilterHandle_, complementRule_));
-    handle = nextFilterHandle_++;
-  } else {
-    indexFile_->SetRecordCallback(callback, userData);
-    SyncIndexPosition();
+  const TRecordCallback previousCallback = indexFile_->GetCallback();
+  const std::uint32_t previousData = indexFile_->GetCallbackData();
+  const bool previousActive = indexFile_->CallbackActive();
+  bool added = false;
+  try {
+    if (!expression.empty()) {
+      // The new filter is inactive: what the cursor shows stays as it is.
+      expressionFilters_.push_back(std::make_unique<TFilter>(*this, expression, nextFilterHandle_, complementRule_));
+      handle = nextFilterHandle_++;
+      added = true;
+    } else {
+      indexFile_->SetRecordCallback(callback, userData);
+      added = true;
+      SyncIndexPosition();
+    }
+    section.Finish();
+  } catch (...) {
+    // The caller never gets the handle of a filter whose addition failed, so none may stay behind.
+    if (added && handle != RecordCallbackHandle) {
+      DropFilter(handle);
+    } else if (added) {
+      indexFile_->SetRecordCallback(previousCallback, previousData);
+      indexFile_->SetCallbackActive(previousActive);
+    }
+    throw;
   }
-  section.Finish();
   return handle;
 }
 

@@ -12,6 +12,7 @@
 #include "classlib/expr_parser.h"
 #include "engine/data_file.h"
 #include "engine/index_file.h"
+#include "platform/win_file.h"
 #include "runtime/format_settings.h"
 #include "tests/engine/error_code_of.h"
 #include "tests/engine/filter_test_support.h"
@@ -149,6 +150,48 @@ TEST_F(FilterListTest, HandlesAreNeverGivenTwiceAndUnknownOnesAreRefused) {
   EXPECT_EQ(table_.ActivateFilter(RecordCallbackHandle), ec::InvalidFilterHandle);
   EXPECT_EQ(table_.RemoveFilter(RecordCallbackHandle), ec::InvalidFilterHandle);
   EXPECT_EQ(table_.IndexFile().CursorBitmap(), nullptr);  // none of the refusals changed anything
+}
+
+TEST_F(FilterListTest, AnAdditionThatFailsAtAnyReadLeavesNoFilterBehind) {
+  ASSERT_TRUE(table_.IsShared());
+  const TFilterHandle kept = Add(table_, "Qty > 2");
+  ASSERT_EQ(table_.ActivateFilter(kept), ec::Success);
+  const std::vector<std::int32_t> shown = Walk(table_);
+  const auto failing = [](int failAt, int& reads) {
+    platform::SetFileFaultHook([failAt, &reads](platform::FileOp op, const std::string&) -> platform::DWORD {
+      return op == platform::FileOp::Read && ++reads == failAt ? platform::ERROR_GEN_FAILURE : 0;
+    });
+  };
+  // Each round fails one more read of the addition, of an expression filter and of the record callback,
+  // until a round gets through all of them.
+  bool raised = true;
+  for (int failAt = 1; raised && failAt < 100; ++failAt) {
+    SCOPED_TRACE("read " + std::to_string(failAt));
+    std::vector<std::uint8_t> image(table_.RecordSize());
+    table_.GotoBOF();
+    ASSERT_EQ(table_.Next(image.data()), ec::Success);
+    int reads = 0;
+    failing(failAt, reads);
+    TFilterHandle added = 0;
+    const int expressionCode = testing::ErrorCodeOf([&] { added = Add(table_, "Qty < 7"); });
+    platform::SetFileFaultHook(nullptr);
+    reads = 0;
+    failing(failAt, reads);
+    const int callbackCode = testing::ErrorCodeOf([&] { table_.AddFilter(7, {}, OddRecords); });
+    platform::SetFileFaultHook(nullptr);
+    raised = expressionCode != 0 || callbackCode != 0;
+    EXPECT_EQ(table_.FilterCount(), expressionCode != 0 ? 1u : 2u);
+    if (expressionCode == 0) {
+      ASSERT_EQ(table_.RemoveFilter(added), ec::Success);
+    }
+    EXPECT_EQ(table_.ActivateFilter(RecordCallbackHandle),
+              callbackCode != 0 ? ec::InvalidFilterHandle : ec::Success);
+    if (callbackCode == 0) {
+      ASSERT_EQ(table_.RemoveFilter(RecordCallbackHandle), ec::Success);
+    }
+    EXPECT_EQ(Walk(table_), shown);
+  }
+  EXPECT_FALSE(raised);
 }
 
 TEST_F(FilterListTest, TheCombinedLevelCountsActiveAndInactiveFilters) {
