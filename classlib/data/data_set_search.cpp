@@ -296,9 +296,19 @@ bool TDataSet::FindRecord(bool restart, bool forward) {
   UpdateCursorPos();
   CursorPosChanged();
   const bool switchOn = !filtered_;
-  if (switchOn) ActivateFilters();
+  // Left on, the filters would hide records from a dataset that shows them all: a switching off that
+  // meets a failing read is tried once more before its failure goes on.
+  const auto switchOff = [this] {
+    try {
+      DeactivateFilters();
+    } catch (...) {
+      DeactivateFilters();
+      throw;
+    }
+  };
   engine::TErrorCode code = 0;
   try {
+    if (switchOn) ActivateFilters();
     if (forward) {
       if (restart) handle_->GotoBOF();
       code = handle_->Next(nullptr);
@@ -309,13 +319,13 @@ bool TDataSet::FindRecord(bool restart, bool forward) {
   } catch (...) {
     if (switchOn) {
       try {
-        DeactivateFilters();
+        switchOff();
       } catch (...) {
       }
     }
     throw;
   }
-  if (switchOn) DeactivateFilters();
+  if (switchOn) switchOff();
   if (code != 0) return false;
   Resync(true, true);
   return true;

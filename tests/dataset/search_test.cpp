@@ -272,6 +272,38 @@ TEST_F(SearchTest, FindWithFilterTextAndWithCallbackLeavesFilteredOff) {
   EXPECT_EQ(table->RecordCount(), 8);
 }
 
+TEST_F(SearchTest, AFindThatRaisesAtAnyReadSwitchesTheFiltersOffAgain) {
+  table->SetFilter("City = 'Zürich'");
+  table->SetOnFilterRecord([](cl::TDataSet& set, bool& accept) { accept = set.FieldByName("Id")->AsInteger() != 3; });
+  table->Open();
+  en::TDataFile* cursor = table->Handle();
+  // Each round fails one more read of the find made while its filters are on; it ends with the first
+  // round that gets through every read.
+  bool raised = true;
+  for (int failAt = 1; raised && failAt < 1000; ++failAt) {
+    SCOPED_TRACE("read " + std::to_string(failAt));
+    table->First();
+    int reads = 0;
+    bool counting = false;
+    platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
+      if (op != platform::FileOp::Read || !counting) return 0;
+      return ++reads == failAt ? platform::ERROR_GEN_FAILURE : 0;
+    });
+    counting = true;
+    const int code = EngineCodeOf([&] { EXPECT_TRUE(table->FindLast()); });
+    counting = false;
+    platform::SetFileFaultHook(nullptr);
+    raised = code != 0;
+    if (!raised) {
+      EXPECT_EQ(Id(), 7);
+    }
+    EXPECT_FALSE(cursor->FiltersActive());
+    EXPECT_FALSE(table->Filtered());
+    EXPECT_EQ(AllIds(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+  }
+  EXPECT_FALSE(raised);
+}
+
 TEST_F(SearchTest, CallbackFilterReadsACalculatedFieldFromAWholeBuffer) {
   auto* doubled = new cl::TIntegerField(table.get());
   doubled->SetFieldName("Doubled");
