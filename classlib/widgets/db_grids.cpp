@@ -54,12 +54,16 @@ class TDBGrid::Link : public TDataLink {
  protected:
   void ActiveChanged() override {
     grid_.pendingModified_ = false;
+    grid_.resize_ = true;
     grid_.UpdateBufferCount();
     grid_.Refill();
   }
   void DataSetChanged() override { grid_.Refill(); }
   void DataSetScrolled(int) override { grid_.Refill(); }
-  void LayoutChanged() override { grid_.Refill(); }
+  void LayoutChanged() override {
+    grid_.resize_ = true;
+    grid_.Refill();
+  }
   void EditingChanged() override { grid_.Refill(); }
   void RecordChanged(TField* field) override { grid_.RefreshRow(field); }
   void UpdateData() override { grid_.UpdateData(); }
@@ -177,13 +181,17 @@ void TDBGrid::Refill() {
   SetRowCount(fr + std::max(1, records));
   SetFixedCols(fc);
   SetFixedRows(fr);
+  const bool resize = resize_ || columns_ != sizedColumns_ || fc != sizedFixedCols_;
+  resize_ = false;
+  sizedColumns_ = columns_;
+  sizedFixedCols_ = fc;
   const QFontMetrics metrics(Font().ToQFont());
   const int charWidth = std::max(1, metrics.horizontalAdvance('0'));
-  if (fc) SetColWidths(0, 12);
+  if (fc && resize) SetColWidths(0, 12);
   for (int c = 0; c < ColCount() - fc; ++c) {
     TField* field = Fields(c);
     if (fr) SetCells(fc + c, 0, field ? field->DisplayLabel() : std::string());
-    if (field) {
+    if (field && resize) {
       const int chars = std::max<int>(field->DisplayWidth(), static_cast<int>(field->DisplayLabel().size()));
       SetColWidths(fc + c, std::min(chars, 40) * charWidth + 4);
     }

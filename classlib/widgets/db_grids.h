@@ -96,6 +96,10 @@ class TDBGrid : public TStringGrid {
 
   std::unique_ptr<Link> link_;
   std::vector<TField*> columns_;
+  // The columns the widths were last sized for: the user's widths stay until the columns change.
+  std::vector<TField*> sizedColumns_;
+  int sizedFixedCols_ = -1;
+  bool resize_ = true;
   TDBGridColumns chosen_;
   TDBGridOptions dbOptions_;
   bool readOnly_ = false;

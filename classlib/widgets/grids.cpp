@@ -432,7 +432,13 @@ void TStringGrid::DeleteRow(int index) {
 void TStringGrid::MoveRow(int from, int to) {
   HideEditor();
   cells_.MoveRow(from, to);
-  std::swap(rowHeights_[static_cast<std::size_t>(from)], rowHeights_[static_cast<std::size_t>(to)]);
+  // The height travels with its row, as the cells do.
+  const auto it = rowHeights_.begin();
+  if (from < to) {
+    std::rotate(it + from, it + from + 1, it + to + 1);
+  } else {
+    std::rotate(it + to, it + from, it + from + 1);
+  }
   Invalidate();
   RowMoved(from, to);
 }

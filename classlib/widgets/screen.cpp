@@ -85,7 +85,8 @@ void TScreen::FormGone(TForm* form) {
   forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
   if (activeForm_ == form) {
     activeForm_ = nullptr;
-    ActiveFormMayHaveChanged(false);
+    // Called from the form's destructor: the hooks' exceptions go to the handler, not through it.
+    Guarded(nullptr, [this] { ActiveFormMayHaveChanged(false); });
   }
 }
 

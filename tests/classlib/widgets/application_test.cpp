@@ -217,5 +217,22 @@ TEST_F(ApplicationTest, TheActiveFormHookFollowsActivation) {
   Free(other);
 }
 
+// The hook may run while the active form is destroyed: what it throws must not leave the destructor.
+TEST_F(ApplicationTest, AnExceptionFromTheActiveFormHookWhileTheActiveFormGoesReachesTheHandler) {
+  auto* other = TForm::Create<TForm>(&Application());
+  other->SetBounds(500, 100, 200, 200);
+  other->Show();
+  ASSERT_TRUE(testing::PumpUntil([&] { return Screen().ActiveForm() == other; }));
+  std::vector<std::string> caught;
+  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  Screen().OnActiveFormChange = [](TWidgetComponent*) { throw std::runtime_error("Table is busy"); };
+  // Qt has made the first form active; its signal has not arrived yet when the other one goes.
+  QApplication::setActiveWindow(form->Widget());
+  Free(other);
+  EXPECT_EQ(Screen().ActiveForm(), form);
+  Screen().OnActiveFormChange = nullptr;
+  EXPECT_EQ(caught, std::vector<std::string>{"Table is busy"});
+}
+
 }  // namespace
 }  // namespace kavrin::classlib

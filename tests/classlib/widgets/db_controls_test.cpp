@@ -174,6 +174,24 @@ TEST_F(DBControlsTest, GridShowsTitlesIndicatorAndTheVisibleFieldsInOrder) {
   EXPECT_FALSE(grid->TStringGrid::Options().Has(TGridOption::goTabs));
 }
 
+// A width the user dragged stays while the records move and change; a new set of columns is sized afresh.
+TEST_F(DBControlsTest, ColumnWidthsSurviveScrollingAndPostingButNotANewLayout) {
+  table->Open();
+  TDBGrid* grid = Grid();
+  const int nameWidth = grid->ColWidths(2);
+  grid->SetColWidths(2, nameWidth + 77);
+  table->Next();
+  table->Edit();
+  table->FieldByName("Name")->SetAsString("Changed");
+  table->Post();
+  table->Refresh();
+  EXPECT_EQ(grid->Cells(2, 2), "Changed");
+  EXPECT_EQ(grid->ColWidths(2), nameWidth + 77);
+  table->FieldByName("ID")->SetVisible(false);
+  ASSERT_EQ(grid->Cells(1, 0), "Name");
+  EXPECT_EQ(grid->ColWidths(1), nameWidth);
+}
+
 TEST_F(DBControlsTest, GridEditingCases) {
   struct Case {
     const char* name;

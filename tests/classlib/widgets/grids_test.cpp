@@ -253,6 +253,14 @@ TEST_F(GridTest, RowOperationsAndDraggingARowByItsFixedColumn) {
   EXPECT_EQ(grid->moved, (std::vector<std::pair<int, int>>{{3, 1}}));
   EXPECT_EQ(grid->Cells(1, 1), "field3");
   EXPECT_EQ(grid->Cells(1, 2), "field1");
+  // A row's height goes with it; the rows it passes each move up one.
+  for (int r = 1; r < 6; ++r) grid->SetRowHeights(r, 10 + r);
+  grid->MoveRow(1, 4);
+  EXPECT_EQ(grid->Cells(1, 4), "field3");
+  EXPECT_EQ((std::vector<int>{grid->RowHeights(1), grid->RowHeights(2), grid->RowHeights(3), grid->RowHeights(4)}),
+            (std::vector<int>{12, 13, 14, 11}));
+  grid->MoveRow(4, 1);
+  for (int r = 1; r < 6; ++r) grid->SetRowHeights(r, grid->DefaultRowHeight());
 
   // A drag that starts in column 0 and drops on another row, as the structure editor moves fields.
   int dragRow = -1;
