@@ -197,16 +197,22 @@ void TDBGrid::Refill() {
     }
   }
   const int active = link_->ActiveRecord();
-  for (int r = 0; r < std::max(1, records); ++r) {
-    if (fc) SetCells(0, fr + r, r < records && r == active ? Indicator() : std::string());
-    for (int c = 0; c < static_cast<int>(columns_.size()); ++c) {
-      if (r >= records) {
-        SetCells(fc + c, fr + r, std::string());
-        continue;
+  try {
+    for (int r = 0; r < std::max(1, records); ++r) {
+      if (fc) SetCells(0, fr + r, r < records && r == active ? Indicator() : std::string());
+      for (int c = 0; c < static_cast<int>(columns_.size()); ++c) {
+        if (r >= records) {
+          SetCells(fc + c, fr + r, std::string());
+          continue;
+        }
+        link_->SetActiveRecord(r);
+        SetCells(fc + c, fr + r, columns_[static_cast<std::size_t>(c)]->DisplayText());
       }
-      link_->SetActiveRecord(r);
-      SetCells(fc + c, fr + r, columns_[static_cast<std::size_t>(c)]->DisplayText());
     }
+  } catch (...) {
+    // The fields would go on showing the row that failed in place of the current record.
+    if (records > 0) link_->SetActiveRecord(active);
+    throw;
   }
   if (records > 0) link_->SetActiveRecord(active);
   const int row = fr + std::clamp(active, 0, std::max(0, records - 1));

@@ -581,7 +581,6 @@ void TForm::RefreshWindowMenu() {
     ++n;
     std::string caption = "&" + std::to_string(n) + " " + child->Caption();
     entries.emplace_back(caption, [child] { child->BringToFront(); });
-    (void)active;
   }
   windowMenu_->SetWindowList(entries, active ? static_cast<int>(std::find(mdiChildren_.begin(), mdiChildren_.end(), active) - mdiChildren_.begin()) : -1);
 }

@@ -192,6 +192,24 @@ TEST_F(DBControlsTest, ColumnWidthsSurviveScrollingAndPostingButNotANewLayout) {
   EXPECT_EQ(grid->ColWidths(1), nameWidth);
 }
 
+TEST_F(DBControlsTest, AFieldTextThatThrowsWhileTheGridFillsLeavesTheCurrentRecordCurrent) {
+  table->Open();
+  Grid();
+  bool fail = false;
+  table->FieldByName("Name")->OnGetText = [&](TField& field, std::string& text, bool) {
+    text = field.AsString();
+    if (fail && text == "R3") throw std::runtime_error("no text for R3");
+  };
+  fail = true;
+  try {
+    table->Next();
+  } catch (const std::runtime_error&) {
+  }
+  fail = false;
+  EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 2);
+  EXPECT_EQ(table->FieldByName("Name")->AsString(), "R2");
+}
+
 TEST_F(DBControlsTest, GridEditingCases) {
   struct Case {
     const char* name;
