@@ -344,6 +344,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void WriteDirtyRun(TRecord& record, bool evicting);
   // The dirty cached records, in record order.
   std::vector<TRecord*> DirtyRecords();
+  // From the list of dirtied records, not the whole cache.
+  bool HasDirtyRecords() const;
+  std::int64_t DirtyRecordsEnd() const;
   void RebuildFieldMap();
   void CloseWithoutWriting() noexcept;
   // Writes dirty records, blocks and pages and the three headers, as the end of a change does.
