@@ -274,7 +274,15 @@ void TDataFile::WriteFieldDescriptors() {
 
 void TDataFile::RebuildFieldMap() {
   fieldByNumber_.clear();
-  for (std::size_t i = 0; i < fields_.size(); ++i) fieldByNumber_.emplace(fields_[i].FieldNumber, i);
+  if (fields_.empty()) return;
+  const auto [lowest, highest] = std::minmax_element(
+      fields_.begin(), fields_.end(), [](const auto& a, const auto& b) { return a.FieldNumber < b.FieldNumber; });
+  fieldNumberBase_ = lowest->FieldNumber;
+  fieldByNumber_.assign(static_cast<std::size_t>(highest->FieldNumber - fieldNumberBase_ + 1), -1);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    std::int32_t& slot = fieldByNumber_[static_cast<std::size_t>(fields_[i].FieldNumber - fieldNumberBase_)];
+    if (slot < 0) slot = static_cast<std::int32_t>(i);  // of two fields with one number, the first
+  }
 }
 
 void TDataFile::EmptyRecords() {
