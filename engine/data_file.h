@@ -344,6 +344,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void WriteDirtyRun(TRecord& record, bool evicting);
   // The dirty cached records, in record order.
   std::vector<TRecord*> DirtyRecords();
+  // From the list of dirtied records, not the whole cache.
+  bool HasDirtyRecords() const;
+  std::int64_t DirtyRecordsEnd() const;
   void RebuildFieldMap();
   void CloseWithoutWriting() noexcept;
   // Writes dirty records, blocks and pages and the three headers, as the end of a change does.
@@ -386,7 +389,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::uint16_t lockWaitTime_ = 100;
   bool deferredTableUnlock_ = false;
   std::vector<TFieldDescriptor> fields_;
-  std::unordered_map<std::int16_t, std::size_t> fieldByNumber_;
+  // Position in fields_ (or -1) by field number less fieldNumberBase_: a lookup per field access.
+  std::vector<std::int32_t> fieldByNumber_;
+  std::int32_t fieldNumberBase_ = 0;
   RecordList recordCache_;  // most recently used first
   std::unordered_map<std::int32_t, RecordList::iterator> recordByNumber_;
   // The numbers of the cached records turned dirty since the last flush (and perhaps some written or

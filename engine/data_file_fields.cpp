@@ -98,8 +98,10 @@ std::uint8_t TDataFile::FieldDataSize(const TFieldDescriptor& field) {
 }
 
 const TFieldDescriptor* TDataFile::FindField(std::int16_t fieldNumber) const {
-  auto found = fieldByNumber_.find(fieldNumber);
-  return found == fieldByNumber_.end() ? nullptr : &fields_[found->second];
+  const std::int32_t at = fieldNumber - fieldNumberBase_;
+  if (at < 0 || static_cast<std::size_t>(at) >= fieldByNumber_.size()) return nullptr;
+  const std::int32_t position = fieldByNumber_[static_cast<std::size_t>(at)];
+  return position < 0 ? nullptr : &fields_[static_cast<std::size_t>(position)];
 }
 
 void TDataFile::FieldDefByIndex(std::uint16_t position, TFieldDescriptor& field) const {

@@ -189,7 +189,7 @@ void TDataFile::CloseFile() {
     if (!ReadOnly()) {
       if (Exclusive() || ReadOnlyOnDisk()) {
         WriteThrough();
-      } else if (std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); }) ||
+      } else if (HasDirtyRecords() ||
                  indexFile_->HasDirtyPages() || (HasBlobFields() && blobFile_->HasDirtyBlocks())) {
         Flush();
       }
@@ -274,7 +274,15 @@ void TDataFile::WriteFieldDescriptors() {
 
 void TDataFile::RebuildFieldMap() {
   fieldByNumber_.clear();
-  for (std::size_t i = 0; i < fields_.size(); ++i) fieldByNumber_.emplace(fields_[i].FieldNumber, i);
+  if (fields_.empty()) return;
+  const auto [lowest, highest] = std::minmax_element(
+      fields_.begin(), fields_.end(), [](const auto& a, const auto& b) { return a.FieldNumber < b.FieldNumber; });
+  fieldNumberBase_ = lowest->FieldNumber;
+  fieldByNumber_.assign(static_cast<std::size_t>(highest->FieldNumber - fieldNumberBase_ + 1), -1);
+  for (std::size_t i = 0; i < fields_.size(); ++i) {
+    std::int32_t& slot = fieldByNumber_[static_cast<std::size_t>(fields_[i].FieldNumber - fieldNumberBase_)];
+    if (slot < 0) slot = static_cast<std::int32_t>(i);  // of two fields with one number, the first
+  }
 }
 
 void TDataFile::EmptyRecords() {
@@ -511,6 +519,26 @@ void TDataFile::RecordDirtied(std::int32_t recordNumber) {
   dirtyRecords_.push_back(recordNumber);
 }
 
+bool TDataFile::HasDirtyRecords() const {
+  const bool dirty = std::any_of(dirtyRecords_.begin(), dirtyRecords_.end(), [&](std::int32_t n) {
+    const auto found = recordByNumber_.find(n);
+    return found != recordByNumber_.end() && (*found->second)->Dirty();
+  });
+  assert(dirty == std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); }));
+  return dirty;
+}
+
+std::int64_t TDataFile::DirtyRecordsEnd() const {
+  std::int64_t end = 0;
+  for (std::int32_t n : dirtyRecords_) {
+    const auto found = recordByNumber_.find(n);
+    if (found != recordByNumber_.end() && (*found->second)->Dirty()) {
+      end = std::max(end, RecordPosition(n) + header_.RecordSize);
+    }
+  }
+  return end;
+}
+
 std::vector<TRecord*> TDataFile::DirtyRecords() {
   std::sort(dirtyRecords_.begin(), dirtyRecords_.end());
   dirtyRecords_.erase(std::unique(dirtyRecords_.begin(), dirtyRecords_.end()), dirtyRecords_.end());
@@ -572,10 +600,7 @@ void TDataFile::Flush() {
 void TDataFile::WriteThrough() {
   // Every file's growth is reserved before the first byte is written, so a full disk fails the change
   // with the files as they were. Only what waits to be written counts, never a header's word alone.
-  std::int64_t recordsEnd = 0;
-  for (const auto& record : recordCache_) {
-    if (record->Dirty()) recordsEnd = std::max(recordsEnd, RecordPosition(record->RecordNumber()) + header_.RecordSize);
-  }
+  const std::int64_t recordsEnd = DirtyRecordsEnd();
   std::vector<std::pair<TFileHandler*, std::int64_t>> growth{{this, recordsEnd}};
   if (Opened()) {
     growth.emplace_back(indexFile_.get(), indexFile_->DirtyEnd());

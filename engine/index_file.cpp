@@ -557,6 +557,20 @@ void TIndexFile::ReleasePage(TPage& page) {
 }
 
 std::int64_t TIndexFile::DirtyEnd() const {
+  // Every dirty page is listed, so the list alone bounds what waits to be written.
+  std::int64_t end = 0;
+  for (const auto& [index, offset] : dirtyPages_) {
+    const TPageCache& cache = caches_[index];
+    const auto found = cache.ByOffset.find(offset);
+    if (found != cache.ByOffset.end() && (*found->second)->Dirty()) {
+      end = std::max<std::int64_t>(end, std::int64_t{offset} + PageSize);
+    }
+  }
+  assert(end == ScannedDirtyEnd());
+  return end;
+}
+
+std::int64_t TIndexFile::ScannedDirtyEnd() const {
   std::int64_t end = 0;
   for (const TPageCache& cache : caches_) {
     for (const auto& page : cache.Pages) {

@@ -303,6 +303,7 @@ class TIndexFile : public TFileHandler {
   // The dirty cached pages, by offset.
   std::vector<TPage*> DirtyPages();
   bool AnyPageDirty() const;  // by looking at every cached page
+  std::int64_t ScannedDirtyEnd() const;  // DirtyEnd by looking at every cached page
   void Undo(TChangeLog& log);
   void AcquireWithRetry(const std::function<bool()>& attempt);
   void RequireKey(std::span<const std::uint8_t> key) const;

@@ -204,7 +204,10 @@ TEST_F(FieldAccessTest, DefinitionLookupsAndInPlaceChange) {
   EXPECT_EQ(field.Name, "Name");
   EXPECT_EQ(CodeOf([&] { table.FieldDefByIndex(3, field); }), ec::InvalidFieldNumber);
   EXPECT_EQ(field.Name, "");  // a failed lookup leaves the definition zero
-  EXPECT_EQ(CodeOf([&] { table.FieldDefByNumber(2, field); }), ec::InvalidFieldNumber);
+  // Numbers between, below and above those of the fields.
+  for (const std::int16_t missing : {std::int16_t{2}, std::int16_t{0}, std::int16_t{-1}, std::int16_t{8}}) {
+    EXPECT_EQ(CodeOf([&] { table.FieldDefByNumber(missing, field); }), ec::InvalidFieldNumber) << missing;
+  }
   table.FieldDefByNumber(7, field);
   EXPECT_EQ(field.Size, 10);
 
