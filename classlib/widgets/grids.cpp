@@ -39,6 +39,7 @@ class GridWidget : public QAbstractScrollArea {
     viewport()->setFocusPolicy(Qt::NoFocus);
     setFocusPolicy(Qt::StrongFocus);
     QScrollBar* bar = verticalScrollBar();
+    bar->installEventFilter(this);
     QObject::connect(bar, &QScrollBar::valueChanged, this, [this](int v) {
       if (!syncing && !ownsVertical) Guarded(owner_, [this, v] { owner_->SetTopRow(owner_->FixedRows() + v); });
     });
@@ -73,13 +74,18 @@ class GridWidget : public QAbstractScrollArea {
 
  protected:
   void wheelEvent(QWheelEvent* event) override {
-    bool used = true;
-    Guarded(owner_, [&] { used = owner_->DoMouseWheel(ShiftOf(event->modifiers()), event->angleDelta().y()); });
-    if (used) {
+    if (Wheel(event)) {
       event->accept();
     } else {
       QAbstractScrollArea::wheelEvent(event);
     }
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // Over a bar the owner fills, a wheel step is the owner's too rather than a jump of the thumb.
+    if (watched == verticalScrollBar() && event->type() == QEvent::Wheel && ownsVertical) {
+      return Wheel(static_cast<QWheelEvent*>(event));
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
   }
   void paintEvent(QPaintEvent* event) override {
     QPainter painter(viewport());
@@ -100,6 +106,13 @@ class GridWidget : public QAbstractScrollArea {
   bool focusNextPrevChild(bool) override { return false; }
 
  private:
+  bool Wheel(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if (delta == 0) return false;
+    bool used = true;
+    Guarded(owner_, [&] { used = owner_->DoMouseWheel(ShiftOf(event->modifiers()), delta); });
+    return used;
+  }
   // The bar always ends up showing where the owner stands, whatever the action did.
   void Scroll(TScrollCode code, int position) {
     Guarded(owner_, [&] { owner_->VerticalScroll(code, position); });

@@ -127,12 +127,13 @@ class DBControlsTest : public testing::WidgetTest {
     bar->setSliderPosition(position);
     bar->setSliderDown(false);
   }
-  static void Wheel(TDBGrid* grid, int delta) {
-    QWidget* viewport = grid->MouseWidget();
-    const QPointF at(viewport->width() / 2.0, viewport->height() / 2.0);
-    QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+  // A wheel turn over the rows, or over the scroll bar.
+  static void Wheel(TDBGrid* grid, int delta, bool overBar = false) {
+    QWidget* target = overBar ? static_cast<QWidget*>(VerticalBar(grid)) : grid->MouseWidget();
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
                       Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(viewport, &event);
+    QCoreApplication::sendEvent(target, &event);
   }
   void OpenTable(const std::string& name, int count) {
     table->Close();
@@ -522,7 +523,10 @@ TEST_F(DBControlsTest, ScrollBarAndWheelMoveTheCurrentRecordThroughTheDataset) {
       {"half a wheel step", [&] { Wheel(grid, 60); }, 47},
       {"the other half", [&] { Wheel(grid, 60); }, 46},
       {"wheel down a step", [&] { Wheel(grid, -120); }, 47},
+      {"wheel up over the bar", [&] { Wheel(grid, 120, true); }, 46},
+      {"wheel down over the bar", [&] { Wheel(grid, -240, true); }, 48},
       {"thumb far up", [&] { DragThumb(grid, 19); }, 20},
+      {"a sideways wheel moves no record", [&] { Wheel(grid, 0); }, 20},
       {"thumb a little down", [&] { DragThumb(grid, 22); }, 23},
       {"thumb to the top", [&] { DragThumb(grid, 0); }, 1},
       {"wheel up at the first", [&] { Wheel(grid, 120); }, 1},
@@ -573,7 +577,8 @@ TEST_F(DBControlsTest, WithoutRecordNumbersTheThumbHasThreePositions) {
       {"thumb to the bottom", [&] { DragThumb(grid, 2); }, 50, 2},
       {"thumb to the middle stays", [&] { DragThumb(grid, 1); }, 50, 2},
       {"wheel up", [&] { Wheel(grid, 120); }, 49, 1},
-      {"page area above", [&] { bar->triggerAction(QAbstractSlider::SliderPageStepSub); }, 49 - grid->DataLink().BufferCount(), 1},
+      {"wheel up over the bar moves a record, not the thumb to the top", [&] { Wheel(grid, 120, true); }, 48, 1},
+      {"page area above", [&] { bar->triggerAction(QAbstractSlider::SliderPageStepSub); }, 48 - grid->DataLink().BufferCount(), 1},
       {"thumb to the top", [&] { DragThumb(grid, 0); }, 1, 0},
       {"thumb to the middle stays at the top", [&] { DragThumb(grid, 1); }, 1, 0},
       {"Ctrl+End", [&] { Press(grid, VK_END, TShiftState{.Ctrl = true}); }, 50, 2},
