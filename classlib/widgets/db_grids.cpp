@@ -338,7 +338,8 @@ bool TDBGrid::GetVerticalScrollInfo(TScrollInfo& info) {
   }
   int recNo = 0;
   int count = 0;
-  if (SequencePosition(recNo, count)) {
+  shownNumbered_ = SequencePosition(recNo, count);
+  if (shownNumbered_) {
     info.Max = count - 1;
     info.Page = std::max(1, link_->BufferCount());
     info.Position = recNo - 1;
@@ -353,20 +354,19 @@ bool TDBGrid::GetVerticalScrollInfo(TScrollInfo& info) {
   return true;
 }
 
-void TDBGrid::GotoRecNo(int recNo, int count) {
+void TDBGrid::GotoRecNo(int recNo) {
   TDataSet* ds = link_->DataSet();
-  if (recNo <= 1) return ds->First();
-  if (recNo >= count) return ds->Last();
+  ds->CheckBrowseMode();
   int current = 0;
-  int unused = 0;
-  if (!SequencePosition(current, unused)) return;
+  int count = 0;
+  if (!SequencePosition(current, count)) return;
+  if (recNo >= count) return ds->Last();
   const int distance = recNo - current;
-  if (std::abs(distance) <= std::max(1, link_->BufferCount())) {
+  if (std::abs(distance) <= std::max(1, link_->BufferCount()) || !ds->Handle()) {
     ds->MoveBy(distance);
     return;
   }
   // A far jump goes straight to the record instead of reading every record on the way.
-  ds->CheckBrowseMode();
   ds->Handle()->GotoRecordNo(static_cast<std::uint32_t>(recNo));
   ds->Resync(false, true);
 }
@@ -383,18 +383,16 @@ void TDBGrid::VerticalScroll(TScrollCode code, int position) {
     case TScrollCode::scPageDown: ds->MoveBy(page); break;
     case TScrollCode::scTop: ds->First(); break;
     case TScrollCode::scBottom: ds->Last(); break;
-    case TScrollCode::scPosition: {
-      int recNo = 0;
-      int count = 0;
-      if (SequencePosition(recNo, count)) {
-        GotoRecNo(position + 1, count);
-      } else if (position <= 0) {
+    case TScrollCode::scPosition:
+      // The position is read against what the bar showed when the thumb was taken.
+      if (position <= 0) {
         ds->First();
-      } else if (position >= 2) {
+      } else if (position >= shownInfo_.Max) {
         ds->Last();
+      } else if (shownNumbered_) {
+        GotoRecNo(position + 1);
       }
       break;
-    }
     case TScrollCode::scTrack: break;
   }
 }

@@ -97,7 +97,7 @@ class TDBGrid : public TStringGrid {
   void DeleteRecord();
   // Record number and count when the thumb can stand for them; false otherwise.
   bool SequencePosition(int& recNo, int& count) const;
-  void GotoRecNo(int recNo, int count);
+  void GotoRecNo(int recNo);
   int FirstDataCol() const { return dbOptions_.Has(TDBGridOption::dgIndicator) ? 1 : 0; }
   int FirstDataRow() const { return dbOptions_.Has(TDBGridOption::dgTitles) ? 1 : 0; }
   TField* ColumnField(int col) const;
@@ -116,7 +116,9 @@ class TDBGrid : public TStringGrid {
   bool pendingModified_ = false;
   int pendingCol_ = -1;
   int wheelRest_ = 0;
+  // What the vertical bar shows: record numbers, or first, between and last.
   TScrollInfo shownInfo_;
+  bool shownNumbered_ = false;
   std::string pendingText_;
 };
 

@@ -542,13 +542,21 @@ TEST_F(DBControlsTest, ScrollBarAndWheelMoveTheCurrentRecordThroughTheDataset) {
     EXPECT_EQ(grid->TopRow(), grid->FixedRows()) << "the bar moves records, not the grid's rows";
     EXPECT_EQ(table->State(), TDataSetState::dsBrowse);
   }
-  EXPECT_EQ(table->RecordCount(), 50);
+  EXPECT_EQ(table->RecordCount(), 50) << "no arrow or wheel appends";
   // A new row has no number: the thumb stays where the record it was inserted at stood.
   table->MoveBy(9);
   table->Insert();
   EXPECT_EQ(bar->value(), 9);
   table->Cancel();
   EXPECT_EQ(bar->value(), 9);
+  // The thumb taken while inserting goes where it was let go; the new row is posted on the way.
+  table->Insert();
+  table->FieldByName("ID")->SetAsInteger(1000);
+  DragThumb(grid, 29);
+  EXPECT_EQ(table->State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(table->RecordCount(), 51);
+  EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 30);
+  EXPECT_EQ(bar->value(), 29);
   // An empty table leaves nothing to scroll.
   OpenTable("NONE.DAT", 0);
   EXPECT_EQ(bar->maximum(), 0);
