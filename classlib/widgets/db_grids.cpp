@@ -1,9 +1,14 @@
+// The engine's headers use a name Qt takes as a keyword macro, so they come before any Qt header.
+#include "engine/data_file.h"
+
 #include "classlib/widgets/db_grids.h"
 
 #include <QFontMetrics>
 #include <QLineEdit>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 
 #include "classlib/data/data_source.h"
 #include "classlib/data/field.h"
@@ -222,6 +227,7 @@ void TDBGrid::Refill() {
     FocusCell(Col(), row);
   }
   if (!EditingState(ds)) pendingModified_ = false;
+  UpdateScrollBars();
   Invalidate();
 }
 
@@ -310,6 +316,99 @@ void TDBGrid::DeleteRecord() {
   HideEditor();
   pendingModified_ = false;
   ds->Delete();
+}
+
+bool TDBGrid::IsSequenced() const { return link_->Active() && link_->DataSet()->Handle(); }
+
+bool TDBGrid::SequencePosition(int& recNo, int& count) const {
+  const TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
+  if (!ds || ds->State() == TDataSetState::dsInsert || !IsSequenced()) return false;
+  recNo = ds->RecNo();
+  count = ds->RecordCount();
+  return count > 0 && recNo >= 1 && recNo <= count;
+}
+
+bool TDBGrid::GetVerticalScrollInfo(TScrollInfo& info) {
+  const TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
+  if (!ds) return false;
+  if (ds->State() == TDataSetState::dsInsert) {
+    // A new row has no number yet: the bar stays where the record it was inserted at stood.
+    info = shownInfo_;
+    return true;
+  }
+  int recNo = 0;
+  int count = 0;
+  shownNumbered_ = SequencePosition(recNo, count);
+  if (shownNumbered_) {
+    info.Max = count - 1;
+    info.Page = std::max(1, link_->BufferCount());
+    info.Position = recNo - 1;
+  } else if (ds->IsEmpty()) {
+    info = {};
+  } else {
+    info.Max = 2;
+    info.Page = 1;
+    info.Position = ds->Bof() ? 0 : ds->Eof() ? 2 : 1;
+  }
+  shownInfo_ = info;
+  return true;
+}
+
+void TDBGrid::GotoRecNo(int recNo) {
+  TDataSet* ds = link_->DataSet();
+  ds->CheckBrowseMode();
+  int current = 0;
+  int count = 0;
+  if (!SequencePosition(current, count)) return;
+  if (recNo >= count) return ds->Last();
+  const int distance = recNo - current;
+  if (std::abs(distance) <= std::max(1, link_->BufferCount()) || !ds->Handle()) {
+    ds->MoveBy(distance);
+    return;
+  }
+  // A far jump goes straight to the record instead of reading every record on the way.
+  ds->Handle()->GotoRecordNo(static_cast<std::uint32_t>(recNo));
+  ds->Resync(false, true);
+}
+
+void TDBGrid::VerticalScroll(TScrollCode code, int position) {
+  TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
+  if (!ds || code == TScrollCode::scTrack) return;
+  HideEditor();
+  const int page = std::max(1, link_->BufferCount());
+  switch (code) {
+    case TScrollCode::scLineUp: ds->Prior(); break;
+    case TScrollCode::scLineDown: ds->Next(); break;
+    case TScrollCode::scPageUp: ds->MoveBy(-page); break;
+    case TScrollCode::scPageDown: ds->MoveBy(page); break;
+    case TScrollCode::scTop: ds->First(); break;
+    case TScrollCode::scBottom: ds->Last(); break;
+    case TScrollCode::scPosition:
+      // The position is read against what the bar showed when the thumb was taken.
+      if (position <= 0) {
+        ds->First();
+      } else if (position >= shownInfo_.Max) {
+        ds->Last();
+      } else if (shownNumbered_) {
+        GotoRecNo(position + 1);
+      }
+      break;
+    case TScrollCode::scTrack: break;
+  }
+}
+
+bool TDBGrid::DoMouseWheel(TShiftState, int wheelDelta) {
+  TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
+  if (!ds) return false;
+  // Fine-grained wheels send parts of a step: they add up to whole records.
+  wheelRest_ += wheelDelta;
+  const int steps = wheelRest_ / 120;
+  wheelRest_ -= steps * 120;
+  if (steps != 0) {
+    HideEditor();
+    ds->MoveBy(-steps);
+  }
+  return true;
 }
 
 void TDBGrid::KeyDown(Word& key, TShiftState shift) {

@@ -78,6 +78,12 @@ class TDBGrid : public TStringGrid {
 
  protected:
   void Resized() override;
+  // Whether the dataset numbers its records and counts them without reading them (the engine's cursors
+  // do): the thumb then stands for the record number, else it only tells first, last or between.
+  virtual bool IsSequenced() const;
+  bool GetVerticalScrollInfo(TScrollInfo& info) override;
+  void VerticalScroll(TScrollCode code, int position) override;
+  bool DoMouseWheel(TShiftState shift, int wheelDelta) override;
 
  private:
   class Link;
@@ -89,6 +95,9 @@ class TDBGrid : public TStringGrid {
   // Writes the current cell's pending text into its field.
   void UpdateData();
   void DeleteRecord();
+  // Record number and count when the thumb can stand for them; false otherwise.
+  bool SequencePosition(int& recNo, int& count) const;
+  void GotoRecNo(int recNo);
   int FirstDataCol() const { return dbOptions_.Has(TDBGridOption::dgIndicator) ? 1 : 0; }
   int FirstDataRow() const { return dbOptions_.Has(TDBGridOption::dgTitles) ? 1 : 0; }
   TField* ColumnField(int col) const;
@@ -106,6 +115,10 @@ class TDBGrid : public TStringGrid {
   bool syncing_ = false;
   bool pendingModified_ = false;
   int pendingCol_ = -1;
+  int wheelRest_ = 0;
+  // What the vertical bar shows: record numbers, or first, between and last.
+  TScrollInfo shownInfo_;
+  bool shownNumbered_ = false;
   std::string pendingText_;
 };
 

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <stdexcept>
@@ -37,16 +38,55 @@ class GridWidget : public QAbstractScrollArea {
     // The viewport's policy passes on to its focus proxy, the grid, so the grid's own comes last.
     viewport()->setFocusPolicy(Qt::NoFocus);
     setFocusPolicy(Qt::StrongFocus);
-    QObject::connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int v) {
-      if (!syncing) Guarded(owner_, [this, v] { owner_->SetTopRow(owner_->FixedRows() + v); });
+    QScrollBar* bar = verticalScrollBar();
+    bar->installEventFilter(this);
+    QObject::connect(bar, &QScrollBar::valueChanged, this, [this](int v) {
+      if (!syncing && !ownsVertical) Guarded(owner_, [this, v] { owner_->SetTopRow(owner_->FixedRows() + v); });
+    });
+    QObject::connect(bar, &QScrollBar::actionTriggered, this, [this, bar](int action) {
+      if (syncing || !ownsVertical) return;
+      TScrollCode code = TScrollCode::scTrack;
+      switch (action) {
+        case QAbstractSlider::SliderSingleStepSub: code = TScrollCode::scLineUp; break;
+        case QAbstractSlider::SliderSingleStepAdd: code = TScrollCode::scLineDown; break;
+        case QAbstractSlider::SliderPageStepSub: code = TScrollCode::scPageUp; break;
+        case QAbstractSlider::SliderPageStepAdd: code = TScrollCode::scPageDown; break;
+        case QAbstractSlider::SliderToMinimum: code = TScrollCode::scTop; break;
+        case QAbstractSlider::SliderToMaximum: code = TScrollCode::scBottom; break;
+        case QAbstractSlider::SliderMove:
+          // A drag acts when the thumb is let go; a move without the thumb held is a jump.
+          if (bar->isSliderDown()) return;
+          code = TScrollCode::scPosition;
+          break;
+        default: return;
+      }
+      Scroll(code, bar->sliderPosition());
+    });
+    QObject::connect(bar, &QScrollBar::sliderReleased, this, [this, bar] {
+      if (!syncing && ownsVertical) Scroll(TScrollCode::scPosition, bar->sliderPosition());
     });
     QObject::connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, [this](int v) {
       if (!syncing) Guarded(owner_, [this, v] { owner_->SetLeftCol(owner_->FixedCols() + v); });
     });
   }
   bool syncing = false;
+  bool ownsVertical = false;
 
  protected:
+  void wheelEvent(QWheelEvent* event) override {
+    if (Wheel(event)) {
+      event->accept();
+    } else {
+      QAbstractScrollArea::wheelEvent(event);
+    }
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    // Over a bar the owner fills, a wheel step is the owner's too rather than a jump of the thumb.
+    if (watched == verticalScrollBar() && event->type() == QEvent::Wheel && ownsVertical) {
+      return Wheel(static_cast<QWheelEvent*>(event));
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+  }
   void paintEvent(QPaintEvent* event) override {
     QPainter painter(viewport());
     owner_->Paint(painter, event->rect());
@@ -66,6 +106,19 @@ class GridWidget : public QAbstractScrollArea {
   bool focusNextPrevChild(bool) override { return false; }
 
  private:
+  bool Wheel(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if (delta == 0) return false;
+    bool used = true;
+    Guarded(owner_, [&] { used = owner_->DoMouseWheel(ShiftOf(event->modifiers()), delta); });
+    return used;
+  }
+  // The bar always ends up showing where the owner stands, whatever the action did.
+  void Scroll(TScrollCode code, int position) {
+    Guarded(owner_, [&] { owner_->VerticalScroll(code, position); });
+    Guarded(owner_, [this] { owner_->UpdateScrollBars(); });
+  }
+
   TStringGrid* owner_;
 };
 
@@ -683,12 +736,25 @@ void TStringGrid::UpdateScrollBars() {
   for (int c = 0; c < ColCount(); ++c) totalWidth += ColWidths(c) + gridLineWidth_;
   const int dataRows = RowCount() - fixedRows_;
   const int dataCols = ColCount() - fixedCols_;
-  grid_->verticalScrollBar()->setRange(0, totalHeight > grid_->viewport()->height() ? std::max(0, dataRows - 1) : 0);
-  grid_->verticalScrollBar()->setValue(topRow_ - fixedRows_);
+  TScrollInfo info;
+  grid_->ownsVertical = GetVerticalScrollInfo(info);
+  QScrollBar* bar = grid_->verticalScrollBar();
+  if (grid_->ownsVertical) {
+    bar->setRange(0, std::max(0, info.Max));
+    bar->setPageStep(std::max(1, info.Page));
+    bar->setValue(std::clamp(info.Position, 0, std::max(0, info.Max)));
+  } else {
+    bar->setRange(0, totalHeight > grid_->viewport()->height() ? std::max(0, dataRows - 1) : 0);
+    bar->setValue(topRow_ - fixedRows_);
+  }
   grid_->horizontalScrollBar()->setRange(0, totalWidth > grid_->viewport()->width() ? std::max(0, dataCols - 1) : 0);
   grid_->horizontalScrollBar()->setValue(leftCol_ - fixedCols_);
   grid_->syncing = false;
 }
+
+bool TStringGrid::GetVerticalScrollInfo(TScrollInfo&) { return false; }
+void TStringGrid::VerticalScroll(TScrollCode, int) {}
+bool TStringGrid::DoMouseWheel(TShiftState, int) { return false; }
 
 void TStringGrid::Paint(QPainter& painter, const QRect& area) {
   canvas_.Attach(&painter);

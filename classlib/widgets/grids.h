@@ -28,6 +28,14 @@ using TGridOptions = TSetOf<TGridOption>;
 enum class TGridDrawStateItem { gdSelected, gdFocused, gdFixed };
 using TGridDrawState = TSetOf<TGridDrawStateItem>;
 enum class TGridScrollBars { ssNone, ssHorizontal, ssVertical, ssBoth };
+enum class TScrollCode { scLineUp, scLineDown, scPageUp, scPageDown, scPosition, scTrack, scTop, scBottom };
+// A vertical scroll bar that shows something other than the grid's rows: positions 0..Max, Page of them
+// in view.
+struct TScrollInfo {
+  int Max = 0;
+  int Page = 1;
+  int Position = 0;
+};
 
 struct TGridRect {
   int Left = 0;
@@ -158,13 +166,19 @@ class TStringGrid : public TWinControl {
   void ApplyColor() override;
   void ApplyFont() override;
   bool ClicksOnMouseUp() const override { return true; }
+  // A grid whose rows are a window on more (the data grid) shows that on its vertical bar: returning
+  // true puts info on the bar, whose actions then go to VerticalScroll instead of scrolling the rows.
+  virtual bool GetVerticalScrollInfo(TScrollInfo& info);
+  virtual void VerticalScroll(TScrollCode code, int position);
+  // A wheel turn over the grid (120 a step); false lets the view scroll.
+  virtual bool DoMouseWheel(TShiftState shift, int wheelDelta);
+  void UpdateScrollBars();
 
  private:
   friend class GridWidget;
   friend class GridEditorEvents;
   void Paint(QPainter& painter, const QRect& area);
   void ClampInView();
-  void UpdateScrollBars();
   void MoveBy(int dcol, int drow);
   int NextTabCol(int from, int step) const;
   // Keys typed in the in-place editor: the grid's keys go to the grid, the rest edit the text.

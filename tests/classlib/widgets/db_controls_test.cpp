@@ -1,12 +1,17 @@
 // The data-aware controls on real engine tables in a temp folder: the grid and the navigator editing,
 // posting, cancelling and deleting (the confirmation answered through the scripted seam), the grid's
-// window of records, the masked and upper-case edits, the drop-down, memo and image, and FocusControl.
+// window of records, its scroll bar and wheel moving through the dataset, the masked and upper-case edits, the drop-down, memo and image, and FocusControl.
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QToolButton>
+#include <QWheelEvent>
 
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -111,6 +116,31 @@ class DBControlsTest : public testing::WidgetTest {
   }
 
   static void Press(TWinControl* control, Word key, TShiftState shift = {}) { control->KeyDown(key, shift); }
+
+  static QScrollBar* VerticalBar(TDBGrid* grid) {
+    return static_cast<QAbstractScrollArea*>(grid->MouseWidget()->parentWidget())->verticalScrollBar();
+  }
+  // The thumb held, moved to position and let go.
+  static void DragThumb(TDBGrid* grid, int position) {
+    QScrollBar* bar = VerticalBar(grid);
+    bar->setSliderDown(true);
+    bar->setSliderPosition(position);
+    bar->setSliderDown(false);
+  }
+  // A wheel turn over the rows, or over the scroll bar.
+  static void Wheel(TDBGrid* grid, int delta, bool overBar = false) {
+    QWidget* target = overBar ? static_cast<QWidget*>(VerticalBar(grid)) : grid->MouseWidget();
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(target, &event);
+  }
+  void OpenTable(const std::string& name, int count) {
+    table->Close();
+    CreateTable(name, count);
+    table->SetTableName(name);
+    table->Open();
+  }
 
   // A fresh table of three people for the next case, opened.
   void NextTable() {
@@ -430,6 +460,12 @@ TEST_F(DBControlsTest, TheGridReadsOnlyAWindowOfALargeTable) {
       {"Page Up", [&] { Press(grid, VK_PRIOR); }},
       {"Ctrl+Home", [&] { Press(grid, VK_HOME, TShiftState{.Ctrl = true}); }},
       {"Page Down", [&] { Press(grid, VK_NEXT); }},
+      {"thumb to the middle", [&] { DragThumb(grid, 1500); }},
+      {"thumb a window down", [&] { DragThumb(grid, 1500 + window); }},
+      {"page area below", [&] { VerticalBar(grid)->triggerAction(QAbstractSlider::SliderPageStepAdd); }},
+      {"wheel steps", [&] { for (int i = 0; i < 3; ++i) Wheel(grid, -120); }},
+      {"thumb to the bottom", [&] { DragThumb(grid, VerticalBar(grid)->maximum()); }},
+      {"thumb to the top", [&] { DragThumb(grid, 0); }},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(s.name);
@@ -437,9 +473,171 @@ TEST_F(DBControlsTest, TheGridReadsOnlyAWindowOfALargeTable) {
     s.action();
     EXPECT_LE(fetched - before, 3 * window + 2);
   }
+  DragThumb(grid, 1500);
+  EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 1501);
   Press(grid, VK_END, TShiftState{.Ctrl = true});
   EXPECT_EQ(grid->Cells(1, grid->Row()), "3000");
   EXPECT_LT(fetched, 400) << "the grid never reads the whole table";
+  table->OnCalcFields = nullptr;  // the form's teardown reads records after fetched is gone
+}
+
+// A grid that cannot tell the record number: its thumb only says first, last or between.
+class UnnumberedGrid : public TDBGrid {
+ public:
+  using TDBGrid::TDBGrid;
+
+ protected:
+  bool IsSequenced() const override { return false; }
+};
+
+TEST_F(DBControlsTest, ScrollBarAndWheelMoveTheCurrentRecordThroughTheDataset) {
+  OpenTable("MANY.DAT", 50);
+  form->Show();
+  TDBGrid* grid = Grid();
+  QScrollBar* bar = VerticalBar(grid);
+  const int page = grid->DataLink().BufferCount();
+  ASSERT_GT(page, 3);
+  ASSERT_LT(page, 20);
+  // The thumb stands for the record number: 50 positions, a window of them in view.
+  EXPECT_EQ(bar->minimum(), 0);
+  EXPECT_EQ(bar->maximum(), 49);
+  EXPECT_EQ(bar->pageStep(), page);
+  auto action = [&](QAbstractSlider::SliderAction a) { return [=] { bar->triggerAction(a); }; };
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    int id;
+  };
+  const Step steps[] = {
+      {"arrow down", action(QAbstractSlider::SliderSingleStepAdd), 2},
+      {"arrow down again", action(QAbstractSlider::SliderSingleStepAdd), 3},
+      {"arrow up", action(QAbstractSlider::SliderSingleStepSub), 2},
+      {"page area below", action(QAbstractSlider::SliderPageStepAdd), 2 + page},
+      {"page area below again", action(QAbstractSlider::SliderPageStepAdd), 2 + 2 * page},
+      {"page area above", action(QAbstractSlider::SliderPageStepSub), 2 + page},
+      {"page area above past the top", [&] { for (int i = 0; i < 3; ++i) bar->triggerAction(QAbstractSlider::SliderPageStepSub); }, 1},
+      {"arrow up at the first", action(QAbstractSlider::SliderSingleStepSub), 1},
+      {"thumb to the bottom", [&] { DragThumb(grid, bar->maximum()); }, 50},
+      {"arrow down at the last adds no record", action(QAbstractSlider::SliderSingleStepAdd), 50},
+      {"wheel up a step", [&] { Wheel(grid, 120); }, 49},
+      {"wheel up two steps", [&] { Wheel(grid, 240); }, 47},
+      {"half a wheel step", [&] { Wheel(grid, 60); }, 47},
+      {"the other half", [&] { Wheel(grid, 60); }, 46},
+      {"wheel down a step", [&] { Wheel(grid, -120); }, 47},
+      {"wheel up over the bar", [&] { Wheel(grid, 120, true); }, 46},
+      {"wheel down over the bar", [&] { Wheel(grid, -240, true); }, 48},
+      {"thumb far up", [&] { DragThumb(grid, 19); }, 20},
+      {"a sideways wheel moves no record", [&] { Wheel(grid, 0); }, 20},
+      {"thumb a little down", [&] { DragThumb(grid, 22); }, 23},
+      {"thumb to the top", [&] { DragThumb(grid, 0); }, 1},
+      {"wheel up at the first", [&] { Wheel(grid, 120); }, 1},
+      {"the bar's own bottom", action(QAbstractSlider::SliderToMaximum), 50},
+      {"the bar's own top", action(QAbstractSlider::SliderToMinimum), 1},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    s.act();
+    EXPECT_EQ(table->FieldByName("ID")->AsInteger(), s.id);
+    EXPECT_EQ(grid->Cells(1, grid->Row()), std::to_string(s.id));
+    EXPECT_EQ(bar->value(), s.id - 1) << "the thumb shows where the current record is";
+    EXPECT_EQ(grid->TopRow(), grid->FixedRows()) << "the bar moves records, not the grid's rows";
+    EXPECT_EQ(table->State(), TDataSetState::dsBrowse);
+  }
+  EXPECT_EQ(table->RecordCount(), 50) << "no arrow or wheel appends";
+  // A new row has no number: the thumb stays where the record it was inserted at stood.
+  table->MoveBy(9);
+  table->Insert();
+  EXPECT_EQ(bar->value(), 9);
+  table->Cancel();
+  EXPECT_EQ(bar->value(), 9);
+  // The thumb taken while inserting goes where it was let go; the new row is posted on the way.
+  table->Insert();
+  table->FieldByName("ID")->SetAsInteger(1000);
+  DragThumb(grid, 29);
+  EXPECT_EQ(table->State(), TDataSetState::dsBrowse);
+  EXPECT_EQ(table->RecordCount(), 51);
+  EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 30);
+  EXPECT_EQ(bar->value(), 29);
+  // An empty table leaves nothing to scroll.
+  OpenTable("NONE.DAT", 0);
+  EXPECT_EQ(bar->maximum(), 0);
+  Wheel(grid, -120);
+  bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  EXPECT_TRUE(table->IsEmpty());
+}
+
+TEST_F(DBControlsTest, WithoutRecordNumbersTheThumbHasThreePositions) {
+  OpenTable("MANY.DAT", 50);
+  form->Show();
+  auto* grid = new UnnumberedGrid(*form);
+  grid->SetBounds(0, 30, 500, 200);
+  grid->SetDataSource(source);
+  QScrollBar* bar = VerticalBar(grid);
+  EXPECT_EQ(bar->maximum(), 2);
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    int id;
+    int position;  // 0 top, 1 middle, 2 bottom
+  };
+  const Step steps[] = {
+      {"first", [&] { table->First(); }, 1, 0},
+      {"arrow down", [&] { bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); }, 2, 1},
+      {"thumb to the bottom", [&] { DragThumb(grid, 2); }, 50, 2},
+      {"thumb to the middle stays", [&] { DragThumb(grid, 1); }, 50, 2},
+      {"wheel up", [&] { Wheel(grid, 120); }, 49, 1},
+      {"wheel up over the bar moves a record, not the thumb to the top", [&] { Wheel(grid, 120, true); }, 48, 1},
+      {"page area above", [&] { bar->triggerAction(QAbstractSlider::SliderPageStepSub); }, 48 - grid->DataLink().BufferCount(), 1},
+      {"thumb to the top", [&] { DragThumb(grid, 0); }, 1, 0},
+      {"thumb to the middle stays at the top", [&] { DragThumb(grid, 1); }, 1, 0},
+      {"Ctrl+End", [&] { Press(grid, VK_END, TShiftState{.Ctrl = true}); }, 50, 2},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    s.act();
+    EXPECT_EQ(table->FieldByName("ID")->AsInteger(), s.id);
+    EXPECT_EQ(bar->value(), s.position);
+  }
+}
+
+TEST_F(DBControlsTest, ErrorsFromTheScrollBarAndWheelGoToTheApplication) {
+  OpenTable("MANY.DAT", 50);
+  form->Show();
+  std::vector<std::string> caught;
+  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  TDBGrid* grid = Grid();
+  QScrollBar* bar = VerticalBar(grid);
+  bool fail = false;
+  table->OnCalcFields = [&](TDataSet&) {
+    if (fail) throw std::runtime_error("unreadable record");
+  };
+  struct Entry {
+    const char* name;
+    std::function<void()> act;
+  };
+  // Each reads records past the window, so each meets the failing read.
+  const Entry entries[] = {
+      {"the bar's own bottom", [&] { bar->triggerAction(QAbstractSlider::SliderToMaximum); }},
+      {"page area below", [&] { bar->triggerAction(QAbstractSlider::SliderPageStepAdd); }},
+      {"thumb to the middle", [&] { DragThumb(grid, 30); }},
+      {"a long wheel turn", [&] { Wheel(grid, -120 * 20); }},
+  };
+  for (const Entry& e : entries) {
+    SCOPED_TRACE(e.name);
+    table->First();
+    caught.clear();
+    fail = true;
+    e.act();
+    fail = false;
+    ASSERT_EQ(caught.size(), 1u);
+    EXPECT_EQ(caught.front(), "unreadable record");
+    // The grid goes on working once the records read again.
+    bar->triggerAction(QAbstractSlider::SliderToMaximum);
+    EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 50);
+    EXPECT_EQ(bar->value(), 49);
+  }
+  table->OnCalcFields = nullptr;  // the form's teardown reads records after fail is gone
+  Application().OnException = nullptr;
 }
 
 TEST_F(DBControlsTest, MaskedAndUpperCaseEditsWriteTheirFields) {
