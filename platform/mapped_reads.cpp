@@ -95,10 +95,10 @@ bool MappableFile(int fd) {
          std::end(kNetworkFileSystems);
 }
 
-bool MapShowsEnd(const char* base, std::uint64_t mapLength, std::uint64_t end) {
+bool MapShowsEnd(const char* base, std::uint64_t shown, std::uint64_t end) {
   constexpr std::uint64_t kLook = 8192;
-  if (end == 0 || end > mapLength) return false;
-  const std::uint64_t stop = std::min(mapLength, end - 1 + kLook);
+  if (end == 0 || end > shown) return false;
+  const std::uint64_t stop = std::min(shown, end - 1 + kLook);
   // Volatile, so every byte is loaded inside the guard and after the copy it vouches for.
   const volatile char* at = base + (end - 1);
   const volatile char* const last = base + stop;

@@ -40,7 +40,9 @@ bool GuardedCopy(void* to, const void* from, std::size_t count);
 // Whether the map shows the file still holding the byte before end, read after a copy ending there: a
 // file cut short keeps the page of its new end mapped with zeros past it, and the pages after it are
 // gone, so a byte other than zero at end - 1 or beyond (looked for in the next few KiB) proves the
-// file reaches end. False means only that the map cannot tell; the file's size must.
-bool MapShowsEnd(const char* base, std::uint64_t mapLength, std::uint64_t end);
+// file reaches end. Only the first shown bytes of the map are looked at: past the file's end as last
+// seen, every look would end in a bus error. False means only that the map cannot tell; the file's
+// size must.
+bool MapShowsEnd(const char* base, std::uint64_t shown, std::uint64_t end);
 
 }  // namespace kavrin::platform::detail

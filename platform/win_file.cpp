@@ -197,9 +197,9 @@ namespace {
 
 // The handle's map, after making sure it reaches end when the file does; null when the range lies
 // beyond the file (a plain read then gives what the file holds) or the handle reads plainly.
-std::shared_ptr<MappedView> ViewFor(HANDLE handle, std::int64_t end) {
+std::shared_ptr<MappedView> ViewFor(HANDLE handle, std::int64_t end, std::int64_t& known) {
   std::shared_ptr<MappedView> view;
-  std::int64_t known = 0;
+  known = 0;
   HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
     view = entry.view;
     known = entry.known_size;
@@ -216,6 +216,7 @@ std::shared_ptr<MappedView> ViewFor(HANDLE handle, std::int64_t end) {
     if (view) entry.view = view;
     entry.known_size = st.st_size;
   });
+  known = st.st_size;
   return view;
 }
 
@@ -255,11 +256,14 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (Faulted(FaultFor(FileOp::Read, handle))) return false;
   auto* bytes = static_cast<char*>(buffer);
   if (count > 0) {
-    if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count)) {
+    std::int64_t known = 0;
+    if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count, known)) {
       const auto end = static_cast<std::uint64_t>(position) + count;
-      // A copy from the page a foreign cut ended in reads zeros: the file must still reach the end.
+      // A copy from the page a foreign cut ended in reads zeros: the file must still reach the end. The
+      // look past the copy stops at the size last seen, where a file nobody cut has its last page.
+      const std::uint64_t shown = std::min(view->Length(), static_cast<std::uint64_t>(known));
       if (detail::GuardedCopy(bytes, view->Base() + position, count) &&
-          (detail::MapShowsEnd(view->Base(), view->Length(), end) || FileReaches(handle, end))) {
+          (detail::MapShowsEnd(view->Base(), shown, end) || FileReaches(handle, end))) {
         if (done) *done = count;
         MoveTo(handle, position + count);
         return true;
