@@ -1,4 +1,5 @@
 #include <cstring>
+#include <functional>
 
 #include "classlib/data/bookmark_list.h"
 #include "classlib/data/numeric_fields.h"
@@ -10,10 +11,20 @@
 #include "tests/dataset/dataset_fixture.h"
 
 namespace kavrin::dataset::testing {
+
 namespace {
 
 namespace cl = kavrin::classlib;
 namespace en = kavrin::engine;
+
+// Fails the failAt-th read made while when() holds; reads counts them.
+void FailNthRead(int failAt, int& reads, std::function<bool()> when) {
+  platform::SetFileFaultHook(
+      [failAt, &reads, when = std::move(when)](platform::FileOp op, const std::string&) -> platform::DWORD {
+        if (op != platform::FileOp::Read || !when()) return 0;
+        return ++reads == failAt ? platform::ERROR_GEN_FAILURE : 0;
+      });
+}
 
 struct Person {
   int id;
@@ -285,10 +296,7 @@ TEST_F(SearchTest, AFindThatRaisesAtAnyReadSwitchesTheFiltersOffAgain) {
     table->First();
     int reads = 0;
     bool counting = false;
-    platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
-      if (op != platform::FileOp::Read || !counting) return 0;
-      return ++reads == failAt ? platform::ERROR_GEN_FAILURE : 0;
-    });
+    FailNthRead(failAt, reads, [&] { return counting; });
     counting = true;
     const int code = EngineCodeOf([&] { EXPECT_TRUE(table->FindLast()); });
     counting = false;
@@ -429,10 +437,7 @@ TEST_F(SearchTest, AScanThatRaisesAtAnyReadRemovesItsFilterAndLeavesTheDataSetUs
     table->First();
     table->Next();
     int reads = 0;
-    platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
-      if (op != platform::FileOp::Read || !cursor->FiltersActive()) return 0;
-      return ++reads == failAt ? platform::ERROR_GEN_FAILURE : 0;
-    });
+    FailNthRead(failAt, reads, [&] { return cursor->FiltersActive(); });
     const int code = EngineCodeOf([&] { EXPECT_TRUE(table->Locate("Score", cl::Variant(std::int32_t{70}), 0)); });
     platform::SetFileFaultHook(nullptr);
     raised = reads >= failAt;
