@@ -238,9 +238,38 @@ std::int32_t TIndexFile::KeyRecordNumber(std::span<const std::uint8_t> key) {
 
 // ---- Insert ----
 
+bool TIndexFile::PlaceOnInsertedKey(std::span<const std::uint8_t> key, std::int32_t recordNumber) {
+  RequireKey(key);
+  if (!inserted_.Valid || inserted_.Index != currentIndex_ || filtersActive_ || rangeActive_ ||
+      (callback_ && callbackActive_) || bof_ || eof_ || RangeRecordCount() == 0 ||
+      inserted_.Position < 1 || inserted_.Position > RangeRecordCount()) {
+    return false;
+  }
+  TOperation op(*this, false);
+  bool placed = false;
+  {
+    // The search's descent takes these pages in this order and leaves each on the entry it took.
+    TPageRef page;
+    for (std::size_t level = 0; level < inserted_.Depth; ++level) {
+      page = GetPage(inserted_.Pages[level]);
+      if (page->Count() < inserted_.Entries[level] || inserted_.Entries[level] < 1) break;
+      page->SetCurrent(inserted_.Entries[level]);
+      if (level + 1 == inserted_.Depth) {
+        placed = page->IsLeaf() && CompareKeys(page->KeyAt(page->Current()), key.data(), descending_, keyLength_) == 0 &&
+                 page->CurrentRef() == recordNumber;
+        if (placed) PlaceCursor(*page, inserted_.Position);
+      }
+    }
+  }
+  if (placed) bof_ = eof_ = false;
+  op.Finish();
+  return placed;
+}
+
 void TIndexFile::InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t recordNumber) {
   RequireKey(key);
   if (recordNumber < 1) RaiseEngineError(ec::RecordNotFound, FileName());
+  if (inserted_.Index == currentIndex_) inserted_.Valid = false;
   TOperation op(*this, true);
   {
     TIndexDescriptor& descriptor = header_.Descriptors[currentIndex_];
@@ -264,7 +293,18 @@ void TIndexFile::InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t
         TPage& page = *path[level].Page;
         page.SetCountAt(path[level].Entry, page.CountAt(path[level].Entry) + 1);
       }
+      const std::uint16_t leafCount = leaf.Count();
       InsertAfterCurrent(path, path.size() - 1, key.data(), recordNumber, 0);
+      // Without a split every page of the path still leads to the key.
+      if (currentIndex_ == inserted_.Index && leaf.Count() == leafCount + 1 && path.size() <= inserted_.Pages.size()) {
+        std::int64_t position = 1;
+        for (std::size_t level = 0; level < path.size(); ++level) {
+          inserted_.Pages[level] = path[level].Page->Offset();
+          inserted_.Entries[level] = path[level].Entry;
+          position += path[level].Page->CountBefore(path[level].Entry);
+        }
+        inserted_ = {true, currentIndex_, position, path.size(), inserted_.Pages, inserted_.Entries};
+      }
       GivePath(path);
     }
   }
@@ -356,6 +396,7 @@ void TIndexFile::Split(TPage& page, TPage& right) {
 
 void TIndexFile::DeleteKeyFromTree(std::span<const std::uint8_t> key) {
   RequireKey(key);
+  if (inserted_.Index == currentIndex_) inserted_.Valid = false;
   if (header_.Descriptors[currentIndex_].Root == 0) RaiseEngineError(ec::KeyNotFound, FileName());
   TOperation op(*this, true);
   {

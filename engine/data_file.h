@@ -313,6 +313,11 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::int32_t NextUniqueID() override;
   void RecordDirtied(std::int32_t recordNumber) override;
   void SyncIndexPosition() override;
+  // The cursor found again after a change; one that inserted the current record's key takes the spot
+  // the insert left instead of another search, where that is the same spot.
+  void SyncIndexPositionAfterChange();
+  // For tests: false makes every change search for the cursor's key again.
+  static void SetInsertedSpotUse(bool use);
   std::uint8_t KeyFieldType(std::int16_t fieldNumber) const override;
   std::span<const std::uint8_t> RecordImage(std::int32_t recordNumber) override;
   std::int32_t RecordSlots() const override { return header_.NextRecordNumber - 1; }

@@ -50,6 +50,12 @@ void TDataFile::BuildDeletedKey(const std::uint8_t* image, std::uint8_t* key, co
   IntegerToKey(LoadI32(idImage + AutoIncSlotOffset), key + 1);
 }
 
+namespace {
+bool useInsertedSpot = true;
+}  // namespace
+
+void TDataFile::SetInsertedSpotUse(bool use) { useInsertedSpot = use; }
+
 void TDataFile::SyncIndexPosition() {
   std::array<std::uint8_t, PageEntryArea> key{};
   if (currentRecord_) BuildKey(indexFile_->CurrentIndex(), currentRecord_->Buffer(), currentRecord_->Buffer(), key.data());
@@ -59,6 +65,22 @@ void TDataFile::SyncIndexPosition() {
   indexFile_->ApplyRange();
   BuildFilterBitmap();
   indexFile_->FindKey(std::span<const std::uint8_t>(key.data(), indexFile_->KeyLength()), true, true);
+}
+
+void TDataFile::SyncIndexPositionAfterChange() {
+  if (!useInsertedSpot || !currentRecord_ || !Exclusive() || InMemory() || FilterCount() != 0) {
+    indexFile_->ForgetInsertedSpot();
+    return SyncIndexPosition();
+  }
+  std::array<std::uint8_t, PageEntryArea> key{};
+  BuildKey(indexFile_->CurrentIndex(), currentRecord_->Buffer(), currentRecord_->Buffer(), key.data());
+  CheckHeaderChanged();
+  indexFile_->ApplyRange();
+  BuildFilterBitmap();
+  const std::span<const std::uint8_t> span(key.data(), indexFile_->KeyLength());
+  const bool placed = indexFile_->PlaceOnInsertedKey(span, currentRecord_->RecordNumber());
+  indexFile_->ForgetInsertedSpot();
+  if (!placed) indexFile_->FindKey(span, true, true);
 }
 
 std::uint8_t TDataFile::KeyFieldType(std::int16_t fieldNumber) const {

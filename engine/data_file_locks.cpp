@@ -100,6 +100,7 @@ TWriteSection::TWriteSection(TDataFile& table, bool headerLock) : table_(table) 
     throw;
   }
   activeIndex_ = table_.indexFile_->CurrentIndex();
+  table_.indexFile_->WatchInserts(activeIndex_);
   savedHeader_ = table_.header_;
   if (!table_.Exclusive()) {
     savedBof_ = table_.indexFile_->Bof();
@@ -120,7 +121,7 @@ void TWriteSection::Commit() {
                        !index.FiltersActive() && !index.CallbackActive() && table_.currentRecord_ && index.HasKey() &&
                        !index.Bof() && !index.Eof() &&
                        index.CurrentRecordNumber() == table_.currentRecord_->RecordNumber();
-  if (!inPlace) table_.SyncIndexPosition();
+  if (!inPlace) table_.SyncIndexPositionAfterChange();
   table_.MakeCurrentAtCursor();
   // What changed reaches the files before any lock goes, so other processes find it at their next
   // change check, and a table lock never holds changes that a crash could lose.

@@ -168,6 +168,17 @@ class TIndexFile : public TFileHandler {
   // error as the single changes, with every page and header field as it was before the first change.
   void ChangeKeys(std::span<const TKeyChange> changes, std::int32_t recordNumber);
   void DeleteKeyFromTree(std::span<const std::uint8_t> key);
+  // From now on notes where an insert into index puts its key; forgets what was noted before.
+  void WatchInserts(std::uint8_t index) {
+    inserted_.Valid = false;
+    inserted_.Index = index;
+  }
+  void ForgetInsertedSpot() { inserted_.Valid = false; }
+  // Puts the cursor on the key the last insert into the current index put, where the tree has not
+  // changed since, no split moved it, and no range, filter or callback could hide it: the same spot,
+  // page states and cache order a search for the key would leave. False, changing nothing a search
+  // would not redo, where that cannot be shown.
+  bool PlaceOnInsertedKey(std::span<const std::uint8_t> key, std::int32_t recordNumber);
 
   // The cursor. Without a key: position 0, BOF and EOF both set.
   std::vector<std::uint8_t> CurrentKey();  // empty when there is none
@@ -369,6 +380,17 @@ class TIndexFile : public TFileHandler {
   int operationDepth_ = 0;
   TChangeLog* changeLog_ = nullptr;
   std::int64_t leafSteps_ = 0;
+
+  // Where the last insert put its key: the pages from the root down with the entry taken in each.
+  struct TInsertedSpot {
+    bool Valid = false;
+    std::uint8_t Index = 0;
+    std::int64_t Position = 0;
+    std::size_t Depth = 0;
+    std::array<std::int32_t, 32> Pages{};
+    std::array<std::uint16_t, 32> Entries{};
+  };
+  TInsertedSpot inserted_;
 
   TSpot cursor_;  // its Position is the cursor's ordinal over all keys of the index
   // Keys with their bit set up to and including the cursor's; -1 until counted.

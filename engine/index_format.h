@@ -157,6 +157,8 @@ class TPage {
   void SeekLowCounting(const std::uint8_t* key, std::int64_t& position);
   void SeekHighCounting(const std::uint8_t* key, std::int64_t& position);
   void CountToLast(std::int64_t& position);
+  // Keys under the entries before entry.
+  std::int64_t CountBefore(std::uint16_t entry) const;
   // From the current entry on; false at the first key above high, true at the page's end.
   bool MarkRunToHigh(const std::uint8_t* high, TRecordBitmap& bitmap);
 
@@ -183,7 +185,6 @@ class TPage {
   // The first entry whose key is greater than key (orEqual: not less), count + 1 when there is none.
   std::uint16_t UpperBound(const std::uint8_t* key) const;
   std::uint16_t LowerBound(const std::uint8_t* key) const;
-  std::int64_t CountBefore(std::uint16_t entry) const;
   std::uint8_t CommonPrefix(std::uint16_t a, std::uint16_t b) const;
 
   bool dirty_ = false;
