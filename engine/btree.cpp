@@ -303,7 +303,9 @@ void TIndexFile::InsertKeyInTree(std::span<const std::uint8_t> key, std::int32_t
           inserted_.Entries[level] = path[level].Entry;
           position += path[level].Page->CountBefore(path[level].Entry);
         }
-        inserted_ = {true, currentIndex_, position, path.size(), inserted_.Pages, inserted_.Entries};
+        inserted_.Position = position;
+        inserted_.Depth = path.size();
+        inserted_.Valid = true;
       }
       GivePath(path);
     }
