@@ -35,6 +35,17 @@ bool StartEdit(TFieldDataLink& link, bool& showing) {
   return editing;
 }
 
+// Writes the control's pending edit as the focus leaves it; a value the field refuses keeps the focus
+// in the control, and the error goes on to the handler.
+void WriteOrKeepFocus(TFieldDataLink& link, TWinControl& control) {
+  try {
+    link.UpdateRecord();
+  } catch (...) {
+    control.SetFocus();
+    throw;
+  }
+}
+
 }  // namespace
 
 // --- TDBEdit --------------------------------------------------------------------------------------
@@ -130,13 +141,7 @@ void TDBEdit::KeyPress(char& key) {
 }
 
 void TDBEdit::DoExit() {
-  // A value the field refuses keeps the focus here, and the error reaches the handler.
-  try {
-    link_.UpdateRecord();
-  } catch (...) {
-    SetFocus();
-    throw;
-  }
+  WriteOrKeepFocus(link_, *this);
   ShowField();
   TEdit::DoExit();
 }
@@ -203,12 +208,7 @@ void TDBMemo::KeyPress(char& key) {
 }
 
 void TDBMemo::DoExit() {
-  try {
-    link_.UpdateRecord();
-  } catch (...) {
-    SetFocus();
-    throw;
-  }
+  WriteOrKeepFocus(link_, *this);
   TMemo::DoExit();
 }
 
@@ -250,12 +250,7 @@ void TDBComboBox::Choose(int index) {
 }
 
 void TDBComboBox::DoExit() {
-  try {
-    link_.UpdateRecord();
-  } catch (...) {
-    SetFocus();
-    throw;
-  }
+  WriteOrKeepFocus(link_, *this);
   TComboBox::DoExit();
 }
 
