@@ -6,12 +6,6 @@
 #include "classlib/data/field.h"
 
 namespace kavrin::classlib {
-namespace {
-
-bool EditingState(TDataSetState state) { return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert; }
-
-}  // namespace
-
 TDataLink::~TDataLink() {
   if (dataSource_) dataSource_->RemoveDataLink(this);
 }

@@ -16,8 +16,6 @@ namespace {
 
 constexpr std::size_t kRecInfoSize = 8;
 
-bool EditingState(TDataSetState state) { return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert; }
-
 }  // namespace
 
 TDataSet::TDataSet(TComponent* owner) : TComponent(owner), fieldDefs_(this) {}

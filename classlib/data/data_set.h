@@ -41,6 +41,9 @@ enum class TDataSetState : std::uint8_t {
   dsFilter = 8,
 };
 
+// Whether a record is being edited or inserted in that state.
+inline bool EditingState(TDataSetState state) { return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert; }
+
 enum class TDataEvent {
   deFieldChange,
   deRecordChange,

@@ -377,7 +377,7 @@ void TDBNavigator::Layout() {
 bool TDBNavigator::ButtonEnabled(TNavigateBtn button) const {
   const TDataSet* ds = link_->DataSet();
   if (!Enabled() || !link_->Active() || !ds) return false;
-  const bool editing = ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert;
+  const bool editing = EditingState(ds->State());
   const bool canModify = ds->CanModify() && !link_->ReadOnly();
   switch (button) {
     case TNavigateBtn::nbFirst:

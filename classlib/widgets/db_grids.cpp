@@ -19,10 +19,6 @@
 namespace kavrin::classlib {
 namespace {
 
-bool EditingState(const TDataSet* ds) {
-  return ds && (ds->State() == TDataSetState::dsEdit || ds->State() == TDataSetState::dsInsert);
-}
-
 class Flag {
  public:
   explicit Flag(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
@@ -190,8 +186,8 @@ void TDBGrid::Refill() {
   resize_ = false;
   sizedColumns_ = columns_;
   sizedFixedCols_ = fc;
-  const QFontMetrics metrics(Font().ToQFont());
-  const int charWidth = std::max(1, metrics.horizontalAdvance('0'));
+  // Only a new set of columns is sized: the font is measured for that alone.
+  const int charWidth = resize ? std::max(1, QFontMetrics(Font().ToQFont()).horizontalAdvance('0')) : 1;
   if (fc && resize) SetColWidths(0, 12);
   for (int c = 0; c < ColCount() - fc; ++c) {
     TField* field = Fields(c);
@@ -226,7 +222,7 @@ void TDBGrid::Refill() {
     pendingModified_ = false;
     FocusCell(Col(), row);
   }
-  if (!EditingState(ds)) pendingModified_ = false;
+  if (!ds || !EditingState(ds->State())) pendingModified_ = false;
   UpdateScrollBars();
   Invalidate();
 }
@@ -458,7 +454,7 @@ void TDBGrid::KeyDown(Word& key, TShiftState shift) {
       // The cell's pending text goes, then the record's edit.
       HideEditor();
       pendingModified_ = false;
-      if (EditingState(ds)) {
+      if (ds && EditingState(ds->State())) {
         ds->Cancel();
       } else {
         Refill();
