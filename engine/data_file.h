@@ -316,6 +316,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // The cursor found again after a change; one that inserted the current record's key takes the spot
   // the insert left instead of another search, where that is the same spot.
   void SyncIndexPositionAfterChange();
+  // Both: the range and the record bitmap made anew, then the current record's key found in the index.
+  void FindIndexPosition(bool afterChange);
   // For tests: false makes every change search for the cursor's key again.
   static void SetInsertedSpotUse(bool use);
   std::uint8_t KeyFieldType(std::int16_t fieldNumber) const override;

@@ -56,7 +56,11 @@ bool useInsertedSpot = true;
 
 void TDataFile::SetInsertedSpotUse(bool use) { useInsertedSpot = use; }
 
-void TDataFile::SyncIndexPosition() {
+void TDataFile::SyncIndexPosition() { FindIndexPosition(false); }
+
+void TDataFile::SyncIndexPositionAfterChange() { FindIndexPosition(true); }
+
+void TDataFile::FindIndexPosition(bool afterChange) {
   std::array<std::uint8_t, PageEntryArea> key{};
   if (currentRecord_) BuildKey(indexFile_->CurrentIndex(), currentRecord_->Buffer(), currentRecord_->Buffer(), key.data());
   // After another process's change the data header is read first, so the range and the record
@@ -64,22 +68,15 @@ void TDataFile::SyncIndexPosition() {
   CheckHeaderChanged();
   indexFile_->ApplyRange();
   BuildFilterBitmap();
-  indexFile_->FindKey(std::span<const std::uint8_t>(key.data(), indexFile_->KeyLength()), true, true);
-}
-
-void TDataFile::SyncIndexPositionAfterChange() {
-  if (!useInsertedSpot || !currentRecord_ || !Exclusive() || InMemory() || FilterCount() != 0) {
-    indexFile_->ForgetInsertedSpot();
-    return SyncIndexPosition();
-  }
-  std::array<std::uint8_t, PageEntryArea> key{};
-  BuildKey(indexFile_->CurrentIndex(), currentRecord_->Buffer(), currentRecord_->Buffer(), key.data());
-  CheckHeaderChanged();
-  indexFile_->ApplyRange();
-  BuildFilterBitmap();
   const std::span<const std::uint8_t> span(key.data(), indexFile_->KeyLength());
-  const bool placed = indexFile_->PlaceOnInsertedKey(span, currentRecord_->RecordNumber());
-  indexFile_->ForgetInsertedSpot();
+  // After this cursor's own change on an exclusive table the insert's descent may already have left
+  // the index on the key, so it need not be searched for again.
+  bool placed = false;
+  if (afterChange) {
+    placed = useInsertedSpot && currentRecord_ && Exclusive() && !InMemory() && FilterCount() == 0 &&
+             indexFile_->PlaceOnInsertedKey(span, currentRecord_->RecordNumber());
+    indexFile_->ForgetInsertedSpot();
+  }
   if (!placed) indexFile_->FindKey(span, true, true);
 }
 
