@@ -352,6 +352,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // The dirty cached records, in record order.
   std::vector<TRecord*> DirtyRecords();
   // From the list of dirtied records, not the whole cache.
+  // The cached record of an entry of the dirty list, while it is still dirty; null otherwise.
+  TRecord* DirtyListedRecord(std::int32_t recordNumber) const;
   bool HasDirtyRecords() const;
   std::int64_t DirtyRecordsEnd() const;
   void RebuildFieldMap();

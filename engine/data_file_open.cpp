@@ -510,20 +510,20 @@ void TDataFile::RecordDirtied(std::int32_t recordNumber) {
   // Entries of records written or gone since are dropped now and then, so the list stays near the
   // number of dirty records.
   if (dirtyRecords_.size() >= dirtyRecordsLimit_) {
-    std::erase_if(dirtyRecords_, [&](std::int32_t n) {
-      const auto found = recordByNumber_.find(n);
-      return found == recordByNumber_.end() || !(*found->second)->Dirty();
-    });
+    std::erase_if(dirtyRecords_, [&](std::int32_t n) { return !DirtyListedRecord(n); });
     dirtyRecordsLimit_ = std::max<std::size_t>(2 * dirtyRecords_.size(), 256);
   }
   dirtyRecords_.push_back(recordNumber);
 }
 
+TRecord* TDataFile::DirtyListedRecord(std::int32_t recordNumber) const {
+  const auto found = recordByNumber_.find(recordNumber);
+  return found != recordByNumber_.end() && (*found->second)->Dirty() ? found->second->get() : nullptr;
+}
+
 bool TDataFile::HasDirtyRecords() const {
-  const bool dirty = std::any_of(dirtyRecords_.begin(), dirtyRecords_.end(), [&](std::int32_t n) {
-    const auto found = recordByNumber_.find(n);
-    return found != recordByNumber_.end() && (*found->second)->Dirty();
-  });
+  const bool dirty = std::any_of(dirtyRecords_.begin(), dirtyRecords_.end(),
+                                 [&](std::int32_t n) { return DirtyListedRecord(n) != nullptr; });
   assert(dirty == std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); }));
   return dirty;
 }
@@ -531,10 +531,7 @@ bool TDataFile::HasDirtyRecords() const {
 std::int64_t TDataFile::DirtyRecordsEnd() const {
   std::int64_t end = 0;
   for (std::int32_t n : dirtyRecords_) {
-    const auto found = recordByNumber_.find(n);
-    if (found != recordByNumber_.end() && (*found->second)->Dirty()) {
-      end = std::max(end, RecordPosition(n) + header_.RecordSize);
-    }
+    if (DirtyListedRecord(n)) end = std::max(end, RecordPosition(n) + header_.RecordSize);
   }
   return end;
 }
@@ -544,8 +541,7 @@ std::vector<TRecord*> TDataFile::DirtyRecords() {
   dirtyRecords_.erase(std::unique(dirtyRecords_.begin(), dirtyRecords_.end()), dirtyRecords_.end());
   std::vector<TRecord*> dirty;
   for (std::int32_t n : dirtyRecords_) {
-    const auto found = recordByNumber_.find(n);
-    if (found != recordByNumber_.end() && (*found->second)->Dirty()) dirty.push_back(found->second->get());
+    if (TRecord* record = DirtyListedRecord(n)) dirty.push_back(record);
   }
   return dirty;
 }
