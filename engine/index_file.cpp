@@ -304,23 +304,25 @@ void TIndexFile::ForgetCleanPages() {
   // next operation that takes it notes it again.
   if (dirtyPages_.size() < dirtyPagesLimit_) return;
   std::erase_if(dirtyPages_, [&](const std::pair<std::uint8_t, std::int32_t>& entry) {
-    const TPageCache& cache = caches_[entry.first];
-    const auto found = cache.ByOffset.find(entry.second);
-    if (found == cache.ByOffset.end()) return true;
-    TPage& page = **found->second;
-    if (page.Dirty()) return false;
-    page.SetListed(false);
+    TPage* page = ListedPage(entry.first, entry.second);
+    if (!page) return true;
+    if (page->Dirty()) return false;
+    page->SetListed(false);
     return true;
   });
   // Many pages may stay dirty: the next look waits until the list has doubled.
   dirtyPagesLimit_ = std::max<std::size_t>(2 * dirtyPages_.size(), 256);
 }
 
+TPage* TIndexFile::ListedPage(std::uint8_t index, std::int32_t offset) const {
+  const TPageCache& cache = caches_[index];
+  const auto found = cache.ByOffset.find(offset);
+  return found == cache.ByOffset.end() ? nullptr : found->second->get();
+}
+
 void TIndexFile::UnlistAll() {
   for (const auto& [index, offset] : dirtyPages_) {
-    const TPageCache& cache = caches_[index];
-    const auto found = cache.ByOffset.find(offset);
-    if (found != cache.ByOffset.end()) (*found->second)->SetListed(false);
+    if (TPage* page = ListedPage(index, offset)) page->SetListed(false);
   }
   dirtyPages_.clear();
 }
@@ -332,9 +334,8 @@ std::vector<TPage*> TIndexFile::DirtyPages() {
   dirtyPages_.erase(std::unique(dirtyPages_.begin(), dirtyPages_.end()), dirtyPages_.end());
   std::vector<TPage*> dirty;
   for (const auto& [index, offset] : dirtyPages_) {
-    const TPageCache& cache = caches_[index];
-    const auto found = cache.ByOffset.find(offset);
-    if (found != cache.ByOffset.end() && (*found->second)->Dirty()) dirty.push_back(found->second->get());
+    TPage* page = ListedPage(index, offset);
+    if (page && page->Dirty()) dirty.push_back(page);
   }
   return dirty;
 }
@@ -560,11 +561,8 @@ std::int64_t TIndexFile::DirtyEnd() const {
   // Every dirty page is listed, so the list alone bounds what waits to be written.
   std::int64_t end = 0;
   for (const auto& [index, offset] : dirtyPages_) {
-    const TPageCache& cache = caches_[index];
-    const auto found = cache.ByOffset.find(offset);
-    if (found != cache.ByOffset.end() && (*found->second)->Dirty()) {
-      end = std::max<std::int64_t>(end, std::int64_t{offset} + PageSize);
-    }
+    const TPage* page = ListedPage(index, offset);
+    if (page && page->Dirty()) end = std::max<std::int64_t>(end, std::int64_t{offset} + PageSize);
   }
   assert(end == ScannedDirtyEnd());
   return end;
@@ -582,9 +580,8 @@ std::int64_t TIndexFile::ScannedDirtyEnd() const {
 
 bool TIndexFile::HasDirtyPages() const {
   for (const auto& [index, offset] : dirtyPages_) {
-    const TPageCache& cache = caches_[index];
-    const auto found = cache.ByOffset.find(offset);
-    if (found != cache.ByOffset.end() && (*found->second)->Dirty()) return true;
+    const TPage* page = ListedPage(index, offset);
+    if (page && page->Dirty()) return true;
   }
   assert(!AnyPageDirty());
   return false;

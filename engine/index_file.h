@@ -309,6 +309,8 @@ class TIndexFile : public TFileHandler {
   void NoteMaybeDirty(std::uint8_t index, TPage& page);
   void ForgetCleanPages();
   void UnlistAll();
+  // The cached page of an entry of the dirty list; null once it has left the cache.
+  TPage* ListedPage(std::uint8_t index, std::int32_t offset) const;
   // Keeps the page copies of a finished operation's log for the next operation's.
   void RecycleLog(TChangeLog& log);
   // The dirty cached pages, by offset.
