@@ -346,7 +346,10 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::vector<TFileHandler*> ClosedTableFiles();
   void TakeReadOnlyFromCompanions();
   void MakeRoomInRecordCache();
-  TRecord* PlaceRecord(std::int32_t recordNumber);
+  // wholeImage: the caller overwrites the image whole, so a recycled record need not be zeroed.
+  TRecord* PlaceRecord(std::int32_t recordNumber, bool wholeImage = false);
+  // An evicted or forgotten record, with its list and lookup nodes, is kept for the next miss.
+  void RecycleRecord(RecordList::iterator record);
   void ReadRecordsNextTo(std::int32_t recordNumber, bool forward);
   void WriteDirtyRun(TRecord& record, bool evicting);
   // The dirty cached records, in record order.
@@ -403,6 +406,10 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   std::int32_t fieldNumberBase_ = 0;
   RecordList recordCache_;  // most recently used first
   std::unordered_map<std::int32_t, RecordList::iterator> recordByNumber_;
+  // Records (and lookup nodes) out of the cache kept for reuse: a full cache allocates nothing on a miss.
+  RecordList spareRecords_;
+  std::vector<std::unordered_map<std::int32_t, RecordList::iterator>::node_type> spareNodes_;
+  std::vector<std::uint8_t> readAheadBytes_;
   // The numbers of the cached records turned dirty since the last flush (and perhaps some written or
   // gone since): every dirty cached record is among them.
   std::vector<std::int32_t> dirtyRecords_;

@@ -170,6 +170,15 @@ class TRecord {
   const std::uint8_t* Buffer() const { return image_.data(); }
   std::size_t BufferSize() const { return image_.size(); }
 
+  // Makes a record the cache recycles as clean and numberless as a new one; the image is zeroed unless
+  // the caller overwrites it whole.
+  void Recycle(bool zeroImage) {
+    dirty_ = false;
+    recordNumber_ = 0;
+    lastUse_ = 0;
+    if (zeroImage) std::fill(image_.begin(), image_.end(), 0);
+  }
+
   void InitNew();
   void ReadRecord();
   // Leaves the record dirty when its position cannot be reached (an in-memory file does not seek past

@@ -201,8 +201,7 @@ void TDataFile::ForgetRecordsFrom(std::int32_t recordNumber) {
   for (auto it = recordCache_.begin(); it != recordCache_.end();) {
     if ((*it)->RecordNumber() >= recordNumber) {
       if (it->get() == currentRecord_) currentRecord_ = nullptr;
-      recordByNumber_.erase((*it)->RecordNumber());
-      it = recordCache_.erase(it);
+      RecycleRecord(it++);
     } else {
       ++it;
     }

@@ -316,21 +316,52 @@ void TDataFile::MakeRoomInRecordCache() {
     if (last->Dirty()) WriteDirtyRun(*last, true);
     if (last->Dirty()) FlushRecords(false, last);
     if (last == currentRecord_) currentRecord_ = nullptr;
-    recordByNumber_.erase(last->RecordNumber());
-    recordCache_.pop_back();
+    RecycleRecord(std::prev(recordCache_.end()));
   }
 }
 
-TRecord* TDataFile::PlaceRecord(std::int32_t recordNumber) {
+void TDataFile::RecycleRecord(RecordList::iterator record) {
+  auto node = recordByNumber_.extract((*record)->RecordNumber());
+  if (!node.empty()) {
+    try {
+      spareNodes_.push_back(std::move(node));
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  spareRecords_.splice(spareRecords_.begin(), recordCache_, record);
+}
+
+TRecord* TDataFile::PlaceRecord(std::int32_t recordNumber, bool wholeImage) {
   MakeRoomInRecordCache();
-  try {
-    recordCache_.push_front(std::make_unique<TRecord>(*this));
-  } catch (const std::bad_alloc&) {
-    Raise(ec::RecordBuffersCorrupt);
+  if (!spareRecords_.empty()) {
+    // A spare of another record size (the table was restructured) is not reused.
+    if (spareRecords_.front()->BufferSize() !=
+        static_cast<std::size_t>(std::max<std::int32_t>(RecordSize(), RecordPrefixSize))) {
+      spareRecords_.clear();
+    }
+  }
+  if (!spareRecords_.empty()) {
+    recordCache_.splice(recordCache_.begin(), spareRecords_, spareRecords_.begin());
+    recordCache_.front()->Recycle(!wholeImage || recordCache_.front()->BufferSize() != static_cast<std::size_t>(RecordSize()));
+  } else {
+    try {
+      recordCache_.push_front(std::make_unique<TRecord>(*this));
+    } catch (const std::bad_alloc&) {
+      Raise(ec::RecordBuffersCorrupt);
+    }
   }
   recordCache_.front()->SetRecordNumber(recordNumber);
   recordCache_.front()->SetLastUse(++recordUseClock_);
-  recordByNumber_[recordNumber] = recordCache_.begin();
+  if (!spareNodes_.empty()) {
+    auto node = std::move(spareNodes_.back());
+    spareNodes_.pop_back();
+    node.key() = recordNumber;
+    node.mapped() = recordCache_.begin();
+    auto placed = recordByNumber_.insert(std::move(node));
+    if (!placed.inserted) placed.position->second = recordCache_.begin();
+  } else {
+    recordByNumber_[recordNumber] = recordCache_.begin();
+  }
   return recordCache_.front().get();
 }
 
@@ -356,8 +387,7 @@ TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
   try {
     record->ReadRecord();
   } catch (...) {
-    recordByNumber_.erase(recordNumber);
-    recordCache_.pop_front();
+    RecycleRecord(recordCache_.begin());
     throw;
   }
   return record;
@@ -390,7 +420,7 @@ void TDataFile::ReadRecordsNextTo(std::int32_t recordNumber, bool forward) {
   }
   const std::int32_t count = last - first + 1;
   if (count < 2) return;
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t>& bytes = readAheadBytes_;
   try {
     bytes.resize(static_cast<std::size_t>(count) * static_cast<std::size_t>(size));
     Seek(RecordPosition(first), 0);
@@ -401,7 +431,7 @@ void TDataFile::ReadRecordsNextTo(std::int32_t recordNumber, bool forward) {
   // The record asked for is placed last, so it is the most recently used.
   for (std::int32_t i = 0; i < count; ++i) {
     const std::int32_t n = forward ? last - i : first + i;
-    TRecord* record = PlaceRecord(n);
+    TRecord* record = PlaceRecord(n, true);
     std::memcpy(record->Buffer(), bytes.data() + static_cast<std::size_t>(n - first) * static_cast<std::size_t>(size),
                 static_cast<std::size_t>(size));
   }
@@ -550,6 +580,8 @@ void TDataFile::DropRecordCache() {
   dirtyRecords_.clear();
   recordByNumber_.clear();
   recordCache_.clear();
+  spareRecords_.clear();
+  spareNodes_.clear();
   currentRecord_ = nullptr;
 }
 
