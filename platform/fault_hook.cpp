@@ -1,6 +1,5 @@
 #include "platform/fault_hook.h"
 
-#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -13,7 +12,6 @@ namespace {
 struct HookSlot {
   std::mutex mutex;
   FileFaultHook hook;
-  std::atomic<bool> installed{false};  // spares every read and write the lock when no hook is set
 };
 
 HookSlot& Slot() {
@@ -26,15 +24,15 @@ HookSlot& Slot() {
 void SetFileFaultHook(FileFaultHook hook) {
   HookSlot& slot = Slot();
   std::lock_guard<std::mutex> guard(slot.mutex);
-  slot.installed = static_cast<bool>(hook);
+  detail::g_faultHookInstalled.store(static_cast<bool>(hook), std::memory_order_release);
   slot.hook = std::move(hook);
 }
 
 namespace detail {
 
 DWORD FaultFor(FileOp op, const std::string& name) {
+  if (!FaultHookInstalled()) return ERROR_SUCCESS;
   HookSlot& slot = Slot();
-  if (!slot.installed.load()) return ERROR_SUCCESS;
   FileFaultHook hook;
   {
     std::lock_guard<std::mutex> guard(slot.mutex);
@@ -45,7 +43,7 @@ DWORD FaultFor(FileOp op, const std::string& name) {
 }
 
 DWORD FaultFor(FileOp op, HANDLE handle) {
-  if (!Slot().installed.load()) return ERROR_SUCCESS;
+  if (!FaultHookInstalled()) return ERROR_SUCCESS;
   std::string name;
   HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) { name = entry.name; });
   return FaultFor(op, name);

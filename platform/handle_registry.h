@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/mapped_reads.h"
@@ -52,9 +51,11 @@ class HandleRegistry {
   template <typename F>
   bool With(HANDLE handle, F&& f) {
     std::lock_guard<std::mutex> guard(mutex_);
-    auto it = entries_.find(handle);
-    if (it == entries_.end()) return false;
-    f(it->second);
+    // Descriptors are small numbers reused lowest first, so a table indexed by them stays short.
+    if (handle < 0 || static_cast<std::size_t>(handle) >= entries_.size()) return false;
+    HandleEntry* entry = entries_[static_cast<std::size_t>(handle)].get();
+    if (!entry) return false;
+    f(*entry);
     return true;
   }
 
@@ -62,7 +63,7 @@ class HandleRegistry {
   HandleRegistry() = default;
 
   std::mutex mutex_;
-  std::unordered_map<HANDLE, HandleEntry> entries_;
+  std::vector<std::unique_ptr<HandleEntry>> entries_;  // by descriptor; null where none is open
 };
 
 }  // namespace kavrin::platform::detail

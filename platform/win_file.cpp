@@ -232,6 +232,25 @@ bool FileReaches(HANDLE handle, std::uint64_t end) {
   return fstat(handle, &st) == 0 && static_cast<std::uint64_t>(st.st_size) >= end;
 }
 
+// Reads with pread from position on, leaving the handle's position after what was read.
+bool ReadPlainly(HANDLE handle, char* bytes, DWORD count, std::int64_t position, DWORD* done) {
+  DWORD total = 0;
+  while (total < count) {
+    detail::CountRead();
+    const ssize_t n = pread(handle, bytes + total, count - total, static_cast<off_t>(position + total));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      MoveTo(handle, position + total);
+      return FailWithErrno();
+    }
+    if (n == 0) break;  // end of file
+    total += static_cast<DWORD>(n);
+    if (done) *done = total;
+  }
+  MoveTo(handle, position + total);
+  return true;
+}
+
 }  // namespace
 
 bool EnableMappedReads(HANDLE handle) {
@@ -250,6 +269,36 @@ bool EnableMappedReads(HANDLE handle) {
 
 bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (done) *done = 0;
+  if (count > 0 && !detail::FaultHookInstalled()) {
+    // A read the map holds, in one visit to the registry; any other read, or one the map cannot vouch
+    // for, takes the path below, which starts over and tells why.
+    bool mapped = false;
+    bool plain = false;
+    std::int64_t position = 0;
+    const bool open = HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+      const MappedView* view = entry.view.get();
+      if (!view) {
+        plain = true;
+        position = entry.position;
+        return;
+      }
+      const auto end = static_cast<std::uint64_t>(entry.position) + count;
+      const auto known = static_cast<std::uint64_t>(entry.known_size);
+      if (end > known || end > view->Length()) return;
+      const std::uint64_t shown = std::min(view->Length(), known);
+      if (detail::GuardedCopy(buffer, view->Base() + entry.position, count) &&
+          detail::MapShowsEnd(view->Base(), shown, end)) {
+        entry.position = static_cast<std::int64_t>(end);
+        mapped = true;
+      }
+    });
+    if (!open) return Fail(ERROR_INVALID_HANDLE);
+    if (mapped) {
+      if (done) *done = count;
+      return true;
+    }
+    if (plain) return ReadPlainly(handle, static_cast<char*>(buffer), count, position, done);
+  }
   bool read_only = false;
   std::int64_t position = 0;
   if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
@@ -272,21 +321,23 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
       ForgetKnownSize(handle);
     }
   }
-  DWORD total = 0;
-  while (total < count) {
-    detail::CountRead();
-    const ssize_t n = pread(handle, bytes + total, count - total, static_cast<off_t>(position + total));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      MoveTo(handle, position + total);
-      return FailWithErrno();
+  return ReadPlainly(handle, bytes, count, position, done);
+}
+
+void PrefetchFileRange(HANDLE handle, std::int64_t offset, std::int64_t length) {
+  if (offset < 0 || length <= 0 || offset > std::numeric_limits<std::int64_t>::max() - length) return;
+  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    const MappedView* view = entry.view.get();
+    const auto end = static_cast<std::uint64_t>(offset + length);
+    // Only what a read would take from the map; a prefetch never faults, but past the size last seen
+    // it would warm nothing a read uses.
+    if (!view || end > static_cast<std::uint64_t>(entry.known_size) || end > view->Length()) return;
+    constexpr std::uint64_t kLine = 64;
+    const char* const base = view->Base();
+    for (std::uint64_t at = static_cast<std::uint64_t>(offset) & ~(kLine - 1); at < end; at += kLine) {
+      __builtin_prefetch(base + at, 0, 3);
     }
-    if (n == 0) break;  // end of file
-    total += static_cast<DWORD>(n);
-    if (done) *done = total;
-  }
-  MoveTo(handle, position + total);
-  return true;
+  });
 }
 
 bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
@@ -321,7 +372,32 @@ bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
   return true;
 }
 
+namespace {
+
+// The position distance bytes from base, which is never negative; 0, else the code it fails with.
+DWORD Offset(std::int64_t base, std::int64_t distance, std::int64_t* position) {
+  // Only a negative distance can go before the start and only a positive one can overflow.
+  if (distance < 0 && base + distance < 0) return ERROR_NEGATIVE_SEEK;
+  if (distance > 0 && base > std::numeric_limits<std::int64_t>::max() - distance) return ERROR_INVALID_PARAMETER;
+  *position = base + distance;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) {
+  if ((method == FILE_BEGIN || method == FILE_CURRENT) && !detail::FaultHookInstalled()) {
+    // Needs no size: moved in one visit to the registry.
+    std::int64_t position = -1;
+    DWORD error = ERROR_SUCCESS;
+    const bool open = HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+      error = Offset(method == FILE_CURRENT ? entry.position : 0, distance, &position);
+      if (error == ERROR_SUCCESS) entry.position = position;
+    });
+    if (!open) return NoPosition(ERROR_INVALID_HANDLE);
+    if (error != ERROR_SUCCESS) return NoPosition(error);
+    return position;
+  }
   bool read_only = false;
   std::int64_t current = 0;
   if (!LookUp(handle, &read_only, &current)) return NoPosition(ERROR_INVALID_HANDLE);
@@ -343,13 +419,8 @@ std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) 
     default:
       return NoPosition(ERROR_INVALID_PARAMETER);
   }
-  // base is never negative, so only a negative distance can go before the start and only a positive
-  // one can overflow.
-  if (distance < 0 && base + distance < 0) return NoPosition(ERROR_NEGATIVE_SEEK);
-  if (distance > 0 && base > std::numeric_limits<std::int64_t>::max() - distance) {
-    return NoPosition(ERROR_INVALID_PARAMETER);
-  }
-  const std::int64_t position = base + distance;
+  std::int64_t position = 0;
+  if (const DWORD error = Offset(base, distance, &position); error != ERROR_SUCCESS) return NoPosition(error);
   MoveTo(handle, position);
   return position;
 }
