@@ -331,10 +331,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   if (type >= LeafPage ? count > used / 5 : count > capacity_) Corrupt(fileName);
   const std::uint8_t* area = p + page_at::Entries;
   const std::size_t size = EntrySize();
-  // Decoded into a buffer kept from the page decoded before, so reading a page allocates only when it
-  // needs more room; swapped in only once the page is valid, so a damaged page changes nothing.
-  thread_local std::vector<std::uint8_t> entries;
-  entries.assign(static_cast<std::size_t>(count) * size, 0);
+  std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * size, 0);
   bool exact = true;
   if (type >= LeafPage) {
     if (used > PageEntryArea || (count == 0) != (used == 0)) Corrupt(fileName);
@@ -375,7 +372,7 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   previous_ = previous;
   next_ = next;
   used_ = used;
-  entries_.swap(entries);
+  entries_ = std::move(entries);
   current_ = 1;
   dirty_ = false;
   prefixesExact_ = exact;
