@@ -457,6 +457,37 @@ void TIndexFile::WriteRun(std::span<TPage* const> run) {
   }
 }
 
+TPage* TIndexFile::CachedDirtyPageAt(std::int32_t offset) const {
+  if (!IsPageOffset(offset, header_.EndOfFile)) return nullptr;
+  for (const TPageCache& cache : caches_) {
+    const auto found = cache.ByOffset.find(offset);
+    if (found != cache.ByOffset.end()) {
+      TPage* page = found->second->get();
+      return page->Dirty() ? page : nullptr;
+    }
+  }
+  return nullptr;
+}
+
+void TIndexFile::WriteWithNeighbours(TPage& page) {
+  // Bounded both ways, so a write costs no more with a larger cache.
+  constexpr std::int32_t kReach = static_cast<std::int32_t>(kPagesPerWrite / 2);
+  std::int32_t first = page.Offset();
+  for (std::int32_t n = 0; n < kReach && CachedDirtyPageAt(first - PageSize); ++n) first -= PageSize;
+  evictionRun_.clear();
+  for (std::int32_t offset = first; evictionRun_.size() < kPagesPerWrite; offset += PageSize) {
+    TPage* next = offset == page.Offset() ? &page : CachedDirtyPageAt(offset);
+    if (!next) break;
+    evictionRun_.push_back(next);
+    if (offset > page.Offset() && offset - page.Offset() >= kReach * PageSize) break;
+  }
+  if (evictionRun_.size() == 1) {
+    WritePage(page);
+  } else {
+    WriteRun(evictionRun_);
+  }
+}
+
 void TIndexFile::TrimCaches() {
   if (operationDepth_ > 0) return;
   ForgetCleanPages();
@@ -483,7 +514,7 @@ void TIndexFile::TrimCaches() {
           ++kept;
           continue;
         }
-        WritePage(page);
+        WriteWithNeighbours(page);
         if (page.Dirty()) {
           ++kept;
           continue;

@@ -304,7 +304,11 @@ class TIndexFile : public TFileHandler {
   void WritePage(TPage& page);
   // Writes pages that follow each other in the file with one write.
   void WriteRun(std::span<TPage* const> run);
+  // An evicted dirty page goes out with the dirty pages cached next to it in the file, in one write.
+  void WriteWithNeighbours(TPage& page);
+  TPage* CachedDirtyPageAt(std::int32_t offset) const;
   static constexpr std::size_t kPagesPerWrite = 32;
+  std::vector<TPage*> evictionRun_;
   void Note(TPage& page, bool made);
   void NoteMaybeDirty(std::uint8_t index, TPage& page);
   void ForgetCleanPages();
