@@ -55,11 +55,6 @@ class TFileHandler {
   virtual void WriteBuffer(const void* buffer, std::int32_t count);
   virtual void FlushFile();
 
-  // A hint that count bytes at offset will be read soon: a disk file read through its map has them
-  // brought into the CPU cache; anything else ignores it. Never fails, never moves the position.
-  void Prefetch(std::int64_t offset, std::int32_t count) const noexcept {
-    if (!inMemory_ && opened_ && count > 0) platform::PrefetchFileRange(handle_, offset, count);
-  }
   // Origin 0 from the start, 1 from the position, 2 back from the end (position = size - offset).
   std::int64_t Seek(std::int64_t offset, int origin);
   std::int64_t Position();

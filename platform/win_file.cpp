@@ -324,22 +324,6 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   return ReadPlainly(handle, bytes, count, position, done);
 }
 
-void PrefetchFileRange(HANDLE handle, std::int64_t offset, std::int64_t length) {
-  if (offset < 0 || length <= 0 || offset > std::numeric_limits<std::int64_t>::max() - length) return;
-  HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
-    const MappedView* view = entry.view.get();
-    const auto end = static_cast<std::uint64_t>(offset + length);
-    // Only what a read would take from the map; a prefetch never faults, but past the size last seen
-    // it would warm nothing a read uses.
-    if (!view || end > static_cast<std::uint64_t>(entry.known_size) || end > view->Length()) return;
-    constexpr std::uint64_t kLine = 64;
-    const char* const base = view->Base();
-    for (std::uint64_t at = static_cast<std::uint64_t>(offset) & ~(kLine - 1); at < end; at += kLine) {
-      __builtin_prefetch(base + at, 0, 3);
-    }
-  });
-}
-
 bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done) {
   if (done) *done = 0;
   bool read_only = false;

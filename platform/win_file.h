@@ -54,10 +54,6 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done);
 // that is gone (the file cut short by another process, a disk error) is read plainly again, so the read
 // fails or comes up short as a plain read would, and never raises SIGBUS.
 bool EnableMappedReads(HANDLE handle);
-// Asks the CPU to bring into its cache the mapped bytes of the range, for a read to come; does nothing
-// (and sets no error) where the handle reads plainly or the range lies past the file's size as last
-// seen. Never changes the position.
-void PrefetchFileRange(HANDLE handle, std::int64_t offset, std::int64_t length);
 // Writes count bytes at the handle's position; a short write fails with ERROR_DISK_FULL.
 bool WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* done);
 

@@ -62,7 +62,6 @@ TEST(HandleRegistryTest, AReusedDescriptorStartsAFreshHandle) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(ReadFile(unknown, bytes.data(), 1, &done));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    PrefetchFileRange(unknown, 0, 1);
   }
 }
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -155,39 +154,6 @@ TEST_F(MappedReadsTest, OnlyRegularFilesAreMapped) {
   if (directory != INVALID_HANDLE_VALUE) {
     EXPECT_FALSE(EnableMappedReads(directory));
     CloseHandle(directory);
-  }
-}
-
-// A prefetch is only a hint: whatever the range, the handle reads, moves and errs as if it never came.
-TEST_F(MappedReadsTest, PrefetchNeverChangesWhatTheHandleReadsOrWhereItStands) {
-  const std::string path = dir.PathOf("P.DAT");
-  const std::string initial = Pattern(3 * 4096 + 100, 4);
-  WriteWholeFile(path, initial);
-  HANDLE mapped = Open(path);
-  HANDLE plain = Open(path);
-  ASSERT_NE(mapped, INVALID_HANDLE_VALUE);
-  ASSERT_NE(plain, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(EnableMappedReads(mapped));
-  const std::int64_t size = static_cast<std::int64_t>(initial.size());
-  const struct {
-    std::int64_t offset;
-    std::int64_t length;
-  } ranges[] = {{0, 128}, {4000, 300}, {size - 1, 1}, {size - 10, 100}, {size + 4096, 64}, {1 << 30, 1 << 20},
-                {-1, 10}, {10, 0}, {10, -5}, {std::numeric_limits<std::int64_t>::max() - 3, 10}};
-  for (HANDLE h : {mapped, plain}) {
-    for (const auto& range : ranges) {
-      SCOPED_TRACE(std::to_string(range.offset) + "+" + std::to_string(range.length));
-      ASSERT_EQ(SetFilePointer(h, 777, FILE_BEGIN), 777);
-      SetLastError(ERROR_SUCCESS);
-      const std::uint64_t readsBefore = GetIoCounts().Reads;
-      const std::uint64_t otherBefore = GetIoCounts().Other;
-      PrefetchFileRange(h, range.offset, range.length);
-      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-      EXPECT_EQ(GetIoCounts().Reads, readsBefore);
-      EXPECT_EQ(GetIoCounts().Other, otherBefore);
-      EXPECT_EQ(SetFilePointer(h, 0, FILE_CURRENT), 777);
-      EXPECT_EQ(ReadAt(h, 4000, 300), initial.substr(4000, 300));
-    }
   }
 }
 
