@@ -481,10 +481,14 @@ void TIndexFile::WriteWithNeighbours(TPage& page) {
     evictionRun_.push_back(next);
     if (offset > page.Offset() && offset - page.Offset() >= kReach * PageSize) break;
   }
-  if (evictionRun_.size() == 1) {
-    WritePage(page);
+  WritePages(evictionRun_);
+}
+
+void TIndexFile::WritePages(std::span<TPage* const> run) {
+  if (run.size() == 1) {
+    WritePage(*run[0]);
   } else {
-    WriteRun(evictionRun_);
+    WriteRun(run);
   }
 }
 
@@ -640,11 +644,7 @@ void TIndexFile::FlushPages() {
         ++end;
       }
       const std::span<TPage* const> run(dirty.data() + first, end - first);
-      if (run.size() == 1) {
-        WritePage(*run[0]);
-      } else {
-        WriteRun(run);
-      }
+      WritePages(run);
       for (TPage* page : run) {
         if (page->Dirty()) {
           dirtyLeft = true;

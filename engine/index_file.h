@@ -304,6 +304,8 @@ class TIndexFile : public TFileHandler {
   void WritePage(TPage& page);
   // Writes pages that follow each other in the file with one write.
   void WriteRun(std::span<TPage* const> run);
+  // Pages that follow each other in the file: one alone as WritePage writes it, more as one run.
+  void WritePages(std::span<TPage* const> run);
   // An evicted dirty page goes out with the dirty pages cached next to it in the file, in one write.
   void WriteWithNeighbours(TPage& page);
   TPage* CachedDirtyPageAt(std::int32_t offset) const;
