@@ -92,7 +92,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // Forgets cached records numbered from recordNumber on (slots a failed change made).
   void ForgetRecordsFrom(std::int32_t recordNumber);
   std::size_t RecordCacheCapacity() const { return recordCacheCapacity_; }
-  std::size_t RecordCacheCount() const { return recordCache_.size(); }
+  std::size_t RecordCacheCount() const { return cachedCount_; }
   TRecord* CurrentRecord() const { return currentRecord_; }
   void SetCurrentRecord(TRecord* record) { currentRecord_ = record; }
   std::uint8_t* CurrentRecordBuffer() { return currentRecord_ ? currentRecord_->Buffer() : nullptr; }
@@ -335,8 +335,6 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   static void BuildDeletedKey(const std::uint8_t* image, std::uint8_t* key, const std::uint8_t* idImage);
 
  private:
-  using RecordList = std::list<std::unique_ptr<TRecord>>;
-
   void ResetOpenState();
   void CheckPassword();
   void OpenCompanionFiles();
@@ -348,8 +346,17 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void MakeRoomInRecordCache();
   // wholeImage: the caller overwrites the image whole, so a recycled record need not be zeroed.
   TRecord* PlaceRecord(std::int32_t recordNumber, bool wholeImage = false);
-  // An evicted or forgotten record, with its list and lookup nodes, is kept for the next miss.
-  void RecycleRecord(RecordList::iterator record);
+  // An evicted or forgotten record is kept in its slot for the next miss.
+  void RecycleRecord(std::uint32_t slot);
+  // The cached record's slot, or kNoSlot; the use order stays as it is.
+  std::uint32_t FindCacheSlot(std::int32_t recordNumber) const;
+  TRecord* CachedRecord(std::int32_t recordNumber) const;
+  void LinkNewest(std::uint32_t slot);
+  void Unlink(std::uint32_t slot);
+  // Room in the lookup table for one more record; the only step of a placement that allocates.
+  void GrowLookup();
+  void AddLookup(std::int32_t recordNumber, std::uint32_t slot);
+  void RemoveLookup(std::int32_t recordNumber, std::uint32_t slot);
   void ReadRecordsNextTo(std::int32_t recordNumber, bool forward);
   void WriteDirtyRun(TRecord& record, bool evicting);
   // The dirty cached records, in record order.
@@ -358,6 +365,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // The cached record of an entry of the dirty list, while it is still dirty; null otherwise.
   TRecord* DirtyListedRecord(std::int32_t recordNumber) const;
   bool HasDirtyRecords() const;
+  bool AnyCachedDirty() const;
   std::int64_t DirtyRecordsEnd() const;
   void RebuildFieldMap();
   void CloseWithoutWriting() noexcept;
@@ -404,12 +412,29 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // Position in fields_ (or -1) by field number less fieldNumberBase_: a lookup per field access.
   std::vector<std::int32_t> fieldByNumber_;
   std::int32_t fieldNumberBase_ = 0;
-  RecordList recordCache_;  // most recently used first
-  std::unordered_map<std::int32_t, RecordList::iterator> recordByNumber_;
-  // Records (and lookup nodes) out of the cache kept for reuse: a full cache allocates nothing on a miss.
-  RecordList spareRecords_;
-  std::vector<std::unordered_map<std::int32_t, RecordList::iterator>::node_type> spareNodes_;
+  // The record cache: records in slots chained from the most to the least recently used, found by
+  // number in an open-addressing table. Slots out of the cache keep their records for the next miss, so
+  // neither a hit nor a miss on a full cache allocates.
+  static constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
+  struct TCacheSlot {
+    std::unique_ptr<TRecord> Record;
+    std::uint32_t Newer = kNoSlot;
+    std::uint32_t Older = kNoSlot;
+  };
+  struct TCacheLookup {
+    std::int32_t RecordNumber = 0;  // 0: empty
+    std::uint32_t Slot = kNoSlot;
+  };
+  std::vector<TCacheSlot> cacheSlots_;
+  std::vector<std::uint32_t> spareSlots_;
+  // A power of two in size, at most half full, linear probing.
+  std::vector<TCacheLookup> cacheLookup_;
+  std::uint32_t newestSlot_ = kNoSlot;
+  std::uint32_t oldestSlot_ = kNoSlot;
+  std::size_t cachedCount_ = 0;
   std::vector<std::uint8_t> readAheadBytes_;
+  std::vector<std::uint8_t> writeBehindBytes_;
+  std::vector<TRecord*> writeBehindRun_;
   // The numbers of the cached records turned dirty since the last flush (and perhaps some written or
   // gone since): every dirty cached record is among them.
   std::vector<std::int32_t> dirtyRecords_;

@@ -35,8 +35,8 @@ std::vector<std::int32_t> TDataFile::RecordBlobReferences(std::int32_t recordNum
   // Read past the record cache: the change asking holds its records there and must not lose them.
   const std::uint8_t* image = nullptr;
   TRecord uncached(*this);
-  if (const auto found = recordByNumber_.find(recordNumber); found != recordByNumber_.end()) {
-    image = (*found->second)->Buffer();
+  if (const TRecord* cached = CachedRecord(recordNumber)) {
+    image = cached->Buffer();
   } else {
     uncached.SetRecordNumber(recordNumber);
     uncached.ReadRecord();

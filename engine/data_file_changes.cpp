@@ -27,12 +27,13 @@ using Key = std::array<std::uint8_t, MaxKeyLength + 1>;
 // an index never keeps half of a change.
 class TKeyChangeLog {
  public:
-  explicit TKeyChangeLog(TIndexFile& index) : index_(index) { done_.reserve(index.IndexCount() + 3u); }
+  explicit TKeyChangeLog(TIndexFile& index) : index_(index) {}
   TKeyChangeLog(const TKeyChangeLog&) = delete;
   TKeyChangeLog& operator=(const TKeyChangeLog&) = delete;
   ~TKeyChangeLog() {
     if (committed_) return;
-    for (auto it = done_.rbegin(); it != done_.rend(); ++it) {
+    for (std::size_t i = count_; i-- > 0;) {
+      const Entry* it = &At(i);
       try {
         index_.SelectIndex(it->Index);
         const std::span<const std::uint8_t> oldKey(it->OldKey.data(), index_.KeyLength());
@@ -53,7 +54,7 @@ class TKeyChangeLog {
       }
     }
     // The header's record count goes back with the keys of index 0.
-    if (!done_.empty()) {
+    if (count_ != 0) {
       try {
         index_.Recount();
       } catch (...) {
@@ -63,26 +64,26 @@ class TKeyChangeLog {
 
   // Changes the index has made already, to be undone like the others.
   void Inserted(std::uint8_t index, const Key& key, std::int32_t record) {
-    done_.push_back({Change::Inserted, index, {}, key, record});
+    Add(Change::Inserted, index, nullptr, &key, record);
   }
   void Replaced(std::uint8_t index, const Key& oldKey, const Key& newKey, std::int32_t record) {
-    done_.push_back({Change::Replaced, index, oldKey, newKey, record});
+    Add(Change::Replaced, index, &oldKey, &newKey, record);
   }
   void Insert(std::uint8_t index, const Key& key, std::int32_t record) {
     index_.SelectIndex(index);
     index_.InsertKey(std::span<const std::uint8_t>(key.data(), index_.KeyLength()), record);
-    done_.push_back({Change::Inserted, index, {}, key, record});
+    Add(Change::Inserted, index, nullptr, &key, record);
   }
   void Delete(std::uint8_t index, const Key& key, std::int32_t record) {
     index_.SelectIndex(index);
     index_.DeleteKey(std::span<const std::uint8_t>(key.data(), index_.KeyLength()));
-    done_.push_back({Change::Deleted, index, key, {}, record});
+    Add(Change::Deleted, index, &key, nullptr, record);
   }
   void Replace(std::uint8_t index, const Key& oldKey, const Key& newKey, std::int32_t record) {
     index_.SelectIndex(index);
     index_.ReplaceKey(std::span<const std::uint8_t>(oldKey.data(), index_.KeyLength()),
                       std::span<const std::uint8_t>(newKey.data(), index_.KeyLength()), record);
-    done_.push_back({Change::Replaced, index, oldKey, newKey, record});
+    Add(Change::Replaced, index, &oldKey, &newKey, record);
   }
   void Commit() { committed_ = true; }
 
@@ -95,8 +96,27 @@ class TKeyChangeLog {
     Key NewKey;
     std::int32_t Record;
   };
+  // The entries of a change on a few indexes stay on the stack: a change allocates nothing for its log.
+  static constexpr std::size_t kInlineEntries = 8;
+
+  Entry& At(std::size_t i) { return i < kInlineEntries ? inline_[i] : more_[i - kInlineEntries]; }
+  // Only the keys an undo uses are copied, and only their length.
+  void Add(Change kind, std::uint8_t index, const Key* oldKey, const Key* newKey, std::int32_t record) {
+    if (count_ >= kInlineEntries) more_.emplace_back();
+    Entry& entry = At(count_);
+    entry.Kind = kind;
+    entry.Index = index;
+    entry.Record = record;
+    const std::size_t length = index_.Descriptor(index).KeyLength;
+    if (oldKey) std::memcpy(entry.OldKey.data(), oldKey->data(), length);
+    if (newKey) std::memcpy(entry.NewKey.data(), newKey->data(), length);
+    ++count_;
+  }
+
   TIndexFile& index_;
-  std::vector<Entry> done_;
+  std::array<Entry, kInlineEntries> inline_;
+  std::vector<Entry> more_;
+  std::size_t count_ = 0;
   bool committed_ = false;
 };
 

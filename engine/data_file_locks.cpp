@@ -198,13 +198,13 @@ void TWriteSection::ReleaseLocks() noexcept {
 }
 
 void TDataFile::ForgetRecordsFrom(std::int32_t recordNumber) {
-  for (auto it = recordCache_.begin(); it != recordCache_.end();) {
-    if ((*it)->RecordNumber() >= recordNumber) {
-      if (it->get() == currentRecord_) currentRecord_ = nullptr;
-      RecycleRecord(it++);
-    } else {
-      ++it;
+  for (std::uint32_t slot = newestSlot_; slot != kNoSlot;) {
+    const std::uint32_t older = cacheSlots_[slot].Older;
+    if (cacheSlots_[slot].Record->RecordNumber() >= recordNumber) {
+      if (cacheSlots_[slot].Record.get() == currentRecord_) currentRecord_ = nullptr;
+      RecycleRecord(slot);
     }
+    slot = older;
   }
 }
 

@@ -166,6 +166,10 @@ void TDataFile::CloseWithoutWriting() noexcept {
   fieldByNumber_.clear();
   expressionFilters_.clear();  // they read this table's fields and indexes
   DropRecordCache();
+  // A closed table holds no cache memory.
+  std::vector<TCacheLookup>().swap(cacheLookup_);
+  std::vector<TCacheSlot>().swap(cacheSlots_);
+  std::vector<std::uint32_t>().swap(spareSlots_);
   ClearLockedRecords();
   TFileHandler::CloseFile();
 }
@@ -311,83 +315,186 @@ std::uint16_t TDataFile::BlobBlockSize() const {
 }
 
 void TDataFile::MakeRoomInRecordCache() {
-  while (!recordCache_.empty() && recordCache_.size() >= recordCacheCapacity_) {
-    TRecord* last = recordCache_.back().get();
+  while (oldestSlot_ != kNoSlot && cachedCount_ >= recordCacheCapacity_) {
+    const std::uint32_t slot = oldestSlot_;
+    TRecord* last = cacheSlots_[slot].Record.get();
     if (last->Dirty()) WriteDirtyRun(*last, true);
     if (last->Dirty()) FlushRecords(false, last);
     if (last == currentRecord_) currentRecord_ = nullptr;
-    RecycleRecord(std::prev(recordCache_.end()));
+    RecycleRecord(slot);
   }
 }
 
-void TDataFile::RecycleRecord(RecordList::iterator record) {
-  auto node = recordByNumber_.extract((*record)->RecordNumber());
-  if (!node.empty()) {
-    try {
-      spareNodes_.push_back(std::move(node));
-    } catch (const std::bad_alloc&) {
+namespace {
+
+// Record numbers run densely upwards: a multiplicative hash spreads neighbours over the table.
+inline std::size_t LookupHome(std::int32_t recordNumber, std::size_t mask) {
+  std::uint32_t hash = static_cast<std::uint32_t>(recordNumber) * 0x9E3779B1u;
+  hash ^= hash >> 15;
+  return static_cast<std::size_t>(hash) & mask;
+}
+
+}  // namespace
+
+std::uint32_t TDataFile::FindCacheSlot(std::int32_t recordNumber) const {
+  if (cacheLookup_.empty() || recordNumber == 0) return kNoSlot;
+  const std::size_t mask = cacheLookup_.size() - 1;
+  for (std::size_t i = LookupHome(recordNumber, mask);; i = (i + 1) & mask) {
+    const TCacheLookup& entry = cacheLookup_[i];
+    if (entry.RecordNumber == recordNumber) return entry.Slot;
+    if (entry.RecordNumber == 0) return kNoSlot;
+  }
+}
+
+TRecord* TDataFile::CachedRecord(std::int32_t recordNumber) const {
+  const std::uint32_t slot = FindCacheSlot(recordNumber);
+  return slot == kNoSlot ? nullptr : cacheSlots_[slot].Record.get();
+}
+
+void TDataFile::GrowLookup() {
+  if ((cachedCount_ + 1) * 2 <= cacheLookup_.size()) return;
+  std::vector<TCacheLookup> old(std::max<std::size_t>(16, cacheLookup_.size() * 2));
+  old.swap(cacheLookup_);
+  const std::size_t mask = cacheLookup_.size() - 1;
+  for (const TCacheLookup& entry : old) {
+    if (entry.RecordNumber == 0) continue;
+    std::size_t i = LookupHome(entry.RecordNumber, mask);
+    while (cacheLookup_[i].RecordNumber != 0) i = (i + 1) & mask;
+    cacheLookup_[i] = entry;
+  }
+}
+
+void TDataFile::AddLookup(std::int32_t recordNumber, std::uint32_t slot) {
+  assert(recordNumber > 0 && (cachedCount_ + 1) * 2 <= cacheLookup_.size());
+  const std::size_t mask = cacheLookup_.size() - 1;
+  std::size_t i = LookupHome(recordNumber, mask);
+  while (cacheLookup_[i].RecordNumber != 0 && cacheLookup_[i].RecordNumber != recordNumber) i = (i + 1) & mask;
+  cacheLookup_[i] = {recordNumber, slot};
+}
+
+void TDataFile::RemoveLookup(std::int32_t recordNumber, std::uint32_t slot) {
+  if (cacheLookup_.empty() || recordNumber == 0) return;
+  const std::size_t mask = cacheLookup_.size() - 1;
+  std::size_t i = LookupHome(recordNumber, mask);
+  for (;; i = (i + 1) & mask) {
+    if (cacheLookup_[i].RecordNumber == 0) return;
+    if (cacheLookup_[i].RecordNumber == recordNumber) break;
+  }
+  // A record placed again under a number still cached took the entry over; the older one has none.
+  if (cacheLookup_[i].Slot != slot) return;
+  // Later entries of the probe run move up into the gap, so no search stops short of its entry.
+  for (std::size_t gap = i, next = (i + 1) & mask;; next = (next + 1) & mask) {
+    const TCacheLookup entry = cacheLookup_[next];
+    if (entry.RecordNumber == 0) {
+      cacheLookup_[gap] = {};
+      return;
+    }
+    const std::size_t home = LookupHome(entry.RecordNumber, mask);
+    // The entry may fill the gap when its home does not lie cyclically in (gap, next].
+    const bool stays = gap <= next ? (gap < home && home <= next) : (gap < home || home <= next);
+    if (!stays) {
+      cacheLookup_[gap] = entry;
+      gap = next;
     }
   }
-  spareRecords_.splice(spareRecords_.begin(), recordCache_, record);
+}
+
+void TDataFile::LinkNewest(std::uint32_t slot) {
+  TCacheSlot& linked = cacheSlots_[slot];
+  linked.Newer = kNoSlot;
+  linked.Older = newestSlot_;
+  if (newestSlot_ != kNoSlot) cacheSlots_[newestSlot_].Newer = slot;
+  newestSlot_ = slot;
+  if (oldestSlot_ == kNoSlot) oldestSlot_ = slot;
+}
+
+void TDataFile::Unlink(std::uint32_t slot) {
+  TCacheSlot& unlinked = cacheSlots_[slot];
+  if (unlinked.Newer != kNoSlot) {
+    cacheSlots_[unlinked.Newer].Older = unlinked.Older;
+  } else {
+    newestSlot_ = unlinked.Older;
+  }
+  if (unlinked.Older != kNoSlot) {
+    cacheSlots_[unlinked.Older].Newer = unlinked.Newer;
+  } else {
+    oldestSlot_ = unlinked.Newer;
+  }
+  unlinked.Newer = kNoSlot;
+  unlinked.Older = kNoSlot;
+}
+
+void TDataFile::RecycleRecord(std::uint32_t slot) {
+  RemoveLookup(cacheSlots_[slot].Record->RecordNumber(), slot);
+  Unlink(slot);
+  --cachedCount_;
+  spareSlots_.push_back(slot);  // reserved for every slot as the slots were made
 }
 
 TRecord* TDataFile::PlaceRecord(std::int32_t recordNumber, bool wholeImage) {
   MakeRoomInRecordCache();
-  if (!spareRecords_.empty()) {
+  const std::size_t recordBytes = static_cast<std::size_t>(std::max<std::int32_t>(RecordSize(), RecordPrefixSize));
+  if (!spareSlots_.empty()) {
     // A spare of another record size (the table was restructured) is not reused.
-    if (spareRecords_.front()->BufferSize() !=
-        static_cast<std::size_t>(std::max<std::int32_t>(RecordSize(), RecordPrefixSize))) {
-      spareRecords_.clear();
+    const TRecord* spare = cacheSlots_[spareSlots_.back()].Record.get();
+    if (spare && spare->BufferSize() != recordBytes) {
+      for (std::uint32_t slot : spareSlots_) cacheSlots_[slot].Record.reset();
     }
   }
-  if (!spareRecords_.empty()) {
-    recordCache_.splice(recordCache_.begin(), spareRecords_, spareRecords_.begin());
-    recordCache_.front()->Recycle(!wholeImage || recordCache_.front()->BufferSize() != static_cast<std::size_t>(RecordSize()));
-  } else {
-    try {
-      recordCache_.push_front(std::make_unique<TRecord>(*this));
-    } catch (const std::bad_alloc&) {
-      Raise(ec::RecordBuffersCorrupt);
+  const bool fromSpare = !spareSlots_.empty();
+  const std::uint32_t slot = fromSpare ? spareSlots_.back() : static_cast<std::uint32_t>(cacheSlots_.size());
+  try {
+    GrowLookup();
+    if (!fromSpare) {
+      if (cacheSlots_.size() >= kNoSlot) Raise(ec::RecordBuffersCorrupt);
+      // Recycling never allocates: the spare list holds every slot already.
+      if (spareSlots_.capacity() <= cacheSlots_.size()) spareSlots_.reserve(2 * (cacheSlots_.size() + 1));
+      cacheSlots_.push_back({std::make_unique<TRecord>(*this), kNoSlot, kNoSlot});
+    } else if (!cacheSlots_[slot].Record) {
+      cacheSlots_[slot].Record = std::make_unique<TRecord>(*this);
+    } else {
+      TRecord& spare = *cacheSlots_[slot].Record;
+      spare.Recycle(!wholeImage || spare.BufferSize() != static_cast<std::size_t>(RecordSize()));
     }
+  } catch (const std::bad_alloc&) {
+    Raise(ec::RecordBuffersCorrupt);
   }
-  recordCache_.front()->SetRecordNumber(recordNumber);
-  recordCache_.front()->SetLastUse(++recordUseClock_);
-  if (!spareNodes_.empty()) {
-    auto node = std::move(spareNodes_.back());
-    spareNodes_.pop_back();
-    node.key() = recordNumber;
-    node.mapped() = recordCache_.begin();
-    auto placed = recordByNumber_.insert(std::move(node));
-    if (!placed.inserted) placed.position->second = recordCache_.begin();
-  } else {
-    recordByNumber_[recordNumber] = recordCache_.begin();
-  }
-  return recordCache_.front().get();
+  if (fromSpare) spareSlots_.pop_back();
+  AddLookup(recordNumber, slot);
+  LinkNewest(slot);
+  ++cachedCount_;
+  TRecord* record = cacheSlots_[slot].Record.get();
+  record->SetRecordNumber(recordNumber);
+  record->SetLastUse(++recordUseClock_);
+  return record;
 }
 
 TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
   if (recordNumber == 0) return nullptr;
   // Only allocation makes a new slot; a number outside the file names no record.
   if (recordNumber < 0 || recordNumber >= header_.NextRecordNumber) Raise(ec::RecordBuffersCorrupt);
-  auto found = recordByNumber_.find(recordNumber);
-  if (found != recordByNumber_.end()) {
-    if (found->second != recordCache_.begin()) recordCache_.splice(recordCache_.begin(), recordCache_, found->second);
-    recordCache_.front()->SetLastUse(++recordUseClock_);
-    return recordCache_.front().get();
+  std::uint32_t slot = FindCacheSlot(recordNumber);
+  if (slot != kNoSlot) {
+    if (slot != newestSlot_) {
+      Unlink(slot);
+      LinkNewest(slot);
+    }
+    TRecord* record = cacheSlots_[slot].Record.get();
+    record->SetLastUse(++recordUseClock_);
+    return record;
   }
   const bool forward = recordNumber == lastMissedRecord_ + 1;
   const bool backward = recordNumber == lastMissedRecord_ - 1;
   lastMissedRecord_ = recordNumber;
   if (forward || backward) {
     ReadRecordsNextTo(recordNumber, forward);
-    found = recordByNumber_.find(recordNumber);
-    if (found != recordByNumber_.end()) return found->second->get();
+    if (TRecord* record = CachedRecord(recordNumber)) return record;
   }
   TRecord* record = PlaceRecord(recordNumber);
   try {
     record->ReadRecord();
   } catch (...) {
-    RecycleRecord(recordCache_.begin());
+    RecycleRecord(newestSlot_);
     throw;
   }
   return record;
@@ -404,7 +511,7 @@ void TDataFile::ReadRecordsNextTo(std::int32_t recordNumber, bool forward) {
       std::min(recordCacheCapacity_ / 4, kReadAheadBytes / static_cast<std::size_t>(size)));
   std::int32_t first = recordNumber;
   std::int32_t last = recordNumber;
-  auto free = [&](std::int32_t n) { return !recordByNumber_.contains(n); };
+  auto free = [&](std::int32_t n) { return FindCacheSlot(n) == kNoSlot; };
   if (forward) {
     while (last - first + 1 < limit && last + 1 < header_.NextRecordNumber && free(last + 1)) ++last;
   } else {
@@ -473,28 +580,33 @@ void TDataFile::WriteDirtyRun(TRecord& record, bool evicting) {
   if (InMemory() || size <= 0) return;
   const auto limit = static_cast<std::int32_t>(std::max<std::size_t>(1, kWriteBehindBytes / static_cast<std::size_t>(size)));
   auto dirtyAt = [&](std::int32_t n) -> TRecord* {
-    const auto found = recordByNumber_.find(n);
-    if (found == recordByNumber_.end()) return nullptr;
-    TRecord* neighbour = found->second->get();
-    if (!neighbour->Dirty()) return nullptr;
+    TRecord* neighbour = CachedRecord(n);
+    if (!neighbour || !neighbour->Dirty()) return nullptr;
     if (evicting && (neighbour == currentRecord_ || neighbour->LastUse() + recordCacheCapacity_ / 2 > recordUseClock_)) {
       return nullptr;
     }
     return neighbour;
   };
-  std::vector<TRecord*> run{&record};
-  while (static_cast<std::int32_t>(run.size()) < limit && run.front()->RecordNumber() > 1) {
-    TRecord* lower = dirtyAt(run.front()->RecordNumber() - 1);
+  // Lower neighbours first, then higher ones, each side as far as the limit allows.
+  std::vector<TRecord*>& run = writeBehindRun_;
+  run.clear();
+  std::int32_t lowest = record.RecordNumber();
+  while (static_cast<std::int32_t>(run.size()) + 1 < limit && lowest > 1) {
+    TRecord* lower = dirtyAt(lowest - 1);
     if (!lower) break;
-    run.insert(run.begin(), lower);
+    run.push_back(lower);
+    --lowest;
   }
+  std::reverse(run.begin(), run.end());
+  run.push_back(&record);
   while (static_cast<std::int32_t>(run.size()) < limit) {
     TRecord* higher = dirtyAt(run.back()->RecordNumber() + 1);
     if (!higher) break;
     run.push_back(higher);
   }
   if (run.size() < 2) return;
-  std::vector<std::uint8_t> bytes(run.size() * static_cast<std::size_t>(size));
+  std::vector<std::uint8_t>& bytes = writeBehindBytes_;
+  bytes.resize(run.size() * static_cast<std::size_t>(size));
   for (std::size_t i = 0; i < run.size(); ++i) {
     std::memcpy(bytes.data() + i * static_cast<std::size_t>(size), run[i]->Buffer(), static_cast<std::size_t>(size));
   }
@@ -523,7 +635,7 @@ void TDataFile::FlushRecords(bool all, TRecord* record) {
     }
     if (!lowestDirty) {
       dirtyRecords_.clear();
-      assert(std::none_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); }));
+      assert(!AnyCachedDirty());
       return;
     }
     if (progress) continue;
@@ -547,14 +659,21 @@ void TDataFile::RecordDirtied(std::int32_t recordNumber) {
 }
 
 TRecord* TDataFile::DirtyListedRecord(std::int32_t recordNumber) const {
-  const auto found = recordByNumber_.find(recordNumber);
-  return found != recordByNumber_.end() && (*found->second)->Dirty() ? found->second->get() : nullptr;
+  TRecord* record = CachedRecord(recordNumber);
+  return record && record->Dirty() ? record : nullptr;
+}
+
+bool TDataFile::AnyCachedDirty() const {
+  for (std::uint32_t slot = newestSlot_; slot != kNoSlot; slot = cacheSlots_[slot].Older) {
+    if (cacheSlots_[slot].Record->Dirty()) return true;
+  }
+  return false;
 }
 
 bool TDataFile::HasDirtyRecords() const {
   const bool dirty = std::any_of(dirtyRecords_.begin(), dirtyRecords_.end(),
                                  [&](std::int32_t n) { return DirtyListedRecord(n) != nullptr; });
-  assert(dirty == std::any_of(recordCache_.begin(), recordCache_.end(), [](const auto& r) { return r->Dirty(); }));
+  assert(dirty == AnyCachedDirty());
   return dirty;
 }
 
@@ -578,10 +697,12 @@ std::vector<TRecord*> TDataFile::DirtyRecords() {
 
 void TDataFile::DropRecordCache() {
   dirtyRecords_.clear();
-  recordByNumber_.clear();
-  recordCache_.clear();
-  spareRecords_.clear();
-  spareNodes_.clear();
+  if (cachedCount_ != 0) std::fill(cacheLookup_.begin(), cacheLookup_.end(), TCacheLookup{});
+  cacheSlots_.clear();
+  spareSlots_.clear();
+  newestSlot_ = kNoSlot;
+  oldestSlot_ = kNoSlot;
+  cachedCount_ = 0;
   currentRecord_ = nullptr;
 }
 
