@@ -226,6 +226,7 @@ std::int32_t TDataFile::GetUniqueID(const std::uint8_t* image) { return LoadI32(
 void TDataFile::ValidateRecord(const std::uint8_t* image) const {
   std::array<std::uint8_t, 256> value;
   for (const TFieldDescriptor& field : fields_) {
+    if (!field.Required && field.Minimum.empty() && field.Maximum.empty() && field.Type != ftBlob) continue;
     bool isNull = true;
     GetField(field.FieldNumber, image, isNull, value.data());
     if (field.Required && isNull) RaiseEngineError(ec::RequiredField, field.Name);

@@ -473,7 +473,15 @@ TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
   if (recordNumber == 0) return nullptr;
   // Only allocation makes a new slot; a number outside the file names no record.
   if (recordNumber < 0 || recordNumber >= header_.NextRecordNumber) Raise(ec::RecordBuffersCorrupt);
-  std::uint32_t slot = FindCacheSlot(recordNumber);
+  // One operation asks for its record several times: the most recently used one needs no search.
+  if (newestSlot_ != kNoSlot) {
+    TRecord* newest = cacheSlots_[newestSlot_].Record.get();
+    if (newest->RecordNumber() == recordNumber) {
+      newest->SetLastUse(++recordUseClock_);
+      return newest;
+    }
+  }
+  const std::uint32_t slot = FindCacheSlot(recordNumber);
   if (slot != kNoSlot) {
     if (slot != newestSlot_) {
       Unlink(slot);
