@@ -3,9 +3,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,70 @@ TEST_F(DataFileCoreTest, RecordCacheTakesAQuarterOfTheBudgetAndWritesWhatItEvict
   // Record 1 was evicted first; it was dirty, so it was written and reads back.
   table.DropRecordCache();
   EXPECT_EQ(IdOf(table, 1), 10);
+}
+
+// Against a model of the use order: after hits, misses, evictions and forgotten records in random
+// order the cache holds exactly the records most recently used. A record whose cached image was marked
+// without being dirtied keeps the mark only while it stays cached.
+TEST_F(DataFileCoreTest, RecordCacheKeepsExactlyTheMostRecentlyUsedRecords) {
+  const std::size_t budget = kavrin::engine::TableCacheBudget();
+  kavrin::engine::SetTableCacheBudget(512 * 1024);
+  CreateTableAt(Path(), {Field(1, "ID", ftInteger), Field(2, "Pad", ftBytes, 85)}, SimpleIndexes());
+  TDataFile table;
+  table.SetExclusive(true);
+  table.SetFileName(Path());
+  table.Open();
+  kavrin::engine::SetTableCacheBudget(budget);
+  const auto capacity = static_cast<std::int32_t>(table.RecordCacheCapacity());
+  const std::int32_t records = 3 * capacity;
+  for (std::int32_t n = 1; n <= records; ++n) AppendRecord(table, n);
+  table.Flush();
+  table.DropRecordCache();
+
+  std::list<std::int32_t> model;  // most recently used first
+  auto idOf = [&](TRecord* record) {
+    std::int32_t id = 0;
+    bool isNull = true;
+    table.GetField(1, record->Buffer(), isNull, &id);
+    return id;
+  };
+  auto use = [&](std::int32_t n) {
+    const bool cached = std::find(model.begin(), model.end(), n) != model.end();
+    TRecord* record = table.FetchRecord(n);
+    ASSERT_EQ(idOf(record), cached ? -n : n) << "record " << n;
+    const std::int32_t mark = -n;
+    table.SetField(1, record->Buffer(), &mark);
+    model.remove(n);
+    model.push_front(n);
+    if (static_cast<std::int32_t>(model.size()) > capacity) model.pop_back();
+  };
+  std::uint32_t seed = 12345;
+  auto random = [&](std::int32_t below) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<std::int32_t>((seed >> 8) % static_cast<std::uint32_t>(below));
+  };
+  std::int32_t lastMiss = 0;
+  for (int step = 0; step < 20 * capacity; ++step) {
+    // A miss next to the last one would bring its neighbours along, which the model leaves out.
+    std::int32_t n = 0;
+    do {
+      n = 1 + (random(4) == 0 ? random(records) : random(capacity + capacity / 4));
+    } while (n == lastMiss - 1 || n == lastMiss + 1);
+    if (std::find(model.begin(), model.end(), n) == model.end()) lastMiss = n;
+    ASSERT_NO_FATAL_FAILURE(use(n));
+    if (step % (5 * capacity) == 5 * capacity - 1) {
+      const std::int32_t from = records - capacity / 2;
+      table.ForgetRecordsFrom(from);
+      model.remove_if([&](std::int32_t cached) { return cached >= from; });
+      ASSERT_EQ(table.RecordCacheCount(), model.size());
+    }
+  }
+  ASSERT_EQ(table.RecordCacheCount(), model.size());
+  // Each record of the model is a hit still marked; a hit evicts nothing.
+  for (std::int32_t n : std::vector<std::int32_t>(model.begin(), model.end())) {
+    EXPECT_EQ(idOf(table.FetchRecord(n)), -n) << "record " << n;
+  }
+  EXPECT_EQ(table.RecordCacheCount(), model.size());
 }
 
 TEST_F(DataFileCoreTest, SlotsComeFromTheDeletedChainLastInFirstOut) {
