@@ -27,7 +27,11 @@ using Key = std::array<std::uint8_t, MaxKeyLength + 1>;
 // an index never keeps half of a change.
 class TKeyChangeLog {
  public:
-  explicit TKeyChangeLog(TIndexFile& index) : index_(index) {}
+  // Room for every change is made first, so no change goes unrecorded for want of memory.
+  explicit TKeyChangeLog(TIndexFile& index) : index_(index) {
+    const std::size_t most = index.IndexCount() + 3u;
+    if (most > kInlineEntries) more_.reserve(most - kInlineEntries);
+  }
   TKeyChangeLog(const TKeyChangeLog&) = delete;
   TKeyChangeLog& operator=(const TKeyChangeLog&) = delete;
   ~TKeyChangeLog() {
