@@ -498,7 +498,7 @@ TRecord* TDataFile::FetchRecord(std::int32_t recordNumber) {
     ReadRecordsNextTo(recordNumber, forward);
     if (TRecord* record = CachedRecord(recordNumber)) return record;
   }
-  TRecord* record = PlaceRecord(recordNumber);
+  TRecord* record = PlaceRecord(recordNumber, true);  // the read clears the image first
   try {
     record->ReadRecord();
   } catch (...) {
