@@ -165,13 +165,6 @@ void ValidateIndexFileHeader(const TIndexFileHeader& h, std::string_view fileNam
   }
 }
 
-int CompareIndexKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t descending, std::size_t length) {
-  if (length == 0) return 0;
-  const int c = std::memcmp(a, b, length);
-  const int sign = c < 0 ? -1 : (c > 0 ? 1 : 0);
-  return descending == 1 ? -sign : sign;
-}
-
 TPage::TPage(std::uint8_t keyLength, std::uint8_t descending)
     : capacity_(static_cast<std::uint16_t>(PageEntryArea / (keyLength + 9))),
       keyLength_(keyLength),
@@ -224,6 +217,7 @@ void TPage::Recycle(std::int32_t offset) {
   offset_ = offset;
   pins_ = 0;
   listed_ = false;
+  notedIn_ = 0;
   prefixesExact_ = false;
 }
 
@@ -331,7 +325,15 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   if (type >= LeafPage ? count > used / 5 : count > capacity_) Corrupt(fileName);
   const std::uint8_t* area = p + page_at::Entries;
   const std::size_t size = EntrySize();
-  std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * size, 0);
+  const std::size_t bytes = static_cast<std::size_t>(count) * size;
+  std::vector<std::uint8_t> entries;
+  // An empty page (a recycled one) lends its buffer when that is no larger than an insert would have
+  // made it, so the cache holds no more than before; a failed decode leaves it empty, as it was.
+  if (count_ == 0 && entries_.capacity() >= bytes &&
+      entries_.capacity() <= (bytes / PageEntryArea + 1) * static_cast<std::size_t>(PageEntryArea)) {
+    entries.swap(entries_);
+  }
+  entries.assign(bytes, 0);
   bool exact = true;
   if (type >= LeafPage) {
     if (used > PageEntryArea || (count == 0) != (used == 0)) Corrupt(fileName);
@@ -452,9 +454,11 @@ void TPage::DropEntries(std::uint16_t from, std::uint16_t n) {
 void TPage::RestoreFrom(const TPage& other) {
   const int pins = pins_;
   const bool listed = listed_;
+  const std::uint64_t notedIn = notedIn_;
   *this = other;
   pins_ = pins;
   listed_ = listed;
+  notedIn_ = notedIn;
 }
 
 }  // namespace kavrin::engine
