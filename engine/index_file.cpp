@@ -103,9 +103,8 @@ void TIndexFile::OpenFile() {
 void TIndexFile::CloseFile() {
   for (TPageCache& cache : caches_) {
     cache.Pages.clear();
-    cache.ByOffset.clear();
+    cache.ByOffset.Clear();
     cache.Spare.clear();
-    cache.SpareNodes.clear();
   }
   ResetCursorState();
   headerCurrent_ = false;
@@ -268,11 +267,12 @@ TIndexWriteSection::~TIndexWriteSection() {
 // ---- Page caches ----
 
 void TIndexFile::Note(TPage& page, bool made) {
-  if (!changeLog_) return;
-  for (const auto& entry : changeLog_->Pages) {
-    if (entry.Offset == page.Offset()) return;
-  }
-  if (made) {
+  if (!changeLog_ || page.NotedIn() == changeLog_->Serial) return;
+  page.SetNotedIn(changeLog_->Serial);
+  // A clean page holds what the file holds: Undo drops it from the cache and the next use reads it
+  // again, so only pages dirty before the operation need a copy. A page evicted clean and read
+  // again is noted twice, both times clean.
+  if (made || !page.Dirty()) {
     changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::nullopt});
   } else if (!spareLogPages_.empty()) {
     // A copy made by an earlier operation takes the page's bytes without a new allocation.
@@ -315,9 +315,8 @@ void TIndexFile::ForgetCleanPages() {
 }
 
 TPage* TIndexFile::ListedPage(std::uint8_t index, std::int32_t offset) const {
-  const TPageCache& cache = caches_[index];
-  const auto found = cache.ByOffset.find(offset);
-  return found == cache.ByOffset.end() ? nullptr : found->second->get();
+  const auto* found = caches_[index].ByOffset.Find(offset);
+  return found ? (*found)->get() : nullptr;
 }
 
 void TIndexFile::UnlistAll() {
@@ -344,17 +343,18 @@ void TIndexFile::Undo(TChangeLog& log) {
   header_ = log.Header;
   for (auto it = log.Pages.rbegin(); it != log.Pages.rend(); ++it) {
     TPageCache& cache = caches_[it->Index];
-    const auto found = cache.ByOffset.find(it->Offset);
+    const auto* found = cache.ByOffset.Find(it->Offset);
     if (!it->Copy) {
-      if (found != cache.ByOffset.end()) {
-        cache.Pages.erase(found->second);
-        cache.ByOffset.erase(found);
+      if (found) {
+        assert((**found)->Pins() == 0);
+        cache.Pages.erase(*found);
+        cache.ByOffset.Erase(it->Offset);
       }
-    } else if (found != cache.ByOffset.end()) {
-      (*found->second)->RestoreFrom(*it->Copy);
+    } else if (found) {
+      (**found)->RestoreFrom(*it->Copy);
     } else if (it->Copy->Dirty()) {
       cache.Pages.push_back(std::make_unique<TPage>(*it->Copy));
-      cache.ByOffset[it->Offset] = std::prev(cache.Pages.end());
+      cache.ByOffset.Insert(it->Offset, std::prev(cache.Pages.end()));
       cache.Pages.back()->SetListed(false);
       NoteMaybeDirty(it->Index, *cache.Pages.back());
     }
@@ -391,9 +391,8 @@ void TIndexFile::MakeRoom(TPageCache& cache) {
 
 std::list<std::unique_ptr<TPage>>::iterator TIndexFile::Evict(TPageCache& cache,
                                                              std::list<std::unique_ptr<TPage>>::iterator page) {
-  auto node = cache.ByOffset.extract((*page)->Offset());
+  cache.ByOffset.Erase((*page)->Offset());
   if (cache.Spare.size() >= static_cast<std::size_t>(PageEvictionProbes)) return cache.Pages.erase(page);
-  if (!node.empty()) cache.SpareNodes.push_back(std::move(node));
   const auto next = std::next(page);
   cache.Spare.splice(cache.Spare.begin(), cache.Pages, page);
   return next;
@@ -412,16 +411,7 @@ TPage& TIndexFile::SparePage(TPageCache& cache, std::int32_t offset) {
 TPage& TIndexFile::AdmitSpare(TPageCache& cache) {
   cache.Pages.splice(cache.Pages.begin(), cache.Spare, cache.Spare.begin());
   TPage& page = *cache.Pages.front();
-  if (cache.SpareNodes.empty()) {
-    cache.ByOffset[page.Offset()] = cache.Pages.begin();
-    return page;
-  }
-  auto node = std::move(cache.SpareNodes.back());
-  cache.SpareNodes.pop_back();
-  node.key() = page.Offset();
-  node.mapped() = cache.Pages.begin();
-  const auto result = cache.ByOffset.insert(std::move(node));
-  if (!result.inserted) result.position->second = cache.Pages.begin();
+  cache.ByOffset.Insert(page.Offset(), cache.Pages.begin());
   return page;
 }
 
@@ -460,9 +450,8 @@ void TIndexFile::WriteRun(std::span<TPage* const> run) {
 TPage* TIndexFile::CachedDirtyPageAt(std::int32_t offset) const {
   if (!IsPageOffset(offset, header_.EndOfFile)) return nullptr;
   for (const TPageCache& cache : caches_) {
-    const auto found = cache.ByOffset.find(offset);
-    if (found != cache.ByOffset.end()) {
-      TPage* page = found->second->get();
+    if (const auto* found = cache.ByOffset.Find(offset)) {
+      TPage* page = (*found)->get();
       return page->Dirty() ? page : nullptr;
     }
   }
@@ -533,13 +522,12 @@ void TIndexFile::TrimCaches() {
 TPageRef TIndexFile::GetPage(std::int32_t offset) {
   if (!IsPageOffset(offset, header_.EndOfFile)) Corrupt();
   TPageCache& cache = Cache();
-  const auto found = cache.ByOffset.find(offset);
-  if (found != cache.ByOffset.end()) {
-    if (found->second != cache.Pages.begin()) {
-      cache.Pages.splice(cache.Pages.begin(), cache.Pages, found->second);
+  if (const auto* found = cache.ByOffset.Find(offset)) {
+    if (*found != cache.Pages.begin()) {
+      cache.Pages.splice(cache.Pages.begin(), cache.Pages, *found);
       ++statistics_.CacheHits;
     }
-    TPage& page = **found->second;
+    TPage& page = ***found;
     Note(page, false);
     return TPageRef(&page);
   }
@@ -668,9 +656,8 @@ void TIndexFile::ClearPageCache() {
   for (TPageCache& cache : caches_) {
     for ([[maybe_unused]] const auto& page : cache.Pages) assert(page->Pins() == 0);
     cache.Pages.clear();
-    cache.ByOffset.clear();
+    cache.ByOffset.Clear();
     cache.Spare.clear();
-    cache.SpareNodes.clear();
   }
 }
 
