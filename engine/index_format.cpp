@@ -245,9 +245,7 @@ void TPage::SetKeyAt(std::uint16_t entry, const std::uint8_t* key) {
 
 std::int64_t TPage::TotalCount() const {
   if (IsLeaf()) return count_;
-  std::int64_t total = 0;
-  for (std::uint16_t i = 1; i <= count_; ++i) total += CountAt(i);
-  return total;
+  return CountBefore(static_cast<std::uint16_t>(count_ + 1));
 }
 
 void TPage::ComputeUsed() {
