@@ -272,16 +272,14 @@ void TIndexFile::Note(TPage& page, bool made) {
   // A clean page holds what the file holds: Undo drops it from the cache and the next use reads it
   // again, so only pages dirty before the operation need a copy. A page evicted clean and read
   // again is noted twice, both times clean.
-  if (made || !page.Dirty()) {
-    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::nullopt});
-  } else if (!spareLogPages_.empty()) {
-    // A copy made by an earlier operation takes the page's bytes without a new allocation.
-    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::move(spareLogPages_.back())});
-    spareLogPages_.pop_back();
-    *changeLog_->Pages.back().Copy = page;
-  } else {
-    changeLog_->Pages.push_back({currentIndex_, page.Offset(), page});
-  }
+  TChangeLog& log = *changeLog_;
+  if (log.Used == log.Pages.size()) log.Pages.emplace_back();
+  TChangeLog::TPageCopy& entry = log.Pages[log.Used++];
+  entry.Index = currentIndex_;
+  entry.Offset = page.Offset();
+  entry.Copied = !made && page.Dirty();
+  // A copy left by an earlier operation takes the page's bytes into the buffer it has.
+  if (entry.Copied) entry.Copy = page;
   NoteMaybeDirty(currentIndex_, page);
 }
 
@@ -293,10 +291,8 @@ void TIndexFile::NoteMaybeDirty(std::uint8_t index, TPage& page) {
 
 void TIndexFile::RecycleLog(TChangeLog& log) {
   constexpr std::size_t kSpares = 64;
-  for (auto& entry : log.Pages) {
-    if (entry.Copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(entry.Copy));
-  }
-  log.Pages.clear();
+  if (log.Pages.size() > kSpares) log.Pages.resize(kSpares);
+  log.Used = 0;
 }
 
 void TIndexFile::ForgetCleanPages() {
@@ -341,19 +337,20 @@ std::vector<TPage*> TIndexFile::DirtyPages() {
 
 void TIndexFile::Undo(TChangeLog& log) {
   header_ = log.Header;
-  for (auto it = log.Pages.rbegin(); it != log.Pages.rend(); ++it) {
+  for (std::size_t n = log.Used; n-- > 0;) {
+    const TChangeLog::TPageCopy* it = &log.Pages[n];
     TPageCache& cache = caches_[it->Index];
     const auto* found = cache.ByOffset.Find(it->Offset);
-    if (!it->Copy) {
+    if (!it->Copied) {
       if (found) {
         assert((**found)->Pins() == 0);
         cache.Pages.erase(*found);
         cache.ByOffset.Erase(it->Offset);
       }
     } else if (found) {
-      (**found)->RestoreFrom(*it->Copy);
-    } else if (it->Copy->Dirty()) {
-      cache.Pages.push_back(std::make_unique<TPage>(*it->Copy));
+      (**found)->RestoreFrom(it->Copy);
+    } else if (it->Copy.Dirty()) {
+      cache.Pages.push_back(std::make_unique<TPage>(it->Copy));
       cache.ByOffset.Insert(it->Offset, std::prev(cache.Pages.end()));
       cache.Pages.back()->SetListed(false);
       NoteMaybeDirty(it->Index, *cache.Pages.back());

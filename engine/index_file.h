@@ -351,11 +351,14 @@ class TIndexFile : public TFileHandler {
     TIndexFileHeader Header;
     std::uint64_t Serial = 0;  // what the pages it holds carry as NotedIn
     struct TPageCopy {
-      std::uint8_t Index;
-      std::int32_t Offset;
-      std::optional<TPage> Copy;  // nothing: made by the operation, or clean when it was noted
+      std::uint8_t Index = 0;
+      std::int32_t Offset = 0;
+      bool Copied = false;  // false: made by the operation, or clean when it was noted
+      TPage Copy{0, 0};
     };
+    // Pages[0, Used): entries past Used keep their buffers for the next operations.
     std::vector<TPageCopy> Pages;
+    std::size_t Used = 0;
   };
   class TOperation;
   friend class TOperation;
@@ -390,7 +393,7 @@ class TIndexFile : public TFileHandler {
   void UnlistAll();
   // The cached page of an entry of the dirty list; null once it has left the cache.
   TPage* ListedPage(std::uint8_t index, std::int32_t offset) const;
-  // Keeps the page copies of a finished operation's log for the next operation's.
+  // Keeps a bounded number of a finished operation's page copies for the next operation's.
   void RecycleLog(TChangeLog& log);
   // The dirty cached pages, by offset.
   std::vector<TPage*> DirtyPages();
@@ -455,7 +458,7 @@ class TIndexFile : public TFileHandler {
   // written or gone since): every dirty cached page is among them.
   std::vector<std::pair<std::uint8_t, std::int32_t>> dirtyPages_;
   std::size_t dirtyPagesLimit_ = 256;
-  std::vector<std::optional<TPage>> spareLogPages_;
+  TChangeLog changeLogStore_;  // the one log, reused by every outermost changing operation
   TTreePath sparePath_;
   std::vector<std::uint8_t> runImage_;
   int operationDepth_ = 0;
@@ -509,10 +512,11 @@ class TIndexFile::TOperation {
     ++file_.operationDepth_;
     if (outermost_) file_.leafSteps_ = 0;
     if (changes && !file_.changeLog_) {
-      log_.emplace();
+      log_ = &file_.changeLogStore_;
       log_->Header = file_.header_;
       log_->Serial = ++file_.changeLogs_;
-      file_.changeLog_ = &*log_;
+      log_->Used = 0;
+      file_.changeLog_ = log_;
     }
   }
   TOperation(const TOperation&) = delete;
@@ -540,7 +544,7 @@ class TIndexFile::TOperation {
   TIndexFile& file_;
   bool outermost_;
   bool finished_ = false;
-  std::optional<TChangeLog> log_;
+  TChangeLog* log_ = nullptr;
 };
 
 // The reader's lock for one operation; released on every way out.
