@@ -106,6 +106,7 @@ void TIndexFile::CloseFile() {
     cache.ByOffset.Clear();
     cache.Spare.clear();
   }
+  cachedPages_ = 0;
   ResetCursorState();
   headerCurrent_ = false;
   TFileHandler::CloseFile();
@@ -346,12 +347,14 @@ void TIndexFile::Undo(TChangeLog& log) {
         assert((**found)->Pins() == 0);
         cache.Pages.erase(*found);
         cache.ByOffset.Erase(it->Offset);
+        --cachedPages_;
       }
     } else if (found) {
       (**found)->RestoreFrom(it->Copy);
     } else if (it->Copy.Dirty()) {
       cache.Pages.push_back(std::make_unique<TPage>(it->Copy));
       cache.ByOffset.Insert(it->Offset, std::prev(cache.Pages.end()));
+      ++cachedPages_;
       cache.Pages.back()->SetListed(false);
       NoteMaybeDirty(it->Index, *cache.Pages.back());
     }
@@ -365,6 +368,11 @@ std::size_t TIndexFile::PageCacheCapacity() const {
 }
 
 std::size_t TIndexFile::CachedPages() const {
+  assert(cachedPages_ == ScannedCachedPages());
+  return cachedPages_;
+}
+
+std::size_t TIndexFile::ScannedCachedPages() const {
   std::size_t total = 0;
   for (const TPageCache& cache : caches_) total += cache.Pages.size();
   return total;
@@ -389,6 +397,7 @@ void TIndexFile::MakeRoom(TPageCache& cache) {
 std::list<std::unique_ptr<TPage>>::iterator TIndexFile::Evict(TPageCache& cache,
                                                              std::list<std::unique_ptr<TPage>>::iterator page) {
   cache.ByOffset.Erase((*page)->Offset());
+  --cachedPages_;
   if (cache.Spare.size() >= static_cast<std::size_t>(PageEvictionProbes)) return cache.Pages.erase(page);
   const auto next = std::next(page);
   cache.Spare.splice(cache.Spare.begin(), cache.Pages, page);
@@ -409,6 +418,7 @@ TPage& TIndexFile::AdmitSpare(TPageCache& cache) {
   cache.Pages.splice(cache.Pages.begin(), cache.Spare, cache.Spare.begin());
   TPage& page = *cache.Pages.front();
   cache.ByOffset.Insert(page.Offset(), cache.Pages.begin());
+  ++cachedPages_;
   return page;
 }
 
@@ -656,6 +666,7 @@ void TIndexFile::ClearPageCache() {
     cache.ByOffset.Clear();
     cache.Spare.clear();
   }
+  cachedPages_ = 0;
 }
 
 TPageRef TIndexFile::GetRoot() {

@@ -399,6 +399,7 @@ class TIndexFile : public TFileHandler {
   std::vector<TPage*> DirtyPages();
   bool AnyPageDirty() const;  // by looking at every cached page
   std::int64_t ScannedDirtyEnd() const;  // DirtyEnd by looking at every cached page
+  std::size_t ScannedCachedPages() const;  // CachedPages by adding up every cache
   void Undo(TChangeLog& log);
   void AcquireWithRetry(const std::function<bool()>& attempt);
   void RequireKey(std::span<const std::uint8_t> key) const;
@@ -454,6 +455,7 @@ class TIndexFile : public TFileHandler {
   std::uint16_t readerLockNumber_ = 0;
   TIndexLockRetry lockRetry_;
   std::array<TPageCache, IndexSlotCount> caches_;
+  std::size_t cachedPages_ = 0;  // in all caches, spares aside
   // Index and offset of every page a change has touched since the last flush (and perhaps of some
   // written or gone since): every dirty cached page is among them.
   std::vector<std::pair<std::uint8_t, std::int32_t>> dirtyPages_;
