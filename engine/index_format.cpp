@@ -325,10 +325,10 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   const std::size_t size = EntrySize();
   const std::size_t bytes = static_cast<std::size_t>(count) * size;
   std::vector<std::uint8_t> entries;
-  // An empty page (a recycled one) lends its buffer when that is no larger than an insert would have
-  // made it, so the cache holds no more than before; a failed decode leaves it empty, as it was.
-  if (count_ == 0 && entries_.capacity() >= bytes &&
-      entries_.capacity() <= (bytes / PageEntryArea + 1) * static_cast<std::size_t>(PageEntryArea)) {
+  // An empty page (a recycled one) lends its buffer when that is barely larger than what the page
+  // needs: pages read and never changed fill the cache, and each would keep the difference. A failed
+  // decode leaves the page empty, as it was.
+  if (count_ == 0 && entries_.capacity() >= bytes && entries_.capacity() <= bytes + bytes / 8) {
     entries.swap(entries_);
   }
   entries.assign(bytes, 0);
