@@ -103,10 +103,10 @@ void TIndexFile::OpenFile() {
 void TIndexFile::CloseFile() {
   for (TPageCache& cache : caches_) {
     cache.Pages.clear();
-    cache.ByOffset.clear();
+    cache.ByOffset.Clear();
     cache.Spare.clear();
-    cache.SpareNodes.clear();
   }
+  cachedPages_ = 0;
   ResetCursorState();
   headerCurrent_ = false;
   TFileHandler::CloseFile();
@@ -268,20 +268,19 @@ TIndexWriteSection::~TIndexWriteSection() {
 // ---- Page caches ----
 
 void TIndexFile::Note(TPage& page, bool made) {
-  if (!changeLog_) return;
-  for (const auto& entry : changeLog_->Pages) {
-    if (entry.Offset == page.Offset()) return;
-  }
-  if (made) {
-    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::nullopt});
-  } else if (!spareLogPages_.empty()) {
-    // A copy made by an earlier operation takes the page's bytes without a new allocation.
-    changeLog_->Pages.push_back({currentIndex_, page.Offset(), std::move(spareLogPages_.back())});
-    spareLogPages_.pop_back();
-    *changeLog_->Pages.back().Copy = page;
-  } else {
-    changeLog_->Pages.push_back({currentIndex_, page.Offset(), page});
-  }
+  if (!changeLog_ || page.NotedIn() == changeLog_->Serial) return;
+  page.SetNotedIn(changeLog_->Serial);
+  // A clean page holds what the file holds: Undo drops it from the cache and the next use reads it
+  // again, so only pages dirty before the operation need a copy. A page evicted clean and read
+  // again is noted twice, both times clean.
+  TChangeLog& log = *changeLog_;
+  if (log.Used == log.Pages.size()) log.Pages.emplace_back();
+  TChangeLog::TPageCopy& entry = log.Pages[log.Used++];
+  entry.Index = currentIndex_;
+  entry.Offset = page.Offset();
+  entry.Copied = !made && page.Dirty();
+  // A copy left by an earlier operation takes the page's bytes into the buffer it has.
+  if (entry.Copied) entry.Copy = page;
   NoteMaybeDirty(currentIndex_, page);
 }
 
@@ -293,10 +292,8 @@ void TIndexFile::NoteMaybeDirty(std::uint8_t index, TPage& page) {
 
 void TIndexFile::RecycleLog(TChangeLog& log) {
   constexpr std::size_t kSpares = 64;
-  for (auto& entry : log.Pages) {
-    if (entry.Copy && spareLogPages_.size() < kSpares) spareLogPages_.push_back(std::move(entry.Copy));
-  }
-  log.Pages.clear();
+  if (log.Pages.size() > kSpares) log.Pages.resize(kSpares);
+  log.Used = 0;
 }
 
 void TIndexFile::ForgetCleanPages() {
@@ -315,9 +312,8 @@ void TIndexFile::ForgetCleanPages() {
 }
 
 TPage* TIndexFile::ListedPage(std::uint8_t index, std::int32_t offset) const {
-  const TPageCache& cache = caches_[index];
-  const auto found = cache.ByOffset.find(offset);
-  return found == cache.ByOffset.end() ? nullptr : found->second->get();
+  const auto* found = caches_[index].ByOffset.Find(offset);
+  return found ? (*found)->get() : nullptr;
 }
 
 void TIndexFile::UnlistAll() {
@@ -342,19 +338,23 @@ std::vector<TPage*> TIndexFile::DirtyPages() {
 
 void TIndexFile::Undo(TChangeLog& log) {
   header_ = log.Header;
-  for (auto it = log.Pages.rbegin(); it != log.Pages.rend(); ++it) {
+  for (std::size_t n = log.Used; n-- > 0;) {
+    const TChangeLog::TPageCopy* it = &log.Pages[n];
     TPageCache& cache = caches_[it->Index];
-    const auto found = cache.ByOffset.find(it->Offset);
-    if (!it->Copy) {
-      if (found != cache.ByOffset.end()) {
-        cache.Pages.erase(found->second);
-        cache.ByOffset.erase(found);
+    const auto* found = cache.ByOffset.Find(it->Offset);
+    if (!it->Copied) {
+      if (found) {
+        assert((**found)->Pins() == 0);
+        cache.Pages.erase(*found);
+        cache.ByOffset.Erase(it->Offset);
+        --cachedPages_;
       }
-    } else if (found != cache.ByOffset.end()) {
-      (*found->second)->RestoreFrom(*it->Copy);
-    } else if (it->Copy->Dirty()) {
-      cache.Pages.push_back(std::make_unique<TPage>(*it->Copy));
-      cache.ByOffset[it->Offset] = std::prev(cache.Pages.end());
+    } else if (found) {
+      (**found)->RestoreFrom(it->Copy);
+    } else if (it->Copy.Dirty()) {
+      cache.Pages.push_back(std::make_unique<TPage>(it->Copy));
+      cache.ByOffset.Insert(it->Offset, std::prev(cache.Pages.end()));
+      ++cachedPages_;
       cache.Pages.back()->SetListed(false);
       NoteMaybeDirty(it->Index, *cache.Pages.back());
     }
@@ -368,6 +368,11 @@ std::size_t TIndexFile::PageCacheCapacity() const {
 }
 
 std::size_t TIndexFile::CachedPages() const {
+  assert(cachedPages_ == ScannedCachedPages());
+  return cachedPages_;
+}
+
+std::size_t TIndexFile::ScannedCachedPages() const {
   std::size_t total = 0;
   for (const TPageCache& cache : caches_) total += cache.Pages.size();
   return total;
@@ -391,9 +396,9 @@ void TIndexFile::MakeRoom(TPageCache& cache) {
 
 std::list<std::unique_ptr<TPage>>::iterator TIndexFile::Evict(TPageCache& cache,
                                                              std::list<std::unique_ptr<TPage>>::iterator page) {
-  auto node = cache.ByOffset.extract((*page)->Offset());
+  cache.ByOffset.Erase((*page)->Offset());
+  --cachedPages_;
   if (cache.Spare.size() >= static_cast<std::size_t>(PageEvictionProbes)) return cache.Pages.erase(page);
-  if (!node.empty()) cache.SpareNodes.push_back(std::move(node));
   const auto next = std::next(page);
   cache.Spare.splice(cache.Spare.begin(), cache.Pages, page);
   return next;
@@ -412,16 +417,8 @@ TPage& TIndexFile::SparePage(TPageCache& cache, std::int32_t offset) {
 TPage& TIndexFile::AdmitSpare(TPageCache& cache) {
   cache.Pages.splice(cache.Pages.begin(), cache.Spare, cache.Spare.begin());
   TPage& page = *cache.Pages.front();
-  if (cache.SpareNodes.empty()) {
-    cache.ByOffset[page.Offset()] = cache.Pages.begin();
-    return page;
-  }
-  auto node = std::move(cache.SpareNodes.back());
-  cache.SpareNodes.pop_back();
-  node.key() = page.Offset();
-  node.mapped() = cache.Pages.begin();
-  const auto result = cache.ByOffset.insert(std::move(node));
-  if (!result.inserted) result.position->second = cache.Pages.begin();
+  cache.ByOffset.Insert(page.Offset(), cache.Pages.begin());
+  ++cachedPages_;
   return page;
 }
 
@@ -460,9 +457,8 @@ void TIndexFile::WriteRun(std::span<TPage* const> run) {
 TPage* TIndexFile::CachedDirtyPageAt(std::int32_t offset) const {
   if (!IsPageOffset(offset, header_.EndOfFile)) return nullptr;
   for (const TPageCache& cache : caches_) {
-    const auto found = cache.ByOffset.find(offset);
-    if (found != cache.ByOffset.end()) {
-      TPage* page = found->second->get();
+    if (const auto* found = cache.ByOffset.Find(offset)) {
+      TPage* page = (*found)->get();
       return page->Dirty() ? page : nullptr;
     }
   }
@@ -533,13 +529,12 @@ void TIndexFile::TrimCaches() {
 TPageRef TIndexFile::GetPage(std::int32_t offset) {
   if (!IsPageOffset(offset, header_.EndOfFile)) Corrupt();
   TPageCache& cache = Cache();
-  const auto found = cache.ByOffset.find(offset);
-  if (found != cache.ByOffset.end()) {
-    if (found->second != cache.Pages.begin()) {
-      cache.Pages.splice(cache.Pages.begin(), cache.Pages, found->second);
+  if (const auto* found = cache.ByOffset.Find(offset)) {
+    if (*found != cache.Pages.begin()) {
+      cache.Pages.splice(cache.Pages.begin(), cache.Pages, *found);
       ++statistics_.CacheHits;
     }
-    TPage& page = **found->second;
+    TPage& page = ***found;
     Note(page, false);
     return TPageRef(&page);
   }
@@ -668,10 +663,10 @@ void TIndexFile::ClearPageCache() {
   for (TPageCache& cache : caches_) {
     for ([[maybe_unused]] const auto& page : cache.Pages) assert(page->Pins() == 0);
     cache.Pages.clear();
-    cache.ByOffset.clear();
+    cache.ByOffset.Clear();
     cache.Spare.clear();
-    cache.SpareNodes.clear();
   }
+  cachedPages_ = 0;
 }
 
 TPageRef TIndexFile::GetRoot() {

@@ -9,6 +9,7 @@
 // never written.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -84,6 +85,78 @@ class TPageRef {
 
  private:
   TPage* page_ = nullptr;
+};
+
+// The cached pages of one index by offset: open addressing with linear probing, as a page hit is the
+// most frequent step of every tree operation. Offset 0 (never a page) marks a free slot.
+template <typename TValue>
+class TPageMap {
+ public:
+  TValue* Find(std::int32_t offset) {
+    if (slots_.empty()) return nullptr;
+    for (std::size_t i = Home(offset);; i = (i + 1) & mask_) {
+      if (slots_[i].Offset == offset) return &slots_[i].Value;
+      if (slots_[i].Offset == 0) return nullptr;
+    }
+  }
+  const TValue* Find(std::int32_t offset) const { return const_cast<TPageMap*>(this)->Find(offset); }
+  void Insert(std::int32_t offset, TValue value) {
+    if ((count_ + 1) * 4 > slots_.size() * 3) Grow();
+    std::size_t i = Home(offset);
+    for (; slots_[i].Offset != 0; i = (i + 1) & mask_) {
+      if (slots_[i].Offset == offset) {
+        slots_[i].Value = value;
+        return;
+      }
+    }
+    slots_[i] = {offset, value};
+    ++count_;
+  }
+  void Erase(std::int32_t offset) {
+    if (slots_.empty()) return;
+    std::size_t i = Home(offset);
+    for (; slots_[i].Offset != offset; i = (i + 1) & mask_) {
+      if (slots_[i].Offset == 0) return;
+    }
+    // Backward shift: the entries after the hole that may sit there move up, so no probe runs long.
+    for (std::size_t j = (i + 1) & mask_; slots_[j].Offset != 0; j = (j + 1) & mask_) {
+      const std::size_t home = Home(slots_[j].Offset);
+      if (((j - home) & mask_) >= ((j - i) & mask_)) {
+        slots_[i] = slots_[j];
+        i = j;
+      }
+    }
+    slots_[i] = {};
+    --count_;
+  }
+  // Keeps the table's room, as a cache dropped after a foreign change fills again.
+  void Clear() {
+    if (count_ != 0) std::fill(slots_.begin(), slots_.end(), TSlot{});
+    count_ = 0;
+  }
+  std::size_t Size() const { return count_; }
+
+ private:
+  struct TSlot {
+    std::int32_t Offset = 0;
+    TValue Value{};
+  };
+  std::size_t Home(std::int32_t offset) const {
+    // Offsets step by the page size: the page number spread by a multiplicative hash.
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(offset / PageSize) * 0x9E3779B97F4A7C15u) >> 32) & mask_;
+  }
+  void Grow() {
+    std::vector<TSlot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, TSlot{});
+    mask_ = slots_.size() - 1;
+    count_ = 0;
+    for (const TSlot& slot : old) {
+      if (slot.Offset != 0) Insert(slot.Offset, slot.Value);
+    }
+  }
+  std::vector<TSlot> slots_;
+  std::size_t mask_ = 0;
+  std::size_t count_ = 0;
 };
 
 class TIndexFile : public TFileHandler {
@@ -257,10 +330,9 @@ class TIndexFile : public TFileHandler {
  private:
   struct TPageCache {
     std::list<std::unique_ptr<TPage>> Pages;  // most recently used first
-    std::unordered_map<std::int32_t, std::list<std::unique_ptr<TPage>>::iterator> ByOffset;
-    // Pages evicted lately, with their lookup nodes, for the next misses to read into.
+    TPageMap<std::list<std::unique_ptr<TPage>>::iterator> ByOffset;
+    // Pages evicted lately, for the next misses to read into.
     std::list<std::unique_ptr<TPage>> Spare;
-    std::vector<decltype(ByOffset)::node_type> SpareNodes;
   };
   // A place in the leaves: page offset (0 for none), entry, ordinal of its key.
   struct TSpot {
@@ -277,12 +349,16 @@ class TIndexFile : public TFileHandler {
   // What a changing operation touched, to put back when it fails.
   struct TChangeLog {
     TIndexFileHeader Header;
+    std::uint64_t Serial = 0;  // what the pages it holds carry as NotedIn
     struct TPageCopy {
-      std::uint8_t Index;
-      std::int32_t Offset;
-      std::optional<TPage> Copy;  // nothing: made by the operation
+      std::uint8_t Index = 0;
+      std::int32_t Offset = 0;
+      bool Copied = false;  // false: made by the operation, or clean when it was noted
+      TPage Copy{0, 0};
     };
+    // Pages[0, Used): entries past Used keep their buffers for the next operations.
     std::vector<TPageCopy> Pages;
+    std::size_t Used = 0;
   };
   class TOperation;
   friend class TOperation;
@@ -317,12 +393,13 @@ class TIndexFile : public TFileHandler {
   void UnlistAll();
   // The cached page of an entry of the dirty list; null once it has left the cache.
   TPage* ListedPage(std::uint8_t index, std::int32_t offset) const;
-  // Keeps the page copies of a finished operation's log for the next operation's.
+  // Keeps a bounded number of a finished operation's page copies for the next operation's.
   void RecycleLog(TChangeLog& log);
   // The dirty cached pages, by offset.
   std::vector<TPage*> DirtyPages();
   bool AnyPageDirty() const;  // by looking at every cached page
   std::int64_t ScannedDirtyEnd() const;  // DirtyEnd by looking at every cached page
+  std::size_t ScannedCachedPages() const;  // CachedPages by adding up every cache
   void Undo(TChangeLog& log);
   void AcquireWithRetry(const std::function<bool()>& attempt);
   void RequireKey(std::span<const std::uint8_t> key) const;
@@ -378,15 +455,17 @@ class TIndexFile : public TFileHandler {
   std::uint16_t readerLockNumber_ = 0;
   TIndexLockRetry lockRetry_;
   std::array<TPageCache, IndexSlotCount> caches_;
+  std::size_t cachedPages_ = 0;  // in all caches, spares aside
   // Index and offset of every page a change has touched since the last flush (and perhaps of some
   // written or gone since): every dirty cached page is among them.
   std::vector<std::pair<std::uint8_t, std::int32_t>> dirtyPages_;
   std::size_t dirtyPagesLimit_ = 256;
-  std::vector<std::optional<TPage>> spareLogPages_;
+  TChangeLog changeLogStore_;  // the one log, reused by every outermost changing operation
   TTreePath sparePath_;
   std::vector<std::uint8_t> runImage_;
   int operationDepth_ = 0;
   TChangeLog* changeLog_ = nullptr;
+  std::uint64_t changeLogs_ = 0;
   std::int64_t leafSteps_ = 0;
 
   // Where the last insert put its key: the pages from the root down with the entry taken in each.
@@ -435,9 +514,11 @@ class TIndexFile::TOperation {
     ++file_.operationDepth_;
     if (outermost_) file_.leafSteps_ = 0;
     if (changes && !file_.changeLog_) {
-      log_.emplace();
+      log_ = &file_.changeLogStore_;
       log_->Header = file_.header_;
-      file_.changeLog_ = &*log_;
+      log_->Serial = ++file_.changeLogs_;
+      log_->Used = 0;
+      file_.changeLog_ = log_;
     }
   }
   TOperation(const TOperation&) = delete;
@@ -465,7 +546,7 @@ class TIndexFile::TOperation {
   TIndexFile& file_;
   bool outermost_;
   bool finished_ = false;
-  std::optional<TChangeLog> log_;
+  TChangeLog* log_ = nullptr;
 };
 
 // The reader's lock for one operation; released on every way out.

@@ -165,13 +165,6 @@ void ValidateIndexFileHeader(const TIndexFileHeader& h, std::string_view fileNam
   }
 }
 
-int CompareIndexKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t descending, std::size_t length) {
-  if (length == 0) return 0;
-  const int c = std::memcmp(a, b, length);
-  const int sign = c < 0 ? -1 : (c > 0 ? 1 : 0);
-  return descending == 1 ? -sign : sign;
-}
-
 TPage::TPage(std::uint8_t keyLength, std::uint8_t descending)
     : capacity_(static_cast<std::uint16_t>(PageEntryArea / (keyLength + 9))),
       keyLength_(keyLength),
@@ -224,6 +217,7 @@ void TPage::Recycle(std::int32_t offset) {
   offset_ = offset;
   pins_ = 0;
   listed_ = false;
+  notedIn_ = 0;
   prefixesExact_ = false;
 }
 
@@ -251,9 +245,7 @@ void TPage::SetKeyAt(std::uint16_t entry, const std::uint8_t* key) {
 
 std::int64_t TPage::TotalCount() const {
   if (IsLeaf()) return count_;
-  std::int64_t total = 0;
-  for (std::uint16_t i = 1; i <= count_; ++i) total += CountAt(i);
-  return total;
+  return CountBefore(static_cast<std::uint16_t>(count_ + 1));
 }
 
 void TPage::ComputeUsed() {
@@ -331,7 +323,15 @@ void TPage::Decode(std::span<const std::uint8_t, PageSize> image, std::int32_t e
   if (type >= LeafPage ? count > used / 5 : count > capacity_) Corrupt(fileName);
   const std::uint8_t* area = p + page_at::Entries;
   const std::size_t size = EntrySize();
-  std::vector<std::uint8_t> entries(static_cast<std::size_t>(count) * size, 0);
+  const std::size_t bytes = static_cast<std::size_t>(count) * size;
+  std::vector<std::uint8_t> entries;
+  // An empty page (a recycled one) lends its buffer when that is barely larger than what the page
+  // needs: pages read and never changed fill the cache, and each would keep the difference. A failed
+  // decode leaves the page empty, as it was.
+  if (count_ == 0 && entries_.capacity() >= bytes && entries_.capacity() <= bytes + bytes / 8) {
+    entries.swap(entries_);
+  }
+  entries.assign(bytes, 0);
   bool exact = true;
   if (type >= LeafPage) {
     if (used > PageEntryArea || (count == 0) != (used == 0)) Corrupt(fileName);
@@ -452,9 +452,11 @@ void TPage::DropEntries(std::uint16_t from, std::uint16_t n) {
 void TPage::RestoreFrom(const TPage& other) {
   const int pins = pins_;
   const bool listed = listed_;
+  const std::uint64_t notedIn = notedIn_;
   *this = other;
   pins_ = pins;
   listed_ = listed;
+  notedIn_ = notedIn;
 }
 
 }  // namespace kavrin::engine

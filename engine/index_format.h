@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -76,8 +78,34 @@ inline bool IsPageOffset(std::int64_t offset, std::int64_t endOfFile) {
   return offset >= IndexHeaderSize && offset < endOfFile && (offset - IndexHeaderSize) % PageSize == 0;
 }
 
-// Unsigned bytes over length, the sign reversed when descending is not 0; 0 for length 0.
-int CompareIndexKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t descending, std::size_t length);
+// Unsigned bytes over length, the sign reversed when descending is 1; 0 for length 0. Inline and by
+// words: searches compare short keys, where a call to memcmp costs more than the bytes.
+inline int CompareIndexKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t descending,
+                            std::size_t length) {
+  int sign = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t x = 0;
+    std::uint64_t y = 0;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little) {
+        x = __builtin_bswap64(x);
+        y = __builtin_bswap64(y);
+      }
+      sign = x < y ? -1 : 1;
+      return descending == 1 ? -sign : sign;
+    }
+  }
+  for (; i < length; ++i) {
+    if (a[i] != b[i]) {
+      sign = a[i] < b[i] ? -1 : 1;
+      break;
+    }
+  }
+  return descending == 1 ? -sign : sign;
+}
 
 // One page as a page cache holds it. Entries are 1-based and kept uncompressed, keyLength + 9 bytes
 // each: key, i32 reference (record number in a leaf, child offset in an interior page), i32 subtree
@@ -175,6 +203,9 @@ class TPage {
   int Pins() const { return pins_; }
   void Pin() { ++pins_; }
   void Unpin() { --pins_; }
+  // The changing operation that last put the page in its log, 0 for none.
+  std::uint64_t NotedIn() const { return notedIn_; }
+  void SetNotedIn(std::uint64_t operation) { notedIn_ = operation; }
 
  private:
   std::uint8_t* Entry(std::uint16_t entry) { return entries_.data() + (entry - 1) * EntrySize(); }
@@ -201,6 +232,7 @@ class TPage {
   std::uint8_t type_ = RootInteriorPage;
   int pins_ = 0;
   bool listed_ = false;
+  std::uint64_t notedIn_ = 0;
   // Every leaf prefix is as long as the keys allow, as ComputeUsed makes them.
   bool prefixesExact_ = false;
 };
