@@ -637,7 +637,15 @@ void TDataFile::WriteThrough() {
   std::vector<std::pair<TFileHandler*, std::int64_t>> filled;
   try {
     for (const auto& [file, end] : growth) {
-      const std::int64_t from = file->ReserveUpTo(end);
+      // The records and index pages are all written below, so their files remember how far they reach.
+      std::int64_t from = -1;
+      if (file == this) {
+        from = ReserveGrowth(end, RecordPosition(header_.NextRecordNumber));
+      } else if (file == indexFile_.get()) {
+        from = file->ReserveGrowth(end, indexFile_->Header().EndOfFile);
+      } else {
+        from = file->ReserveUpTo(end);
+      }
       if (from >= 0) filled.emplace_back(file, from);
     }
   } catch (...) {
@@ -652,9 +660,11 @@ void TDataFile::WriteThrough() {
   }
   FlushRecords(true);
   WriteHeader();
+  NoteWrittenUpTo(recordsEnd);
   if (Opened()) {
     indexFile_->FlushPages();
     indexFile_->WriteHeader();
+    indexFile_->NoteWrittenUpTo(growth[1].second);
   }
 }
 
