@@ -603,6 +603,19 @@ void TDataFile::UnlockHeader() {
   if (!unlocked) Raise(ec::CannotUnlock);
 }
 
+bool TDataFile::UnlockHeaderWithRecord(std::int32_t recordNumber) {
+  if (recordNumber < 1 || recordNumber >= kHeaderLockOffset) {
+    UnlockHeader();
+    return false;
+  }
+  // Record n locks the byte below the header's by n.
+  const bool unlocked = UnlockRanges(kHeaderLockOffset, 1, kHeaderLockOffset - recordNumber, 1);
+  headerLocked_ = Exclusive() || ReadOnlyOnDisk();
+  if (!unlocked) Raise(ec::CannotUnlock);
+  RemoveLockedRecord(recordNumber);
+  return true;
+}
+
 void TDataFile::RemoveLockedRecord(std::int32_t recordNumber) {
   auto it = std::find(lockedRecords_.begin(), lockedRecords_.end(), recordNumber);
   if (it != lockedRecords_.end()) lockedRecords_.erase(it);

@@ -337,6 +337,14 @@ bool TFileHandler::LockRange(std::int64_t offset, std::int64_t length, bool lock
   return lock ? platform::LockFile(handle_, from, count) : platform::UnlockFile(handle_, from, count);
 }
 
+bool TFileHandler::UnlockRanges(std::int64_t offset1, std::int64_t length1, std::int64_t offset2,
+                                std::int64_t length2) {
+  if (exclusive_ || inMemory_) return true;
+  if (offset1 < 0 || length1 <= 0 || offset2 < 0 || length2 <= 0) return false;
+  return platform::UnlockFilePair(handle_, static_cast<std::uint64_t>(offset1), static_cast<std::uint64_t>(length1),
+                                  static_cast<std::uint64_t>(offset2), static_cast<std::uint64_t>(length2));
+}
+
 TErrorCode TFileHandler::MapLastError() {
   switch (platform::GetLastError()) {
     case platform::ERROR_FILE_NOT_FOUND:

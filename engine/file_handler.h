@@ -76,6 +76,8 @@ class TFileHandler {
   // Locks or unlocks a byte range once, without retrying; always succeeds on exclusive and in-memory
   // files, which no other process can reach.
   bool LockRange(std::int64_t offset, std::int64_t length, bool lock);
+  // Unlocks two ranges locked by LockRange, in one call where nothing else this handle holds lies between.
+  bool UnlockRanges(std::int64_t offset1, std::int64_t length1, std::int64_t offset2, std::int64_t length2);
   // The engine code for the platform's last error.
   static TErrorCode MapLastError();
 
