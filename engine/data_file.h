@@ -78,6 +78,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void SetHeaderLocked(bool locked) { headerLocked_ = locked; }
   void LockHeader();
   void UnlockHeader();
+  // UnlockHeader and then the record's lock, in one call where the locks between allow; whether the
+  // record's lock went.
+  bool UnlockHeaderWithRecord(std::int32_t recordNumber);
   // The pause between header lock tries and how many tries are made; tests shorten them.
   void SetHeaderLockTiming(std::int32_t pauseMilliseconds, std::int32_t tries);
 

@@ -383,11 +383,12 @@ void TDataFile::InsertRecord(std::uint8_t* image) {
   currentRecord_ = record;
   // The new record is current even when the cursor stood before the first or after the last record.
   indexFile_->LeaveEnds();
-  section.Commit();
+  // Outside a transaction the slot's lock goes with the header's.
+  const bool slotReleased = section.CommitReleasing(IsShared() && !inTransaction_ ? slot : 0);
   restoreStale.Dismiss();
   restoreSlot.Dismiss();
   unlog.Dismiss();
-  if (inTransaction_) slotUnlock.Dismiss();
+  if (inTransaction_ || slotReleased) slotUnlock.Dismiss();
 }
 
 void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {

@@ -114,7 +114,7 @@ TWriteSection::TWriteSection(TDataFile& table, bool headerLock) : table_(table) 
   }
 }
 
-void TWriteSection::Commit() {
+void TWriteSection::Finish() {
   table_.indexFile_->SelectIndex(activeIndex_);
   TIndexFile& index = *table_.indexFile_;
   const bool inPlace = keysUnchanged_ && table_.Exclusive() && !table_.InMemory() && table_.FilterCount() == 0 &&
@@ -127,7 +127,16 @@ void TWriteSection::Commit() {
   // change check, and a table lock never holds changes that a crash could lose.
   if (!table_.Exclusive() && !table_.ReadOnlyOnDisk()) table_.WriteThrough();
   committed_ = true;
+}
+
+void TWriteSection::Commit() {
+  Finish();
   ReleaseLocks();
+}
+
+bool TWriteSection::CommitReleasing(std::int32_t record) {
+  Finish();
+  return ReleaseLocks(record);
 }
 
 TWriteSection::~TWriteSection() {
@@ -171,7 +180,8 @@ TWriteSection::~TWriteSection() {
   ReleaseLocks();
 }
 
-void TWriteSection::ReleaseLocks() noexcept {
+bool TWriteSection::ReleaseLocks(std::int32_t record) noexcept {
+  bool recordReleased = false;
   if (blobLocked_) {
     blobLocked_ = false;
     try {
@@ -191,10 +201,15 @@ void TWriteSection::ReleaseLocks() noexcept {
   if (headerLocked_) {
     headerLocked_ = false;
     try {
-      table_.UnlockHeader();
+      if (record != 0 && table_.IsRecordLocked(record)) {
+        recordReleased = table_.UnlockHeaderWithRecord(record);
+      } else {
+        table_.UnlockHeader();
+      }
     } catch (...) {
     }
   }
+  return recordReleased;
 }
 
 void TDataFile::ForgetRecordsFrom(std::int32_t recordNumber) {

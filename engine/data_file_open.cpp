@@ -732,6 +732,19 @@ void TDataFile::UnlockHeader() {
   if (!unlocked) Raise(ec::CannotUnlock);
 }
 
+bool TDataFile::UnlockHeaderWithRecord(std::int32_t recordNumber) {
+  if (recordNumber < 1 || recordNumber >= kHeaderLockOffset) {
+    UnlockHeader();
+    return false;
+  }
+  // Record n locks the byte below the header's by n.
+  const bool unlocked = UnlockRanges(kHeaderLockOffset, 1, kHeaderLockOffset - recordNumber, 1);
+  headerLocked_ = Exclusive() || ReadOnlyOnDisk();
+  if (!unlocked) Raise(ec::CannotUnlock);
+  RemoveLockedRecord(recordNumber);
+  return true;
+}
+
 void TDataFile::RemoveLockedRecord(std::int32_t recordNumber) {
   auto it = std::find(lockedRecords_.begin(), lockedRecords_.end(), recordNumber);
   if (it != lockedRecords_.end()) lockedRecords_.erase(it);
@@ -766,7 +779,15 @@ void TDataFile::WriteThrough() {
   std::vector<std::pair<TFileHandler*, std::int64_t>> filled;
   try {
     for (const auto& [file, end] : growth) {
-      const std::int64_t from = file->ReserveUpTo(end);
+      // The records and index pages are all written below, so their files remember how far they reach.
+      std::int64_t from = -1;
+      if (file == this) {
+        from = ReserveGrowth(end, RecordPosition(header_.NextRecordNumber));
+      } else if (file == indexFile_.get()) {
+        from = file->ReserveGrowth(end, indexFile_->Header().EndOfFile);
+      } else {
+        from = file->ReserveUpTo(end);
+      }
       if (from >= 0) filled.emplace_back(file, from);
     }
   } catch (...) {
@@ -781,9 +802,11 @@ void TDataFile::WriteThrough() {
   }
   FlushRecords(true);
   WriteHeader();
+  NoteWrittenUpTo(recordsEnd);
   if (Opened()) {
     indexFile_->FlushPages();
     indexFile_->WriteHeader();
+    indexFile_->NoteWrittenUpTo(growth[1].second);
   }
 }
 

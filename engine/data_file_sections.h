@@ -94,12 +94,15 @@ class TWriteSection {
 
   // The work is done: select the remembered index again, re-find the cursor, write through.
   void Commit();
+  // Commit, and the lock of record goes with the header lock; whether it went.
+  bool CommitReleasing(std::int32_t record);
   // The change moved no key: an exclusive cursor without filters or callback, still on the record,
   // stands where re-finding it would put it.
   void KeysUnchanged() { keysUnchanged_ = true; }
 
  private:
-  void ReleaseLocks() noexcept;
+  bool ReleaseLocks(std::int32_t record = 0) noexcept;
+  void Finish();
 
   TDataFile& table_;
   bool headerLocked_ = false;

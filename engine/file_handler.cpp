@@ -140,6 +140,7 @@ void TFileHandler::CloseFile() {
     handle_ = platform::INVALID_HANDLE_VALUE;
   }
   opened_ = false;
+  reachedEnd_ = 0;
 }
 
 void TFileHandler::NewFile() {
@@ -223,6 +224,7 @@ void TFileHandler::WriteBuffer(const void* buffer, std::int32_t count) {
     return;
   }
   if (count == 0) {
+    reachedEnd_ = 0;
     if (!platform::SetEndOfFile(handle_)) Raise(ec::WriteError);
     return;
   }
@@ -298,8 +300,26 @@ std::int64_t TFileHandler::ReserveUpTo(std::int64_t end) {
   return size;
 }
 
+std::int64_t TFileHandler::ReserveGrowth(std::int64_t end, std::int64_t knownEnd) {
+  if (inMemory_ || !opened_ || readOnly_) return -1;
+  if (reachedEnd_ > knownEnd) reachedEnd_ = 0;
+  if (end <= reachedEnd_) return -1;
+  if (reachedEnd_ == 0) {
+    reachedEnd_ = Size();
+    if (end <= reachedEnd_) return -1;
+  }
+  // Space the file already holds is reserved again at no cost; what others wrote past reachedEnd_ is
+  // such space.
+  if (platform::ReserveFileSpace(handle_, reachedEnd_, end - reachedEnd_)) return -1;
+  if (platform::GetLastError() != platform::ERROR_NOT_SUPPORTED) Raise(ec::WriteError);
+  // Zeros go only past the real end, never over what others wrote.
+  reachedEnd_ = 0;
+  return ReserveUpTo(end);
+}
+
 void TFileHandler::CutBackTo(std::int64_t size) noexcept {
   if (inMemory_ || !opened_ || handle_ == platform::INVALID_HANDLE_VALUE) return;
+  reachedEnd_ = 0;
   const std::int64_t position = platform::SetFilePointer(handle_, 0, platform::FILE_CURRENT);
   if (platform::SetFilePointer(handle_, size, platform::FILE_BEGIN) == size) platform::SetEndOfFile(handle_);
   if (position >= 0) platform::SetFilePointer(handle_, position, platform::FILE_BEGIN);
@@ -315,6 +335,14 @@ bool TFileHandler::LockRange(std::int64_t offset, std::int64_t length, bool lock
   const auto from = static_cast<std::uint64_t>(offset);
   const auto count = static_cast<std::uint64_t>(length);
   return lock ? platform::LockFile(handle_, from, count) : platform::UnlockFile(handle_, from, count);
+}
+
+bool TFileHandler::UnlockRanges(std::int64_t offset1, std::int64_t length1, std::int64_t offset2,
+                                std::int64_t length2) {
+  if (exclusive_ || inMemory_) return true;
+  if (offset1 < 0 || length1 <= 0 || offset2 < 0 || length2 <= 0) return false;
+  return platform::UnlockFilePair(handle_, static_cast<std::uint64_t>(offset1), static_cast<std::uint64_t>(length1),
+                                  static_cast<std::uint64_t>(offset2), static_cast<std::uint64_t>(length2));
 }
 
 TErrorCode TFileHandler::MapLastError() {

@@ -3,6 +3,7 @@
 // from it; a bare handler also writes plain text files.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -63,12 +64,20 @@ class TFileHandler {
   // length unchanged; where the file system cannot reserve, the growth is written as zeros first. 9218,
   // with the file as it was, when the space cannot be had. The old size when zeros were written, else -1.
   std::int64_t ReserveUpTo(std::int64_t end);
+  // ReserveUpTo for a change that writes every byte up to end: the file is known to reach what earlier
+  // such changes wrote, so only what lies past that is reserved, without asking the file its size.
+  // knownEnd is where the file ends by its header; below what was written, someone has cut it back.
+  std::int64_t ReserveGrowth(std::int64_t end, std::int64_t knownEnd);
+  // After the writes of ReserveGrowth's change: the file reaches end.
+  void NoteWrittenUpTo(std::int64_t end) { reachedEnd_ = std::max(reachedEnd_, end); }
   // Cuts the file back to size, as well as it can (undoing the zeros of ReserveUpTo).
   void CutBackTo(std::int64_t size) noexcept;
   bool FileFound() const;
   // Locks or unlocks a byte range once, without retrying; always succeeds on exclusive and in-memory
   // files, which no other process can reach.
   bool LockRange(std::int64_t offset, std::int64_t length, bool lock);
+  // Unlocks two ranges locked by LockRange, in one call where nothing else this handle holds lies between.
+  bool UnlockRanges(std::int64_t offset1, std::int64_t length1, std::int64_t offset2, std::int64_t length2);
   // The engine code for the platform's last error.
   static TErrorCode MapLastError();
 
@@ -88,6 +97,8 @@ class TFileHandler {
   TMemoryFile* memoryFile_ = nullptr;
   std::string fileName_;
   platform::HANDLE handle_ = platform::INVALID_HANDLE_VALUE;
+  // The file held at least this many bytes when this handle last wrote or measured it; 0 when unknown.
+  std::int64_t reachedEnd_ = 0;
   bool scrambled_ = false;
   bool exclusive_ = false;
   bool readOnly_ = false;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "platform/handle_registry.h"
 #include "platform/io_counters.h"
@@ -102,6 +103,55 @@ bool UnlockFile(HANDLE handle, std::uint64_t offset, std::uint64_t length) {
     return false;
   }
   return true;
+}
+
+bool UnlockFilePair(HANDLE handle, std::uint64_t offset1, std::uint64_t length1, std::uint64_t offset2,
+                    std::uint64_t length2) {
+  if (!ValidRange(offset1, length1) || !ValidRange(offset2, length2)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  ByteRange low{offset1, length1};
+  ByteRange high{offset2, length2};
+  if (high.offset < low.offset) std::swap(low, high);
+  DWORD error = ERROR_SUCCESS;
+  bool spanFree = true;
+  const bool known = HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
+    auto first = entry.locked.end();
+    auto second = entry.locked.end();
+    for (auto it = entry.locked.begin(); it != entry.locked.end(); ++it) {
+      if (*it == low && first == entry.locked.end()) {
+        first = it;
+      } else if (*it == high && second == entry.locked.end()) {
+        second = it;
+      }
+    }
+    if (first == entry.locked.end() || second == entry.locked.end()) {
+      error = ERROR_NOT_LOCKED;
+      return;
+    }
+    // One unlock over the span would also drop whatever else the handle holds inside it.
+    const ByteRange span{low.offset, high.offset + high.length - low.offset};
+    for (auto it = entry.locked.begin(); it != entry.locked.end(); ++it) {
+      if (it != first && it != second && it->Overlaps(span)) spanFree = false;
+    }
+    if (!spanFree) return;
+    if (const int err = SetOfdLock(handle, F_UNLCK, span); err != 0) {
+      error = Win32ErrorFromErrno(err);
+      return;
+    }
+    if (first < second) std::swap(first, second);
+    entry.locked.erase(first);
+    entry.locked.erase(second);
+  });
+  if (!known) error = ERROR_INVALID_HANDLE;
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return false;
+  }
+  if (spanFree) return true;
+  if (!UnlockFile(handle, high.offset, high.length)) return false;
+  return UnlockFile(handle, low.offset, low.length);
 }
 
 }  // namespace kavrin::platform

@@ -15,5 +15,9 @@ namespace kavrin::platform {
 
 bool LockFile(HANDLE handle, std::uint64_t offset, std::uint64_t length);
 bool UnlockFile(HANDLE handle, std::uint64_t offset, std::uint64_t length);
+// UnlockFile of two ranges held exactly as locked. Where the handle holds nothing between them the
+// kernel drops both in one call; else they go one by one, the higher first.
+bool UnlockFilePair(HANDLE handle, std::uint64_t offset1, std::uint64_t length1, std::uint64_t offset2,
+                    std::uint64_t length2);
 
 }  // namespace kavrin::platform

@@ -129,6 +129,33 @@ TEST_F(ByteLockTest, UnlockingOneOfTwoAdjacentRangesKeepsTheOther) {
   EXPECT_EQ(holder->Lock(19, 1).error, ERROR_LOCK_VIOLATION);
 }
 
+// A pair goes in one kernel unlock over the span between them only when that drops nothing else.
+TEST_F(ByteLockTest, UnlockingAPairFreesBothAndKeepsWhatLiesBetween) {
+  HANDLE h = Open();
+  HANDLE other = Open();
+  auto holder = Holder();
+  ASSERT_EQ(LockResult(h, 100, 1), ERROR_SUCCESS);
+  ASSERT_EQ(LockResult(h, 110, 2), ERROR_SUCCESS);
+  ASSERT_EQ(LockResult(other, 104, 1), ERROR_SUCCESS);
+  ASSERT_EQ(LockResult(h, 106, 1), ERROR_SUCCESS);
+  ASSERT_EQ(LockResult(h, 200, 1), ERROR_SUCCESS);
+  EXPECT_FALSE(UnlockFilePair(h, 100, 1, 300, 1));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_LOCKED));
+  EXPECT_FALSE(UnlockFilePair(h, 110, 1, 100, 1)) << "held only as 110+2";
+  EXPECT_EQ(holder->Lock(100, 1).error, ERROR_LOCK_VIOLATION) << "a refused pair unlocks neither";
+  EXPECT_EQ(holder->Lock(111, 1).error, ERROR_LOCK_VIOLATION);
+  ASSERT_TRUE(UnlockFilePair(h, 110, 2, 100, 1));  // h's 106 lies between: two calls
+  EXPECT_EQ(holder->Lock(106, 1).error, ERROR_LOCK_VIOLATION);
+  ASSERT_EQ(LockResult(h, 120, 1), ERROR_SUCCESS);
+  ASSERT_TRUE(UnlockFilePair(h, 106, 1, 120, 1));  // nothing of h's between: one call
+  EXPECT_TRUE(holder->Lock(100, 4).ok);
+  EXPECT_TRUE(holder->Lock(105, 16).ok) << "106, 110+2 and 120 went";
+  EXPECT_EQ(holder->Lock(104, 1).error, ERROR_LOCK_VIOLATION) << "another handle's lock stays";
+  EXPECT_EQ(holder->Lock(200, 1).error, ERROR_LOCK_VIOLATION);
+  EXPECT_EQ(UnlockResult(h, 110, 2), ERROR_NOT_LOCKED);
+  EXPECT_EQ(UnlockResult(h, 200, 1), ERROR_SUCCESS);
+}
+
 TEST_F(ByteLockTest, ClosingOneHandleKeepsTheLocksOfAnother) {
   HANDLE a = Open();
   HANDLE b = Open();
