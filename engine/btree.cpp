@@ -54,6 +54,8 @@ std::uint16_t TPage::LowerBound(const std::uint8_t* key) const {
 
 std::int64_t TPage::CountBefore(std::uint16_t entry) const {
   if (IsLeaf()) return entry > 0 ? entry - 1 : 0;
+  // An empty page (a damaged file may hold one) has no entries to point into.
+  if (entry <= 1 || count_ == 0) return 0;
   // Straight over the count fields: every counting descent adds up an interior page at each level.
   const std::size_t size = EntrySize();
   const std::uint8_t* count = entries_.data() + keyLength_ + 4;

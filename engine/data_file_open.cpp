@@ -738,9 +738,13 @@ bool TDataFile::UnlockHeaderWithRecord(std::int32_t recordNumber) {
     return false;
   }
   // Record n locks the byte below the header's by n.
-  const bool unlocked = UnlockRanges(kHeaderLockOffset, 1, kHeaderLockOffset - recordNumber, 1);
+  if (!UnlockRanges(kHeaderLockOffset, 1, kHeaderLockOffset - recordNumber, 1)) {
+    // The header must not stay locked against every other process: it goes alone, the record's lock
+    // by its own way.
+    UnlockHeader();
+    return false;
+  }
   headerLocked_ = Exclusive() || ReadOnlyOnDisk();
-  if (!unlocked) Raise(ec::CannotUnlock);
   RemoveLockedRecord(recordNumber);
   return true;
 }

@@ -269,18 +269,20 @@ TIndexWriteSection::~TIndexWriteSection() {
 
 void TIndexFile::Note(TPage& page, bool made) {
   if (!changeLog_ || page.NotedIn() == changeLog_->Serial) return;
-  page.SetNotedIn(changeLog_->Serial);
   // A clean page holds what the file holds: Undo drops it from the cache and the next use reads it
   // again, so only pages dirty before the operation need a copy. A page evicted clean and read
   // again is noted twice, both times clean.
   TChangeLog& log = *changeLog_;
   if (log.Used == log.Pages.size()) log.Pages.emplace_back();
-  TChangeLog::TPageCopy& entry = log.Pages[log.Used++];
+  TChangeLog::TPageCopy& entry = log.Pages[log.Used];
   entry.Index = currentIndex_;
   entry.Offset = page.Offset();
   entry.Copied = !made && page.Dirty();
-  // A copy left by an earlier operation takes the page's bytes into the buffer it has.
+  // A copy left by an earlier operation takes the page's bytes into the buffer it has. The entry
+  // counts only once its copy is made, so a copy that fails leaves no stale page for Undo.
   if (entry.Copied) entry.Copy = page;
+  ++log.Used;
+  page.SetNotedIn(changeLog_->Serial);
   NoteMaybeDirty(currentIndex_, page);
 }
 

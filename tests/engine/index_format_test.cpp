@@ -277,5 +277,41 @@ TEST(KeyCompare, UnsignedBytesReversedWhenDescending) {
   EXPECT_EQ(CompareIndexKeys(a, b, 0, 0), 0);
 }
 
+TEST(KeyCompare, LongKeysOrderAsUnsignedBytesAtEveryPosition) {
+  // Keys past one machine word, differing at each position in turn, in bytes on both sides of 0x80.
+  auto reference = [](const std::uint8_t* x, const std::uint8_t* y, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+      if (x[i] != y[i]) return x[i] < y[i] ? -1 : 1;
+    }
+    return 0;
+  };
+  auto sign = [](int v) { return (v > 0) - (v < 0); };
+  std::uint32_t seed = 7;
+  auto next = [&] { return static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t at = 0; at < std::max<std::size_t>(length, 1); ++at) {
+      std::vector<std::uint8_t> x(length + 1), y(length + 1);
+      for (std::size_t i = 0; i < length; ++i) x[i] = y[i] = next();
+      if (at < length) y[at] = next();
+      x[length] = 0x00;  // bytes past the length never count
+      y[length] = 0xFF;
+      const int expected = reference(x.data(), y.data(), length);
+      EXPECT_EQ(sign(CompareIndexKeys(x.data(), y.data(), 0, length)), expected) << length << " " << at;
+      EXPECT_EQ(sign(CompareIndexKeys(x.data(), y.data(), 1, length)), -expected) << length << " " << at;
+    }
+  }
+}
+
+TEST(PageCodec, AnEmptyInteriorPageCountsNoKeys) {
+  // A damaged file may hold an interior root with no entries: counting over it finds nothing to read.
+  Image image{};
+  image[0] = RootInteriorPage;
+  TPage page(4, 0);
+  page.Decode(image, End, "T.IDX");
+  EXPECT_EQ(page.Count(), 0);
+  EXPECT_EQ(page.TotalCount(), 0);
+  EXPECT_EQ(page.CountBefore(1), 0);
+}
+
 }  // namespace
 }  // namespace kavrin::engine
