@@ -58,6 +58,17 @@ class DataFileCoreTest : public ::testing::Test {
     return record->RecordNumber();
   }
 
+  // A table of 100-byte records, opened exclusive with a 512 KiB cache budget; the budget is put back.
+  void OpenWithSmallCache(TDataFile& table) const {
+    const std::size_t budget = kavrin::engine::TableCacheBudget();
+    kavrin::engine::SetTableCacheBudget(512 * 1024);
+    CreateTableAt(Path(), {Field(1, "ID", ftInteger), Field(2, "Pad", ftBytes, 85)}, SimpleIndexes());
+    table.SetExclusive(true);
+    table.SetFileName(Path());
+    table.Open();
+    kavrin::engine::SetTableCacheBudget(budget);
+  }
+
   static std::int32_t IdOf(TDataFile& table, std::int32_t recordNumber) {
     std::int32_t id = 0;
     bool isNull = true;
@@ -77,14 +88,8 @@ TEST_F(DataFileCoreTest, FixFileNameAlwaysEndsInDat) {
 
 TEST_F(DataFileCoreTest, RecordCacheTakesAQuarterOfTheBudgetAndWritesWhatItEvicts) {
   // 9 + 5 + 86 = 100 bytes per record, 96 more for the cache's bookkeeping.
-  const std::size_t budget = kavrin::engine::TableCacheBudget();
-  kavrin::engine::SetTableCacheBudget(512 * 1024);
-  CreateTableAt(Path(), {Field(1, "ID", ftInteger), Field(2, "Pad", ftBytes, 85)}, SimpleIndexes());
   TDataFile table;
-  table.SetExclusive(true);
-  table.SetFileName(Path());
-  table.Open();
-  kavrin::engine::SetTableCacheBudget(budget);
+  OpenWithSmallCache(table);
   ASSERT_EQ(table.RecordSize(), 100);
   const std::size_t capacity = 512 * 1024 / 4 / 196;
   EXPECT_EQ(table.RecordCacheCapacity(), capacity);
@@ -100,14 +105,8 @@ TEST_F(DataFileCoreTest, RecordCacheTakesAQuarterOfTheBudgetAndWritesWhatItEvict
 // order the cache holds exactly the records most recently used. A record whose cached image was marked
 // without being dirtied keeps the mark only while it stays cached.
 TEST_F(DataFileCoreTest, RecordCacheKeepsExactlyTheMostRecentlyUsedRecords) {
-  const std::size_t budget = kavrin::engine::TableCacheBudget();
-  kavrin::engine::SetTableCacheBudget(512 * 1024);
-  CreateTableAt(Path(), {Field(1, "ID", ftInteger), Field(2, "Pad", ftBytes, 85)}, SimpleIndexes());
   TDataFile table;
-  table.SetExclusive(true);
-  table.SetFileName(Path());
-  table.Open();
-  kavrin::engine::SetTableCacheBudget(budget);
+  OpenWithSmallCache(table);
   const auto capacity = static_cast<std::int32_t>(table.RecordCacheCapacity());
   const std::int32_t records = 3 * capacity;
   for (std::int32_t n = 1; n <= records; ++n) AppendRecord(table, n);
