@@ -107,7 +107,8 @@ int ws_cleanup() { return 0; }
 
 const p::WinsockProvider kMemory = {ws_closesocket, ws_connect,     ws_htons,     ws_inet_addr,       ws_inet_ntoa,
                                     ws_recv,        ws_send,        ws_socket,    ws_gethostname,     ws_WSAAsyncSelect,
-                                    ws_lookup,      ws_cancel,      ws_last_error, ws_startup,        ws_cleanup};
+                                    ws_lookup,      ws_cancel,      ws_last_error, ws_startup,        ws_cleanup,
+                                    nullptr};
 
 bool Known(std::string_view line) {
   for (std::string_view command : {"HELO ", "MAIL FROM:<", "RCPT TO:<", "DATA", "QUIT"})

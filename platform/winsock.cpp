@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -409,6 +410,23 @@ SOCKET ws_socket(int af, int type, int protocol) {
   return static_cast<SOCKET>(fd);
 }
 
+int ws_setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen) {
+  Provider& p = State();
+  std::lock_guard lock(p.mutex);
+  if (p.started == 0) return Fail(WSANOTINITIALISED);
+  if (s == INVALID_SOCKET || p.sockets.find(static_cast<int>(s)) == p.sockets.end()) return Fail(WSAENOTSOCK);
+  if (optval == nullptr || optlen < static_cast<int>(sizeof(int))) return Fail(WSAEFAULT);
+  // Only what the socket component sets; any other option is one this provider does not know.
+  if (level != IPPROTO_TCP_WS || optname != TCP_NODELAY_WS) return Fail(WSAENOPROTOOPT);
+  int on = 0;
+  std::memcpy(&on, optval, sizeof on);
+  on = on != 0 ? 1 : 0;
+  if (::setsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+    return Fail(WinsockErrorFromErrno(errno));
+  last_error = 0;
+  return 0;
+}
+
 int ws_gethostname(char* name, int namelen) {
   Provider& p = State();
   std::lock_guard lock(p.mutex);
@@ -542,7 +560,7 @@ constexpr WinsockProvider kPosixProvider = {
     ws_closesocket, ws_connect, ws_htons,   ws_inet_addr,           ws_inet_ntoa,
     ws_recv,        ws_send,    ws_socket,  ws_gethostname,         ws_WSAAsyncSelect,
     ws_WSAAsyncGetHostByName,   ws_WSACancelAsyncRequest,           ws_WSAGetLastError,
-    ws_WSAStartup,  ws_WSACleanup,
+    ws_WSAStartup,  ws_WSACleanup,  ws_setsockopt,
 };
 
 }  // namespace

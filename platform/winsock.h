@@ -34,6 +34,8 @@ using ASYNC_HANDLE = std::uintptr_t;  // Winsock's HANDLE of an asynchronous req
 inline constexpr int AF_INET_WS = 2;
 inline constexpr int SOCK_STREAM_WS = 1;
 inline constexpr u_long INADDR_NONE_WS = 0xFFFFFFFFu;
+inline constexpr int IPPROTO_TCP_WS = 6;
+inline constexpr int TCP_NODELAY_WS = 1;
 
 inline constexpr long FD_READ = 0x01;
 inline constexpr long FD_WRITE = 0x02;
@@ -152,6 +154,8 @@ struct WinsockProvider {
   int (*WSAGetLastError)();
   int (*WSAStartup)(WORD version, WSADATA* data);
   int (*WSACleanup)();
+  // Bound at the end so that older tables stay valid; the component calls it only when present.
+  int (*setsockopt)(SOCKET s, int level, int optname, const char* optval, int optlen);
 };
 
 // The provider on POSIX sockets.

@@ -1,7 +1,10 @@
 #include "apps/support/Inetmail.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
+#include <ctime>
+#include <memory>
 
 #include "platform/message_window.h"
 
@@ -16,12 +19,15 @@ constexpr std::size_t kLineLimit = 253;
 
 bool IsControl(unsigned char c) { return c < 32 || c == 127; }
 
-// Anything that could end the address inside "<...>" or start a new command is refused.
+// Anything that could end the address inside "<...>" or start a new command is refused; so is a
+// comma, which splits an address list in the header into two, and a byte above 126, which neither
+// the envelope (RFC 5321) nor a header (RFC 5322) may carry. The length keeps "MAIL FROM:<...>"
+// within the command line SendLine writes whole.
 bool ValidAddress(std::string_view address) {
-  return std::none_of(address.begin(), address.end(), [](char ch) {
-    const auto c = static_cast<unsigned char>(ch);
-    return IsControl(c) || c == ' ' || c == '<' || c == '>';
-  });
+  return address.size() <= 240 && std::none_of(address.begin(), address.end(), [](char ch) {
+           const auto c = static_cast<unsigned char>(ch);
+           return IsControl(c) || c == ' ' || c == '<' || c == '>' || c == ',' || c > 126;
+         });
 }
 
 // The part of a Headers line that goes out unchanged must be a field name and carry no control
@@ -90,15 +96,69 @@ SendMailError MailErrorOf(int e, std::string* text) {
   return entry.code;
 }
 
+// One frame of one send, taken where the frame may run a nested message loop or a handler: the
+// component may be freed meanwhile, or the send ended and another begun, and then nothing of this
+// frame's send may run any more.
+class SendMail::Frame {
+ public:
+  explicit Frame(const SendMail* mail) : mail_(mail), alive_(mail->AliveFlag()), send_(mail->send_id_) {}
+  bool Exists() const { return *alive_; }
+  bool Current() const { return *alive_ && mail_->send_id_ == send_; }
+  bool Over() const { return !Current() || mail_->Stopped(); }
+
+ private:
+  const SendMail* mail_;
+  std::shared_ptr<const bool> alive_;
+  std::uintptr_t send_;
+};
+
+// The MIME writer's sink for one message: it lives in the frame that writes the message, so the
+// writer's checks stay valid whatever happens to the component.
+class SendMail::MessageSink : public TMimeSink {
+ public:
+  explicit MessageSink(SendMail* mail) : mail_(mail), frame_(mail) {}
+  bool Over() const { return frame_.Over(); }
+  void SendLine(std::string_view text) override {
+    if (Over()) return;
+    std::string line(text.substr(0, std::min(text.size(), kLineLimit)));
+    line += "\r\n";
+    mail_->SendMessageData(line);
+  }
+  void SendHeader(std::string_view text) override {
+    if (!Over()) mail_->SendMessageData(std::string(text) + "\r\n");
+  }
+  void SendData(std::string_view text) override {
+    if (!Over()) mail_->SendMessageData(text);
+  }
+  bool Stopped() const override { return Over(); }
+  void Info(int code, const std::string& text) override {
+    if (!Over()) mail_->MailInfo(code, text);
+  }
+  bool FeedData(std::string& data) override { return !Over() && mail_->FeedData(data); }
+
+ private:
+  SendMail* mail_;
+  Frame frame_;
+};
+
 SendMail::SendMail() {
   OwnerHandler = [this](p::UINT msg, p::WPARAM wparam, p::LPARAM) {
+    if (msg == p::WM_TIMER && wparam == kReplyTimer) {
+      ReplyTimedOut();
+      return;
+    }
     if (msg != kDoneNotice || !busy_ || wparam != send_id_) return;
     busy_ = false;
-    if (OnDone) OnDone(this);
+    // A copy: the handler may free the component.
+    if (TNotifyEvent done = OnDone) done(this);
   };
 }
 
 SendMail::~SendMail() {
+  // Frames of a send still on the stack (a nested message loop freed the component) see this and
+  // return without touching it; no OnDone comes from a component being destroyed.
+  MarkDead();
+  StopReplyTimer();
   OwnerHandler = nullptr;
   OnConnected = OnDataAvailable = OnClosed = OnTimeout = nullptr;
 }
@@ -136,22 +196,24 @@ bool SendMail::SetAttachmentSettings(std::size_t index, const TAttachmentSetting
 }
 
 void SendMail::MailInfo(SendMailInfo code, const std::string& text) {
-  if (OnMailInfo) OnMailInfo(this, code, text);
+  if (TSendMailInfoEvent info = OnMailInfo) info(this, code, text);
 }
 
 void SendMail::Error(SendMailError code, const std::string& text) {
-  if (OnMailError) OnMailError(this, code, text);
+  if (TSendMailErrorEvent error = OnMailError) error(this, code, text);
 }
 
 void SendMail::FailWith(SendMailError code, const std::string& text) {
   LastMailError = code;
+  const Frame frame(this);
   Error(code, text);
-  AbortSend();
+  if (frame.Current()) AbortSend();
 }
 
 bool SendMail::FeedData(std::string& data) {
   if (!OnFeedData) return false;
-  OnFeedData(this, data);
+  TSendMailEvent feed = OnFeedData;
+  feed(this, data);
   return true;
 }
 
@@ -161,7 +223,10 @@ void SendMail::PostDone() {
   p::PostMessage(Window(), kDoneNotice, send_id_, 0);
 }
 
-void SendMail::Finish() { ended_ = true; }
+void SendMail::Finish() {
+  ended_ = true;
+  StopReplyTimer();
+}
 
 bool SendMail::CheckAddresses() {
   if (!ValidAddress(FROM_Address) || !ValidRecipients(to_) || !ValidRecipients(cc_) || !ValidRecipients(bcc_))
@@ -175,11 +240,14 @@ void SendMail::StartSend() {
     return;
   }
   OnTimeout = [this](TStarSocket*) { ConnectTimedOut(); };
-  cancelled_ = ended_ = done_posted_ = handling_ = in_data_ = false;
+  cancelled_ = ended_ = done_posted_ = handling_ = false;
   busy_ = true;
   MessageSent = false;
   ++send_id_;
   skip_[0] = skip_[1] = skip_[2] = 0;
+  multi_line_code_ = 0;
+  out_.clear();
+  StopReplyTimer();
 
   // The main recipient serves this send only: the caller's lists and TO_ fields stay as they are.
   to_ = ListTo;
@@ -207,9 +275,9 @@ void SendMail::StartSend() {
   }
 
   if (Connected()) {
-    reply_state_ = 1;
+    // A kept connection: the dialogue resumes at "MAIL FROM", without "HELO".
     pending_.clear();
-    ProcessReply(" ");
+    SendMailFrom();
     return;
   }
   if (SMTP_Server().empty()) {
@@ -232,8 +300,9 @@ void SendMail::StartSend() {
     SetPort(SMTP_Port);
     Connect();
   } else {
+    const Frame frame(this);
     MailInfo(smiResolving, HostName());
-    if (Stopped()) return;
+    if (frame.Over()) return;
     LookupHost(HostName());
   }
   MapWinsockError();
@@ -247,6 +316,7 @@ void SendMail::AbortSend() {
   Listcc.clear();
   ListBcc.clear();
   cancelled_ = true;
+  StopReplyTimer();
   CloseSocket();
   PostDone();
 }
@@ -257,8 +327,7 @@ bool SendMail::MapWinsockError() {
   const SendMailError code = MailErrorOf(LastError(), &text);
   LastMailError = code;
   if (code == 0) return false;
-  Error(code, text);
-  AbortSend();
+  FailWith(code, text);
   return true;
 }
 
@@ -266,8 +335,9 @@ void SendMail::LookupDone() {
   if (!busy_ || Stopped() || MapWinsockError()) return;
   UseLookupAddress();
   SetPort(SMTP_Port);
+  const Frame frame(this);
   MailInfo(smiResolved, AddressText());
-  if (Stopped()) return;
+  if (frame.Over()) return;
   Connect();
   MapWinsockError();
 }
@@ -277,11 +347,35 @@ void SendMail::ConnectTimedOut() {
   FailWith(smeTimeout, "Connection timed out");
 }
 
+void SendMail::Expect(int next_state, int seconds) {
+  reply_state_ = next_state;
+  multi_line_code_ = 0;
+  StopReplyTimer();
+  if (seconds > 0 && !Stopped()) p::SetTimer(Window(), kReplyTimer, static_cast<std::uint32_t>(std::min(seconds, INT_MAX / 1000)) * 1000u);
+}
+
+void SendMail::StopReplyTimer() { p::KillTimer(Window(), kReplyTimer); }
+
+void SendMail::ReplyTimedOut() {
+  StopReplyTimer();
+  if (!busy_ || Stopped()) return;
+  if (reply_state_ == 7) {
+    // The message was taken; a server that never answers "QUIT" only ends the dialogue.
+    Finish();
+    CloseSocket();
+    const Frame frame(this);
+    MailInfo(smiDisconnected, "");
+    if (frame.Current()) PostDone();
+    return;
+  }
+  FailWith(smeTimeout, "Connection timed out");
+}
+
 void SendMail::HandleConnected() {
   if (!busy_ || Stopped() || MapWinsockError()) return;
-  reply_state_ = 0;
   pending_.clear();
   MessageSent = false;
+  Expect(0, TimeoutGreeting);
   MailInfo(smiConnected, AddressText());
 }
 
@@ -294,7 +388,7 @@ void SendMail::HandleRead() {
     }
     return;
   }
-  const std::uintptr_t send = send_id_;
+  const Frame frame(this);
   while (true) {
     const int got = ReceiveBytes(buffer, sizeof buffer);
     if (got <= 0) return;
@@ -310,8 +404,10 @@ void SendMail::HandleRead() {
       }
       handling_ = true;
       ProcessReply(line);
+      // A frame of an ended send leaves the flag alone: a send begun meanwhile owns it.
+      if (!frame.Current()) return;
       handling_ = false;
-      if (Stopped() || send != send_id_) return;
+      if (frame.Over()) return;
     }
     if (pending_.size() > kMaxReplyLine) {
       FailWith(smeUnexpectedResponse, "Unexpected response: " + pending_.substr(0, kMaxReplyLine));
@@ -323,10 +419,13 @@ void SendMail::HandleRead() {
 void SendMail::HandleClosed() {
   if (!busy_ || Stopped() || MapWinsockError()) return;
   Finish();
+  const Frame frame(this);
   MailInfo(smiDisconnected, "");
+  if (!frame.Current()) return;
   if (!MessageSent) {
     LastMailError = smePrematureDisconnect;
     Error(smePrematureDisconnect, "Prematurely Disconnected");
+    if (!frame.Current()) return;
   }
   PostDone();
 }
@@ -352,53 +451,89 @@ void SendMail::NextPhase() {
 }
 
 void SendMail::SendRecipient(const std::string& address) {
+  const Frame frame(this);
   SendLine("RCPT TO:<" + address + ">");
+  if (frame.Over()) return;
   current_recipient_ = address;
-  if (!Stopped()) MailInfo(smiRecipient, address);
+  MailInfo(smiRecipient, address);
 }
 
+void SendMail::SendMailFrom() {
+  const Frame frame(this);
+  SendLine("MAIL FROM:<" + FROM_Address + ">");
+  if (!frame.Over()) Expect(2, TimeoutCommand);
+}
+
+// A reply is one line "ddd text", or lines "ddd-text" ... ending with "ddd text" (or a bare "ddd"),
+// all with the same three-digit code (RFC 5321 section 4.2). Anything else is no reply at all: the
+// dialogue cannot go on, since every later reply would be read as the answer to the wrong command.
 void SendMail::ProcessReply(const std::string& line) {
   if (Stopped()) return;
+  const Frame frame(this);
   MailInfo(smiReply, line);
-  if (Stopped()) return;
-  const char first = line.empty() ? '\0' : line[0];
-  if (first == '-' || first == '4' || first == '5') {
-    if (reply_state_ != 3) {
-      FailWith(smeUnexpectedResponse, "Unexpected response: " + line);
-      return;
-    }
-    MailInfo(smiRecipientRejected, current_recipient_);
-    if (Stopped()) return;
+  if (frame.Over()) return;
+  const bool coded = line.size() >= 3 && line[0] >= '2' && line[0] <= '5' && line[1] >= '0' && line[1] <= '9' &&
+                     line[2] >= '0' && line[2] <= '9' && (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+  const int code = coded ? (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0') : 0;
+  if (!coded || (multi_line_code_ != 0 && code != multi_line_code_)) {
+    FailWith(smeUnexpectedResponse, "Unexpected response: " + line);
+    return;
   }
-  if (line.size() >= 4 && line[3] == '-') return;
+  if (line.size() > 3 && line[3] == '-') {
+    multi_line_code_ = code;
+    return;
+  }
+  multi_line_code_ = 0;
+  HandleReply(code, line);
+}
 
+void SendMail::HandleReply(int code, const std::string& line) {
+  const int kind = code / 100;
+  const bool failure = kind == 4 || kind == 5;
+  // In the recipient phase a refusal names the recipient and the send goes on; elsewhere only the
+  // reply that lets the dialogue go on does: 354 to "DATA", a 2yz to everything else.
+  const bool expected = reply_state_ == 3 ? kind == 2 || failure : reply_state_ == 5 ? code == 354 : kind == 2;
+  if (!expected && !(reply_state_ == 7 && !failure)) {
+    FailWith(smeUnexpectedResponse, "Unexpected response: " + line);
+    return;
+  }
+  const Frame frame(this);
+  StopReplyTimer();
   switch (reply_state_) {
     case 0: {
       std::string host = LocalHostName();
       if (host.empty() || !ValidAddress(host)) host = "localhost";
       SendLine("HELO " + host);
+      if (!frame.Over()) Expect(1, TimeoutCommand);
       break;
     }
     case 1:
-      SendLine("MAIL FROM:<" + FROM_Address + ">");
+      SendMailFrom();
       break;
     case 2:
       SendLine("RCPT TO:<" + main_address_ + ">");
+      if (frame.Over()) return;
       current_recipient_ = main_address_;
       index_ = -1;
       phase_ = 1;
       last_index_ = static_cast<long>(to_.size()) - static_cast<long>(skip_[0]) - 1;
       if (last_index_ == -1) NextPhase();
-      if (!Stopped()) MailInfo(smiRecipient, main_address_);
+      Expect(3, TimeoutCommand);
+      MailInfo(smiRecipient, main_address_);
       break;
     case 3:
-      if (Stopped()) return;
+      if (failure) {
+        MailInfo(smiRecipientRejected, current_recipient_);
+        if (frame.Over()) return;
+      }
       if (phase_ <= 3) {
         if (index_ < last_index_) {
           ++index_;
           std::string address, name;
           SplitRecipient((*PhaseList())[static_cast<std::size_t>(index_) + PhaseSkip()], &address, &name);
+          Expect(3, TimeoutCommand);
           SendRecipient(address);
+          if (frame.Over()) return;
         }
         if (index_ >= last_index_) {
           NextPhase();
@@ -406,7 +541,7 @@ void SendMail::ProcessReply(const std::string& line) {
         }
       } else {
         SendLine("DATA");
-        reply_state_ = 4;
+        if (!frame.Over()) Expect(5, TimeoutDataStart);
       }
       break;
     case 5: {
@@ -420,36 +555,43 @@ void SendMail::ProcessReply(const std::string& line) {
       message.Attachments = Attachments;
       message.Headers = Headers;
       message.Settings = settings_;
-      in_data_ = true;
+      message.Date = RfcDate(std::time(nullptr));
+      message.MessageId = NewMessageId(FROM_Address);
+      reply_state_ = 6;  // while the message is written no reply is waited for
       data_writer_.Reset();
-      WriteMimeMessage(message, *this);
-      in_data_ = false;
-      if (!Stopped()) SendRaw(data_writer_.Finish());
+      out_.clear();
+      MessageSink sink(this);
+      WriteMimeMessage(message, sink);
+      if (sink.Over()) return;
+      // The end of the message goes out with its last block: written alone it would wait.
+      out_ += data_writer_.Finish();
+      Flush();
+      if (!frame.Over()) Expect(6, TimeoutDataEnd);
       break;
     }
     case 6:
-      if (Stopped()) return;
       MessageSent = true;
       MailInfo(smiAccepted, "");
-      if (Stopped()) return;
+      if (frame.Over()) return;
       if (KeepConnectionOpen) {
+        // The next send on this connection starts at "MAIL FROM".
         Finish();
         PostDone();
-        return;  // the reply state stays: the next send starts at "MAIL FROM"
+        return;
       }
       SendLine("QUIT");
+      if (!frame.Over()) Expect(7, TimeoutCommand);
       break;
     case 7:
       // The answer to "QUIT": the dialogue is over even if the server keeps the connection.
       Finish();
       CloseSocket();
       MailInfo(smiDisconnected, "");
-      PostDone();
+      if (frame.Current()) PostDone();
       break;
     default:
       break;
   }
-  if (reply_state_ != 3) ++reply_state_;
 }
 
 void SendMail::SendLine(std::string_view text) {
@@ -460,23 +602,52 @@ void SendMail::SendLine(std::string_view text) {
 
 void SendMail::SendData(std::string_view text) {
   if (Stopped()) return;
+  const Frame frame(this);
   MailInfo(smiSending, std::string(text));
-  if (Stopped()) return;
-  SendRaw(in_data_ ? data_writer_.Encode(text) : std::string(text));
+  if (frame.Over()) return;
+  SendRaw(text);
 }
 
 void SendMail::SendBuffer(const char* buffer, std::size_t count) { SendData(std::string_view(buffer, count)); }
 
+void SendMail::SendMessageData(std::string_view text) {
+  const Frame frame(this);
+  MailInfo(smiSending, std::string(text));
+  if (frame.Over()) return;
+  out_ += data_writer_.Encode(text);
+  // Small lines go out together; a block as large as the writer's own goes at once, so that each
+  // block still lets the program run its messages and a cancel stops what follows.
+  if (out_.size() >= kReceiveBlock) Flush();
+}
+
+void SendMail::Flush() {
+  // Moved out first: the nested loop may start another send, which owns out_ then.
+  const std::string bytes = std::move(out_);
+  out_.clear();
+  SendRaw(bytes);
+}
+
 void SendMail::SendRaw(std::string_view bytes) {
-  const std::uintptr_t send = send_id_;
+  const Frame frame(this);
+  auto progress = std::chrono::steady_clock::now();
   while (!bytes.empty()) {
     p::ProcessPendingMessages();
-    if (Stopped() || send != send_id_) return;
+    if (frame.Over()) return;
     const int sent = SendBytes(bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX / 2)));
-    if (sent > 0) bytes.remove_prefix(static_cast<std::size_t>(sent));
+    if (sent > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(sent));
+      progress = std::chrono::steady_clock::now();
+    }
     if (MapWinsockError()) return;
+    if (sent > 0) continue;
+    // A server that takes nothing more (RFC 5321's data block time-out) ends the send.
+    if (TimeoutDataBlock > 0 && std::chrono::steady_clock::now() - progress >= std::chrono::seconds(TimeoutDataBlock)) {
+      FailWith(smeTimeout, "Connection timed out");
+      return;
+    }
     // The socket takes nothing now: wait in the loop until it does, or until something else comes.
-    if (sent == 0) p::WaitMessage(100);
+    p::WaitMessage(100);
+    if (frame.Over()) return;
   }
 }
 

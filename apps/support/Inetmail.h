@@ -31,8 +31,9 @@ inline constexpr SendMailError smeWinsock = 1, smeNetworkDown = 2, smeInvalidAdd
                                smeUnexpectedResponse = 13, smeCancelled = 14, smeUnknown = 15, smeResolution = 16,
                                smePrematureDisconnect = 17, smeDestination = 18, smeHostUnreachable = 19;
 
-// What a send accepts before it connects: an address without a control character, blank, "<" or
-// ">"; a Headers line whose name and unencoded part hold no control character.
+// What a send accepts before it connects: an address without a control character, blank, "<", ">",
+// "," or byte above 126, at most 240 characters; a Headers line whose name and unencoded part hold
+// no control character.
 bool IsValidMailAddress(std::string_view address);
 bool IsValidHeaderLine(std::string_view line);
 
@@ -45,9 +46,10 @@ using TSendMailErrorEvent = std::function<void(SendMail* sender, SendMailError e
 using TSendMailEvent = std::function<void(SendMail* sender, std::string& data)>;
 using TNotifyEvent = std::function<void(SendMail* sender)>;
 
-class SendMail : public TStarSocket, private TMimeSink {
+class SendMail : public TStarSocket {
  public:
   static constexpr platform::UINT kDoneNotice = platform::WM_USER + 2;
+  static constexpr platform::WPARAM kReplyTimer = 2;  // a timer of the socket window
   static constexpr std::size_t kMaxReplyLine = 1000;
 
   SendMail();
@@ -57,6 +59,11 @@ class SendMail : public TStarSocket, private TMimeSink {
   std::string FROM_Name, FROM_Address, TO_Name, TO_Address, Subject;
   TStringList MailText, ListTo, Listcc, ListBcc, Attachments, Headers;
   bool KeepConnectionOpen = false;
+  // Seconds to wait for the server (RFC 5321 section 4.5.3.2); 0 waits for ever. The greeting; the
+  // replies to HELO, MAIL, RCPT and QUIT; the 354 to DATA; each block of the message the socket has
+  // not taken; the reply to the message's final ".".
+  int TimeoutGreeting = 300, TimeoutCommand = 300, TimeoutDataStart = 120, TimeoutDataBlock = 180,
+      TimeoutDataEnd = 600;
   TSendMailInfoEvent OnMailInfo;
   TSendMailErrorEvent OnMailError;
   TSendMailEvent OnFeedData;
@@ -76,15 +83,25 @@ class SendMail : public TStarSocket, private TMimeSink {
   void StartSend();
   void AbortSend();
   // The first 253 characters, then CR LF.
-  void SendLine(std::string_view text) override;
-  void SendData(std::string_view text) override;
+  void SendLine(std::string_view text);
+  void SendData(std::string_view text);
   void SendBuffer(const char* buffer, std::size_t count);
 
  protected:
+  class Frame;
+  class MessageSink;
+
   void LookupDone() override;
 
  private:
   void ProcessReply(const std::string& line);
+  void HandleReply(int code, const std::string& line);
+  void SendMailFrom();
+  void Expect(int next_state, int seconds);
+  void StopReplyTimer();
+  void ReplyTimedOut();
+  void SendMessageData(std::string_view text);
+  void Flush();
   bool MapWinsockError();
   void HandleConnected();
   void HandleRead();
@@ -102,19 +119,17 @@ class SendMail : public TStarSocket, private TMimeSink {
   void SendRaw(std::string_view bytes);
   void SendRecipient(const std::string& address);
 
-  // TMimeSink
-  bool Stopped() const override { return cancelled_ || ended_; }
-  void Info(int code, const std::string& text) override { MailInfo(code, text); }
-  bool FeedData(std::string& data) override;
+  bool Stopped() const { return cancelled_ || ended_; }
+  bool FeedData(std::string& data);
 
   bool busy_ = false;
   bool cancelled_ = false;
   bool ended_ = false;
   bool done_posted_ = false;
   bool handling_ = false;
-  bool in_data_ = false;
   std::uintptr_t send_id_ = 0;
   int reply_state_ = 0;
+  int multi_line_code_ = 0;  // the code of a multi-line reply under way, 0 when none
   int phase_ = 1;
   long index_ = -1, last_index_ = -1;
   std::size_t skip_[3] = {0, 0, 0};
@@ -123,6 +138,7 @@ class SendMail : public TStarSocket, private TMimeSink {
   std::string main_address_, main_name_;
   std::string current_recipient_;
   std::string pending_;
+  std::string out_;  // message bytes not yet written, so that small lines go out together
   TSmtpDataWriter data_writer_;
   std::map<std::size_t, TAttachmentSettings> settings_;
 };

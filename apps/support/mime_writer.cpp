@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <random>
 #include <exception>
 #include <stdexcept>
 
@@ -31,19 +35,45 @@ bool NeedsEncoding(std::string_view text) {
   });
 }
 
+// Encoded words of at most 75 characters (RFC 2047 section 2), blank-separated so that a header can
+// fold between them; a "=XX" is never split.
 std::string Word(std::string_view text, bool phrase) {
-  std::string word = "=?ISO-8859-1?Q?";
+  constexpr std::string_view kOpen = "=?ISO-8859-1?Q?";
+  constexpr std::size_t kMostPayload = 75 - kOpen.size() - 2;
+  std::string words;
+  std::string payload;
+  auto close = [&] {
+    if (!words.empty()) words += ' ';
+    words += std::string(kOpen) + payload + "?=";
+    payload.clear();
+  };
   for (char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
+    std::string unit;
     // "_" and "?" raw would end or change the word when it is decoded.
     if (c == ' ')
-      word += '_';
+      unit = "_";
     else if (c == '_' || c == '?' || c == '=' || IsControl(c) || c > 126 || (phrase && kSpecials.find(ch) != std::string_view::npos))
-      word += Hex(c);
+      unit = Hex(c);
     else
-      word += ch;
+      unit = std::string(1, ch);
+    if (payload.size() + unit.size() > kMostPayload) close();
+    payload += unit;
   }
-  return word + "?=";
+  if (!payload.empty() || words.empty()) close();
+  return words;
+}
+
+// A run without blanks longer than this fits no header line (RFC 5322's 998) once folded.
+constexpr std::size_t kLongestRun = 900;
+
+bool HasLongRun(std::string_view text) {
+  std::size_t run = 0;
+  for (char c : text) {
+    run = c == ' ' || c == '\t' ? 0 : run + 1;
+    if (run > kLongestRun) return true;
+  }
+  return false;
 }
 
 std::string BaseName(std::string_view path) {
@@ -74,6 +104,12 @@ std::string Token(std::string_view value) {
   return out;
 }
 
+std::string SevenBit(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) > 126) c = '_';
+  return text;
+}
+
 std::string Cut(const std::string& text, std::size_t most) { return text.substr(0, std::min(text.size(), most)); }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -90,23 +126,36 @@ std::string ReadWholeFile(const std::string& path) {
   }
 }
 
-// One mailbox per header line behind the first, so that no recipient's line grows past the limit.
+void Header(TMimeSink& sink, std::string_view field) {
+  if (!sink.Stopped()) sink.SendHeader(FoldHeader(field));
+}
+
+// One field for all mailboxes, one mailbox a line, a long one folded inside its name; never cut.
 void WriteAddressField(TMimeSink& sink, const char* field, const TStringList& lines) {
-  std::vector<std::string> boxes;
-  for (const std::string& line : lines) {
+  if (lines.empty()) return;
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string address, name;
-    SplitRecipient(line, &address, &name);
-    boxes.push_back(name.empty() ? address : DisplayName(name) + " <" + address + ">");
-  }
-  for (std::size_t i = 0; i < boxes.size() && !sink.Stopped(); ++i) {
+    SplitRecipient(lines[i], &address, &name);
+    if (i > 0) text += "\r\n";
     const std::string lead = i == 0 ? std::string(field) + ": " : " ";
-    sink.SendLine(lead + boxes[i] + (i + 1 < boxes.size() ? "," : ""));
+    text += FoldHeader(lead + (name.empty() ? address : DisplayName(name) + " <" + address + ">") + (i + 1 < lines.size() ? "," : ""));
   }
+  if (!sink.Stopped()) sink.SendHeader(text);
+}
+
+bool HasField(const TStringList& headers, std::string_view name) {
+  return std::any_of(headers.begin(), headers.end(), [name](const std::string& line) {
+    if (line.size() <= name.size() || line[name.size()] != ':') return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+  });
 }
 
 void TextPartLines(TMimeSink& sink, std::string_view text, bool quoted_printable) {
-  sink.SendLine(std::string("Content-Type: text/plain; charset=\"") + (HasEightBit(text) ? "ISO-8859-1" : "us-ascii") + "\"");
-  if (quoted_printable && !sink.Stopped()) sink.SendLine("Content-Transfer-Encoding: quoted-printable");
+  Header(sink, std::string("Content-Type: text/plain; charset=\"") + (HasEightBit(text) ? "ISO-8859-1" : "us-ascii") + "\"");
+  if (quoted_printable) Header(sink, "Content-Transfer-Encoding: quoted-printable");
 }
 
 void SendBase64(TMimeSink& sink, const std::string& data) {
@@ -201,17 +250,15 @@ void SendAttachment(TMimeSink& sink, const std::string& line, const TAttachmentS
   std::string file_name = BaseName(path);
   if (encoding == TAttachEncoding::UUEncode) {
     const std::string uue = UUName(name);
-    if (!sink.Stopped()) sink.SendLine("Content-Type: application/octet-stream; name=" + Quoted(uue));
+    Header(sink, "Content-Type: application/octet-stream; " + MimeParameter("name", uue));
     file_name = uue;
   } else {
-    if (!sink.Stopped()) sink.SendLine("Content-Type: " + type + "; name=" + Quoted(name));
-    if (!sink.Stopped() && encoding == TAttachEncoding::Base64) sink.SendLine("Content-Transfer-Encoding: base64");
-    if (!sink.Stopped() && encoding == TAttachEncoding::QuotedPrintable)
-      sink.SendLine("Content-Transfer-Encoding: Quoted-Printable");
+    Header(sink, "Content-Type: " + type + "; " + MimeParameter("name", name));
+    if (encoding == TAttachEncoding::Base64) Header(sink, "Content-Transfer-Encoding: base64");
+    if (encoding == TAttachEncoding::QuotedPrintable) Header(sink, "Content-Transfer-Encoding: Quoted-Printable");
   }
-  if (!sink.Stopped() && !disposition.empty())
-    sink.SendLine("Content-Disposition: " + disposition + "; filename=" + Quoted(file_name));
-  if (!sink.Stopped() && !description.empty()) sink.SendLine("Content-Description: " + EncodedWord(description));
+  if (!disposition.empty()) Header(sink, "Content-Disposition: " + disposition + "; " + MimeParameter("filename", file_name));
+  if (!description.empty()) Header(sink, "Content-Description: " + EncodedWord(description));
   if (!sink.Stopped()) sink.SendLine("");
   if (sink.Stopped()) return;
 
@@ -219,8 +266,9 @@ void SendAttachment(TMimeSink& sink, const std::string& line, const TAttachmentS
     case TAttachEncoding::QuotedPrintable: SendQuotedPrintable(sink, data); break;
     case TAttachEncoding::PlainText: SendPlainText(sink, data); break;
     case TAttachEncoding::UUEncode:
-      // The begin line names the file itself, not the part: quotes and controls have no place there.
-      SendUUEncoded(sink, data, Token(name));
+      // The begin line names the file itself, not the part: quotes, controls and 8-bit bytes (in a
+      // part without a transfer encoding) have no place there.
+      SendUUEncoded(sink, data, SevenBit(Token(name)));
       break;
     default: SendBase64(sink, data); break;
   }
@@ -228,23 +276,139 @@ void SendAttachment(TMimeSink& sink, const std::string& line, const TAttachmentS
 
 }  // namespace
 
-std::string EncodedWord(std::string_view text) { return NeedsEncoding(text) ? Word(text, false) : std::string(text); }
+std::string EncodedWord(std::string_view text) {
+  return NeedsEncoding(text) || HasLongRun(text) ? Word(text, false) : std::string(text);
+}
 
 std::string DisplayName(std::string_view name) {
-  if (NeedsEncoding(name)) return Word(name, true);
+  if (NeedsEncoding(name) || HasLongRun(name)) return Word(name, true);
   if (name.find_first_of(kSpecials) == std::string_view::npos) return std::string(name);
   std::string quoted = "\"";
   for (char c : name) {
     if (c == '"' || c == '\\') quoted += '\\';
     quoted += c;
   }
-  return quoted + "\"";
+  quoted += "\"";
+  // A quoted string is not folded: a long one goes as encoded words, which are.
+  return quoted.size() > 70 ? Word(name, true) : quoted;
 }
 
 std::string EncodeHeaderLine(std::string_view line) {
   const std::size_t colon = line.find(": ");
   if (colon == std::string_view::npos) return std::string(line);
   return std::string(line.substr(0, colon + 2)) + EncodedWord(line.substr(colon + 2)) + "  ";
+}
+
+std::string FoldHeader(std::string_view field) {
+  constexpr std::size_t kLimit = 78;
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  std::string out;
+  std::size_t start = 0;
+  while (field.size() - start > kLimit) {
+    // A fold goes before a blank that a non-blank follows, and leaves text on the line before it.
+    // Not inside a quoted string either: readers that do not unfold would keep the line end in it.
+    const std::size_t content = field.find_first_not_of(" \t", start);
+    std::size_t best = std::string_view::npos;
+    bool quoted = false;
+    for (std::size_t p = start; p + 1 < field.size(); ++p) {
+      if (field[p] == '\\' && quoted) {
+        ++p;
+        continue;
+      }
+      if (field[p] == '"') quoted = !quoted;
+      if (quoted || p <= content || !blank(field[p]) || blank(field[p + 1])) continue;
+      if (p - start <= kLimit || best == std::string_view::npos) best = p;
+      if (p - start > kLimit) break;
+    }
+    if (best == std::string_view::npos) break;
+    out.append(field.substr(start, best - start));
+    out += "\r\n";
+    start = best;
+  }
+  out.append(field.substr(start));
+  return out;
+}
+
+std::string MimeParameter(std::string_view name, std::string_view value) {
+  constexpr std::size_t kSection = 60;
+  std::string clean(value);
+  for (char& c : clean)
+    if (IsControl(static_cast<unsigned char>(c))) c = '_';
+  if (!HasEightBit(clean)) {
+    if (clean.size() <= kSection) return std::string(name) + "=" + Quoted(clean);
+    // RFC 2231 section 3: numbered sections, each a quoted string, joined in order by the reader.
+    std::string out;
+    for (std::size_t at = 0, n = 0; at < clean.size(); at += kSection, ++n) {
+      if (!out.empty()) out += "; ";
+      out += std::string(name) + "*" + std::to_string(n) + "=" + Quoted(std::string_view(clean).substr(at, kSection));
+    }
+    return out;
+  }
+  // RFC 2231 section 4: a charset, an empty language, and every byte outside attribute-char as %XX.
+  constexpr std::string_view kAttributeSpecials = "!#$&+-.^_`|~";
+  std::vector<std::string> units;
+  for (char ch : clean) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c) != 0 && c < 128)
+      units.emplace_back(1, ch);
+    else if (kAttributeSpecials.find(ch) != std::string_view::npos)
+      units.emplace_back(1, ch);
+    else
+      units.push_back(std::string{'%', kHexDigits[c >> 4], kHexDigits[c & 15]});
+  }
+  std::vector<std::string> sections(1, "ISO-8859-1''");
+  for (const std::string& unit : units) {
+    if (sections.back().size() + unit.size() > kSection) sections.emplace_back();
+    sections.back() += unit;
+  }
+  if (sections.size() == 1) return std::string(name) + "*=" + sections[0];
+  std::string out;
+  for (std::size_t n = 0; n < sections.size(); ++n) {
+    if (!out.empty()) out += "; ";
+    out += std::string(name) + "*" + std::to_string(n) + "*=" + sections[n];
+  }
+  return out;
+}
+
+std::string RfcDate(std::time_t moment) {
+  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm t{};
+  localtime_r(&moment, &t);
+  const long offset = t.tm_gmtoff / 60;
+  const long minutes = offset < 0 ? -offset : offset;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %d %s %04d %02d:%02d:%02d %c%02ld%02ld", kDays[t.tm_wday % 7], t.tm_mday,
+                kMonths[t.tm_mon % 12], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec, offset < 0 ? '-' : '+',
+                minutes / 60, minutes % 60);
+  return text;
+}
+
+std::string NewMessageId(std::string_view from_address) {
+  static std::atomic<std::uint64_t> counter{0};
+  static const std::uint64_t salt = [] {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  }();
+  // The sender's domain when it is a plain one; else the host's name.
+  auto plain = [](std::string_view d) {
+    return !d.empty() && d.size() <= 253 && std::all_of(d.begin(), d.end(), [](char c) {
+      return (std::isalnum(static_cast<unsigned char>(c)) != 0 && static_cast<unsigned char>(c) < 128) || c == '.' || c == '-';
+    });
+  };
+  const std::size_t at = from_address.rfind('@');
+  std::string domain(at == std::string_view::npos ? std::string_view() : from_address.substr(at + 1));
+  if (!plain(domain)) {
+    char host[256] = {};
+    domain = ::gethostname(host, sizeof host - 1) == 0 ? host : "";
+    if (!plain(domain)) domain = "localhost";
+  }
+  char id[96];
+  std::snprintf(id, sizeof id, "%llx.%d.%llu.%llx", static_cast<unsigned long long>(std::time(nullptr)),
+                static_cast<int>(::getpid()), static_cast<unsigned long long>(++counter),
+                static_cast<unsigned long long>(salt));
+  return "<" + std::string(id) + "@" + domain + ">";
 }
 
 std::string TQuotedPrintable::Encode(std::string_view bytes) {
@@ -338,19 +502,22 @@ void WriteMimeMessage(const TMimeMessage& m, TMimeSink& sink) {
   const bool quoted_printable = TextNeedsQuotedPrintable(text);
   const bool multipart = !m.Attachments.empty();
 
-  sink.SendLine("From: " + DisplayName(m.FROM_Name) + " <" + m.FROM_Address + ">");
+  Header(sink, "From: " + DisplayName(m.FROM_Name) + " <" + m.FROM_Address + ">");
   if (!sink.Stopped()) WriteAddressField(sink, "To", m.ListTo);
   if (!sink.Stopped()) WriteAddressField(sink, "cc", m.Listcc);
-  if (!sink.Stopped() && !m.Subject.empty()) sink.SendLine(EncodeHeaderLine("Subject: " + m.Subject));
-  if (!sink.Stopped()) sink.SendLine("Mime-Version: 1.0");
+  if (!m.Subject.empty()) Header(sink, EncodeHeaderLine("Subject: " + m.Subject));
+  // RFC 5322 section 3.6 requires Date and asks for Message-ID; one the caller gives wins.
+  if (!m.Date.empty() && !HasField(m.Headers, "Date")) Header(sink, "Date: " + m.Date);
+  if (!m.MessageId.empty() && !HasField(m.Headers, "Message-ID")) Header(sink, "Message-ID: " + m.MessageId);
+  Header(sink, "Mime-Version: 1.0");
   if (sink.Stopped()) return;
   if (multipart)
-    sink.SendLine(std::string("Content-Type: multipart/mixed; boundary=\"") + kBoundary + "\"");
+    Header(sink, std::string("Content-Type: multipart/mixed; boundary=\"") + kBoundary + "\"");
   else
     TextPartLines(sink, text, quoted_printable);
   for (const std::string& line : m.Headers) {
     if (sink.Stopped()) return;
-    sink.SendLine(EncodeHeaderLine(line));
+    Header(sink, EncodeHeaderLine(line));
   }
   if (sink.Stopped()) return;
   sink.SendLine("");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <map>
 #include <string>
 #include <string_view>
@@ -37,6 +38,9 @@ struct TMimeMessage {
   TStringList Attachments;
   TStringList Headers;
   std::map<std::size_t, TAttachmentSettings> Settings;  // by Attachments line, from 1
+  // The Date and Message-ID fields' values (RFC 5322 section 3.6); empty ones, or ones the Headers
+  // already give, are not written.
+  std::string Date, MessageId;
 };
 
 // Where the writer writes to: SendMail, or a collector in tests.
@@ -45,6 +49,8 @@ class TMimeSink {
   virtual ~TMimeSink() = default;
   // The first 253 characters of text, then CR LF.
   virtual void SendLine(std::string_view text) = 0;
+  // A whole header field, folded already (its lines joined by CR LF and a blank), then CR LF.
+  virtual void SendHeader(std::string_view text) { SendData(std::string(text) + "\r\n"); }
   virtual void SendData(std::string_view text) = 0;
   // The send was cancelled or has ended: every loop stops at its next check.
   virtual bool Stopped() const = 0;
@@ -56,13 +62,24 @@ class TMimeSink {
 void WriteMimeMessage(const TMimeMessage& message, TMimeSink& sink);
 
 // The encoders, also for tests.
-// An encoded word when text holds a control character or a byte above 126, else text unchanged.
-// In a display name (phrase) the specials are encoded too, and a plain name holding any of
-// ()<>[]:;@\," is a quoted string.
+// Encoded words (RFC 2047, each at most 75 characters, blank-separated) when text holds a control
+// character or a byte above 126, or a run without blanks too long for any header line; else text
+// unchanged. In a display name (phrase) the specials are encoded too, and a plain name holding any
+// of ()<>[]:;@\," is a quoted string.
 std::string EncodedWord(std::string_view text);
 std::string DisplayName(std::string_view name);
-// The header-line encoder: "Name: " unchanged, the value an encoded word, two blanks behind it.
+// The header-line encoder: "Name: " unchanged, the value encoded words, two blanks behind it.
 std::string EncodeHeaderLine(std::string_view line);
+// A header field folded (RFC 5322 section 2.2.3): CR LF put before blanks so that lines stay within
+// 78 characters where a blank allows it; nothing is cut and no encoded word or quoted word split.
+std::string FoldHeader(std::string_view field);
+// A MIME parameter: name="value", or by RFC 2231 name*=ISO-8859-1''... for a value with bytes above
+// 126, split into numbered sections when long.
+std::string MimeParameter(std::string_view name, std::string_view value);
+// RFC 5322's date-time of a moment, in local time with its offset.
+std::string RfcDate(std::time_t moment);
+// A Message-ID unique to this process and moment, on the sender's domain (the host's without one).
+std::string NewMessageId(std::string_view from_address);
 
 class TQuotedPrintable {
  public:

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/message_window.h"
@@ -71,18 +72,24 @@ class TStarSocket {
   const platform::SOCKADDR_IN& RemoteAddress() const { return address_; }
 
  protected:
-  // Messages above WM_USER + 1 go here (SendMail's done notice).
+  // Messages above WM_USER + 1 go here (SendMail's done notice), and timers other than the socket's.
   std::function<void(platform::UINT msg, platform::WPARAM wparam, platform::LPARAM lparam)> OwnerHandler;
   void SetLastError(int error) { last_error_ = static_cast<std::uint16_t>(error); }
+  // False once destruction has begun: a frame that ran a nested message loop or a handler checks it
+  // before it touches the component again.
+  std::shared_ptr<const bool> AliveFlag() const { return alive_; }
+  void MarkDead() { *alive_ = false; }
   const platform::WinsockProvider* Winsock() const { return winsock_; }
 
  private:
   platform::LRESULT WindowProc(platform::UINT msg, platform::WPARAM wparam, platform::LPARAM lparam);
   void StopTimer();
   void Fire(const TSocketEvent& event) {
-    if (event) event(this);
+    // A copy: the handler may free the component, and with it the handler's own storage.
+    if (TSocketEvent copy = event) copy(this);
   }
 
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   platform::HWND window_ = 0;
   platform::SOCKET socket_ = platform::INVALID_SOCKET;
   platform::SOCKADDR_IN address_{};

@@ -15,6 +15,20 @@
 
 namespace kavrin::support {
 
+// Wire text with the values of the Date and Message-ID fields, which change with every message,
+// replaced by "*".
+inline std::string Masked(std::string wire) {
+  for (const char* field : {"\r\nDate: ", "\r\nMessage-ID: "}) {
+    for (std::size_t at = wire.find(field); at != std::string::npos; at = wire.find(field, at + 1)) {
+      const std::size_t value = at + std::char_traits<char>::length(field);
+      const std::size_t end = wire.find("\r\n", value);
+      if (end == std::string::npos) break;
+      wire.replace(value, end - value, "*");
+    }
+  }
+  return wire;
+}
+
 class MailTestBase : public ::testing::Test {
  protected:
   void SetUp() override { platform::SetMessageLoop(&loop_); }

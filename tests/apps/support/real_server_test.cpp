@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -99,10 +100,12 @@ TEST_F(RealServerTest, AnAsciiMessageArrivesByteForByte) {
   EXPECT_EQ(m.First("helo"), HostName());
   EXPECT_EQ(m.First("mail_from"), "jim@example.com");
   EXPECT_EQ(m.All("rcpt"), (std::vector<std::vector<std::string>>{{"support@example.com"}}));
-  EXPECT_EQ(m.First("data"),
+  EXPECT_EQ(Masked(m.First("data")),
             "From: Jim Kirk <jim@example.com>\r\n"
             "To: Support - Trevane Software <support@example.com>\r\n"
             "Subject: Incident Report  \r\n"
+            "Date: *\r\n"
+            "Message-ID: *\r\n"
             "Mime-Version: 1.0\r\n"
             "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
             "\r\n"
@@ -229,6 +232,88 @@ TEST_F(RealServerTest, AnUnreadableAttachmentIsReportedAndTheRestIsSent) {
   EXPECT_NE(std::find(events_.begin(), events_.end(), "info 12 " + missing), events_.end());
   EXPECT_EQ(Parts(m, 1), (std::vector<std::string>{"", "here.bin"}));
   EXPECT_EQ(Parts(m, 2).at(1), "present");
+}
+
+// Every header line within RFC 5322's 998 characters, nothing above 126 anywhere in the message.
+void ExpectSevenBitFoldedHeader(const std::string& data) {
+  const std::string header = data.substr(0, data.find("\r\n\r\n") + 2);
+  for (std::size_t at = 0, end; (end = header.find("\r\n", at)) != std::string::npos; at = end + 2)
+    EXPECT_LE(end - at, 998u) << header.substr(at, 80);
+  EXPECT_FALSE(HasEightBit(data)) << header;
+}
+
+TEST_F(RealServerTest, DateAndMessageIdComeWithEveryMessage) {
+  const std::time_t before = std::time(nullptr);
+  const ServerMessage first = Send();
+  const ServerMessage second = Send();
+  for (const ServerMessage* m : {&first, &second}) {
+    ASSERT_FALSE(m->First("date").empty()) << Dump(*m);
+    const long long moment = std::stoll(m->First("date"));
+    EXPECT_GE(moment, before);
+    EXPECT_LE(moment, std::time(nullptr));
+  }
+  const auto id = [](const ServerMessage& m) {
+    for (const auto& header : m.All("header"))
+      if (header.at(0) == "Message-ID") return header.at(1);
+    return std::string();
+  };
+  EXPECT_NE(id(first), "");
+  EXPECT_EQ(id(first).find("@example.com>"), id(first).size() - 13) << id(first);
+  EXPECT_NE(id(first), id(second));
+  // A Date the caller gives is the only one.
+  mail_.Headers = {"Date: Mon, 1 Jun 2026 10:00:00 +0200"};
+  const ServerMessage given = Send();
+  EXPECT_EQ(given.All("date"), (std::vector<std::vector<std::string>>{{"1780300800"}}));
+}
+
+TEST_F(RealServerTest, LongHeadersFoldAndEightBitNamesAreEncoded) {
+  std::string long_words;
+  for (int i = 0; i < 40; ++i) long_words += "Wort" + std::to_string(i) + " \xfc\xdf ";
+  long_words += "Ende";
+  const std::string long_name = std::string(120, 'N') + " " + std::string(100, 'M') + ", Jr.";
+  const std::string umlaut_file = "Pr\xfc\x66" "bericht M\xe4rz \"1\".txt";
+  const std::string long_file = std::string(200, 'f') + ".log";
+  struct Case {
+    const char* what;
+    std::string from_name, subject, header, file;
+  };
+  const Case cases[] = {
+      {"an 8-bit subject of 400 characters", "Jim Kirk", long_words, "", ""},
+      {"a From name of 230 characters", long_name, "Incident Report", "", ""},
+      {"an 8-bit From name", "M\xfcller " + long_words, "Incident Report", "", ""},
+      {"a header value without blanks", "Jim Kirk", "Incident Report", "X-Long: " + std::string(300, 'L'), ""},
+      {"an 8-bit attachment name", "Jim Kirk", "Incident Report", "", umlaut_file},
+      {"a long attachment name", "Jim Kirk", "Incident Report", "", long_file},
+      {"a long 8-bit attachment name", "Jim Kirk", "Incident Report", "", "\xe9" + long_file},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    mail_.FROM_Name = c.from_name;
+    mail_.Subject = c.subject;
+    mail_.TO_Address = "support@example.com";
+    mail_.Headers = c.header.empty() ? TStringList{} : TStringList{c.header};
+    mail_.Attachments = c.file.empty() ? TStringList{} : TStringList{File(c.file, "attached")};
+    mail_.MailText = {"body"};
+    const ServerMessage m = Send();
+    ExpectSevenBitFoldedHeader(m.First("data"));
+    EXPECT_EQ(m.All("address").at(0), (std::vector<std::string>{"From", c.from_name, "jim@example.com"})) << Dump(m);
+    bool subject_seen = false;
+    for (const auto& header : m.All("header")) {
+      if (header.at(0) != "Subject") continue;
+      subject_seen = true;
+      EXPECT_EQ(header.at(1).substr(0, c.subject.size()), c.subject);
+    }
+    EXPECT_TRUE(subject_seen);
+    if (!c.header.empty()) {
+      std::string unfolded = m.First("data");
+      for (std::size_t at; (at = unfolded.find("\r\n ")) != std::string::npos;) unfolded.erase(at, 2);
+      EXPECT_NE(unfolded.find("\r\n" + c.header + "  \r\n"), std::string::npos);
+    }
+    if (!c.file.empty()) {
+      EXPECT_EQ(Parts(m, 1), (std::vector<std::string>{"", c.file}));
+      EXPECT_EQ(Parts(m, 2).at(1), "attached");
+    }
+  }
 }
 
 TEST_F(RealServerTest, ContentThatLooksLikeHeadersOrCommandsStaysWhereItWasPut) {

@@ -6,6 +6,7 @@ Binds 127.0.0.1 on a free port and prints the port. For message N it writes OUTD
 a line, fields separated by tabs, texts in hex:
   helo <name>   mail_from <address>   rcpt <address>   data <the DATA bytes, dots unstuffed>
   header <name> <decoded value>       address <field> <display name> <address>
+  date <the Date field's moment, in seconds since 1970>
   part <content type> <file name> <decoded payload>   uu <begin name> <uudecoded bytes>
   defects <count of what Python's email reader found wrong>
 then renames it into place, before the message is answered. Ends when stdin closes or at the deadline.
@@ -60,7 +61,10 @@ class Handler:
             msg = email.message_from_bytes(data, policy=email.policy.default)
             defects += len(msg.defects)
             raw = email.message_from_bytes(data, policy=email.policy.compat32)
-            for name in ("From", "To", "cc", "Subject", "Bcc", "X-Injected"):
+            for value in raw.get_all("Date", []):
+                # The moment as Python reads it (RFC 5322 date-time), in UTC seconds.
+                records.append(("date", h(str(int(email.utils.parsedate_to_datetime(value).timestamp())))))
+            for name in ("Message-ID", "From", "To", "cc", "Subject", "Bcc", "X-Injected"):
                 for i, value in enumerate(raw.get_all(name, [])):
                     decoded = str(email.header.make_header(email.header.decode_header(value)))
                     records.append(("header", h(name), h(decoded)))
