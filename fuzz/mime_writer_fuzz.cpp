@@ -102,7 +102,23 @@ std::string DecodeUU(std::string_view line) {
   return out;
 }
 
-std::string DecodeWord(std::string_view word) {
+std::string DecodeOneWord(std::string_view word);
+
+// Blank-separated encoded words of at most 75 characters each; the blanks between them are not text.
+std::string DecodeWord(std::string_view words) {
+  std::string out;
+  std::size_t at = 0;
+  while (true) {
+    const std::size_t blank = words.find(' ', at);
+    const std::string_view word = words.substr(at, blank == std::string_view::npos ? std::string_view::npos : blank - at);
+    if (word.size() > 75) std::abort();
+    out += DecodeOneWord(word);
+    if (blank == std::string_view::npos) return out;
+    at = blank + 1;
+  }
+}
+
+std::string DecodeOneWord(std::string_view word) {
   if (word.substr(0, 15) != "=?ISO-8859-1?Q?" || word.size() < 17 || word.substr(word.size() - 2) != "?=") std::abort();
   std::string_view body = word.substr(15, word.size() - 17);
   if (body.find('?') != std::string_view::npos || body.find(' ') != std::string_view::npos) std::abort();

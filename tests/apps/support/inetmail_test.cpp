@@ -2,11 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -24,6 +26,7 @@
 namespace kavrin::support {
 namespace {
 
+using testing::Deaf;
 using testing::Dribble;
 using testing::Hangup;
 using testing::Hear;
@@ -586,6 +589,232 @@ TEST_F(SendMailTest, AHeaderLongerThanACommandLineArrivesWhole) {
   std::string got = peer.Got();
   for (std::size_t at; (at = got.find("\r\n ")) != std::string::npos;) got.erase(at, 2);  // unfolded
   EXPECT_NE(got.find("\r\nX-Long: " + std::string(300, 'L') + "  \r\n"), std::string::npos);
+}
+
+// A socket that takes nothing while `stalled` is set, as one whose peer has stopped reading: the
+// send then waits in the message loop, where other windows' messages and timers run.
+bool stalled = false;
+int StalledSend(platform::SOCKET s, const char* buf, int len, int flags) {
+  refused_last = stalled;
+  if (stalled) return platform::SOCKET_ERROR;
+  return platform::PosixWinsockProvider().send(s, buf, len, flags);
+}
+
+// Up to the server's 354, then steps.
+std::vector<PeerStep> UpToData(std::vector<PeerStep> then) {
+  std::vector<PeerStep> s = Dialogue();
+  s.resize(9);
+  s.insert(s.end(), then.begin(), then.end());
+  return s;
+}
+
+class BlockedSendTest : public SendMailTest {
+ protected:
+  void SetUp() override {
+    SendMailTest::SetUp();
+    stalling_ = platform::PosixWinsockProvider();
+    stalling_.send = StalledSend;
+    stalling_.recv = BusyRecv;
+    stalling_.WSAGetLastError = BusyLastError;
+    platform::SetWinsockProvider(&stalling_);
+    stalled = false;
+  }
+  void TearDown() override {
+    if (other_ != 0) platform::DeallocateHWnd(other_);
+    stalled = false;
+    SendMailTest::TearDown();
+  }
+  // A window of the program's own whose messages and timers run action.
+  void OtherWindow(std::function<void()> action) {
+    other_ = platform::AllocateHWnd([action](platform::UINT, platform::WPARAM, platform::LPARAM) {
+      action();
+      return platform::LRESULT{0};
+    });
+  }
+  platform::WinsockProvider stalling_{};
+  platform::HWND other_ = 0;
+};
+
+TEST_F(BlockedSendTest, FreeingTheComponentWhileASendWaitsEndsItWithoutOnDone) {
+  enum Trigger { Posted, Timer, ServerClose };
+  const struct {
+    const char* name;
+    Trigger trigger;
+    std::string last_event;
+  } cases[] = {
+      {"a message to another window", Posted, "info 11 2048"},
+      {"a timer of another window", Timer, "info 11 2048"},
+      {"the error of the server's close", ServerClose, "error 17 Prematurely Disconnected"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    events_.clear();
+    done_ = 0;
+    stalled = false;
+    ScriptedPeer peer(UpToData({Pause(c.trigger == ServerClose ? 300 : 1500), Hangup()}));
+    auto mail = std::make_unique<SendMail>();
+    Record(*mail);
+    Fill(*mail, peer.Port());
+    mail->MailText = {std::string(20000, 'a')};
+    OtherWindow([&mail] { mail.reset(); });
+    on_event_ = [&](const std::string& e) {
+      if (e == "info 11 2048") {
+        stalled = true;
+        if (c.trigger == Posted) platform::PostMessage(other_, platform::WM_USER, 0, 0);
+        if (c.trigger == Timer) platform::SetTimer(other_, 7, 50);
+      }
+      if (c.trigger == ServerClose && e.rfind("error 17", 0) == 0) mail.reset();
+    };
+    mail->SetAction(TMailAction::Send_Mail);
+    EXPECT_TRUE(loop_.RunUntil([&] { return mail == nullptr; }, 5000));
+    loop_.RunFor(300);
+    EXPECT_EQ(done_, 0);
+    EXPECT_EQ(events_.back(), c.last_event);
+    on_event_ = nullptr;
+    platform::DeallocateHWnd(other_);
+    other_ = 0;
+  }
+}
+
+TEST_F(BlockedSendTest, NothingOfAnEndedSendReachesTheNextSendsConnection) {
+  const struct {
+    const char* name;
+    bool cancel;
+    std::vector<PeerStep> first;
+    SendMailError first_error;
+  } cases[] = {
+      {"cancelled from another window's message", true, UpToData({HearUntilClosed()}), smeCancelled},
+      {"the server closes", false, UpToData({Pause(300), Hangup()}), smePrematureDisconnect},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    events_.clear();
+    done_ = 0;
+    stalled = false;
+    ScriptedPeer first(c.first);
+    ScriptedPeer second(Dialogue());
+    SendMail mail;
+    Record(mail);
+    Fill(mail, first.Port());
+    mail.MailText = {std::string(20000, 'a')};
+    OtherWindow([&mail] { mail.SetAction(TMailAction::Cancel_SendMail); });
+    SendMailError first_error = -1;
+    on_event_ = [&](const std::string& e) {
+      if (e == "info 11 2048" && done_ == 0) {
+        stalled = true;
+        if (c.cancel) platform::PostMessage(other_, platform::WM_USER, 0, 0);
+      }
+      if (e == "done" && done_ == 1) {
+        // The next send starts from OnDone, as a program sending a queue of messages does.
+        first_error = mail.LastMailError;
+        stalled = false;
+        Fill(mail, second.Port());
+        mail.SetAction(TMailAction::Send_Mail);
+      }
+    };
+    mail.SetAction(TMailAction::Send_Mail);
+    EXPECT_TRUE(loop_.RunUntil([&] { return done_ >= 2; }, 6000));
+    loop_.RunFor(100);
+    EXPECT_EQ(done_, 2);
+    EXPECT_EQ(first_error, c.first_error);
+    EXPECT_TRUE(mail.MessageSent);
+    EXPECT_EQ(mail.LastMailError, 0);
+    EXPECT_EQ(Masked(second.Got()), Transcript());
+    const std::string got = first.Got();
+    EXPECT_EQ(got.find("\r\n.\r\n"), std::string::npos) << "the first message was never ended";
+    on_event_ = nullptr;
+    platform::DeallocateHWnd(other_);
+    other_ = 0;
+  }
+}
+
+TEST_F(SendMailTest, AServerThatStopsAnsweringEndsTheSendAtItsTimeout) {
+  std::vector<PeerStep> full = Dialogue();
+  auto upto = [&full](std::size_t steps, PeerStep then) {
+    std::vector<PeerStep> s(full.begin(), full.begin() + static_cast<long>(steps));
+    s.push_back(then);
+    return s;
+  };
+  const Events timed_out = {"error 8 Connection timed out", "done"};
+  const struct {
+    const char* name;
+    std::vector<PeerStep> steps;
+    bool big;
+    Events tail;
+    bool sent;
+  } cases[] = {
+      {"no greeting", {Pause(3000)}, false, timed_out, false},
+      {"no answer to HELO", upto(2, Pause(3000)), false, timed_out, false},
+      {"no answer to MAIL FROM", upto(4, Pause(3000)), false, timed_out, false},
+      {"no answer to RCPT TO", upto(6, Pause(3000)), false, timed_out, false},
+      {"no answer to DATA", upto(8, Pause(3000)), false, timed_out, false},
+      {"no answer to the message", upto(10, Pause(3000)), false, timed_out, false},
+      {"the server stops reading the message", upto(9, Deaf(1200)), true, timed_out, false},
+      // The message was taken: a server that never answers "QUIT" only ends the dialogue.
+      {"no answer to QUIT", upto(12, Pause(3000)), false, {"info 4 ", "info 3 ", "done"}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    events_.clear();
+    done_ = 0;
+    ScriptedPeer peer(c.steps);
+    SendMail mail;
+    Record(mail);
+    Fill(mail, peer.Port());
+    mail.TimeoutGreeting = mail.TimeoutCommand = mail.TimeoutDataStart = mail.TimeoutDataBlock = mail.TimeoutDataEnd = 1;
+    // Far more than the socket buffers of both ends hold.
+    if (c.big) mail.MailText = TStringList(40000, std::string(1000, 'a'));
+    const auto start = std::chrono::steady_clock::now();
+    mail.SetAction(TMailAction::Send_Mail);
+    EXPECT_TRUE(RunToDone(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+    ASSERT_GE(events_.size(), c.tail.size());
+    EXPECT_EQ(Events(events_.end() - static_cast<long>(c.tail.size()), events_.end()), c.tail);
+    EXPECT_EQ(done_, 1);
+    EXPECT_EQ(mail.MessageSent, c.sent);
+    EXPECT_EQ(mail.LastMailError, c.sent ? 0 : smeTimeout);
+    EXPECT_FALSE(mail.Busy());
+  }
+}
+
+// Every write the component makes, as the socket got it.
+std::vector<std::string> writes;
+int RecordingSend(platform::SOCKET s, const char* buf, int len, int flags) {
+  const int sent = platform::PosixWinsockProvider().send(s, buf, len, flags);
+  if (sent > 0) writes.emplace_back(buf, static_cast<std::size_t>(sent));
+  return sent;
+}
+
+TEST_F(SendMailTest, TheEndOfTheMessageGoesWithItsLastBlockOnANoDelaySocket) {
+  platform::WinsockProvider recording = platform::PosixWinsockProvider();
+  recording.send = RecordingSend;
+  platform::SetWinsockProvider(&recording);
+  for (const TStringList& text : {TStringList{"Hello"}, TStringList{std::string(5000, 'b')}}) {
+    writes.clear();
+    ScriptedPeer peer(Dialogue());
+    SendMail mail;
+    Record(mail);
+    Fill(mail, peer.Port());
+    mail.MailText = text;
+    int nodelay = -1;
+    on_event_ = [&](const std::string& e) {
+      if (e != "info 0 127.0.0.1") return;
+      socklen_t size = sizeof nodelay;
+      ::getsockopt(static_cast<int>(mail.Socket()), IPPROTO_TCP, TCP_NODELAY, &nodelay, &size);
+    };
+    mail.SetAction(TMailAction::Send_Mail);
+    EXPECT_TRUE(RunToDone());
+    EXPECT_TRUE(mail.MessageSent);
+    // Nagle's algorithm would hold a short last write until the peer's delayed acknowledgement.
+    EXPECT_EQ(nodelay, 1);
+    const auto end = std::find_if(writes.begin(), writes.end(), [](const std::string& w) {
+      return w.size() >= 5 && w.compare(w.size() - 5, 5, "\r\n.\r\n") == 0;
+    });
+    ASSERT_NE(end, writes.end());
+    const std::string tail = text.back().substr(text.back().size() - 5) + "\r\n.\r\n";
+    EXPECT_EQ(end->substr(end->size() - tail.size()), tail) << "the end of data is written with the last text";
+    on_event_ = nullptr;
+  }
 }
 
 TEST(SmtpServerText, ADottedAddressOrAHostName) {

@@ -11,7 +11,7 @@
 namespace kavrin::testing {
 
 struct PeerStep {
-  enum Kind { Send, SendBytewise, Line, Data, Wait, Close, Drain };
+  enum Kind { Send, SendBytewise, Line, Data, Wait, Close, Drain, Deaf };
   Kind kind;
   std::string text;
   int ms = 0;
@@ -24,6 +24,8 @@ inline PeerStep HearData() { return {PeerStep::Data, {}}; }
 inline PeerStep Pause(int ms) { return {PeerStep::Wait, {}, ms}; }
 inline PeerStep Hangup() { return {PeerStep::Close, {}}; }
 inline PeerStep HearUntilClosed() { return {PeerStep::Drain, {}}; }
+// Reads nothing for ms: what the client sends piles up until the socket buffers are full.
+inline PeerStep Deaf(int ms) { return {PeerStep::Deaf, {}, ms}; }
 
 class ScriptedPeer {
  public:
