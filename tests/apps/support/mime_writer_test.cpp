@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -119,6 +120,128 @@ TEST(MimeWriter, HeaderLinesEncodeTheirValueOnly) {
       {"X-Note: a: b", "X-Note: a: b  "},
   };
   for (const auto& [in, out] : lines) EXPECT_EQ(EncodeHeaderLine(in), out) << in;
+}
+
+// The lines of a folded field, and the field unfolded again (RFC 5322 section 2.2.3).
+std::vector<std::string> Lines(const std::string& folded) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  for (std::size_t end; (end = folded.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(folded.substr(at, end - at));
+  lines.push_back(folded.substr(at));
+  return lines;
+}
+std::string Unfolded(const std::string& folded) {
+  std::string out;
+  for (const std::string& line : Lines(folded)) out += line;
+  return out;
+}
+
+TEST(MimeWriter, FoldingBreaksOnlyBeforeBlanksOutsideQuotes) {
+  const std::string words = "Subject: " + std::string(60, 'a') + " " + std::string(60, 'b') + " " + std::string(60, 'c');
+  const std::string quoted = "From: \"" + std::string(50, 'q') + " " + std::string(50, 'r') + "\" <a@x.org>";
+  const std::string encoded = "Subject: " + EncodedWord(std::string(100, '\xe4') + " end");
+  const struct {
+    std::string field;
+    std::vector<std::string> lines;  // empty: only the general rules are checked
+  } cases[] = {
+      {"Subject: short  ", {"Subject: short  "}},
+      {words, {"Subject: " + std::string(60, 'a'), " " + std::string(60, 'b'), " " + std::string(60, 'c')}},
+      // Trailing blanks never become a line of their own.
+      {"X: " + std::string(76, 'x') + "  ", {"X:", " " + std::string(76, 'x') + "  "}},
+      // One long run cannot be folded, only moved off the name.
+      {"X-Long: " + std::string(300, 'L'), {"X-Long:", " " + std::string(300, 'L')}},
+      {quoted, {"From:", " \"" + std::string(50, 'q') + " " + std::string(50, 'r') + "\"", " <a@x.org>"}},
+      {encoded, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field.substr(0, 40));
+    const std::string folded = FoldHeader(c.field);
+    EXPECT_EQ(Unfolded(folded), c.field);
+    if (!c.lines.empty()) {
+      EXPECT_EQ(Lines(folded), c.lines);
+    }
+    for (const std::string& line : Lines(folded)) {
+      EXPECT_NE(line.find_first_not_of(" \t"), std::string::npos) << "a line of blanks only";
+      // An encoded word is never split across lines.
+      EXPECT_EQ(std::count(line.begin(), line.end(), '?') % 4, 0) << line;
+    }
+  }
+  for (const std::string& line : Lines(FoldHeader(encoded))) EXPECT_LE(line.size(), 78u) << line;
+}
+
+TEST(MimeWriter, LongEncodedValuesBecomeSeveralWordsOfAtMost75) {
+  const std::string text = std::string(40, '\xfc') + " and _?= " + std::string(100, 'z');
+  const std::string words = EncodedWord(text);
+  std::string decoded;
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < words.size();) {
+    std::size_t end = words.find(' ', at);
+    if (end == std::string::npos) end = words.size();
+    const std::string word = words.substr(at, end - at);
+    ++count;
+    EXPECT_LE(word.size(), 75u) << word;
+    ASSERT_EQ(word.substr(0, 15), "=?ISO-8859-1?Q?");
+    ASSERT_EQ(word.substr(word.size() - 2), "?=");
+    const std::string body = word.substr(15, word.size() - 17);
+    for (std::size_t i = 0; i < body.size(); ++i) {
+      if (body[i] == '_') {
+        decoded += ' ';
+      } else if (body[i] == '=') {
+        ASSERT_LE(i + 2, body.size() - 1) << "a =XX split between words";
+        decoded += static_cast<char>(std::stoi(body.substr(i + 1, 2), nullptr, 16));
+        i += 2;
+      } else {
+        decoded += body[i];
+      }
+    }
+    at = end + 1;
+  }
+  EXPECT_EQ(decoded, text);
+  EXPECT_GT(count, 3u);
+  // A plain value stays as it is unless no folded line could hold it.
+  EXPECT_EQ(EncodedWord(std::string(300, 'a')), std::string(300, 'a'));
+  EXPECT_EQ(EncodedWord(std::string(1000, 'a')).substr(0, 15), "=?ISO-8859-1?Q?");
+}
+
+TEST(MimeWriter, ParametersUseRfc2231ForEightBitAndLongValues) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"report.txt", "filename=\"report.txt\""},
+      {"a \"b\".txt", "filename=\"a \\\"b\\\".txt\""},
+      {"M\xe4rz 1.txt", "filename*=ISO-8859-1''M%E4rz%201.txt"},
+      {"x\r\ny.txt", "filename=\"x__y.txt\""},
+      {std::string(70, 'f'), "filename*0=\"" + std::string(60, 'f') + "\"; filename*1=\"" + std::string(10, 'f') + "\""},
+      {std::string(20, '\xe9'), "filename*0*=ISO-8859-1''%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9; "
+                                "filename*1*=%E9%E9%E9%E9"},
+  };
+  for (const auto& [value, parameter] : cases) EXPECT_EQ(MimeParameter("filename", value), parameter) << value;
+}
+
+TEST(MimeWriter, DateAndMessageIdFollowTheSubjectUnlessTheHeadersGiveThem) {
+  TMimeMessage m = Basic();
+  m.Date = "Fri, 11 Dec 2026 16:41:10 +0000";
+  m.MessageId = "<1@example.com>";
+  std::string wire = Write(m);
+  EXPECT_NE(wire.find("Subject: Incident Report  \r\nDate: Fri, 11 Dec 2026 16:41:10 +0000\r\n"
+                      "Message-ID: <1@example.com>\r\nMime-Version: 1.0\r\n"),
+            std::string::npos)
+      << wire;
+  m.Headers = {"date: Mon, 1 Jun 2026 10:00:00 +0200", "Message-Id: <given@example.com>"};
+  wire = Write(m);
+  EXPECT_EQ(wire.find("Date: Fri"), std::string::npos);
+  EXPECT_EQ(wire.find("<1@example.com>"), std::string::npos);
+  EXPECT_NE(wire.find("\r\nMessage-Id: <given@example.com>  \r\n"), std::string::npos) << wire;
+
+  // RFC 5322's date-time: day, date, time and the zone's offset.
+  const std::string date = RfcDate(0);
+  EXPECT_TRUE(date.size() == 31 || date.size() == 30) << date;
+  EXPECT_NE(date.find(" 1970 "), std::string::npos) << date;
+  EXPECT_TRUE(date[date.size() - 5] == '+' || date[date.size() - 5] == '-') << date;
+  EXPECT_NE(NewMessageId("a@example.com"), NewMessageId("a@example.com"));
+  const std::string id = NewMessageId("no domain");
+  EXPECT_EQ(id.front(), '<');
+  EXPECT_EQ(id.back(), '>');
+  EXPECT_EQ(id.find(' '), std::string::npos) << id;
 }
 
 TEST(MimeWriter, TextEncodingFollowsItsBytesAndLineLengths) {

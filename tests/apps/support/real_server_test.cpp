@@ -375,6 +375,12 @@ TEST_F(RealServerTest, BadAddressesAndHeaderLinesAreRefusedBeforeConnecting) {
       {"Headers name with CR LF", "jim@example.com", "support@example.com", {}, {}, {}, {"X-A\r\nBcc: x@y.z: v"}},
       {"Headers line without a name", "jim@example.com", "support@example.com", {}, {}, {}, {" continuation"}},
       {"Headers line without colon", "jim@example.com", "support@example.com", {}, {}, {}, {"just words"}},
+      // A comma splits the header's address list; RFC 5321 and 5322 carry no byte above 126.
+      {"TO with a comma", "jim@example.com", "support@example.com,evil@example.com", {}, {}, {}, {}},
+      {"ListTo line with a comma", "jim@example.com", "support@example.com", {"a@example.com,b@example.com|A"}, {}, {}, {}},
+      {"FROM with 8-bit bytes", "j\xfcrgen@example.com", "support@example.com", {}, {}, {}, {}},
+      {"Listcc line with 8-bit bytes", "jim@example.com", "support@example.com", {}, {"m\xfcller@example.com"}, {}, {}},
+      {"TO too long for a command line", "jim@example.com", std::string(230, 'a') + "@example.com", {}, {}, {}, {}},
   };
   const int before = server_->Count();
   for (const Case& c : cases) {
