@@ -220,6 +220,13 @@ TEST_F(BusyGuardTest, ACommandRefusesClosesAndASecondCommandUntilItEnds) {
     frame->Close();
     EXPECT_THROW(TBusyScope second, runtime::EAbort);
     EXPECT_TRUE(Application().CommandRunning());
+    // A modal form the command shows still closes: that ends only its modal run.
+    auto* question = TForm::Create<TForm>(&Application());
+    question->SetCaption("Question");
+    testing::GTestScriptedUi ui;
+    ui.ExpectModal("Question", [](TForm& form) { form.Close(); });
+    EXPECT_EQ(question->ShowModal(), mrCancel);
+    Free(question);
   }
   EXPECT_FALSE(closeAsked) << "a refused close asks nothing";
   EXPECT_FALSE(Application().Busy());
