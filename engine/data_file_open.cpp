@@ -62,7 +62,8 @@ TDataFile::~TDataFile() {
   try {
     CloseFile();
   } catch (...) {
-    // A destructor must not throw; what could not be written is reported by an explicit Close.
+    // A destructor must not throw; what could not be written is reported by an explicit Close. A busy
+    // cursor is not closed here: its owners never free it (see Close).
   }
   ClearLockedRecords();
 }
@@ -174,7 +175,16 @@ void TDataFile::CloseWithoutWriting() noexcept {
   TFileHandler::CloseFile();
 }
 
+void TDataFile::CheckNotBusy() {
+  if (busy_) Raise(ec::FileInUse);
+}
+
 void TDataFile::CloseFile() {
+  CheckNotBusy();
+  CloseOwned();
+}
+
+void TDataFile::CloseOwned() {
   if (!Opened()) return;
   if (inTransaction_) {
     try {

@@ -20,6 +20,7 @@
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
+#include "engine/data_file_sections.h"
 #include "engine/engine_error.h"
 #include "engine/index_file.h"
 #include "engine/primitives.h"
@@ -96,6 +97,8 @@ void TTableRepair::Run() {
   if (!table_.Exclusive()) RaiseEngineError(ec::MustBeExclusive, table_.FileName());
   if (table_.ReadOnly()) RaiseEngineError(ec::AccessDenied, table_.FileName());
   table_.UndoInterruptedRestructure();
+  // Progress events may run messages: nothing may close the table under the repair.
+  const TCursorGuard guard(table_);
   RefuseReadOnlyFiles();
   struct TRepairing {
     TDataFile& table;
@@ -109,13 +112,13 @@ void TTableRepair::Run() {
     table_.WriteFieldDescriptors();
   } catch (...) {
     try {
-      table_.CloseFile();
+      table_.CloseOwned();
     } catch (...) {
       // The repair's own failure is the one to report.
     }
     throw;
   }
-  table_.CloseFile();
+  table_.CloseOwned();
 }
 
 void TTableRepair::RefuseReadOnlyFiles() const {

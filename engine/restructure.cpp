@@ -19,6 +19,7 @@
 #include "engine/blob_file.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
+#include "engine/data_file_sections.h"
 #include "engine/engine_error.h"
 #include "engine/generated_names.h"
 #include "engine/index_file.h"
@@ -139,6 +140,8 @@ void TTableRestructure::Run() {
   if (!table_.Exclusive()) RaiseEngineError(ec::MustBeExclusive, table_.FileName());
   if (table_.ReadOnly()) RaiseEngineError(ec::AccessDenied, table_.FileName());
   table_.UndoInterruptedRestructure();
+  // Progress and data-loss events may run messages: nothing may close the table under the restructure.
+  const TCursorGuard guard(table_);
   table_.OpenFile();
   // The old table is only read: closing it without a flush leaves its files exactly as they were.
   struct TCloseUnwritten {
@@ -186,7 +189,7 @@ void TTableRestructure::ChangeInPlace() {
   table_.header_.Password = encrypted_ ? LeftString(password_, HeaderPasswordLength) : std::string();
   table_.WriteFieldDescriptors();
   // Closing writes the header and the index header.
-  table_.CloseFile();
+  table_.CloseOwned();
 }
 
 void TTableRestructure::Rebuild() {
@@ -215,7 +218,7 @@ void TTableRestructure::Rebuild() {
     SwitchFiles(tempName);
     switched = true;
     table_.OpenFile();
-    table_.CloseFile();
+    table_.CloseOwned();
   } catch (...) {
     if (!switched) DiscardTable(*target, inMemory, tempName);
     throw;

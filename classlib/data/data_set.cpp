@@ -55,6 +55,9 @@ void TDataSet::SetActive(bool active) {
     }
     if (AfterOpen) AfterOpen(*this);
   } else {
+    // A close from a message handler run while the cursor waits for a lock, or from its filter, would
+    // free the cursor under the engine call: refused before anything changes.
+    if (handle_) handle_->CheckNotBusy();
     if (!Destroying() && BeforeClose) BeforeClose(*this);
     CloseDataSet();
     if (!Destroying() && AfterClose) AfterClose(*this);
@@ -98,6 +101,7 @@ void TDataSet::CloseCursor() {
 std::unique_ptr<engine::TDataFile> TDataSet::CreateHandle() { return nullptr; }
 
 void TDataSet::DestroyHandle() {
+  handle_->CheckNotBusy();  // a refused close must not free the cursor on the way out
   std::unique_ptr<engine::TDataFile> cursor = std::move(handle_);
   cursor->Close();
 }

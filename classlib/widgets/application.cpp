@@ -26,11 +26,28 @@ namespace {
 
 TApplication* g_application = nullptr;
 
-void RunPendingMessages() {
-  if (g_application) g_application->ProcessMessages();
+}  // namespace
+
+void TApplication::RunHookedMessages() {
+  TApplication* app = g_application;
+  if (!app) return;
+  ++app->messageDepth_;
+  struct TLeave {
+    TApplication* app;
+    ~TLeave() { --app->messageDepth_; }
+  } leave{app};
+  app->ProcessMessages();
 }
 
-}  // namespace
+TBusyScope::TBusyScope() : app_(TApplication::Instance()) {
+  if (!app_) return;
+  if (app_->Busy()) runtime::Abort();
+  ++app_->busyCount_;
+}
+
+TBusyScope::~TBusyScope() {
+  if (app_) --app_->busyCount_;
+}
 
 // The application's connections to Qt's own signals.
 class ApplicationEvents : public QObject {
@@ -62,7 +79,7 @@ TApplication::TApplication(int& argc, char** argv) {
   if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, events_, [this] { Idle(); });
   }
-  platform::SetMessageHook(&RunPendingMessages);
+  platform::SetMessageHook(&TApplication::RunHookedMessages);
   messageLoop_ = std::make_unique<QtMessageLoop>();
   platform::SetMessageLoop(messageLoop_.get());
   // The data layers' errors and password questions reach the user through the application.
@@ -77,7 +94,7 @@ TApplication::~TApplication() {
   // After the components, whose sockets and windows leave the loop as they go.
   if (&platform::CurrentMessageLoop() == messageLoop_.get()) platform::SetMessageLoop(nullptr);
   messageLoop_.reset();
-  if (platform::GetMessageHook() == &RunPendingMessages) platform::SetMessageHook(nullptr);
+  if (platform::GetMessageHook() == &TApplication::RunHookedMessages) platform::SetMessageHook(nullptr);
   delete events_;
   events_ = nullptr;
   screen_.reset();

@@ -73,6 +73,14 @@ class TApplication : public TWidgetComponent {
   void ShowException(const std::exception& e);
 
   void ProcessMessages();
+  // Runs of pending messages nested in running code through the message hook: an engine call waiting
+  // for a lock, a report printer's page step. A handler run from one of them runs under that call.
+  int MessageDepth() const { return messageDepth_; }
+  // A long command holds a TBusyScope.
+  bool CommandRunning() const { return busyCount_ > 0; }
+  // Either: what a form owns may be in use further down the stack, so forms refuse to close, a form
+  // released meanwhile is freed only afterwards, and no second command starts.
+  bool Busy() const { return messageDepth_ > 0 || busyCount_ > 0; }
   // Shows the main form and runs the message loop until the main form closes or Terminate.
   void Run();
   void Terminate();
@@ -96,8 +104,11 @@ class TApplication : public TWidgetComponent {
  private:
   friend class TForm;
   friend class ApplicationEvents;
+  friend class TBusyScope;
   void FormCreated(TForm* form);
   void FocusChanged(QWidget* now);
+  // The message hook.
+  static void RunHookedMessages();
 
   std::unique_ptr<QApplication> ownedQt_;
   std::unique_ptr<class TScreen> screen_;
@@ -110,6 +121,22 @@ class TApplication : public TWidgetComponent {
   bool terminated_ = false;
   bool inIdle_ = false;
   bool inHandler_ = false;
+  int messageDepth_ = 0;
+  int busyCount_ = 0;
+};
+
+// Held by a long command for its whole run (taken first thing in its handler). Taken while the
+// application is busy it refuses: the constructor raises EAbort, which ends the second command
+// silently. Without an application it does nothing.
+class TBusyScope {
+ public:
+  TBusyScope();
+  ~TBusyScope();
+  TBusyScope(const TBusyScope&) = delete;
+  TBusyScope& operator=(const TBusyScope&) = delete;
+
+ private:
+  TApplication* app_;
 };
 
 // The one application; raises std::logic_error when none exists.

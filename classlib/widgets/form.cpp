@@ -7,6 +7,7 @@
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -21,6 +22,7 @@ namespace kavrin::classlib {
 
 namespace {
 constexpr const char* kFormProperty = "kavrinForm";
+constexpr int kBusyFreeRetryMs = 20;
 }
 
 // The top-level window of a form (or the widget inside an MDI child's subwindow).
@@ -399,6 +401,9 @@ void TForm::Close() {
     SetModalResult(mrCancel);
     return;
   }
+  // Code further down the stack (a lock wait's message handlers run above the engine call) may be
+  // using what the form owns; the close can be asked again later.
+  if (TApplication* app = TApplication::Instance(); app && app->Busy()) return;
   if (!CloseQuery()) return;
   TCloseAction action = IsMDIChild() ? (borderIcons_.Has(TBorderIcon::biMinimize) ? TCloseAction::caMinimize
                                                                                   : TCloseAction::caNone)
@@ -434,7 +439,16 @@ void TForm::Release() {
   if (modal_) return;  // freed when its modal run ends
   // Freed from the event loop, after the handler that asked for it has returned.
   QObject* guard = window_;
-  QMetaObject::invokeMethod(guard, [this] { Guarded(nullptr, [this] { Free(this); }); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(guard, [this] { FreeWhenIdle(); }, Qt::QueuedConnection);
+}
+
+void TForm::FreeWhenIdle() {
+  if (TApplication* app = TApplication::Instance(); app && app->Busy()) {
+    // Asked again shortly: a queued call posted now could run within the same nested message run.
+    QTimer::singleShot(kBusyFreeRetryMs, window_, [this] { FreeWhenIdle(); });
+    return;
+  }
+  Guarded(nullptr, [this] { Free(this); });
 }
 
 void TForm::BringToFront() {

@@ -93,10 +93,12 @@ class TForm : public TWinControl {
   void Hide() { SetVisible(false); }
   TModalResult ShowModal();
   // OnCloseQuery (after every MDI child's for a frame), then OnClose and its action. Closing the main
-  // form ends the program.
+  // form ends the program. While the application is busy (an engine call waits, a command runs) the
+  // close of a form that is not modal is refused: nothing is asked and the form stays.
   void Close();
   bool CloseQuery();
-  // Frees the form once the current event is handled.
+  // Frees the form once the current event is handled, and no sooner than the application stops being
+  // busy.
   void Release();
   void BringToFront();
 
@@ -156,6 +158,7 @@ class TForm : public TWinControl {
   friend class FormWindow;
   void CheckModalClose();
   bool DoClose(TCloseAction& action);
+  void FreeWhenIdle();
   void ApplyWindowFlags();
   void FirstShowPlacement();
   void RefreshWindowMenu();

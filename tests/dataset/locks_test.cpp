@@ -1,5 +1,6 @@
 #include "engine/data_file.h"
 #include "engine/error_codes.h"
+#include "platform/ticks.h"
 #include "tests/dataset/dataset_fixture.h"
 #include "tests/helpers/holder_process.h"
 
@@ -79,6 +80,45 @@ TEST_F(LocksTest, InsideATransactionTheRecordStaysLockedUntilCommit) {
   EXPECT_EQ(HolderLockError(1), std::to_string(en::ec::RecordLocked));
   table->Handle()->Commit();
   EXPECT_TRUE(HolderLocks(1));
+}
+
+// A close from a message handler run while the table waits for a record lock (or from its own filter)
+// would free the cursor under the engine call: the dataset refuses it before anything changes.
+TKAVRINTable* waitingTable = nullptr;
+HolderProcess* lockHolder = nullptr;
+int closeCode = 0;
+
+TEST_F(LocksTest, CloseWhileTheCursorIsBusyIsRefusedAndTheOperationEndsNormally) {
+  ASSERT_TRUE(HolderLocks(1));
+  table->SetLockRetryCount(100);
+  table->SetLockWaitTime(5);
+  waitingTable = table.get();
+  lockHolder = holder.get();
+  closeCode = 0;
+  platform::SetMessageHook([] {
+    if (closeCode != 0) return;
+    closeCode = EngineCodeOf([] { waitingTable->Close(); });
+    lockHolder->Send("unlock 1");
+  });
+  table->Edit();
+  platform::SetMessageHook(nullptr);
+  EXPECT_EQ(closeCode, en::ec::FileInUse);
+  EXPECT_EQ(table->State(), classlib::TDataSetState::dsEdit);
+  EXPECT_TRUE(table->RecordLocked());
+  table->Cancel();
+
+  int filterCloseCode = 0;
+  table->SetOnFilterRecord([&](classlib::TDataSet& dataSet, bool& accept) {
+    if (filterCloseCode == 0) filterCloseCode = EngineCodeOf([&] { dataSet.Close(); });
+    accept = true;
+  });
+  table->SetFiltered(true);
+  table->First();
+  EXPECT_EQ(filterCloseCode, en::ec::FileInUse);
+  EXPECT_TRUE(table->Active());
+  EXPECT_EQ(table->RecordCount(), 3);
+  table->Close();  // not busy any more
+  EXPECT_FALSE(table->Active());
 }
 
 }  // namespace

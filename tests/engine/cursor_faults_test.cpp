@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,94 @@ TEST_F(CursorFaultsTest, CommitFromAMessageHandlerDuringRollbackIsRefused) {
   EXPECT_EQ(reentryCode, ec::FileInUse);
   EXPECT_FALSE(a.InTransaction());
   EXPECT_TRUE(Find(a, 2));
+}
+
+// A close from anywhere the cursor's own operation lets other code run (a message handler during its
+// lock wait, its record callback, the progress events of repair and restructure) would free the files
+// and caches the operation still uses. It is refused, and the operation ends normally.
+TDataFile* closing = nullptr;
+TErrorCode closeCode = 0;
+
+void TryClose() {
+  if (closeCode == 0) closeCode = ErrorCodeOf([] { closing->Close(); });
+}
+
+std::int32_t ClosingCallback(std::uint32_t, std::uint8_t*, std::int32_t) {
+  TryClose();
+  return 1;
+}
+
+TEST_F(CursorFaultsTest, CloseFromInsideItsOwnOperationIsRefused) {
+  Create();
+  TDataFile a, b;
+  Open(a);
+  Open(b);
+  for (int id = 1; id <= 3; ++id) Insert(a, id);
+  closing = &a;
+
+  // A message handler during a record lock wait; the other cursor lets go from the second pass.
+  b.LockRecord(2);
+  a.SetRetryCount(50);
+  a.SetRetryWait(2);
+  closeCode = 0;
+  other = &b;
+  fired = false;
+  platform::SetMessageHook([] {
+    TryClose();
+    if (!fired) other->UnlockRecord(2);
+    fired = true;
+  });
+  a.LockRecord(2);
+  platform::SetMessageHook(nullptr);
+  EXPECT_EQ(closeCode, ec::FileInUse);
+  EXPECT_TRUE(a.Opened());
+  a.UnlockRecord(2);
+
+  // The cursor's own record callback.
+  closeCode = 0;
+  a.SetRecordCallback(ClosingCallback, 0);
+  a.ActivateRecordCallback(true);
+  EXPECT_EQ(Count(a), 3);
+  a.ActivateRecordCallback(false);
+  EXPECT_EQ(closeCode, ec::FileInUse);
+  EXPECT_TRUE(a.Opened());
+  b.Close();
+  a.Close();  // not busy any more
+
+  // Repair and restructure run on a closed cursor and open it themselves.
+  TFieldDescriptor id, name;
+  std::vector<TIndexDescriptor> indexes;
+  {
+    TDataFile t;
+    Open(t);
+    t.FieldDefByIndex(1, id);
+    t.FieldDefByIndex(2, name);
+    for (std::uint8_t n = 0; n <= t.IndexCount(); ++n) indexes.push_back(t.GetIndexDef(n));
+  }
+  name.Size = 20;  // the records are copied, with progress events
+  const struct {
+    const char* what;
+    std::function<void(TDataFile&)> run;
+  } maintenance[] = {
+      {"repair", [](TDataFile& t) { t.RepairTable(); }},
+      {"restructure", [&](TDataFile& t) { t.RestructureTable(false, "", indexes, {id, name}, 512, ""); }},
+  };
+  for (const auto& m : maintenance) {
+    SCOPED_TRACE(m.what);
+    TDataFile t;
+    t.SetExclusive(true);
+    t.SetFileName(path);
+    closing = &t;
+    closeCode = 0;
+    t.OnRepairProgress = [](void*, std::int32_t, std::int32_t) { TryClose(); };
+    t.OnRestructureProgress = [](void*, std::int32_t, std::int32_t) { TryClose(); };
+    m.run(t);
+    EXPECT_EQ(closeCode, ec::FileInUse);
+    EXPECT_FALSE(t.Opened());
+    TDataFile check;
+    Open(check);
+    EXPECT_EQ(Count(check), 3);
+  }
 }
 
 }  // namespace
