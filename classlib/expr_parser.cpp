@@ -6,6 +6,7 @@
 #include "classlib/filter_constant.h"
 #include "classlib/filter_expr.h"
 #include "classlib/filter_lexer.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::classlib {
 namespace {
@@ -211,7 +212,7 @@ class TParser {
   const TFieldDescriptor* FindField(std::string_view written) const {
     const std::string_view name = Trimmed(written);
     for (const auto& field : fields_) {
-      if (EqualsNoCase(Trimmed(field.Name), name)) return &field;
+      if (runtime::SameDescriptorName(Trimmed(field.Name), name)) return &field;
     }
     return nullptr;
   }

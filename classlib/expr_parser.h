@@ -50,7 +50,7 @@ inline constexpr int MaxFilterNesting = 64;
 
 class TExprParser {
  public:
-  // Parses at once; raises EExprParserError.
+  // Parses at once; raises EExprParserError. The fields' names are UTF-8, as the filter text.
   TExprParser(std::string_view text, const std::vector<engine::TFieldDescriptor>& fields,
               const TFilterParseOptions& options);
 

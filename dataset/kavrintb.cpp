@@ -3,6 +3,7 @@
 #include <typeinfo>
 
 #include "classlib/data/exceptions.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::dataset {
 
@@ -84,7 +85,7 @@ bool TKAVRINTable::Encrypted() {
 
 std::string TKAVRINTable::Description() {
   CheckTableActive();
-  return Handle()->GetDescription();
+  return runtime::DescriptorTextToUtf8(Handle()->GetDescription());
 }
 
 }  // namespace kavrin::dataset

@@ -3,9 +3,9 @@
 #include "classlib/data/exceptions.h"
 #include "classlib/data/field.h"
 #include "classlib/data/string_list.h"
-#include "classlib/data/text_compare.h"
 #include "engine/data_file.h"
 #include "engine/primitives.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::dataset {
 
@@ -104,7 +104,7 @@ std::unique_ptr<engine::TDataFile> TTable::OpenTableFile(const std::string& inde
   std::unique_ptr<engine::TDataFile> cursor = MakeCursor(*Database(), exclusive_);
   OpenWithPasswords(*cursor);
   readOnly_ = cursor->ReadOnly();
-  cursor->SelectIndexByName(indexName);
+  cursor->SelectIndexByName(runtime::Utf8ToDescriptorText(indexName, "Index name"));
   return cursor;
 }
 
@@ -259,7 +259,7 @@ engine::TDataFile* TTable::GetLookupCursor(const std::string& keyFields, bool ca
   if (index && Handle() && !Handle()->Exclusive()) {
     lookupCursor_ = Handle()->CloneCursor();
     try {
-      lookupCursor_->SelectIndexByName(index->Name());
+      lookupCursor_->SelectIndexByName(runtime::Utf8ToDescriptorText(index->Name(), "Index name"));
     } catch (...) {
       lookupCursor_.reset();
       throw;
@@ -291,9 +291,9 @@ classlib::TIndexDef* TTable::FindLookupIndex(const std::string& keyFields, bool 
       classlib::TIndexDef& index = indexDefs_[i];
       if (!qualifies(index)) continue;
       const std::string& text = index.Fields();
-      const bool exact = classlib::SameText(text, keyFields);
+      const bool exact = runtime::SameDescriptorName(text, keyFields);
       const bool prefix = text.size() > keyFields.size() &&
-                          classlib::SameText(std::string_view(text).substr(0, keyFields.size()), keyFields) &&
+                          runtime::SameDescriptorName(std::string_view(text).substr(0, keyFields.size()), keyFields) &&
                           text[keyFields.size()] == ';';
       if (pass == 0 ? exact : prefix) return &index;
     }
@@ -403,7 +403,7 @@ void TTable::EncodeIndexDesc(classlib::IndexDescImage& image, const std::string&
     if (fieldName.empty() && end == fieldList.size() && !keyFields.empty()) break;
     int number = 0;
     for (int i = 0; i < FieldDefs().Count() && number == 0; ++i) {
-      if (classlib::SameText(FieldDefs()[i].Name(), fieldName)) number = i + 1;
+      if (runtime::SameDescriptorName(FieldDefs()[i].Name(), fieldName)) number = i + 1;
     }
     if (number == 0) DatabaseError(FormatMessage("Field '%s' not found", {fieldName}));
     keyFields.push_back(static_cast<std::int16_t>(number));
@@ -429,7 +429,8 @@ void TTable::CreateTable() {
     EncodeFieldDesc(image, def.Name(), def.Size(), def.DataType());
     engine::TFieldDescriptor field;
     field.FieldNumber = static_cast<std::int16_t>(i + 1);
-    field.Name = def.Name().substr(0, kNameLimit);
+    // Cut in stored bytes: one character each in Windows-1252.
+    field.Name = image.StoredName().substr(0, kNameLimit);
     field.Type = static_cast<std::uint8_t>(image.Type());
     field.Subtype = static_cast<std::uint8_t>(image.Subtype());
     field.Size = static_cast<std::uint8_t>(image.Units1() & 0xFF);
@@ -444,7 +445,7 @@ void TTable::CreateTable() {
     classlib::IndexDescImage image;
     EncodeIndexDesc(image, def.Name(), def.Options(), def.Fields());
     engine::TIndexDescriptor index;
-    if (!image.Primary()) index.Name = image.Name().substr(0, kNameLimit);
+    if (!image.Primary()) index.Name = image.StoredName().substr(0, kNameLimit);
     for (int k = 0; k < 16 && k < static_cast<int>(index.KeyFields.size()); ++k) {
       index.KeyFields[static_cast<std::size_t>(k)] = image.KeyField(k);
     }

@@ -62,12 +62,12 @@ void ValidateFields(std::vector<TFieldDescriptor>& fields) {
   std::map<std::string, int> nameCount;
   std::map<std::int16_t, int> numberCount;
   for (const TFieldDescriptor& field : fields) {
-    ++nameCount[UpperTrimmed(field.Name)];
+    ++nameCount[UpperDescriptorName(field.Name)];
     ++numberCount[field.FieldNumber];
   }
   std::uint32_t offset = RecordPrefixSize;
   for (TFieldDescriptor& field : fields) {
-    const std::string name = UpperTrimmed(field.Name);
+    const std::string name = UpperDescriptorName(field.Name);
     if (name.empty() || name[0] < 'A' || name[0] > 'Z' || nameCount[name] > 1) {
       RaiseEngineError(ec::InvalidFieldName, field.Name);
     }

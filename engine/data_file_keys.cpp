@@ -217,7 +217,7 @@ void TDataFile::SelectIndex(std::uint8_t index) {
 }
 
 void TDataFile::SelectIndexByName(std::string_view name) {
-  auto upper = [](std::string_view text) { return UpperTrimmed(text); };
+  auto upper = [](std::string_view text) { return UpperDescriptorName(text); };
   const std::string wanted = upper(name);
   if (wanted == upper(indexFile_->CurrentIndexName())) return;
   int found = wanted.empty() ? 0 : -1;

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "runtime/code_pages.h"
+
 namespace kavrin::engine {
 namespace {
 
@@ -136,11 +138,12 @@ std::string GetEngineErrorMessage(TErrorCode code) {
   std::string message = text->before;
   if (text->after) {
     switch (text->group) {
+      // Field and index names are stored in Windows-1252; the message is UTF-8 like every text shown.
       case NameGroup::Field:
-        message += context.FieldName;
+        message += runtime::DescriptorTextToUtf8(context.FieldName);
         break;
       case NameGroup::Index:
-        message += context.IndexName;
+        message += runtime::DescriptorTextToUtf8(context.IndexName);
         break;
       case NameGroup::File:
       case NameGroup::None:
@@ -149,9 +152,13 @@ std::string GetEngineErrorMessage(TErrorCode code) {
     }
     message += text->after;
   }
-  // Assembled in a short string, then cut to what the 128-byte message buffer holds.
-  if (message.size() > kShortStringLength) message.resize(kShortStringLength);
-  if (message.size() > EngineMessageBufferSize - 1) message.resize(EngineMessageBufferSize - 1);
+  // Assembled in a short string, then cut to what the 128-byte message buffer holds, never inside a
+  // UTF-8 character.
+  std::size_t length = std::min({message.size(), kShortStringLength, EngineMessageBufferSize - 1});
+  if (length < message.size()) {
+    while (length > 0 && (static_cast<unsigned char>(message[length]) & 0xC0) == 0x80) --length;
+    message.resize(length);
+  }
   return message;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/primitives.h"
 
 #include "platform/ticks.h"
+#include "runtime/code_pages.h"
 #include "runtime/conversions.h"
 
 namespace kavrin::engine {
@@ -44,6 +45,12 @@ std::string UpperCaseAscii(std::string_view s) {
   for (char& c : upper) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
+  return upper;
+}
+
+std::string UpperDescriptorName(std::string_view s) {
+  std::string upper = TrimBlanks(s);
+  runtime::AnsiUpperBytes(reinterpret_cast<std::uint8_t*>(upper.data()), upper.size());
   return upper;
 }
 

@@ -24,6 +24,9 @@ std::string TrimBlanks(std::string_view s);
 std::string UpperCaseAscii(std::string_view s);
 // How the engine compares names of fields, indexes and memory files: trimmed, ASCII upper-cased.
 inline std::string UpperTrimmed(std::string_view s) { return UpperCaseAscii(TrimBlanks(s)); }
+// How the engine compares names of fields and indexes, stored in Windows-1252: trimmed, upper-cased
+// with the fixed Windows-1252 table that case-insensitive keys use.
+std::string UpperDescriptorName(std::string_view s);
 
 // Paths: "/" delimits directories; a trailing "/" or "\" already ends one.
 std::string StripExtension(std::string_view name);  // only a "." in the last path component counts

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/conversions.h"
+
 namespace kavrin::runtime {
 
 namespace {
@@ -97,6 +99,29 @@ class SingleBytePage {
     return out;
   }
 
+  // The bytes of utf8, or nothing when a character has no byte in the page; bad is then the
+  // offending character (or the first byte that starts no UTF-8 sequence).
+  std::optional<std::string> EncodeExactly(std::string_view utf8, std::string& bad) const {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+      auto [cp, length] = NextCodePoint(utf8, pos);
+      if (length == 0) {
+        bad = utf8.substr(pos, 1);
+        return std::nullopt;
+      }
+      const std::optional<char> byte = FindByte(cp);
+      if (!byte) {
+        bad = utf8.substr(pos, length);
+        return std::nullopt;
+      }
+      out += *byte;
+      pos += length;
+    }
+    return out;
+  }
+
   std::string Encode(std::string_view utf8) const {
     std::string out;
     out.reserve(utf8.size());
@@ -115,12 +140,14 @@ class SingleBytePage {
   }
 
  private:
-  char ByteOf(char32_t cp) const {
+  std::optional<char> FindByte(char32_t cp) const {
     auto it = std::lower_bound(reverse_.begin(), reverse_.end(), cp,
                                [](const auto& entry, char32_t value) { return entry.first < value; });
-    if (it == reverse_.end() || it->first != cp) return kReplacement;
+    if (it == reverse_.end() || it->first != cp) return std::nullopt;
     return static_cast<char>(it->second);
   }
+
+  char ByteOf(char32_t cp) const { return FindByte(cp).value_or(kReplacement); }
 
   std::array<std::string, 256> utf8_;
   std::vector<std::pair<char32_t, std::uint8_t>> reverse_;
@@ -181,6 +208,47 @@ std::string Utf8ToOem(std::string_view utf8) { return OemPage().Encode(utf8); }
 std::string OemToUtf8(std::string_view oem) { return OemPage().Decode(oem); }
 std::string Utf8ToAnsi(std::string_view utf8) { return AnsiPage().Encode(utf8); }
 std::string AnsiToUtf8(std::string_view ansi) { return AnsiPage().Decode(ansi); }
+
+std::string DescriptorTextToUtf8(std::string_view stored) { return AnsiPage().Decode(stored); }
+
+std::string Utf8ToDescriptorText(std::string_view utf8, std::string_view what, bool quoteText) {
+  std::string bad;
+  std::optional<std::string> stored = AnsiPage().EncodeExactly(utf8, bad);
+  if (stored) return std::move(*stored);
+  std::string message(what);
+  if (quoteText) message += " '" + std::string(utf8) + "'";
+  if (NextCodePoint(bad, 0).second == 0) {
+    message += " is not UTF-8 text";
+  } else {
+    message += " has a character that the ANSI code page (Windows-1252) of table definitions lacks";
+    if (quoteText) message += ": '" + bad + "'";
+  }
+  throw EConvertError(message);
+}
+
+bool SameDescriptorName(std::string_view a, std::string_view b) {
+  const auto ascii = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  };
+  // ASCII names, by far the most, are their own stored bytes.
+  const bool plain = ascii(a) && ascii(b);
+  std::string bad;
+  const std::optional<std::string> storedA = plain ? std::nullopt : AnsiPage().EncodeExactly(a, bad);
+  const std::optional<std::string> storedB = plain ? std::nullopt : AnsiPage().EncodeExactly(b, bad);
+  if (storedA.has_value() != storedB.has_value()) return false;
+  const bool stored = storedA.has_value();
+  const std::string_view x = stored ? std::string_view(*storedA) : a;
+  const std::string_view y = stored ? std::string_view(*storedB) : b;
+  if (x.size() != y.size()) return false;
+  const auto upper = [stored](char c) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    return stored || byte < 0x80 ? kAnsiUpper[byte] : byte;
+  };
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    if (upper(x[k]) != upper(y[k])) return false;
+  }
+  return true;
+}
 
 std::uint8_t AnsiUpperByte(std::uint8_t byte) { return kAnsiUpper[byte]; }
 

@@ -20,6 +20,19 @@ std::string OemToUtf8(std::string_view oem);
 std::string Utf8ToAnsi(std::string_view utf8);
 std::string AnsiToUtf8(std::string_view ansi);
 
+// Descriptor text: the field and index names, field descriptions, defaults, minimums, maximums, table
+// description and password of a table's definition, stored in Windows-1252 as the original system
+// stored them. Every layer turns descriptor bytes into UTF-8 and back through these routines alone.
+std::string DescriptorTextToUtf8(std::string_view stored);
+// The stored bytes of a UTF-8 text. A character that Windows-1252 lacks, or bytes that are not UTF-8,
+// raise EConvertError naming the text as what (e.g. "Field name") and quoting it, unless quoteText is
+// false (a password): such a text is refused, never stored with "?" in its place.
+std::string Utf8ToDescriptorText(std::string_view utf8, std::string_view what, bool quoteText = true);
+// Whether two UTF-8 names of fields or indexes are one name: compared in their stored bytes upper-cased
+// with the fixed Windows-1252 table, as the engine compares them. Names that Windows-1252 cannot hold
+// compare by their UTF-8 bytes with ASCII letters upper-cased.
+bool SameDescriptorName(std::string_view a, std::string_view b);
+
 // The fixed Windows-1252 upper-case table that case-insensitive keys use, never the process locale.
 std::uint8_t AnsiUpperByte(std::uint8_t byte);
 void AnsiUpperBytes(std::uint8_t* bytes, std::size_t count);

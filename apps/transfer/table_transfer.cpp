@@ -193,7 +193,7 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
     BuildFieldDescriptor(image, fields[i].Name, fields[i].Size, fields[i].Type);
     engine::TFieldDescriptor field;
     field.FieldNumber = static_cast<std::int16_t>(i + fieldShift + 1);
-    field.Name = Left(fields[i].Name, engine::FieldNameLength);
+    field.Name = Left(image.Name, engine::FieldNameLength);
     field.Type = image.Type;
     field.Subtype = image.Subtype;
     if (field.IsAutoInc()) destination.SetKeepRecordIDs(true);
@@ -222,7 +222,7 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
     TIndexImage image;
     BuildIndexDescriptor(image, pending[i].Name, pending[i].Options & ~ixExpression, "", pending[i].Fields, fields);
     engine::TIndexDescriptor& target = indexDescriptors[i + indexShift];
-    if (!image.Primary) target.Name = Left(pending[i].Name, engine::IndexNameLength);
+    if (!image.Primary) target.Name = Left(image.Name, engine::IndexNameLength);
     for (std::size_t k = 0; k < image.KeyFields.size(); ++k) {
       const std::int16_t number = image.KeyFields[k];
       target.KeyFields[k] = image.Primary || number == 0 ? number : static_cast<std::int16_t>(number + fieldShift);

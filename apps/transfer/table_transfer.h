@@ -14,8 +14,9 @@ class TTableTransfer {
   explicit TTableTransfer(TTransferUi& ui) : ui_(ui) {}
 
   // Entries are file names of sourceDirectory in list order. A failure (a source that cannot be read,
-  // an engine error) ends the click after the current table is cleaned up and is passed on: an
-  // ESourceError or an ETransferEngineError. Tables transferred before it stay.
+  // an engine error, a name the engine's code page cannot hold) ends the click after the current table
+  // is cleaned up and is passed on: an ESourceError, an ETransferEngineError or a runtime::EConvertError.
+  // Tables transferred before it stay.
   void BeginTransfer(const std::string& sourceDirectory, const std::vector<std::string>& entries,
                      const std::string& destinationDirectory);
 

@@ -2,6 +2,7 @@
 
 #include "apps/transfer/readers/source_files.h"
 #include "engine/data_file_format.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::transfer {
 namespace {
@@ -55,7 +56,7 @@ std::string Trim(std::string_view text) {
 
 void BuildFieldDescriptor(TFieldImage& image, std::string_view name, int size, classlib::TFieldType type) {
   image = TFieldImage{};
-  image.Name = std::string(name);
+  image.Name = runtime::Utf8ToDescriptorText(name, "Field name");
   const TTypeMapping mapping = MappingOf(type);
   image.Type = mapping.Type;
   image.Subtype = mapping.Subtype;
@@ -68,7 +69,7 @@ void BuildIndexDescriptor(TIndexImage& image, std::string_view name, std::uint8_
                           std::string_view expression, std::string_view fieldList,
                           const std::vector<TSourceField>& fields) {
   image = TIndexImage{};
-  image.Name = std::string(name);
+  image.Name = runtime::Utf8ToDescriptorText(name, "Index name");
   image.Primary = (options & ixPrimary) != 0;
   image.Unique = (options & ixUnique) != 0;
   image.Descending = (options & ixDescending) != 0;
@@ -79,11 +80,11 @@ void BuildIndexDescriptor(TIndexImage& image, std::string_view name, std::uint8_
   while (start <= list.size() && image.KeyFieldCount < image.KeyFields.size()) {
     std::size_t end = list.find(';', start);
     if (end == std::string::npos) end = list.size();
-    const std::string wanted = UpperAscii(Trim(std::string_view(list).substr(start, end - start)));
+    const std::string wanted = Trim(std::string_view(list).substr(start, end - start));
     if (!wanted.empty()) {
       std::int16_t number = 0;
       for (std::size_t i = 0; i < fields.size(); ++i)
-        if (UpperAscii(Trim(fields[i].Name)) == wanted) number = static_cast<std::int16_t>(i + 1);
+        if (runtime::SameDescriptorName(Trim(fields[i].Name), wanted)) number = static_cast<std::int16_t>(i + 1);
       image.KeyFields[image.KeyFieldCount++] = number;
     }
     start = end + 1;

@@ -15,7 +15,7 @@ namespace kavrin::transfer {
 
 // What the transfer takes of the class library's 62-byte field image.
 struct TFieldImage {
-  std::string Name;
+  std::string Name;  // as the engine stores it, in Windows-1252
   std::uint8_t Type = 0;     // engine field type
   std::uint8_t Subtype = 0;  // engine subtype
   std::uint16_t Units1 = 0;  // size
@@ -24,7 +24,7 @@ struct TFieldImage {
 
 // What the transfer takes of the class library's 893-byte index image.
 struct TIndexImage {
-  std::string Name;
+  std::string Name;  // as the engine stores it, in Windows-1252
   bool Primary = false;
   bool Unique = false;
   bool Descending = false;
@@ -34,6 +34,7 @@ struct TIndexImage {
   std::array<std::int16_t, 16> KeyFields{};
 };
 
+// Names come in UTF-8; one that Windows-1252 cannot hold raises runtime::EConvertError naming it.
 void BuildFieldDescriptor(TFieldImage& image, std::string_view name, int size, classlib::TFieldType type);
 // Key field numbers are positions (from 1) in fields of the names in the ";"-separated list, or of the
 // expression's "+" parts when the options hold ixExpression; a name not there gives 0.

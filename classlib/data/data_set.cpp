@@ -7,9 +7,9 @@
 #include "classlib/data/desc_images.h"
 #include "classlib/data/field.h"
 #include "classlib/data/string_list.h"
-#include "classlib/data/text_compare.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::classlib {
 namespace {
@@ -140,7 +140,7 @@ void TDataSet::GetIndexInfo() {
 
 void TDataSet::SwitchToIndex(const std::string& name) {
   UpdateCursorPos();
-  handle_->SelectIndexByName(name);
+  handle_->SelectIndexByName(runtime::Utf8ToDescriptorText(name, "Index name"));
   ClearBuffers();
   keyFieldCount_ = 0;
   std::fill(keyFields_.begin(), keyFields_.end(), 0);
@@ -197,7 +197,7 @@ void TDataSet::BindFields() {
 
 TField* TDataSet::FindField(std::string_view name) const {
   for (TField* field : fields_) {
-    if (SameText(field->FieldName(), name)) return field;
+    if (runtime::SameDescriptorName(field->FieldName(), name)) return field;
   }
   return nullptr;
 }

@@ -6,13 +6,13 @@
 
 #include "classlib/data/data_set.h"
 #include "classlib/data/field.h"
-#include "classlib/data/text_compare.h"
 #include "classlib/data/variant.h"
 #include "classlib/expr_parser.h"
 #include "classlib/filter_expr.h"
 #include "engine/data_file.h"
 #include "engine/data_file_format.h"
 #include "engine/engine_error.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::classlib {
 namespace {
@@ -156,7 +156,11 @@ void TDataSet::SetLinkRanges(const std::vector<TField*>& masterFields) {
 
 std::uint32_t TDataSet::CreateExprFilter(const std::string& text, TFilterOptions options) {
   std::vector<engine::TFieldDescriptor> fields(handle_->FieldCount());
-  for (std::uint16_t i = 0; i < handle_->FieldCount(); ++i) handle_->FieldDefByIndex(static_cast<std::uint16_t>(i + 1), fields[i]);
+  for (std::uint16_t i = 0; i < handle_->FieldCount(); ++i) {
+    handle_->FieldDefByIndex(static_cast<std::uint16_t>(i + 1), fields[i]);
+    // The filter text names fields in UTF-8.
+    fields[i].Name = runtime::DescriptorTextToUtf8(fields[i].Name);
+  }
   TFilterParseOptions parse;
   parse.CaseInsensitive = (options & foCaseInsensitive) != 0;
   parse.NoPartialCompare = (options & foNoPartialCompare) != 0;

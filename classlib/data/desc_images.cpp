@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/code_pages.h"
+
 namespace kavrin::classlib {
 namespace {
 
@@ -49,7 +51,8 @@ constexpr std::size_t kIndexNameRoom = 327;
 }  // namespace
 
 std::int16_t FieldDescImage::FieldNumber() const { return static_cast<std::int16_t>(GetU16(bytes_, 0)); }
-std::string FieldDescImage::Name() const { return GetText(bytes_, 2, kFieldNameRoom); }
+std::string FieldDescImage::Name() const { return runtime::DescriptorTextToUtf8(StoredName()); }
+std::string FieldDescImage::StoredName() const { return GetText(bytes_, 2, kFieldNameRoom); }
 std::uint16_t FieldDescImage::Type() const { return GetU16(bytes_, 34); }
 std::uint16_t FieldDescImage::Subtype() const { return GetU16(bytes_, 36); }
 std::int16_t FieldDescImage::Units1() const { return static_cast<std::int16_t>(GetU16(bytes_, 38)); }
@@ -74,7 +77,7 @@ FieldDescImage FieldDescImage::FromDescriptor(const engine::TFieldDescriptor& fi
 FieldDescImage FieldDescImage::Make(const std::string& name, std::uint16_t type, std::uint16_t subtype,
                                     std::int16_t units1, std::int16_t units2) {
   FieldDescImage image;
-  PutText(image.bytes_, 2, kFieldNameRoom, name);
+  PutText(image.bytes_, 2, kFieldNameRoom, runtime::Utf8ToDescriptorText(name, "Field name"));
   PutU16(image.bytes_, 34, type);
   PutU16(image.bytes_, 36, subtype);
   PutU16(image.bytes_, 38, static_cast<std::uint16_t>(units1));
@@ -88,7 +91,7 @@ FieldDescImage FieldDescImage::Make(const std::string& name, std::uint16_t type,
 IndexDescImage IndexDescImage::Make(const std::string& name, bool primary, bool unique, bool descending,
                                     bool caseInsensitive, const std::vector<std::int16_t>& keyFields) {
   IndexDescImage image;
-  PutText(image.bytes_, 0, kIndexNameRoom, name);
+  PutText(image.bytes_, 0, kIndexNameRoom, runtime::Utf8ToDescriptorText(name, "Index name"));
   PutU16(image.bytes_, 327, primary ? 1 : 0);
   PutU16(image.bytes_, 329, unique ? 1 : 0);
   PutU16(image.bytes_, 331, descending ? 1 : 0);
@@ -100,7 +103,8 @@ IndexDescImage IndexDescImage::Make(const std::string& name, bool primary, bool 
   return image;
 }
 
-std::string IndexDescImage::Name() const { return GetText(bytes_, 0, kIndexNameRoom); }
+std::string IndexDescImage::Name() const { return runtime::DescriptorTextToUtf8(StoredName()); }
+std::string IndexDescImage::StoredName() const { return GetText(bytes_, 0, kIndexNameRoom); }
 std::uint16_t IndexDescImage::Primary() const { return GetU16(bytes_, 327); }
 std::uint16_t IndexDescImage::Unique() const { return GetU16(bytes_, 329); }
 std::uint16_t IndexDescImage::Descending() const { return GetU16(bytes_, 331); }

@@ -1,6 +1,7 @@
 // FieldDescImage and IndexDescImage: the field and index records, laid out like the class library's
 // database engine descriptors, through which the engine's definitions become field and index
-// definitions. The byte layouts are written down in desc_images.cpp.
+// definitions. The byte layouts are written down in desc_images.cpp. Names are held as the engine stores
+// them, in Windows-1252; Name() and Make() speak UTF-8 (runtime's descriptor text routines).
 #pragma once
 
 #include <array>
@@ -18,6 +19,7 @@ class FieldDescImage {
   static constexpr std::size_t Size = 62;
   std::int16_t FieldNumber() const;
   std::string Name() const;
+  std::string StoredName() const;
   std::uint16_t Type() const;
   std::uint16_t Subtype() const;
   std::int16_t Units1() const;
@@ -28,7 +30,8 @@ class FieldDescImage {
 
   // From an engine field descriptor.
   static FieldDescImage FromDescriptor(const engine::TFieldDescriptor& field);
-  // A new definition: offsets 0, validity-check kind 2, rights 3, length units1.
+  // A new definition: offsets 0, validity-check kind 2, rights 3, length units1. A name Windows-1252
+  // cannot hold raises EConvertError.
   static FieldDescImage Make(const std::string& name, std::uint16_t type, std::uint16_t subtype, std::int16_t units1,
                              std::int16_t units2);
 
@@ -40,6 +43,7 @@ class IndexDescImage {
  public:
   static constexpr std::size_t Size = 893;
   std::string Name() const;
+  std::string StoredName() const;
   std::uint16_t Primary() const;
   std::uint16_t Unique() const;
   std::uint16_t Descending() const;
@@ -52,7 +56,8 @@ class IndexDescImage {
 
   // From the engine's descriptor of index n (0 the primary index).
   static IndexDescImage FromDescriptor(const engine::TIndexDescriptor& index, bool primary);
-  // A new definition, maintained; at most 16 key fields are kept.
+  // A new definition, maintained; at most 16 key fields are kept. A name Windows-1252 cannot hold
+  // raises EConvertError.
   static IndexDescImage Make(const std::string& name, bool primary, bool unique, bool descending,
                              bool caseInsensitive, const std::vector<std::int16_t>& keyFields);
 

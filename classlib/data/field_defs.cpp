@@ -8,7 +8,7 @@
 #include "classlib/data/numeric_fields.h"
 #include "classlib/data/other_fields.h"
 #include "classlib/data/string_field.h"
-#include "classlib/data/text_compare.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::classlib {
 namespace {
@@ -108,7 +108,7 @@ void TFieldDefs::Assign(const TFieldDefs& other) {
 
 int TFieldDefs::IndexOf(std::string_view name) const {
   for (int i = 0; i < Count(); ++i) {
-    if (SameText(items_[static_cast<std::size_t>(i)]->Name(), name)) return i;
+    if (runtime::SameDescriptorName(items_[static_cast<std::size_t>(i)]->Name(), name)) return i;
   }
   return -1;
 }

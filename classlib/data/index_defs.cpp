@@ -2,7 +2,7 @@
 
 #include "classlib/data/data_set.h"
 #include "classlib/data/exceptions.h"
-#include "classlib/data/text_compare.h"
+#include "runtime/code_pages.h"
 
 namespace kavrin::classlib {
 
@@ -19,7 +19,7 @@ void TIndexDefs::Assign(const TIndexDefs& other) {
 
 int TIndexDefs::IndexOf(std::string_view name) const {
   for (int i = 0; i < Count(); ++i) {
-    if (SameText(items_[static_cast<std::size_t>(i)]->Name(), name)) return i;
+    if (runtime::SameDescriptorName(items_[static_cast<std::size_t>(i)]->Name(), name)) return i;
   }
   return -1;
 }
@@ -36,12 +36,13 @@ TIndexDef* TIndexDefs::GetIndexForFields(std::string_view fields, bool caseInsen
     return !caseInsensitive || index.Has(ixCaseInsensitive);
   };
   for (const auto& index : items_) {
-    if (qualifies(*index) && SameText(index->Fields(), fields)) return index.get();
+    if (qualifies(*index) && runtime::SameDescriptorName(index->Fields(), fields)) return index.get();
   }
   for (const auto& index : items_) {
     if (!qualifies(*index)) continue;
     const std::string& text = index->Fields();
-    if (text.size() > fields.size() && SameText(std::string_view(text).substr(0, fields.size()), fields) &&
+    if (text.size() > fields.size() &&
+        runtime::SameDescriptorName(std::string_view(text).substr(0, fields.size()), fields) &&
         text[fields.size()] == ';') {
       return index.get();
     }

@@ -11,6 +11,8 @@
 #include "classlib/data/text_compare.h"
 #include "engine/data_file.h"
 #include "engine/password_list.h"
+#include "runtime/code_pages.h"
+#include "runtime/conversions.h"
 
 namespace kavrin::classlib {
 namespace {
@@ -227,14 +229,22 @@ void TSession::RemoveDatabase(TDatabase* database) {
 
 void TSession::AddPassword(std::string_view password) {
   if (password.empty()) return;
+  // Table passwords are stored in Windows-1252; the text is never quoted in the refusal.
+  const std::string stored = runtime::Utf8ToDescriptorText(password, "The password", false);
   TSessionLock lock(*this);
-  engine::TablePasswords().Add(password.substr(0, kPasswordLimit));
+  engine::TablePasswords().Add(std::string_view(stored).substr(0, kPasswordLimit));
 }
 
 void TSession::RemovePassword(std::string_view password) {
   if (password.empty()) return;
+  std::string stored;
+  try {
+    stored = runtime::Utf8ToDescriptorText(password, "The password", false);
+  } catch (const runtime::EConvertError&) {
+    return;  // a password Windows-1252 cannot hold was never added
+  }
   TSessionLock lock(*this);
-  engine::TablePasswords().Remove(password.substr(0, kPasswordLimit));
+  engine::TablePasswords().Remove(std::string_view(stored).substr(0, kPasswordLimit));
 }
 
 void TSession::RemoveAllPasswords() {

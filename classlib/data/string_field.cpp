@@ -1,5 +1,6 @@
 #include "classlib/data/string_field.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "runtime/code_pages.h"
@@ -28,7 +29,10 @@ std::string TStringField::GetAsString() const {
 
 void TStringField::SetAsString(const std::string& text) {
   const std::string stored = ToStored(text);
-  SetData(stored.c_str());
+  // SetData copies the field's whole data size: hand it a buffer that long, zero past the text.
+  std::vector<char> buffer(static_cast<std::size_t>(std::max(DataSize(), Size() + 1)), '\0');
+  std::copy(stored.begin(), stored.end(), buffer.begin());
+  SetData(buffer.data());
 }
 
 std::int32_t TStringField::GetAsInteger() const { return runtime::StrToInt(GetAsString()); }

@@ -218,6 +218,35 @@ TEST_F(EditingTest, EventsRunInOrderAndCalculatedFieldsFollowTheRecord) {
   EXPECT_EQ(table->RecordCount(), 2);
 }
 
+// A calculated string takes only its text's bytes and zeros after them: copying the field's whole size
+// from a shorter text read past its end (AddressSanitizer shows it on every calculation).
+TEST_F(EditingTest, ACalculatedStringShorterThanItsSizeIsCopiedAndZeroFilled) {
+  CreatePeople("PEOPLE", 2);
+  auto table = Table("PEOPLE");
+  auto* id = new classlib::TIntegerField(table.get());
+  id->SetFieldName("ID");
+  id->SetDataSet(table.get());
+  auto* label = new classlib::TStringField(table.get());
+  label->SetFieldName("Label");
+  label->SetSize(60);
+  label->SetCalculated(true);
+  label->SetDataSet(table.get());
+  const std::string longer = "twenty-two characters!";  // past the short-string buffer, on the heap
+  table->OnCalcFields = [&](classlib::TDataSet& d) {
+    // The longer text first, so that the short one must clear what it leaves behind.
+    d.FieldByName("Label")->SetAsString(longer);
+    if (d.FieldByName("ID")->AsInteger() == 2) d.FieldByName("Label")->SetAsString("x");
+  };
+  table->Open();
+  EXPECT_EQ(label->AsString(), longer);
+  table->Next();
+  EXPECT_EQ(label->AsString(), "x");
+  std::vector<char> raw(static_cast<std::size_t>(label->DataSize()), '\x7F');
+  ASSERT_TRUE(label->GetData(raw.data()));
+  EXPECT_EQ(raw[0], 'x');
+  for (std::size_t k = 1; k < raw.size(); ++k) EXPECT_EQ(raw[k], '\0') << "byte " << k;
+}
+
 TEST_F(EditingTest, NumbersAndDatesShowTheirFormats) {
   std::vector<en::TFieldDescriptor> fields{Field(1, "ID", en::ftInteger), Field(2, "Amount", en::ftBCD),
                                             Field(3, "Price", en::ftFloat, 0, en::fstMoney), Field(4, "Day", en::ftDate)};

@@ -67,6 +67,12 @@ TEST(ValidateDefinition, RefusesBadDefinitionsNamingWhatIsWrong) {
       {"block size 63", [](Definition& d) { d.blockSize = 63; }, ec::BlobFieldsOrBlockSize, "T.DAT"},
       {"names equal up to case and blanks", [](Definition& d) { d.fields[2].Name = " name "; },
        ec::InvalidFieldName, "Name"},
+      // Stored names are Windows-1252 and upper-case with its table: "café" and "CAFÉ" are one name.
+      {"Windows-1252 names equal up to case",
+       [](Definition& d) { d.fields[1].Name = "caf\xE9"; d.fields[2].Name = "CAF\xC9"; }, ec::InvalidFieldName,
+       "caf\xE9"},
+      {"Windows-1252 names that differ", [](Definition& d) { d.fields[1].Name = "caf\xE9"; d.fields[2].Name = "CAFE"; },
+       0, ""},
       {"name not starting with a letter", [](Definition& d) { d.fields[1].Name = "1st"; }, ec::InvalidFieldName,
        "1st"},
       {"empty name", [](Definition& d) { d.fields[1].Name = "  "; }, ec::InvalidFieldName, "  "},

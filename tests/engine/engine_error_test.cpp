@@ -106,6 +106,21 @@ TEST_F(EngineErrorTest, MessageIsCutTo127Characters) {
   EXPECT_EQ(std::string(buffer), full.substr(0, 127));
 }
 
+// Field and index names are stored in Windows-1252; messages are UTF-8 and never end in half a character.
+TEST_F(EngineErrorTest, StoredNamesShowInUtf8) {
+  SetErrorContext(10038, "CAF\xC9");
+  EXPECT_EQ(GetEngineErrorMessage(10038), "Invalid or duplicate field name CAF\u00C9 specified");
+  SetErrorContext(10022, "\xCDNDICE\x80");
+  EXPECT_EQ(GetEngineErrorMessage(10022), "Invalid secondary index name \u00CDNDICE\u20AC specified");
+
+  // "Invalid or duplicate field name " is 32 bytes; each euro sign takes 3 in UTF-8, so byte 127 falls
+  // inside the 32nd of them and the message stops after the 31st.
+  SetErrorContext(10038, std::string(40, '\x80'));
+  std::string expected = "Invalid or duplicate field name ";
+  for (int k = 0; k < 31; ++k) expected += "\u20AC";
+  EXPECT_EQ(GetEngineErrorMessage(10038), expected);
+}
+
 TEST_F(EngineErrorTest, LongNamesAreCutInsideTheContextOnly) {
   const std::string name(400, 'p');
   SetErrorContext(11010, name);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/code_pages.h"
+#include "runtime/conversions.h"
 
 namespace kavrin::runtime {
 namespace {
@@ -141,6 +142,81 @@ TEST(CodePages, SingleByteCodePointsMarkUndefinedBytesAndUnknownPages) {
   ASSERT_TRUE(oem.has_value());
   EXPECT_EQ((*oem)[0x89], 0xEB);  // e with diaeresis
   EXPECT_FALSE(SingleByteCodePoints("CP99999").has_value());
+}
+
+TEST(DescriptorText, StoredInWindows1252BothWays) {
+  struct Case {
+    std::string stored;
+    std::string utf8;
+  };
+  const std::vector<Case> cases = {
+      {"CUSTNO", "CUSTNO"},
+      {"Gr\xF6\xDF" "e", "Gr\u00F6\u00DFe"},
+      {"CAF\xC9", "CAF\u00C9"},
+      {"PRICE\x80", "PRICE\u20AC"},  // a character CP437 lacks
+      {"\x8A\x9F", "\u0160\u0178"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(DescriptorTextToUtf8(c.stored), c.utf8);
+    EXPECT_EQ(Utf8ToDescriptorText(c.utf8, "Field name"), c.stored);
+  }
+  const std::string bytes = AllBytes();
+  EXPECT_EQ(Utf8ToDescriptorText(DescriptorTextToUtf8(bytes), "Description"), bytes);
+}
+
+TEST(DescriptorText, RefusesWhatWindows1252LacksNamingTheText) {
+  struct Case {
+    std::string utf8;
+    bool quote;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"ALPHA\u03A9", true,
+       "Field name 'ALPHA\u03A9' has a character that the ANSI code page (Windows-1252) of table definitions "
+       "lacks: '\u03A9'"},
+      {"NAME\u4E2D", true,
+       "Field name 'NAME\u4E2D' has a character that the ANSI code page (Windows-1252) of table definitions "
+       "lacks: '\u4E2D'"},
+      {"bad\xFFutf8", true, "Field name 'bad\xFFutf8' is not UTF-8 text"},
+      {"secret\u03A9", false,
+       "Field name has a character that the ANSI code page (Windows-1252) of table definitions lacks"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.utf8);
+    try {
+      Utf8ToDescriptorText(c.utf8, "Field name", c.quote);
+      ADD_FAILURE() << "accepted";
+    } catch (const EConvertError& error) {
+      EXPECT_EQ(error.what(), c.message);
+    }
+  }
+}
+
+TEST(DescriptorText, NamesCompareWithTheWindows1252UpperCaseTable) {
+  struct Case {
+    std::string a;
+    std::string b;
+    bool same;
+  };
+  const std::vector<Case> cases = {
+      {"custno", "CUSTNO", true},
+      {"caf\u00E9", "CAF\u00C9", true},
+      {"\u0161tevilo", "\u0160TEVILO", true},  // s caron, upper-cased at 0x9A -> 0x8A
+      {"stra\u00DFe", "STRASSE", false},        // sharp s has no upper case in the page
+      {"caf\u00E9", "CAFE", false},
+      {"NAME", "NAME ", false},
+      {"\u03A9", "\u03A9", true},
+      {"a\u03A9", "A\u03A9", true},
+      {"\u03C9", "\u03A9", false},
+      {"\u03A9", "?", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.a + " / " + c.b);
+    EXPECT_EQ(SameDescriptorName(c.a, c.b), c.same);
+    EXPECT_EQ(SameDescriptorName(c.b, c.a), c.same);
+  }
 }
 
 }  // namespace

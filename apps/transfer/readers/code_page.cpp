@@ -28,9 +28,45 @@ std::optional<std::array<char, 256>> BuildTable(int codePage) {
   return table;
 }
 
+void AppendUtf8(std::string& out, long cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The UTF-8 of every byte of a page iconv knows, CP437's for one it does not.
+const std::array<std::string, 256>& Utf8Table(int codePage) {
+  static std::mutex mutex;
+  static std::map<int, std::array<std::string, 256>> tables;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto found = tables.find(codePage);
+  if (found != tables.end()) return found->second;
+  const std::string page = "CP" + std::to_string(codePage);
+  std::optional<std::array<long, 256>> points = runtime::SingleByteCodePoints(page.c_str());
+  if (!points) points = runtime::SingleByteCodePoints("CP437");
+  std::array<std::string, 256> table;
+  for (int b = 0; b < 256; ++b) {
+    const long cp = points ? (*points)[b] : b;
+    AppendUtf8(table[b], cp < 0 ? b : cp);
+  }
+  return tables.emplace(codePage, std::move(table)).first->second;
+}
+
 }  // namespace
 
-TOemRecoder::TOemRecoder(int codePage) : codePage_(codePage) {
+TOemRecoder::TOemRecoder(int codePage) : codePage_(codePage), utf8_(&Utf8Table(codePage)) {
   for (int b = 0; b < 256; ++b) table_[b] = static_cast<char>(b);
   if (codePage == 437) return;
   // The tables are fixed data, made once per page: iconv is slow to open.
@@ -44,6 +80,13 @@ TOemRecoder::TOemRecoder(int codePage) : codePage_(codePage) {
   } else {
     codePage_ = 437;
   }
+}
+
+std::string TOemRecoder::ToUtf8(std::string_view text) const {
+  const std::array<std::string, 256>& table = utf8_ ? *utf8_ : Utf8Table(437);
+  std::string out;
+  for (char c : text) out += table[static_cast<unsigned char>(c)];
+  return out;
 }
 
 std::string TOemRecoder::Recode(std::string_view text) const {

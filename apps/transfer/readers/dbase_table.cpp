@@ -148,7 +148,7 @@ void TDBaseTable::ReadFields() {
     f.Decimals = level7_ ? d[34] : d[17];
     f.Offset = recordOffset;
     TSourceField field;
-    field.Name = recoder_.Recode(Trim(name));
+    field.Name = recoder_.ToUtf8(Trim(name));
     if (field.Name.empty()) dbf_.Damaged("field name");
     switch (f.Type) {
       case 'C': field.Type = TFieldType::ftString; field.Size = f.Length; break;
@@ -200,8 +200,8 @@ void TDBaseTable::ReadProductionIndex(const std::string& mdxPath) {
     const std::uint8_t* end = std::find(text, text + room, 0);
     if (end == text + room) mdx.Damaged("key expression of " + name);
     TSourceIndex index;
-    index.Name = recoder_.Recode(Trim(name));
-    const std::string expression = recoder_.Recode(Trim(std::string(text, end)));
+    index.Name = recoder_.ToUtf8(Trim(name));
+    const std::string expression = recoder_.ToUtf8(Trim(std::string(text, end)));
     if (index.Name.empty() || expression.empty()) mdx.Damaged("tag " + name);
     const auto field = std::find_if(fields_.begin(), fields_.end(), [&](const TSourceField& f) {
       return UpperAscii(f.Name) == UpperAscii(expression);

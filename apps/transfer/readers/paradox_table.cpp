@@ -258,7 +258,7 @@ TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& a
   recoder_ = TOemRecoder(codePage_);
   for (std::size_t i = 0; i < header_.Fields.size(); ++i) {
     TSourceField field;
-    field.Name = recoder_.Recode(header_.Fields[i].Name);
+    field.Name = recoder_.ToUtf8(header_.Fields[i].Name);
     field.Type = FieldTypeOf(header_.Fields[i].Type);
     field.Size = header_.Fields[i].Size;
     fields_.push_back(field);
@@ -356,14 +356,14 @@ void TParadoxTable::ReadSecondaryIndexes() {
     if (x.KeyFields == 0) file.Damaged("key field count");
     TSourceIndex index;
     for (std::uint16_t i = 0; i < x.KeyFields; ++i) {
-      const std::string name = recoder_.Recode(x.Fields[i].Name);
+      const std::string name = recoder_.ToUtf8(x.Fields[i].Name);
       const auto found = std::find_if(fields_.begin(), fields_.end(),
                                       [&](const TSourceField& f) { return UpperAscii(f.Name) == UpperAscii(name); });
       if (found == fields_.end()) file.Damaged("index field " + name);
       if (!index.Fields.empty()) index.Fields += ';';
       index.Fields += found->Name;
     }
-    index.Name = group ? recoder_.Recode(x.TableName) : fields_.empty() ? std::string() : index.Fields;
+    index.Name = group ? recoder_.ToUtf8(x.TableName) : fields_.empty() ? std::string() : index.Fields;
     if (index.Name.empty()) file.Damaged("index name");
     if (x.IndexOptions & 1) index.Options |= ixCaseInsensitive;
     if (x.IndexOptions & 2) index.Options |= ixUnique;

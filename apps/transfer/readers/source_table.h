@@ -29,7 +29,7 @@ class ESourceError : public std::runtime_error {
 };
 
 struct TSourceField {
-  std::string Name;  // in the engine's code page (CP437)
+  std::string Name;  // UTF-8, decoded from the source's code page
   TFieldType Type = TFieldType::ftUnknown;
   // Characters or bytes for strings and bytes; the decimals for BCD; the leader size for Paradox blobs.
   int Size = 0;

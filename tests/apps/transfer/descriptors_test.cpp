@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "apps/transfer/transfer_descriptors.h"
+#include "runtime/conversions.h"
 
 namespace kavrin::transfer {
 namespace {
@@ -86,6 +87,21 @@ TEST(TransferDescriptorsTest, IndexImageTakesOptionBitsAndFieldNumbers) {
   EXPECT_EQ(image.KeyFieldCount, 16);
   EXPECT_EQ(image.KeyFields[3], 0);
   EXPECT_EQ(image.KeyFields[15], 1);
+}
+
+// Names come in UTF-8 and leave in Windows-1252; key fields match as the engine compares names.
+TEST(TransferDescriptorsTest, NamesAreStoredInWindows1252) {
+  TFieldImage field;
+  BuildFieldDescriptor(field, "PRICE\u20AC", 0, TFieldType::ftFloat);
+  EXPECT_EQ(field.Name, "PRICE\x80");
+  const std::vector<TSourceField> fields{{"ID", TFieldType::ftInteger, 0, false},
+                                         {"CAF\u00E9", TFieldType::ftString, 20, false}};
+  TIndexImage index;
+  BuildIndexDescriptor(index, "BY\u00C9", ixExpression, "ID+caf\u00C9", "", fields);
+  EXPECT_EQ(index.Name, "BY\xC9");
+  EXPECT_EQ(index.KeyFieldCount, 2);
+  EXPECT_EQ(index.KeyFields[1], 2);
+  EXPECT_THROW(BuildIndexDescriptor(index, "BY\u03A9", 0, "", "ID", fields), runtime::EConvertError);
 }
 
 }  // namespace
