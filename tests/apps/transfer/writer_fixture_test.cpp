@@ -245,6 +245,14 @@ TEST_F(WriterFixtureTest, DBaseThreeFromPythonDbfSkipsDeletedRecordsAndReadsBlan
                 {"3", "Carl", "-7", "-0.25", std::to_string(Day(2024, 2, 29)), "0", std::string(1500, 'x')}}));
 }
 
+TEST_F(WriterFixtureTest, ALastMemoShorterThanABlockLeadReadsToTheEndOfTheMemoFile) {
+  RunPythonDbf(source.Path(), "shortmemo");
+  ASSERT_EQ(ReadFile(source.PathOf("SHORT.DBT")).size(), 2 * 512u + 4);  // "Hi", 1A, 1A
+  Transfer({"SHORT.DBF"});
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("SHORT.DAT")).Records,
+            (std::vector<Record>{{"1", "Ann", "a longer first memo"}, {"2", "Bob", "Hi"}}));
+}
+
 TEST_F(WriterFixtureTest, DBaseCodePagesFromTheLanguageDriverByte) {
   RunPythonDbf(source.Path(), "codepages");
   Transfer({"CP437.DBF", "CP850.DBF", "CP1252.DBF"});
