@@ -487,14 +487,30 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
         for (std::uint8_t& x : b) x = static_cast<std::uint8_t>(~x);
       const int decimals = f.Size;
       if (decimals > 32) BadValue(field, "no valid BCD value");
-      // The value scaled by 10,000, as a Currency holds it; decimals past four are cut.
-      std::int64_t raw = 0;
-      const std::int64_t limit = INT64_MAX / 10;
-      for (int digit = 0; digit < 32 - decimals + std::min(decimals, 4); ++digit) {
+      auto digitAt = [&](int digit) {
         const int nibble = digit % 2 == 0 ? b[1 + digit / 2] >> 4 : b[1 + digit / 2] & 0x0F;
         if (nibble > 9) BadValue(field, "no valid BCD value");
+        return nibble;
+      };
+      // The value scaled by 10,000, as a Currency holds it.
+      std::int64_t raw = 0;
+      const std::int64_t limit = INT64_MAX / 10;
+      const int kept = 32 - decimals + std::min(decimals, 4);
+      for (int digit = 0; digit < kept; ++digit) {
+        const int nibble = digitAt(digit);
         if (raw > limit) BadValue(field, "a BCD value too large for the engine");
         raw = raw * 10 + nibble;
+      }
+      // Decimals past four round to the nearest, halves to even, as the class library's conversion to
+      // a Currency does.
+      if (kept < 32) {
+        const int first = digitAt(kept);
+        bool rest = false;
+        for (int digit = kept + 1; digit < 32; ++digit) rest = digitAt(digit) != 0 || rest;
+        if (first > 5 || (first == 5 && (rest || raw % 2 != 0))) {
+          if (raw == INT64_MAX) BadValue(field, "a BCD value too large for the engine");
+          ++raw;
+        }
       }
       for (int d = decimals; d < 4; ++d) {
         if (raw > limit) BadValue(field, "a BCD value too large for the engine");

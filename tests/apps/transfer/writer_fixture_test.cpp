@@ -148,6 +148,16 @@ TEST_F(WriterFixtureTest, UnkeyedParadoxTableGetsRecordIdAndKeepsItsAutoIncIds) 
   EXPECT_EQ(t.Records[3][0], "10");
 }
 
+TEST_F(WriterFixtureTest, BcdDecimalsPastFourRoundToTheNearestWithHalvesToEven) {
+  WriteParadoxFixture("rates", source.PathOf("RATES.DB"), source.PathOf("RATES.MB"));
+  Transfer({"RATES.DB"});
+  const TReadTable t = ReadEngineTable(destination.PathOf("RATES.DAT"));
+  EXPECT_EQ(t.Fields[1], (TReadField{"RATE", 8, 0, 0, 4, false}));
+  // 0.123456, -0.123456, 0.12345, 0.12355, 2.99995, -0.000051 as a Currency's raw value.
+  EXPECT_EQ(t.Records, (std::vector<Record>{{"1", "1235"}, {"2", "-1235"}, {"3", "1234"}, {"4", "1236"},
+                                            {"5", "30000"}, {"6", "-1"}}));
+}
+
 TEST_F(WriterFixtureTest, ParadoxCodePageIsRecodedToOem) {
   WriteParadoxFixture("codepage", source.PathOf("CP.DB"), source.PathOf("CP.MB"));
   Transfer({"CP.DB"});
