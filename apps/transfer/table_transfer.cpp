@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "apps/transfer/readers/source_files.h"
 #include "apps/transfer/readers/source_table.h"
@@ -79,6 +80,45 @@ std::string_view BlobPayload(TFieldType type, const std::string& bytes) {
   return bytes;
 }
 
+// A name as the message shows it: control bytes as \xNN.
+std::string Shown(const std::string& name) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (const char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      out += "\\x";
+      out += digits[b >> 4];
+      out += digits[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// The engine refuses a field name that is empty, has a control character, does not start with a letter
+// or repeats another up to case (after the cut to its length); coming from a source header, such a name
+// is damage, and the error names the source file rather than leaving the engine to name the field alone.
+void CheckFieldNames(const TSourceTable& source) {
+  std::set<std::string> seen;
+  for (const TSourceField& field : source.Fields()) {
+    const std::string name = engine::UpperTrimmed(Left(field.Name, engine::FieldNameLength));
+    std::string problem;
+    if (name.empty()) {
+      problem = "is empty";
+    } else if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+      problem = "holds a control character";
+    } else if (name[0] < 'A' || name[0] > 'Z') {
+      problem = "does not start with a letter";
+    } else if (!seen.insert(name).second) {
+      problem = "appears twice";
+    }
+    if (!problem.empty())
+      throw ESourceError(source.FileName(), "the file is damaged (field name " + Shown(field.Name) + " " + problem + ")");
+  }
+}
+
 // A TempTable index definition: what the source gave, the expression read as a field list.
 struct TPendingIndex {
   std::string Name;
@@ -121,6 +161,7 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
                       [this](const std::string& fileName, std::string& password) {
                         return ui_.AskPassword(fileName, password);
                       });
+  CheckFieldNames(*source);
   const std::vector<TSourceField>& fields = source->Fields();
 
   destination.SetFileName(engine::AddBackslash(Left(destinationDirectory, 255)) + Left(table, 255));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -261,6 +262,34 @@ TEST_F(WriterFixtureTest, ALastMemoShorterThanABlockLeadReadsToTheEndOfTheMemoFi
   Transfer({"SHORT.DBF"});
   EXPECT_EQ(ReadEngineTable(destination.PathOf("SHORT.DAT")).Records,
             (std::vector<Record>{{"1", "Ann", "a longer first memo"}, {"2", "Bob", "Hi"}}));
+}
+
+TEST_F(WriterFixtureTest, DamagedFieldNamesAreRefusedNamingTheSourceFile) {
+  RunPythonDbf(source.Path(), "people");
+  const std::vector<std::uint8_t> original = ReadFile(source.PathOf("PEOPLE.DBF"));
+  // The second field descriptor (AGE) starts at 64; its name has 11 bytes.
+  struct Case {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {std::string("?d"), "\"?d\" does not start with a letter"},
+      {std::string("\x01" "d"), "\"\\x01d\" holds a control character"},
+      {std::string("A\x02"), "\"A\\x02\" holds a control character"},
+      {std::string("name"), "\"name\" appears twice"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> damaged = original;
+    std::fill(damaged.begin() + 64, damaged.begin() + 64 + 11, 0);
+    std::copy(c.name.begin(), c.name.end(), damaged.begin() + 64);
+    WriteFile(source.PathOf("PEOPLE.DBF"), damaged);
+    try {
+      Transfer({"PEOPLE.DBF"});
+      ADD_FAILURE() << c.shown;
+    } catch (const ESourceError& error) {
+      EXPECT_EQ(std::string(error.what()), source.PathOf("PEOPLE.DBF") + ": the file is damaged (field name " + c.shown + ")");
+    }
+    EXPECT_EQ(std::filesystem::directory_iterator(destination.Path()), std::filesystem::directory_iterator()) << c.shown;
+  }
 }
 
 TEST_F(WriterFixtureTest, DBaseCodePagesFromTheLanguageDriverByte) {
