@@ -13,7 +13,10 @@
 #include "apps/transfer/transfer_messages.h"
 #include "engine/bcd.h"
 #include "engine/data_file.h"
+#include "engine/file_handler.h"
+#include "engine/generated_names.h"
 #include "engine/primitives.h"
+#include "platform/win_file.h"
 
 namespace kavrin::transfer {
 namespace {
@@ -46,7 +49,10 @@ class TBusyScope {
   TTransferUi& ui_;
 };
 
-// The cleanup of one table's cycle on every path: destination closed, status bar cleared.
+// One table's cycle: the destination is built under a reserved "TMPn" name in the destination folder
+// and takes its own name only once it is whole, so an existing table of that name stays as it was
+// until then. On every path the destination is closed and the status bar cleared; on a failure the
+// temporary files go.
 class TTableCycle {
  public:
   TTableCycle(TTransferUi& ui, engine::TDataFile& table) : ui_(ui), table_(table) {}
@@ -56,15 +62,70 @@ class TTableCycle {
     } catch (...) {
       // The failure that ended the cycle is the one reported.
     }
+    if (!temporary_.empty() && !placed_) RemoveTableFiles(temporary_);
     ui_.SetStatus("");
     ui_.ProcessMessages();
   }
   TTableCycle(const TTableCycle&) = delete;
   TTableCycle& operator=(const TTableCycle&) = delete;
 
+  // The table's files get a free name of the folder; the reservation is what CreateTable takes over.
+  void UseTemporaryName(const std::string& directory) {
+    temporary_ = engine::UniqueTempFileName(directory, false);
+    table_.SetFileName(temporary_);
+  }
+
+  // The closed, whole table takes finalName. An existing table of that name moves aside first and
+  // comes back if the move fails; one open in another process refuses with the engine's error.
+  void PutInPlace(const std::string& directory, const std::string& finalName) {
+    engine::TDataFile existing;
+    existing.SetFileName(finalName);
+    const std::string base = engine::StripExtension(existing.FileName());
+    if (!platform::FileExists(base + ".DAT")) {
+      // An index or blob file without its data file belongs to no table, and would block the move.
+      for (const char* extension : {".IDX", ".BLB"})
+        if (platform::FileExists(base + extension)) platform::DeleteFileA(base + extension);
+      table_.RenameTable(finalName);
+      placed_ = true;
+      return;
+    }
+    for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
+      if (!platform::FileExists(base + extension)) continue;
+      engine::TFileHandler probe;
+      probe.SetFileName(base + extension);
+      probe.SetExclusive(true);
+      probe.OpenFile();
+      probe.CloseFile();
+    }
+    const std::string aside = engine::UniqueTempFileName(directory, false);
+    platform::DeleteFileA(aside);  // the reservation itself would block the move
+    existing.RenameTable(aside);
+    try {
+      table_.RenameTable(finalName);
+    } catch (...) {
+      try {
+        existing.RenameTable(finalName);
+      } catch (...) {
+        // The table stays under the aside name; the failure to place the new one is reported.
+      }
+      throw;
+    }
+    placed_ = true;
+    RemoveTableFiles(existing.FileName());
+  }
+
  private:
+  static void RemoveTableFiles(const std::string& dataFileName) {
+    const std::string base = engine::StripExtension(dataFileName);
+    // The data file last: while it is there, its name stays reserved.
+    for (const char* extension : {".BLB", ".IDX", ".DAT"})
+      if (platform::FileExists(base + extension)) platform::DeleteFileA(base + extension);
+  }
+
   TTransferUi& ui_;
   engine::TDataFile& table_;
+  std::string temporary_;
+  bool placed_ = false;
 };
 
 // Graphic and typed-binary streams lose the 8-byte header Paradox puts in front of the picture.
@@ -164,7 +225,8 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
   CheckFieldNames(*source);
   const std::vector<TSourceField>& fields = source->Fields();
 
-  destination.SetFileName(engine::AddBackslash(Left(destinationDirectory, 255)) + Left(table, 255));
+  const std::string directory = Left(destinationDirectory, 255);
+  const std::string finalName = engine::AddBackslash(directory) + Left(table, 255);
   destination.SetExclusive(true);
   destination.SetKeepRecordIDs(false);
   std::vector<TPendingIndex> pending;
@@ -273,6 +335,7 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
     target.Unique = image.Unique;
   }
 
+  cycle.UseTemporaryName(directory);
   destination.CreateTable(false, "", indexDescriptors, descriptors, 512, "");
   destination.Open();
 
@@ -318,6 +381,7 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
     for (std::int16_t number : openBlobs) destination.CloseBlob(number, buffer.data());
   }
   destination.Close();
+  cycle.PutInPlace(directory, finalName);
 }
 
 }  // namespace kavrin::transfer
