@@ -1,6 +1,7 @@
 #include "apps/transfer/table_transfer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -27,6 +28,8 @@ constexpr std::size_t kMaxEngineFields = 512;
 constexpr std::size_t kMaxSecondaryIndexes = 30;
 constexpr std::uint16_t kMaxFieldLength = 245;
 constexpr std::uint16_t kMaxBcdDecimals = 4;
+// The window repaints and shows the progress this often while records are copied.
+constexpr std::chrono::milliseconds kProgressInterval(10);
 
 std::string Trim(const std::string& text) {
   std::size_t begin = 0;
@@ -342,6 +345,7 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(destination.RecordSize()));
   std::vector<TSourceValue> values;
   std::vector<std::uint8_t> value;
+  auto shown = ui_.Now();
   while (source->Next(values)) {
     std::fill(buffer.begin(), buffer.end(), 0);
     destination.InitRecord(buffer.data());
@@ -379,6 +383,11 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
       throw;
     }
     for (std::int16_t number : openBlobs) destination.CloseBlob(number, buffer.data());
+    if (const auto now = ui_.Now(); now - shown >= kProgressInterval) {
+      ui_.SetStatus(TransferProgressText(entry, source->RecordNumber(), source->RecordCount()));
+      ui_.ProcessMessages();
+      shown = now;
+    }
   }
   destination.Close();
   cycle.PutInPlace(directory, finalName);

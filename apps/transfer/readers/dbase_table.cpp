@@ -98,7 +98,7 @@ class TDBaseTable final : public TSourceTable {
   TSourceFile dbf_;
   std::uint8_t version_ = 0;
   bool level7_ = false;
-  std::uint32_t recordCount_ = 0;
+  std::uint32_t slots_ = 0;
   std::uint16_t headerSize_ = 0;
   std::uint16_t recordSize_ = 0;
   std::vector<TDBaseField> layout_;
@@ -123,7 +123,8 @@ TDBaseTable::TDBaseTable(const std::string& path) : TSourceTable(path), dbf_(pat
   // Level 7 is 0x04 or 0x8C; other writers mark a level IV table with a memo file 0x84 too.
   level7_ = version_ == 0x04 || version_ == 0x8C;
   if (h[15] != 0) throw ESourceError(path, "is an encrypted dBase table, which cannot be transferred");
-  recordCount_ = LoadU32(h + 4);
+  slots_ = LoadU32(h + 4);
+  recordCount_ = slots_;
   headerSize_ = LoadU16(h + 8);
   recordSize_ = LoadU16(h + 10);
   codePage_ = CodePageOfLanguageDriver(h[29]);
@@ -132,7 +133,7 @@ TDBaseTable::TDBaseTable(const std::string& path) : TSourceTable(path), dbf_(pat
   ReadFields(dbf_.ReadStart(headerSize_));
   if (recordSize_ == 0) dbf_.Damaged("record size");
   // A file cut short keeps the records that are there whole; the count may not promise more.
-  if (static_cast<std::uint64_t>(recordCount_) * recordSize_ > dbf_.Size() - headerSize_) dbf_.Damaged("record count");
+  if (static_cast<std::uint64_t>(slots_) * recordSize_ > dbf_.Size() - headerSize_) dbf_.Damaged("record count");
   if (h[28] != 0) {
     const auto mdx = FindCompanion(path, ".MDX");
     if (!mdx) throw ESourceError(StemOf(path) + ".MDX", "the production index of " + path + " is missing");
@@ -385,10 +386,10 @@ TSourceValue TDBaseTable::DecodeValue(std::size_t field, const std::uint8_t* p) 
 }
 
 bool TDBaseTable::Next(std::vector<TSourceValue>& values) {
-  while (next_ < recordCount_) {
+  while (next_ < slots_) {
     if (next_ < windowFirst_ || next_ - windowFirst_ >= windowCount_) {
       const std::uint32_t count = static_cast<std::uint32_t>(
-          std::min<std::uint64_t>(recordCount_ - next_, std::max<std::size_t>(1, kRecordWindowBytes / recordSize_)));
+          std::min<std::uint64_t>(slots_ - next_, std::max<std::size_t>(1, kRecordWindowBytes / recordSize_)));
       window_.resize(static_cast<std::size_t>(count) * recordSize_);
       dbf_.Read(headerSize_ + static_cast<std::uint64_t>(next_) * recordSize_, window_.size(), window_.data(),
                 "record " + std::to_string(next_ + 1));

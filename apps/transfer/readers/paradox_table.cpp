@@ -257,6 +257,7 @@ TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& a
   if (header_.FileType != 0 && header_.FileType != 2) throw ESourceError(path, "is not a Paradox data file");
   if (header_.Encrypted) CheckPassword(askPassword);
   codePage_ = header_.CodePage;
+  recordCount_ = header_.RecordCount;
   recoder_ = TOemRecoder(codePage_);
   for (std::size_t i = 0; i < header_.Fields.size(); ++i) {
     TSourceField field;

@@ -111,6 +111,39 @@ TEST_F(TransferTest, EveryMessageInOrderForTwoTables) {
   EXPECT_EQ(two.Indexes, (std::vector<TReadIndex>{{"", {1}, true, false, false}, {"PLACE", {2, 3}, false, false, false}}));
 }
 
+TEST_F(TransferTest, RecordsAreCopiedWithTheProgressShownAndMessagesProcessedAtMostEveryTenMilliseconds) {
+  std::vector<std::string> records;
+  for (int n = 1; n <= 4; ++n) records.push_back("n" + std::to_string(n));
+  WriteFile(source.PathOf("FOUR.DBF"), BuildDbf(0x03, {{"NAME", 'C', 4}}, records));
+  struct Case {
+    int stepMs;
+    Texts statuses;
+    int processed;
+  } cases[] = {
+      {0, {"Transferring table FOUR.DBF to KAVRIN table...", ""}, 2},
+      {10,
+       {"Transferring table FOUR.DBF to KAVRIN table...", "Transferring table FOUR.DBF to KAVRIN table... record 1 of 4",
+        "Transferring table FOUR.DBF to KAVRIN table... record 2 of 4",
+        "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
+        "Transferring table FOUR.DBF to KAVRIN table... record 4 of 4", ""},
+       6},
+      {4,
+       {"Transferring table FOUR.DBF to KAVRIN table...", "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
+        ""},
+       3},
+  };
+  for (const Case& c : cases) {
+    ui = TRecordingUi();
+    ui.Step = std::chrono::milliseconds(c.stepMs);
+    Transfer({"FOUR.DBF"});
+    Texts statuses;
+    for (const std::string& e : ui.Events)
+      if (e.rfind("status: ", 0) == 0) statuses.push_back(e.substr(8));
+    EXPECT_EQ(statuses, c.statuses) << c.stepMs;
+    EXPECT_EQ(ui.Processed, c.processed) << c.stepMs;
+  }
+}
+
 TEST_F(TransferTest, ABcdFieldWithMoreThanFourDecimalsIsCutAfterItsMessage) {
   TPxFile px;
   px.FileType = 2;
