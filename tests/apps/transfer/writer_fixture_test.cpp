@@ -1,6 +1,10 @@
 // Tables written by independent writers (pxlib, python3-dbf, Perl XBase), transferred and read back
 // through TDataFile: per fixture the engine's fields, indexes and values.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -262,6 +266,53 @@ TEST_F(WriterFixtureTest, ALastMemoShorterThanABlockLeadReadsToTheEndOfTheMemoFi
   Transfer({"SHORT.DBF"});
   EXPECT_EQ(ReadEngineTable(destination.PathOf("SHORT.DAT")).Records,
             (std::vector<Record>{{"1", "Ann", "a longer first memo"}, {"2", "Bob", "Hi"}}));
+}
+
+// Reads the table in a child process whose data segment is limited to 256 MiB; true when the child
+// read every record and the last memo was "Hi".
+bool ReadsWithinTheLimit(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit limit{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_DATA, &limit);
+    try {
+      const auto table = OpenSourceTable(path, nullptr);
+      std::vector<TSourceValue> values;
+      std::string last;
+      while (table->Next(values)) last = values.back().Bytes;
+      _exit(last == "Hi" ? 0 : 1);
+    } catch (...) {
+      _exit(2);
+    }
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(WriterFixtureTest, AMemoTwoGigabytesIntoItsFileIsReadWithoutHoldingTheFile) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory does not fit a limited data segment";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the sanitizer's shadow memory does not fit a limited data segment";
+#endif
+#endif
+  RunPythonDbf(source.Path(), "shortmemo");
+  // The second record's memo moves to block 4,000,000 of a sparse memo file (2 GB in).
+  std::vector<std::uint8_t> dbf = ReadFile(source.PathOf("SHORT.DBF"));
+  const std::size_t headerSize = dbf[8] | dbf[9] << 8;
+  const std::size_t recordSize = dbf[10] | dbf[11] << 8;
+  const std::string block = "   4000000";
+  std::copy(block.begin(), block.end(), dbf.begin() + static_cast<std::ptrdiff_t>(headerSize + 2 * recordSize - 10));
+  WriteFile(source.PathOf("SHORT.DBF"), dbf);
+  const int fd = ::open(source.PathOf("SHORT.DBT").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  std::string memo("Hi\x1A\x1A");
+  memo.resize(512, '\0');
+  ASSERT_EQ(::pwrite(fd, memo.data(), memo.size(), 4000000LL * 512), 512);
+  ::close(fd);
+  EXPECT_TRUE(ReadsWithinTheLimit(source.PathOf("SHORT.DBF")));
 }
 
 TEST_F(WriterFixtureTest, DamagedFieldNamesAreRefusedNamingTheSourceFile) {
