@@ -171,15 +171,18 @@ void CheckFieldNames(const TSourceTable& source) {
     std::string problem;
     if (name.empty()) {
       problem = "is empty";
-    } else if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+    } else if (std::any_of(name.begin(), name.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
       problem = "holds a control character";
     } else if (name[0] < 'A' || name[0] > 'Z') {
       problem = "does not start with a letter";
     } else if (!seen.insert(name).second) {
       problem = "appears twice";
     }
-    if (!problem.empty())
-      throw ESourceError(source.FileName(), "the file is damaged (field name " + Shown(field.Name) + " " + problem + ")");
+    if (!problem.empty()) {
+      throw ESourceError(source.FileName(),
+                         "the file is damaged (field name " + Shown(field.Name) + " " + problem + ")");
+    }
   }
 }
 

@@ -25,8 +25,9 @@
 // = 1 January 0001. A blank value is null.
 //
 // ".DBT": block 0 is the header: 0 u32 next free block; levels IV and 7: 20 u16 block size (0 = 512).
-// Level III: a memo starts at its block and ends at 0x1A (block size 512). Level IV layout: a memo
-// block starts FF FF 08 00, then u32 the length including these 8 bytes, then the bytes.
+// Level III: a memo starts at its block and ends at 0x1A or the end of the file (block size 512). Level IV
+// layout: a memo block starts FF FF 08 00, then u32 the length including these 8 bytes, then the bytes; a
+// block with fewer than 8 bytes left in the file is read as level III.
 //
 // ".MDX": 512-byte pages.
 // | 0 | u8 | version 2 | 4 | 16 bytes | table name | 20 | u16 | pages per block | 22 | u16 | block bytes |

@@ -307,7 +307,8 @@ void TParadoxTable::LoadBlock(std::uint16_t n) {
   const std::size_t got = db_.ReadSome(offset, block_.size(), block_.data());
   if (got < 6) db_.Damaged("data block");
   // Only whole blocks are scrambled.
-  if (header_.Encrypted && got == block_.size()) UnscrambleParadoxBlock(block_.data(), block_.size(), n - 1u, header_.Check);
+  if (header_.Encrypted && got == block_.size())
+    UnscrambleParadoxBlock(block_.data(), block_.size(), n - 1u, header_.Check);
   const std::uint8_t* p = block_.data();
   const auto last = static_cast<std::int16_t>(LoadU16(p + 4));
   std::uint32_t count = 0;

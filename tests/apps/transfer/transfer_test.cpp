@@ -122,13 +122,15 @@ TEST_F(TransferTest, RecordsAreCopiedWithTheProgressShownAndMessagesProcessedAtM
   } cases[] = {
       {0, {"Transferring table FOUR.DBF to KAVRIN table...", ""}, 2},
       {10,
-       {"Transferring table FOUR.DBF to KAVRIN table...", "Transferring table FOUR.DBF to KAVRIN table... record 1 of 4",
+       {"Transferring table FOUR.DBF to KAVRIN table...",
+        "Transferring table FOUR.DBF to KAVRIN table... record 1 of 4",
         "Transferring table FOUR.DBF to KAVRIN table... record 2 of 4",
         "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
         "Transferring table FOUR.DBF to KAVRIN table... record 4 of 4", ""},
        6},
       {4,
-       {"Transferring table FOUR.DBF to KAVRIN table...", "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
+       {"Transferring table FOUR.DBF to KAVRIN table...",
+        "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
         ""},
        3},
   };

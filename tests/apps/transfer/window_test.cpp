@@ -186,7 +186,8 @@ TEST_F(WindowTest, ALongTableKeepsTheWindowAliveShowingProgressAndRefusingToClos
   EXPECT_TRUE(form->Visible());
   EXPECT_TRUE(buttonsDisabled);
   const std::string progress = "Transferring table LONG.DBF to KAVRIN table... record ";
-  EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(), [&](const std::string& s) { return s.rfind(progress, 0) == 0; }));
+  EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(),
+                          [&](const std::string& s) { return s.rfind(progress, 0) == 0; }));
   EXPECT_EQ(ReadEngineTable(destination.PathOf("LONG.DAT")).Records.size(), 40000u);
   // Once the transfer is over, the window closes again.
   form->Widget()->close();
