@@ -114,6 +114,10 @@ TMainForm::TMainForm(TWidgetComponent* owner) : TForm(owner) {
     Application().HelpContext(kFormHelpContext);
   };
   OnCreate = [this](TWidgetComponent* s) { FormCreate(s); };
+  // Closing would free the window, its buttons and status bar under the running transfer.
+  OnCloseQuery = [this](TWidgetComponent*, bool& canClose) {
+    if (transferring_) canClose = false;
+  };
 }
 
 void TMainForm::FormCreate(TWidgetComponent*) {
@@ -129,6 +133,12 @@ std::vector<std::string> TMainForm::SelectedFiles() const {
 }
 
 void TMainForm::BeginButtonClick(TWidgetComponent*) {
+  if (transferring_) return;
+  struct TRunning {
+    bool& flag;
+    explicit TRunning(bool& f) : flag(f) { flag = true; }
+    ~TRunning() { flag = false; }
+  } running(transferring_);
   TWindowTransferUi ui(*BeginButton, *CloseButton, *StatusBar);
   TTableTransfer transfer(ui);
   transfer.BeginTransfer(SourceDirectoryListBox->Directory(), SelectedFiles(), DestDirectoryListBox->Directory());

@@ -51,6 +51,11 @@ class TMainForm : public classlib::TForm {
 
   // The selected entries of the file list, in list order.
   std::vector<std::string> SelectedFiles() const;
+  // While a click's transfer runs (the window keeps processing messages), the window refuses to close.
+  bool Transferring() const { return transferring_; }
+
+ private:
+  bool transferring_ = false;
 };
 
 }  // namespace kavrin::transfer

@@ -1,9 +1,11 @@
 #include "apps/transfer/table_transfer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "apps/transfer/readers/source_files.h"
 #include "apps/transfer/readers/source_table.h"
@@ -12,7 +14,10 @@
 #include "apps/transfer/transfer_messages.h"
 #include "engine/bcd.h"
 #include "engine/data_file.h"
+#include "engine/file_handler.h"
+#include "engine/generated_names.h"
 #include "engine/primitives.h"
+#include "platform/win_file.h"
 
 namespace kavrin::transfer {
 namespace {
@@ -23,6 +28,8 @@ constexpr std::size_t kMaxEngineFields = 512;
 constexpr std::size_t kMaxSecondaryIndexes = 30;
 constexpr std::uint16_t kMaxFieldLength = 245;
 constexpr std::uint16_t kMaxBcdDecimals = 4;
+// The window repaints and shows the progress this often while records are copied.
+constexpr std::chrono::milliseconds kProgressInterval(10);
 
 std::string Trim(const std::string& text) {
   std::size_t begin = 0;
@@ -45,7 +52,10 @@ class TBusyScope {
   TTransferUi& ui_;
 };
 
-// The cleanup of one table's cycle on every path: destination closed, status bar cleared.
+// One table's cycle: the destination is built under a reserved "TMPn" name in the destination folder
+// and takes its own name only once it is whole, so an existing table of that name stays as it was
+// until then. On every path the destination is closed and the status bar cleared; on a failure the
+// temporary files go.
 class TTableCycle {
  public:
   TTableCycle(TTransferUi& ui, engine::TDataFile& table) : ui_(ui), table_(table) {}
@@ -55,15 +65,70 @@ class TTableCycle {
     } catch (...) {
       // The failure that ended the cycle is the one reported.
     }
+    if (!temporary_.empty() && !placed_) RemoveTableFiles(temporary_);
     ui_.SetStatus("");
     ui_.ProcessMessages();
   }
   TTableCycle(const TTableCycle&) = delete;
   TTableCycle& operator=(const TTableCycle&) = delete;
 
+  // The table's files get a free name of the folder; the reservation is what CreateTable takes over.
+  void UseTemporaryName(const std::string& directory) {
+    temporary_ = engine::UniqueTempFileName(directory, false);
+    table_.SetFileName(temporary_);
+  }
+
+  // The closed, whole table takes finalName. An existing table of that name moves aside first and
+  // comes back if the move fails; one open in another process refuses with the engine's error.
+  void PutInPlace(const std::string& directory, const std::string& finalName) {
+    engine::TDataFile existing;
+    existing.SetFileName(finalName);
+    const std::string base = engine::StripExtension(existing.FileName());
+    if (!platform::FileExists(base + ".DAT")) {
+      // An index or blob file without its data file belongs to no table, and would block the move.
+      for (const char* extension : {".IDX", ".BLB"})
+        if (platform::FileExists(base + extension)) platform::DeleteFileA(base + extension);
+      table_.RenameTable(finalName);
+      placed_ = true;
+      return;
+    }
+    for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
+      if (!platform::FileExists(base + extension)) continue;
+      engine::TFileHandler probe;
+      probe.SetFileName(base + extension);
+      probe.SetExclusive(true);
+      probe.OpenFile();
+      probe.CloseFile();
+    }
+    const std::string aside = engine::UniqueTempFileName(directory, false);
+    platform::DeleteFileA(aside);  // the reservation itself would block the move
+    existing.RenameTable(aside);
+    try {
+      table_.RenameTable(finalName);
+    } catch (...) {
+      try {
+        existing.RenameTable(finalName);
+      } catch (...) {
+        // The table stays under the aside name; the failure to place the new one is reported.
+      }
+      throw;
+    }
+    placed_ = true;
+    RemoveTableFiles(existing.FileName());
+  }
+
  private:
+  static void RemoveTableFiles(const std::string& dataFileName) {
+    const std::string base = engine::StripExtension(dataFileName);
+    // The data file last: while it is there, its name stays reserved.
+    for (const char* extension : {".BLB", ".IDX", ".DAT"})
+      if (platform::FileExists(base + extension)) platform::DeleteFileA(base + extension);
+  }
+
   TTransferUi& ui_;
   engine::TDataFile& table_;
+  std::string temporary_;
+  bool placed_ = false;
 };
 
 // Graphic and typed-binary streams lose the 8-byte header Paradox puts in front of the picture.
@@ -77,6 +142,48 @@ std::string_view BlobPayload(TFieldType type, const std::string& bytes) {
     if (first == 1 && second == 256 && length == bytes.size() - 8) return std::string_view(bytes).substr(8);
   }
   return bytes;
+}
+
+// A name as the message shows it: control bytes as \xNN.
+std::string Shown(const std::string& name) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (const char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      out += "\\x";
+      out += digits[b >> 4];
+      out += digits[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// The engine refuses a field name that is empty, has a control character, does not start with a letter
+// or repeats another up to case (after the cut to its length); coming from a source header, such a name
+// is damage, and the error names the source file rather than leaving the engine to name the field alone.
+void CheckFieldNames(const TSourceTable& source) {
+  std::set<std::string> seen;
+  for (const TSourceField& field : source.Fields()) {
+    const std::string name = engine::UpperTrimmed(Left(field.Name, engine::FieldNameLength));
+    std::string problem;
+    if (name.empty()) {
+      problem = "is empty";
+    } else if (std::any_of(name.begin(), name.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+      problem = "holds a control character";
+    } else if (name[0] < 'A' || name[0] > 'Z') {
+      problem = "does not start with a letter";
+    } else if (!seen.insert(name).second) {
+      problem = "appears twice";
+    }
+    if (!problem.empty()) {
+      throw ESourceError(source.FileName(),
+                         "the file is damaged (field name " + Shown(field.Name) + " " + problem + ")");
+    }
+  }
 }
 
 // A TempTable index definition: what the source gave, the expression read as a field list.
@@ -121,9 +228,11 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
                       [this](const std::string& fileName, std::string& password) {
                         return ui_.AskPassword(fileName, password);
                       });
+  CheckFieldNames(*source);
   const std::vector<TSourceField>& fields = source->Fields();
 
-  destination.SetFileName(engine::AddBackslash(Left(destinationDirectory, 255)) + Left(table, 255));
+  const std::string directory = Left(destinationDirectory, 255);
+  const std::string finalName = engine::AddBackslash(directory) + Left(table, 255);
   destination.SetExclusive(true);
   destination.SetKeepRecordIDs(false);
   std::vector<TPendingIndex> pending;
@@ -232,12 +341,14 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
     target.Unique = image.Unique;
   }
 
+  cycle.UseTemporaryName(directory);
   destination.CreateTable(false, "", indexDescriptors, descriptors, 512, "");
   destination.Open();
 
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(destination.RecordSize()));
   std::vector<TSourceValue> values;
   std::vector<std::uint8_t> value;
+  auto shown = ui_.Now();
   while (source->Next(values)) {
     std::fill(buffer.begin(), buffer.end(), 0);
     destination.InitRecord(buffer.data());
@@ -275,8 +386,14 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
       throw;
     }
     for (std::int16_t number : openBlobs) destination.CloseBlob(number, buffer.data());
+    if (const auto now = ui_.Now(); now - shown >= kProgressInterval) {
+      ui_.SetStatus(TransferProgressText(entry, source->RecordNumber(), source->RecordCount()));
+      ui_.ProcessMessages();
+      shown = now;
+    }
   }
   destination.Close();
+  cycle.PutInPlace(directory, finalName);
 }
 
 }  // namespace kavrin::transfer

@@ -21,6 +21,10 @@ std::string TransferringTableText(std::string_view entry) {
   return "Transferring table " + Trimmed(entry) + " to KAVRIN table...";
 }
 
+std::string TransferProgressText(std::string_view entry, std::int64_t record, std::int64_t records) {
+  return TransferringTableText(entry) + " record " + std::to_string(record) + " of " + std::to_string(records);
+}
+
 std::string ExpressionIndexText(std::string_view indexName, std::string_view table) {
   return "Index " + Trimmed(indexName) + " in source table " + S(table) + " is an " +
          "expression index that contains functions and " + "will not be transferred over to the new " +

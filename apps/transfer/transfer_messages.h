@@ -7,6 +7,8 @@
 namespace kavrin::transfer {
 
 std::string TransferringTableText(std::string_view entry);
+// The status while a table's records are copied.
+std::string TransferProgressText(std::string_view entry, std::int64_t record, std::int64_t records);
 std::string ExpressionIndexText(std::string_view indexName, std::string_view table);
 std::string FieldLengthText(std::string_view fieldName, std::string_view table);
 std::string BcdDecimalsText(std::string_view fieldName, std::string_view table);

@@ -2,6 +2,7 @@
 // passwords of encrypted source tables. The program maps it onto its scripted modal seam; tests record it.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace kavrin::transfer {
@@ -14,6 +15,8 @@ class TTransferUi {
   virtual void SetStatus(const std::string& text) = 0;
   // Lets the application process pending messages.
   virtual void ProcessMessages() {}
+  // The clock that spaces the progress shown while records are copied.
+  virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
   // True: both buttons disabled and the hourglass shown; false: both restored.
   virtual void SetBusy(bool busy) = 0;
   // The password of an encrypted source table; false gives up on that table.

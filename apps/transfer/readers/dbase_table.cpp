@@ -25,8 +25,9 @@
 // = 1 January 0001. A blank value is null.
 //
 // ".DBT": block 0 is the header: 0 u32 next free block; levels IV and 7: 20 u16 block size (0 = 512).
-// Level III: a memo starts at its block and ends at 0x1A (block size 512). Level IV layout: a memo
-// block starts FF FF 08 00, then u32 the length including these 8 bytes, then the bytes.
+// Level III: a memo starts at its block and ends at 0x1A or the end of the file (block size 512). Level IV
+// layout: a memo block starts FF FF 08 00, then u32 the length including these 8 bytes, then the bytes; a
+// block with fewer than 8 bytes left in the file is read as level III.
 //
 // ".MDX": 512-byte pages.
 // | 0 | u8 | version 2 | 4 | 16 bytes | table name | 20 | u16 | pages per block | 22 | u16 | block bytes |
@@ -41,7 +42,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
+#include <memory>
 
 #include "apps/transfer/readers/code_page.h"
 #include "apps/transfer/readers/source_files.h"
@@ -58,6 +59,9 @@ using detail::LoadBigEndian32;
 
 using engine::LoadU16;
 using engine::LoadU32;
+
+// Records are read this many bytes at a time (at least one record).
+constexpr std::size_t kRecordWindowBytes = 64 * 1024;
 
 struct TDBaseField {
   char Type = 0;
@@ -85,28 +89,34 @@ class TDBaseTable final : public TSourceTable {
   bool Next(std::vector<TSourceValue>& values) override;
 
  private:
-  void ReadFields();
+  void ReadFields(const TFileBytes& head);
   void ReadProductionIndex(const std::string& mdxPath);
   [[noreturn]] void BadValue(std::size_t field, const std::string& what) const;
   TSourceValue DecodeValue(std::size_t field, const std::uint8_t* p) const;
   std::string ReadMemo(std::size_t field, std::uint32_t block) const;
-  const TFileBytes& MemoFile() const;
+  const TSourceFile& MemoFile() const;
 
-  TFileBytes dbf_;
+  TSourceFile dbf_;
   std::uint8_t version_ = 0;
   bool level7_ = false;
-  std::uint32_t recordCount_ = 0;
+  std::uint32_t slots_ = 0;
   std::uint16_t headerSize_ = 0;
   std::uint16_t recordSize_ = 0;
   std::vector<TDBaseField> layout_;
   TOemRecoder recoder_{437};
-  mutable std::optional<TFileBytes> dbt_;
+  mutable std::unique_ptr<TSourceFile> dbt_;
   mutable bool dbtLooked_ = false;
+  mutable std::uint32_t memoBlockSize_ = 0;
   std::uint32_t next_ = 0;  // the next record slot to look at
+  // The records read last: slots windowFirst_ to windowFirst_ + windowCount_ - 1.
+  std::vector<std::uint8_t> window_;
+  std::uint32_t windowFirst_ = 0;
+  std::uint32_t windowCount_ = 0;
 };
 
-TDBaseTable::TDBaseTable(const std::string& path) : TSourceTable(path), dbf_(ReadWholeFile(path)) {
-  const std::uint8_t* h = dbf_.At(0, 32, "header");
+TDBaseTable::TDBaseTable(const std::string& path) : TSourceTable(path), dbf_(path) {
+  std::uint8_t h[32];
+  dbf_.Read(0, sizeof h, h, "header");
   version_ = h[0];
   if (version_ == 0x30 || version_ == 0x31 || version_ == 0x32 || version_ == 0xF5 || version_ == 0xFB)
     throw ESourceError(path, "is a FoxPro table; only dBase tables can be transferred");
@@ -114,16 +124,17 @@ TDBaseTable::TDBaseTable(const std::string& path) : TSourceTable(path), dbf_(Rea
   // Level 7 is 0x04 or 0x8C; other writers mark a level IV table with a memo file 0x84 too.
   level7_ = version_ == 0x04 || version_ == 0x8C;
   if (h[15] != 0) throw ESourceError(path, "is an encrypted dBase table, which cannot be transferred");
-  recordCount_ = LoadU32(h + 4);
+  slots_ = LoadU32(h + 4);
+  recordCount_ = slots_;
   headerSize_ = LoadU16(h + 8);
   recordSize_ = LoadU16(h + 10);
   codePage_ = CodePageOfLanguageDriver(h[29]);
   recoder_ = TOemRecoder(codePage_);
   if (headerSize_ > dbf_.Size()) dbf_.Damaged("header size");
-  ReadFields();
+  ReadFields(dbf_.ReadStart(headerSize_));
   if (recordSize_ == 0) dbf_.Damaged("record size");
   // A file cut short keeps the records that are there whole; the count may not promise more.
-  if (static_cast<std::uint64_t>(recordCount_) * recordSize_ > dbf_.Size() - headerSize_) dbf_.Damaged("record count");
+  if (static_cast<std::uint64_t>(slots_) * recordSize_ > dbf_.Size() - headerSize_) dbf_.Damaged("record count");
   if (h[28] != 0) {
     const auto mdx = FindCompanion(path, ".MDX");
     if (!mdx) throw ESourceError(StemOf(path) + ".MDX", "the production index of " + path + " is missing");
@@ -131,15 +142,15 @@ TDBaseTable::TDBaseTable(const std::string& path) : TSourceTable(path), dbf_(Rea
   }
 }
 
-void TDBaseTable::ReadFields() {
+void TDBaseTable::ReadFields(const TFileBytes& head) {
   const std::size_t descriptorSize = level7_ ? 48 : 32;
   std::size_t offset = level7_ ? 68 : 32;
   std::size_t recordOffset = 1;
   for (;;) {
-    if (offset >= headerSize_) dbf_.Damaged("field descriptors");
-    if (dbf_.Bytes[offset] == 0x0D) break;
-    if (offset + descriptorSize > headerSize_) dbf_.Damaged("field descriptors");
-    const std::uint8_t* d = dbf_.Bytes.data() + offset;
+    if (offset >= head.Size()) dbf_.Damaged("field descriptors");
+    if (head.Bytes[offset] == 0x0D) break;
+    if (offset + descriptorSize > head.Size()) dbf_.Damaged("field descriptors");
+    const std::uint8_t* d = head.Bytes.data() + offset;
     const std::size_t nameLength = level7_ ? 32 : 11;
     std::string name(d, std::find(d, d + nameLength, 0));
     TDBaseField f;
@@ -182,21 +193,27 @@ void TDBaseTable::ReadFields() {
 }
 
 void TDBaseTable::ReadProductionIndex(const std::string& mdxPath) {
-  const TFileBytes mdx = ReadWholeFile(mdxPath);
-  const std::uint8_t* h = mdx.At(0, 544, "header");
+  const TSourceFile mdx(mdxPath);
+  std::uint8_t h[544];
+  mdx.Read(0, sizeof h, h, "header");
   if (h[0] != 2) mdx.Damaged("version");
   const std::uint8_t entries = h[25];
   const std::uint8_t entryLength = h[26];
   const std::uint16_t used = LoadU16(h + 28);
   if (entryLength < 32 || used > entries || entries > 48) mdx.Damaged("tag table");
   for (std::uint16_t i = 0; i < used; ++i) {
-    const std::uint8_t* tag = mdx.At(544 + static_cast<std::uint64_t>(i) * entryLength, 32, "tag table");
+    std::uint8_t tag[32];
+    mdx.Read(544 + static_cast<std::uint64_t>(i) * entryLength, sizeof tag, tag, "tag table");
     const std::uint32_t page = LoadU32(tag);
     std::string name(tag + 4, std::find(tag + 4, tag + 15, 0));
-    const std::uint8_t* t = mdx.At(static_cast<std::uint64_t>(page) * 512, 24 + 1, "tag header of " + name);
-    if (page == 0) mdx.Damaged("tag header of " + name);
+    // The header's 24 bytes, then the expression of at most 220 bytes with its zero.
+    std::uint8_t t[24 + 220];
+    const std::uint64_t at = static_cast<std::uint64_t>(page) * 512;
+    if (page == 0 || !mdx.Holds(at, 24 + 1)) mdx.Damaged("tag header of " + name);
+    const std::size_t got = mdx.ReadSome(at, sizeof t, t);
+    if (got < 24 + 1) mdx.Damaged("tag header of " + name);
     const std::uint8_t* text = t + 24;
-    const std::size_t room = std::min<std::size_t>(220, mdx.Size() - static_cast<std::size_t>(page) * 512 - 24);
+    const std::size_t room = got - 24;
     const std::uint8_t* end = std::find(text, text + room, 0);
     if (end == text + room) mdx.Damaged("key expression of " + name);
     TSourceIndex index;
@@ -219,37 +236,52 @@ void TDBaseTable::ReadProductionIndex(const std::string& mdxPath) {
   }
 }
 
-const TFileBytes& TDBaseTable::MemoFile() const {
+const TSourceFile& TDBaseTable::MemoFile() const {
   if (!dbtLooked_) {
     dbtLooked_ = true;
-    if (const auto path = FindCompanion(fileName_, ".DBT")) dbt_ = ReadWholeFile(*path);
+    if (const auto path = FindCompanion(fileName_, ".DBT")) {
+      dbt_ = std::make_unique<TSourceFile>(*path);
+      std::uint8_t header[22];
+      dbt_->Read(0, sizeof header, header, "header");
+      memoBlockSize_ = 512;
+      if (version_ != 0x83) {
+        const std::uint16_t stored = LoadU16(header + 20);
+        if (stored != 0) memoBlockSize_ = stored;
+      }
+      if (memoBlockSize_ < 32) dbt_->Damaged("block size");
+    }
   }
   if (!dbt_) throw ESourceError(StemOf(fileName_) + ".DBT", "the memo file of " + fileName_ + " is missing");
   return *dbt_;
 }
 
 std::string TDBaseTable::ReadMemo(std::size_t field, std::uint32_t block) const {
-  const TFileBytes& dbt = MemoFile();
-  const std::uint8_t* header = dbt.At(0, 22, "header");
-  std::uint32_t blockSize = 512;
-  if (version_ != 0x83) {
-    const std::uint16_t stored = LoadU16(header + 20);
-    if (stored != 0) blockSize = stored;
-  }
-  if (blockSize < 32) dbt.Damaged("block size");
-  const std::uint64_t offset = static_cast<std::uint64_t>(block) * blockSize;
-  const std::uint8_t* p = dbt.At(offset, 8, "memo of record " + std::to_string(recordNumber_) + ", field " +
-                                                fields_[field].Name);
-  if (p[0] == 0xFF && p[1] == 0xFF && p[2] == 0x08 && p[3] == 0x00) {
-    const std::uint32_t length = LoadU32(p + 4);
+  const TSourceFile& dbt = MemoFile();
+  const std::uint64_t offset = static_cast<std::uint64_t>(block) * memoBlockSize_;
+  const std::string what = "memo of record " + std::to_string(recordNumber_) + ", field " + fields_[field].Name;
+  if (offset >= dbt.Size()) dbt.Damaged(what);
+  // The last memo of a file may be shorter than a level IV memo's 8-byte lead ("Hi" and its end mark).
+  std::uint8_t lead[8];
+  const std::size_t got = dbt.ReadSome(offset, sizeof lead, lead);
+  if (got == sizeof lead && lead[0] == 0xFF && lead[1] == 0xFF && lead[2] == 0x08 && lead[3] == 0x00) {
+    const std::uint32_t length = LoadU32(lead + 4);
     if (length < 8) dbt.Damaged("memo length of record " + std::to_string(recordNumber_));
-    const std::uint8_t* data = dbt.At(offset + 8, length - 8u, "memo of record " + std::to_string(recordNumber_));
-    return std::string(reinterpret_cast<const char*>(data), length - 8u);
+    if (!dbt.Holds(offset + 8, length - 8u)) dbt.Damaged("memo of record " + std::to_string(recordNumber_));
+    std::string text(length - 8u, '\0');
+    dbt.Read(offset + 8, text.size(), text.data(), "memo of record " + std::to_string(recordNumber_));
+    return text;
   }
-  const std::uint8_t* begin = dbt.Bytes.data() + offset;
-  const std::uint8_t* fileEnd = dbt.Bytes.data() + dbt.Size();
-  const std::uint8_t* end = std::find(begin, fileEnd, 0x1A);
-  return std::string(begin, end);
+  // A level III memo runs to its end mark, or to the end of the file.
+  std::string text;
+  std::uint8_t chunk[4096];
+  for (std::uint64_t at = offset;;) {
+    const std::size_t read = dbt.ReadSome(at, sizeof chunk, chunk);
+    const std::uint8_t* end = std::find(chunk, chunk + read, 0x1A);
+    text.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(end - chunk));
+    if (end != chunk + read || read < sizeof chunk) break;
+    at += read;
+  }
+  return text;
 }
 
 void TDBaseTable::BadValue(std::size_t field, const std::string& what) const {
@@ -355,8 +387,17 @@ TSourceValue TDBaseTable::DecodeValue(std::size_t field, const std::uint8_t* p) 
 }
 
 bool TDBaseTable::Next(std::vector<TSourceValue>& values) {
-  while (next_ < recordCount_) {
-    const std::uint8_t* record = dbf_.Bytes.data() + headerSize_ + static_cast<std::size_t>(next_) * recordSize_;
+  while (next_ < slots_) {
+    if (next_ < windowFirst_ || next_ - windowFirst_ >= windowCount_) {
+      const std::uint32_t count = static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(slots_ - next_, std::max<std::size_t>(1, kRecordWindowBytes / recordSize_)));
+      window_.resize(static_cast<std::size_t>(count) * recordSize_);
+      dbf_.Read(headerSize_ + static_cast<std::uint64_t>(next_) * recordSize_, window_.size(), window_.data(),
+                "record " + std::to_string(next_ + 1));
+      windowFirst_ = next_;
+      windowCount_ = count;
+    }
+    const std::uint8_t* record = window_.data() + static_cast<std::size_t>(next_ - windowFirst_) * recordSize_;
     ++next_;
     recordNumber_ = next_;
     if (record[0] == '*') continue;

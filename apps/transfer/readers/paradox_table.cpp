@@ -66,7 +66,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <optional>
+#include <memory>
 
 #include "apps/transfer/readers/code_page.h"
 #include "apps/transfer/readers/paradox_scrambling.h"
@@ -159,7 +159,9 @@ std::string ReadZeroString(const TFileBytes& file, std::size_t& offset, std::siz
   return std::string(begin, zero);
 }
 
-TParadoxHeader ReadHeader(const TFileBytes& file) {
+// The header is at most 65,535 bytes (its size is a u16), so its parse needs no more than that.
+TParadoxHeader ReadHeader(const TSourceFile& source) {
+  const TFileBytes file = source.ReadStart(0xFFFF);
   TParadoxHeader h;
   const std::uint8_t* p = file.At(0, 0x58, "header");
   h.RecordSize = LoadU16(p + 0x00);
@@ -226,35 +228,36 @@ class TParadoxTable final : public TSourceTable {
   bool Next(std::vector<TSourceValue>& values) override;
 
  private:
-  void Unscramble(const TPasswordCallback& askPassword);
-  void CollectBlocks();
+  void CheckPassword(const TPasswordCallback& askPassword);
+  void LoadBlock(std::uint16_t n);
   void ReadRequiredFlags();
   void ReadSecondaryIndexes();
   [[noreturn]] void BadValue(std::size_t field, const char* what) const;
   TSourceValue DecodeValue(std::size_t field, const std::uint8_t* p) const;
   std::string ReadBlob(std::size_t field, const std::uint8_t* p) const;
-  const TFileBytes& BlobFile() const;
+  const TSourceFile& BlobFile() const;
 
-  TFileBytes db_;
+  TSourceFile db_;
   TParadoxHeader header_;
   TOemRecoder recoder_{437};
-  mutable std::optional<TFileBytes> mb_;
+  mutable std::unique_ptr<TSourceFile> mb_;
   mutable bool mbLooked_ = false;
-  struct TBlockRecords {
-    std::size_t Offset;
-    std::uint32_t Count;
-  };
-  std::vector<TBlockRecords> blocks_;
-  std::size_t block_ = 0;
+  // The data blocks are read one at a time along their chain.
+  std::vector<std::uint8_t> block_;
+  std::vector<bool> seen_;
+  std::uint16_t nextBlock_ = 0;  // 0 at the end of the chain
+  std::uint32_t blockRecords_ = 0;
   std::uint32_t inBlock_ = 0;
+  std::uint64_t total_ = 0;
 };
 
 TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& askPassword)
-    : TSourceTable(path), db_(ReadWholeFile(path)) {
+    : TSourceTable(path), db_(path) {
   header_ = ReadHeader(db_);
   if (header_.FileType != 0 && header_.FileType != 2) throw ESourceError(path, "is not a Paradox data file");
-  if (header_.Encrypted) Unscramble(askPassword);
+  if (header_.Encrypted) CheckPassword(askPassword);
   codePage_ = header_.CodePage;
+  recordCount_ = header_.RecordCount;
   recoder_ = TOemRecoder(codePage_);
   for (std::size_t i = 0; i < header_.Fields.size(); ++i) {
     TSourceField field;
@@ -263,7 +266,9 @@ TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& a
     field.Size = header_.Fields[i].Size;
     fields_.push_back(field);
   }
-  CollectBlocks();
+  if (header_.BlockSize < 6u + header_.RecordSize) db_.Damaged("record size");
+  seen_.assign(header_.FileBlocks + 1u, false);
+  nextBlock_ = header_.FirstBlock;
   ReadRequiredFlags();
   if (header_.FileType == 0 && header_.KeyFields > 0) {
     TSourceIndex primary;
@@ -277,60 +282,59 @@ TParadoxTable::TParadoxTable(const std::string& path, const TPasswordCallback& a
   ReadSecondaryIndexes();
 }
 
-void TParadoxTable::Unscramble(const TPasswordCallback& askPassword) {
+void TParadoxTable::CheckPassword(const TPasswordCallback& askPassword) {
   // Versions 3 and 4 keep their check elsewhere, and no writer at hand shows how they scramble.
   if (!header_.KeyKnown) {
-    throw ESourceError(db_.FileName, "is protected by a password; encrypted Paradox 3 and 4 tables cannot be read");
+    throw ESourceError(db_.FileName(), "is protected by a password; encrypted Paradox 3 and 4 tables cannot be read");
   }
   std::string password;
-  if (!askPassword || !askPassword(db_.FileName, password)) {
-    throw ESourceError(db_.FileName, "is protected by a password, and none was given");
+  if (!askPassword || !askPassword(db_.FileName(), password)) {
+    throw ESourceError(db_.FileName(), "is protected by a password, and none was given");
   }
   if (ParadoxPasswordCheck(password) != header_.Check) {
-    throw ESourceError(db_.FileName, "is protected by a password, and the password given does not match");
-  }
-  const std::size_t size = header_.BlockSize;
-  for (std::uint32_t index = 0; header_.HeaderSize + (static_cast<std::uint64_t>(index) + 1) * size <= db_.Size();
-       ++index) {
-    UnscrambleParadoxBlock(db_.Bytes.data() + header_.HeaderSize + static_cast<std::size_t>(index) * size, size,
-                           index, header_.Check);
+    throw ESourceError(db_.FileName(), "is protected by a password, and the password given does not match");
   }
 }
 
-void TParadoxTable::CollectBlocks() {
-  if (header_.BlockSize < 6u + header_.RecordSize) db_.Damaged("record size");
-  const std::uint32_t perBlock = (header_.BlockSize - 6) / header_.RecordSize;
-  std::vector<bool> seen(header_.FileBlocks + 1u, false);
-  std::uint64_t total = 0;
-  for (std::uint32_t n = header_.FirstBlock; n != 0;) {
-    if (n > header_.FileBlocks || seen[n]) db_.Damaged("block chain");
-    seen[n] = true;
-    const std::uint64_t offset = header_.HeaderSize + static_cast<std::uint64_t>(n - 1) * header_.BlockSize;
-    const std::uint8_t* p = db_.At(offset, 6, "data block");
-    const auto last = static_cast<std::int16_t>(LoadU16(p + 4));
-    std::uint32_t count = 0;
-    if (last >= 0) {
-      if (last % header_.RecordSize != 0) db_.Damaged("data block");
-      count = static_cast<std::uint32_t>(last) / header_.RecordSize + 1;
-      if (count > perBlock) db_.Damaged("data block");
-      db_.At(offset + 6, static_cast<std::uint64_t>(count) * header_.RecordSize, "data block");
-    }
-    blocks_.push_back({static_cast<std::size_t>(offset + 6), count});
-    total += count;
-    n = LoadU16(p);
+// Block n (from 1) of the chain: its records, unscrambled; the chain and counts are checked on the way,
+// so a table is known whole only once its last block is read.
+void TParadoxTable::LoadBlock(std::uint16_t n) {
+  if (n > header_.FileBlocks || seen_[n]) db_.Damaged("block chain");
+  seen_[n] = true;
+  const std::uint64_t offset = header_.HeaderSize + static_cast<std::uint64_t>(n - 1) * header_.BlockSize;
+  if (!db_.Holds(offset, 6)) db_.Damaged("data block");
+  block_.resize(header_.BlockSize);
+  const std::size_t got = db_.ReadSome(offset, block_.size(), block_.data());
+  if (got < 6) db_.Damaged("data block");
+  // Only whole blocks are scrambled.
+  if (header_.Encrypted && got == block_.size())
+    UnscrambleParadoxBlock(block_.data(), block_.size(), n - 1u, header_.Check);
+  const std::uint8_t* p = block_.data();
+  const auto last = static_cast<std::int16_t>(LoadU16(p + 4));
+  std::uint32_t count = 0;
+  if (last >= 0) {
+    const std::uint32_t perBlock = (header_.BlockSize - 6) / header_.RecordSize;
+    if (last % header_.RecordSize != 0) db_.Damaged("data block");
+    count = static_cast<std::uint32_t>(last) / header_.RecordSize + 1;
+    if (count > perBlock || 6 + static_cast<std::size_t>(count) * header_.RecordSize > got) db_.Damaged("data block");
   }
-  if (total != header_.RecordCount) db_.Damaged("record count");
+  total_ += count;
+  if (total_ > header_.RecordCount) db_.Damaged("record count");
+  blockRecords_ = count;
+  inBlock_ = 0;
+  nextBlock_ = LoadU16(p);
 }
 
 void TParadoxTable::ReadRequiredFlags() {
   const auto path = FindCompanion(fileName_, ".VAL");
   if (!path) return;
-  const TFileBytes val = ReadWholeFile(*path);
-  const std::uint8_t* p = val.At(0, 0x3B, "header");
+  const TSourceFile val(*path);
+  std::uint8_t p[0x3B];
+  val.Read(0, sizeof p, p, "header");
   if (p[0] != 0x09 && p[0] != 0x0B) val.Damaged("version");
   const std::uint16_t count = LoadU16(p + 0x35);
   const std::uint32_t first = LoadU32(p + 0x37);
-  const std::uint8_t* entries = val.At(first, static_cast<std::uint64_t>(count) * 23, "check entries");
+  const std::vector<std::uint8_t> entries = val.Read(first, static_cast<std::size_t>(count) * 23, "check entries");
   for (std::uint16_t i = 0; i < count; ++i) {
     const std::uint8_t number = entries[i * 23u];
     if (number == 0 || number > fields_.size()) val.Damaged("field number");
@@ -348,7 +352,7 @@ bool IsSecondaryIndexExtension(std::string_view upper) {
 
 void TParadoxTable::ReadSecondaryIndexes() {
   for (const std::string& path : FindCompanions(fileName_, IsSecondaryIndexExtension)) {
-    const TFileBytes file = ReadWholeFile(path);
+    const TSourceFile file(path);
     const TParadoxHeader x = ReadHeader(file);
     const bool group = UpperAscii(path.substr(path.size() - 2, 1)) == "G";
     if (group ? (x.FileType != 6 && x.FileType != 8) : (x.FileType != 3 && x.FileType != 5))
@@ -373,18 +377,19 @@ void TParadoxTable::ReadSecondaryIndexes() {
     tree[tree.size() - 3] = tree[tree.size() - 3] == 'x' ? 'y' : 'Y';
     const std::string treeExtension = "." + UpperAscii(tree.substr(tree.size() - 3));
     if (const auto treePath = FindCompanion(fileName_, treeExtension)) {
-      const TFileBytes y = ReadWholeFile(*treePath);
-      const std::uint8_t* p = y.At(0, 0x58, "header");
+      const TSourceFile y(*treePath);
+      std::uint8_t p[0x58];
+      y.Read(0, sizeof p, p, "header");
       if (p[0x04] != (group ? 7 : 4)) y.Damaged("file type");
     }
     indexes_.push_back(std::move(index));
   }
 }
 
-const TFileBytes& TParadoxTable::BlobFile() const {
+const TSourceFile& TParadoxTable::BlobFile() const {
   if (!mbLooked_) {
     mbLooked_ = true;
-    if (const auto path = FindCompanion(fileName_, ".MB")) mb_ = ReadWholeFile(*path);
+    if (const auto path = FindCompanion(fileName_, ".MB")) mb_ = std::make_unique<TSourceFile>(*path);
   }
   if (!mb_) throw ESourceError(StemOf(fileName_) + ".MB", "the blob file of " + fileName_ + " is missing");
   return *mb_;
@@ -402,24 +407,32 @@ std::string TParadoxTable::ReadBlob(std::size_t field, const std::uint8_t* p) co
   const std::uint32_t length = LoadU32(leader + 4);
   if (length <= static_cast<std::uint32_t>(size - 10) && (where == 0 || length == 0))
     return std::string(reinterpret_cast<const char*>(p), length);
-  const TFileBytes& mb = BlobFile();
+  const TSourceFile& mb = BlobFile();
   const std::uint32_t block = where & 0xFFFFFF00u;
   const std::uint32_t entry = where & 0xFFu;
   if (block == 0 || block % kMbBlockSize != 0) mb.Damaged("blob reference of record " + std::to_string(recordNumber_));
-  const std::uint8_t* b = mb.At(block, 12, "blob block");
+  std::uint8_t b[12];
+  mb.Read(block, sizeof b, b, "blob block");
+  auto data = [&](std::uint64_t at) {
+    if (!mb.Holds(at, length)) mb.Damaged("blob data");
+    std::string bytes(length, '\0');
+    mb.Read(at, length, bytes.data(), "blob data");
+    return bytes;
+  };
   if (entry == 0xFF) {
     if (b[0] != 2) mb.Damaged("blob block type");
     const std::uint32_t chunks = LoadU16(b + 1);
     if (LoadU32(b + 3) != length || length > chunks * kMbBlockSize - 9) mb.Damaged("blob length");
-    return std::string(reinterpret_cast<const char*>(mb.At(block + 9, length, "blob data")), length);
+    return data(block + 9ull);
   }
   if (b[0] != 3 || entry >= 64) mb.Damaged("blob block type");
-  const std::uint8_t* slot = mb.At(block + 12 + entry * 5, 5, "blob slot");
+  std::uint8_t slot[5];
+  mb.Read(block + 12ull + entry * 5, sizeof slot, slot, "blob slot");
   const std::uint32_t dataOffset = slot[0] * 16u;
   const std::uint32_t units = slot[1];
   if (dataOffset == 0 || units == 0 || length > units * 16u || dataOffset + length > kMbBlockSize)
     mb.Damaged("blob slot");
-  return std::string(reinterpret_cast<const char*>(mb.At(block + dataOffset, length, "blob data")), length);
+  return data(static_cast<std::uint64_t>(block) + dataOffset);
 }
 
 TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p) const {
@@ -476,14 +489,30 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
         for (std::uint8_t& x : b) x = static_cast<std::uint8_t>(~x);
       const int decimals = f.Size;
       if (decimals > 32) BadValue(field, "no valid BCD value");
-      // The value scaled by 10,000, as a Currency holds it; decimals past four are cut.
-      std::int64_t raw = 0;
-      const std::int64_t limit = INT64_MAX / 10;
-      for (int digit = 0; digit < 32 - decimals + std::min(decimals, 4); ++digit) {
+      auto digitAt = [&](int digit) {
         const int nibble = digit % 2 == 0 ? b[1 + digit / 2] >> 4 : b[1 + digit / 2] & 0x0F;
         if (nibble > 9) BadValue(field, "no valid BCD value");
+        return nibble;
+      };
+      // The value scaled by 10,000, as a Currency holds it.
+      std::int64_t raw = 0;
+      const std::int64_t limit = INT64_MAX / 10;
+      const int kept = 32 - decimals + std::min(decimals, 4);
+      for (int digit = 0; digit < kept; ++digit) {
+        const int nibble = digitAt(digit);
         if (raw > limit) BadValue(field, "a BCD value too large for the engine");
         raw = raw * 10 + nibble;
+      }
+      // Decimals past four round to the nearest, halves to even, as the class library's conversion to
+      // a Currency does.
+      if (kept < 32) {
+        const int first = digitAt(kept);
+        bool rest = false;
+        for (int digit = kept + 1; digit < 32; ++digit) rest = digitAt(digit) != 0 || rest;
+        if (first > 5 || (first == 5 && (rest || raw % 2 != 0))) {
+          if (raw == INT64_MAX) BadValue(field, "a BCD value too large for the engine");
+          ++raw;
+        }
       }
       for (int d = decimals; d < 4; ++d) {
         if (raw > limit) BadValue(field, "a BCD value too large for the engine");
@@ -499,12 +528,14 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
 }
 
 bool TParadoxTable::Next(std::vector<TSourceValue>& values) {
-  while (block_ < blocks_.size() && inBlock_ >= blocks_[block_].Count) {
-    ++block_;
-    inBlock_ = 0;
+  while (inBlock_ >= blockRecords_) {
+    if (nextBlock_ == 0) {
+      if (total_ != header_.RecordCount) db_.Damaged("record count");
+      return false;
+    }
+    LoadBlock(nextBlock_);
   }
-  if (block_ >= blocks_.size()) return false;
-  const std::uint8_t* record = db_.Bytes.data() + blocks_[block_].Offset + inBlock_ * header_.RecordSize;
+  const std::uint8_t* record = block_.data() + 6 + static_cast<std::size_t>(inBlock_) * header_.RecordSize;
   ++inBlock_;
   ++recordNumber_;
   values.clear();

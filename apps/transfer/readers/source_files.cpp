@@ -22,32 +22,57 @@ void TFileBytes::Damaged(std::string_view what) const {
   throw ESourceError(FileName, "the file is damaged (" + std::string(what) + ")");
 }
 
-TFileBytes ReadWholeFile(const std::string& path) {
-  TFileBytes file;
-  file.FileName = path;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw ESourceError(path, std::string("cannot be opened: ") + std::strerror(errno));
+TSourceFile::TSourceFile(const std::string& path) : fileName_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) throw ESourceError(path, std::string("cannot be opened: ") + std::strerror(errno));
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd_);
     throw ESourceError(path, "is not a readable file");
   }
-  // Read to the end rather than trusting the size: the file may change under us, and this never
-  // allocates more than the bytes that are really there.
-  std::uint8_t chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+  size_ = static_cast<std::uint64_t>(info.st_size);
+}
+
+TSourceFile::~TSourceFile() { ::close(fd_); }
+
+std::size_t TSourceFile::ReadSome(std::uint64_t offset, std::size_t length, void* out) const {
+  std::size_t done = 0;
+  auto* bytes = static_cast<std::uint8_t*>(out);
+  while (done < length) {
+    const ssize_t got = ::pread(fd_, bytes + done, length - done, static_cast<off_t>(offset + done));
     if (got < 0) {
       if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      throw ESourceError(path, std::string("cannot be read: ") + std::strerror(error));
+      throw ESourceError(fileName_, std::string("cannot be read: ") + std::strerror(errno));
     }
     if (got == 0) break;
-    file.Bytes.insert(file.Bytes.end(), chunk, chunk + got);
+    done += static_cast<std::size_t>(got);
   }
-  ::close(fd);
-  return file;
+  return done;
+}
+
+void TSourceFile::Read(std::uint64_t offset, std::size_t length, void* out, std::string_view what) const {
+  // Checked against the size before anything is read, so a damaged length never allocates or reads
+  // past the file; a file cut short since it opened is caught by the count.
+  if (!Holds(offset, length) || ReadSome(offset, length, out) != length) Damaged(what);
+}
+
+std::vector<std::uint8_t> TSourceFile::Read(std::uint64_t offset, std::size_t length, std::string_view what) const {
+  if (!Holds(offset, length)) Damaged(what);
+  std::vector<std::uint8_t> bytes(length);
+  Read(offset, length, bytes.data(), what);
+  return bytes;
+}
+
+TFileBytes TSourceFile::ReadStart(std::size_t length) const {
+  TFileBytes head;
+  head.FileName = fileName_;
+  head.Bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, size_)));
+  head.Bytes.resize(ReadSome(0, head.Bytes.size(), head.Bytes.data()));
+  return head;
+}
+
+void TSourceFile::Damaged(std::string_view what) const {
+  throw ESourceError(fileName_, "the file is damaged (" + std::string(what) + ")");
 }
 
 std::string UpperAscii(std::string_view text) {

@@ -75,8 +75,10 @@ class TSourceTable {
   int CodePage() const { return codePage_; }
   // The next live record's values, one per field; false after the last.
   virtual bool Next(std::vector<TSourceValue>& values) = 0;
-  // The record number (from 1) that Next last returned, for error texts.
+  // The record number (from 1) that Next last returned, for error texts and progress.
   std::int64_t RecordNumber() const { return recordNumber_; }
+  // The records the header counts (a dBase table's deleted records among them), for progress.
+  std::int64_t RecordCount() const { return recordCount_; }
 
  protected:
   explicit TSourceTable(std::string fileName) : fileName_(std::move(fileName)) {}
@@ -85,6 +87,7 @@ class TSourceTable {
   std::vector<TSourceIndex> indexes_;
   int codePage_ = 437;
   std::int64_t recordNumber_ = 0;
+  std::int64_t recordCount_ = 0;
 };
 
 // Opens path by its extension: ".DB" Paradox, ".DBF" dBase, in any case.

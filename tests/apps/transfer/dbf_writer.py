@@ -29,5 +29,14 @@ def codepages(directory):
         t.close()
 
 
+def shortmemo(directory):
+    # The last memo "Hi" ends the file with its two end marks: fewer bytes than a block's 8-byte lead.
+    t = dbf.Table(os.path.join(directory, 'SHORT.DBF'), 'NAME C(10); NOTES M', dbf_type='db3', codepage='cp437')
+    t.open(mode=dbf.READ_WRITE)
+    t.append(('Ann', 'a longer first memo'))
+    t.append(('Bob', 'Hi'))
+    t.close()
+
+
 if __name__ == '__main__':
-    {'people': people, 'codepages': codepages}[sys.argv[1]](sys.argv[2])
+    {'people': people, 'codepages': codepages, 'shortmemo': shortmemo}[sys.argv[1]](sys.argv[2])

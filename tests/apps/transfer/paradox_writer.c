@@ -3,7 +3,7 @@
    table without its key), "plain" (unkeyed, with an
    AutoInc field), "codepage" (as plain, code page 850), "password" (as plain, encrypted with "secret" or the password after BLOBPATH),
    "many" (unkeyed, 120 records over several blocks with long memos; BLOBPATH is followed
-   by the password, "-" for none). */
+   by the password, "-" for none), "rates" (unkeyed, one BCD field of six decimals). */
 #include <paradox.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -172,6 +172,25 @@ static void many(const char* path, const char* blob, const char* password) {
   PX_delete(doc);
 }
 
+/* Values with more decimals than a Currency keeps, halves and a carry among them. */
+static void rates(const char* path) {
+  pxfield_t* f = malloc(sizeof *f);
+  char* values[] = {"0.123456", "-0.123456", "0.123450", "0.123550", "2.999950", "-0.000051"};
+  int i;
+  f[0].px_fname = strdup("RATE"); f[0].px_ftype = pxfBCD; f[0].px_flen = 17; f[0].px_fdc = 6;
+  pxdoc_t* doc = open_doc();
+  if (PX_create_file(doc, f, 1, path, pxfFileTypNonIndexDB) < 0) fail("create");
+  char* rec = malloc(PX_get_recordsize(doc));
+  for (i = 0; i < 6; ++i) {
+    memset(rec, 0, PX_get_recordsize(doc));
+    PX_put_data_bcd(doc, rec, 6, values[i]);
+    if (PX_put_record(doc, rec) < 0) fail("put record");
+  }
+  free(rec);
+  PX_close(doc);
+  PX_delete(doc);
+}
+
 int main(int argc, char** argv) {
   if (argc < 4) fail("usage: paradox_writer KIND PATH BLOBPATH");
   PX_boot();
@@ -180,6 +199,7 @@ int main(int argc, char** argv) {
   else if (strcmp(argv[1], "plain") == 0) plain(argv[2], argv[3], 0, NULL);
   else if (strcmp(argv[1], "codepage") == 0) plain(argv[2], argv[3], 850, NULL);
   else if (strcmp(argv[1], "password") == 0) plain(argv[2], argv[3], 0, argc > 4 ? argv[4] : "secret");
+  else if (strcmp(argv[1], "rates") == 0) rates(argv[2]);
   else if (strcmp(argv[1], "many") == 0 && argc > 4) many(argv[2], argv[3], argv[4]);
   else fail("unknown kind");
   PX_shutdown();

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,36 @@ using Texts = std::vector<std::string>;
 bool Exists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
+}
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::vector<std::uint8_t>> Snapshot(const std::string& directory) {
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    files[entry.path().filename().string()] = ReadFile(entry.path().string());
+  return files;
+}
+
+// NAME C4 and a memo in a dBase III memo file: records "n1" to "n<count>", each memo "memo <n>"; the
+// memo of record badRecord (from 1) points past the end of the memo file.
+void WriteMemoTable(const std::string& dbf, const std::string& dbt, int count, int badRecord = 0) {
+  std::vector<std::string> records;
+  std::vector<std::uint8_t> memos(512, 0);
+  for (int n = 1; n <= count; ++n) {
+    const int block = n == badRecord ? 9999 : static_cast<int>(memos.size() / 512);
+    std::string name = "n" + std::to_string(n);
+    name.resize(4, ' ');
+    std::string number = std::to_string(block);
+    records.push_back(name + std::string(10 - number.size(), ' ') + number);
+    if (n == badRecord) continue;
+    const std::string text = "memo " + std::to_string(n) + "\x1A\x1A";
+    std::vector<std::uint8_t> memo(512, 0);
+    std::copy(text.begin(), text.end(), memo.begin());
+    memos.insert(memos.end(), memo.begin(), memo.end());
+  }
+  memos[0] = static_cast<std::uint8_t>(memos.size() / 512);
+  WriteFile(dbf, BuildDbf(0x83, {{"NAME", 'C', 4}, {"NOTES", 'M', 10}}, records));
+  WriteFile(dbt, memos);
 }
 
 class TransferTest : public ::testing::Test {
@@ -78,6 +111,41 @@ TEST_F(TransferTest, EveryMessageInOrderForTwoTables) {
   EXPECT_EQ(two.Indexes, (std::vector<TReadIndex>{{"", {1}, true, false, false}, {"PLACE", {2, 3}, false, false, false}}));
 }
 
+TEST_F(TransferTest, RecordsAreCopiedWithTheProgressShownAndMessagesProcessedAtMostEveryTenMilliseconds) {
+  std::vector<std::string> records;
+  for (int n = 1; n <= 4; ++n) records.push_back("n" + std::to_string(n));
+  WriteFile(source.PathOf("FOUR.DBF"), BuildDbf(0x03, {{"NAME", 'C', 4}}, records));
+  struct Case {
+    int stepMs;
+    Texts statuses;
+    int processed;
+  } cases[] = {
+      {0, {"Transferring table FOUR.DBF to KAVRIN table...", ""}, 2},
+      {10,
+       {"Transferring table FOUR.DBF to KAVRIN table...",
+        "Transferring table FOUR.DBF to KAVRIN table... record 1 of 4",
+        "Transferring table FOUR.DBF to KAVRIN table... record 2 of 4",
+        "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
+        "Transferring table FOUR.DBF to KAVRIN table... record 4 of 4", ""},
+       6},
+      {4,
+       {"Transferring table FOUR.DBF to KAVRIN table...",
+        "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
+        ""},
+       3},
+  };
+  for (const Case& c : cases) {
+    ui = TRecordingUi();
+    ui.Step = std::chrono::milliseconds(c.stepMs);
+    Transfer({"FOUR.DBF"});
+    Texts statuses;
+    for (const std::string& e : ui.Events)
+      if (e.rfind("status: ", 0) == 0) statuses.push_back(e.substr(8));
+    EXPECT_EQ(statuses, c.statuses) << c.stepMs;
+    EXPECT_EQ(ui.Processed, c.processed) << c.stepMs;
+  }
+}
+
 TEST_F(TransferTest, ABcdFieldWithMoreThanFourDecimalsIsCutAfterItsMessage) {
   TPxFile px;
   px.FileType = 2;
@@ -114,12 +182,14 @@ TEST_F(TransferTest, TwoSourcesForOneDestinationTransferOnlyTheFirst) {
 }
 
 TEST_F(TransferTest, ASecondClickReplacesTheTablesOfTheFirst) {
-  WriteNames("AGAIN.DBF");
+  // The first table has memos, the second none: its blob file must not stay behind.
+  WriteMemoTable(source.PathOf("AGAIN.DBF"), source.PathOf("AGAIN.DBT"), 6);
   Transfer({"AGAIN.DBF"});
   WriteNames("AGAIN.DBF", "Cleo      Kyiv");
   Transfer({"AGAIN.DBF"});
   EXPECT_EQ(ReadEngineTable(destination.PathOf("AGAIN.DAT")).Records,
             (std::vector<Record>{{"1", "Cleo", "Kyiv"}, {"2", "Bob", "Rome"}}));
+  EXPECT_EQ(Snapshot(destination.Path()).size(), 2u);  // AGAIN.DAT and AGAIN.IDX
 }
 
 TEST_F(TransferTest, MoreFieldsThanTheEngineTakesIsRefusedBeforeAnythingIsCreated) {
@@ -167,8 +237,47 @@ TEST_F(TransferTest, ADamagedFileEndsTheClickNamingItWithEarlierTablesIntact) {
   EXPECT_EQ(ui.Events.back(), "idle");
   EXPECT_EQ(ui.Events[ui.Events.size() - 2], "status: ");
   EXPECT_EQ(ReadEngineTable(destination.PathOf("A.DAT")).Records.size(), 2u);
-  EXPECT_FALSE(Exists(destination.PathOf("C.DAT")));
+  // Nothing of B, not even its temporary files.
+  EXPECT_EQ(Snapshot(destination.Path()).size(), 2u);
   for (const std::string& e : ui.Events) EXPECT_NE(e, "message: Transfer completed successfully.");
+}
+
+TEST_F(TransferTest, AFailedTransferLeavesAnExistingTableByteIdenticalAndNoTemporaryFiles) {
+  WriteMemoTable(source.PathOf("KEEP.DBF"), source.PathOf("KEEP.DBT"), 6);
+  Transfer({"KEEP.DBF"});
+  ASSERT_EQ(ReadEngineTable(destination.PathOf("KEEP.DAT")).Records.size(), 6u);
+  const auto before = Snapshot(destination.Path());
+  ASSERT_EQ(before.size(), 3u);  // KEEP.DAT, KEEP.IDX, KEEP.BLB
+  struct Case {
+    const char* what;
+    std::function<void()> fail;
+  } cases[] = {
+      {"a memo past the end of its file in the fourth of eight records",
+       [&] {
+         WriteMemoTable(source.PathOf("KEEP.DBF"), source.PathOf("KEEP.DBT"), 8, 4);
+         EXPECT_THROW(Transfer({"KEEP.DBF"}), ESourceError);
+       }},
+      {"the existing table open in another process",
+       [&] {
+         WriteMemoTable(source.PathOf("KEEP.DBF"), source.PathOf("KEEP.DBT"), 8);
+         kavrin::testing::HolderProcess holder(destination.PathOf("KEEP.BLB"), kavrin::testing::HolderAccess::Read,
+                                               kavrin::testing::HolderShare::Shared);
+         ASSERT_TRUE(holder.Ready());
+         try {
+           Transfer({"KEEP.DBF"});
+           ADD_FAILURE() << "a table open elsewhere was replaced";
+         } catch (const ETransferEngineError& error) {
+           EXPECT_EQ(error.Code(), engine::ec::AccessDenied);
+         }
+       }},
+  };
+  for (const Case& c : cases) {
+    ui.Events.clear();
+    c.fail();
+    EXPECT_TRUE(Snapshot(destination.Path()) == before) << c.what;
+    EXPECT_EQ(ui.Events.back(), "idle") << c.what;
+  }
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("KEEP.DAT")).Records.size(), 6u);
 }
 
 TEST_F(TransferTest, ADestinationHeldOpenByAnotherProcessGivesTheEngineError) {
@@ -186,6 +295,7 @@ TEST_F(TransferTest, ADestinationHeldOpenByAnotherProcessGivesTheEngineError) {
     EXPECT_EQ(std::string(error.what()), "Engine error 11013: " + error.EngineText());
   }
   EXPECT_EQ(ui.Events.back(), "idle");
+  EXPECT_EQ(Snapshot(destination.Path()), (std::map<std::string, std::vector<std::uint8_t>>{{"HELD.DAT", {}}}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // read-back of engine tables through TDataFile.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -24,9 +25,12 @@ std::string ScriptPath(const std::string& name);
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadFile(const std::string& path);
 
-// Every call in order, as "message: ...", "status: ...", "busy", "idle", "password: <file>".
+// Every call in order, as "message: ...", "status: ...", "busy", "idle", "password: <file>"; the
+// processing of messages only counted. Its clock moves by Step at each reading (not at all by default).
 class TRecordingUi : public TTransferUi {
  public:
+  void ProcessMessages() override { ++Processed; }
+  std::chrono::steady_clock::time_point Now() override { return Clock += Step; }
   void ShowMessage(const std::string& text) override { Events.push_back("message: " + text); }
   void SetStatus(const std::string& text) override { Events.push_back("status: " + text); }
   void SetBusy(bool busy) override { Events.push_back(busy ? "busy" : "idle"); }
@@ -38,6 +42,9 @@ class TRecordingUi : public TTransferUi {
   std::vector<std::string> Messages() const;
   std::vector<std::string> Events;
   std::string Password;
+  int Processed = 0;
+  std::chrono::steady_clock::time_point Clock{};
+  std::chrono::milliseconds Step{0};
 };
 
 struct TReadField {

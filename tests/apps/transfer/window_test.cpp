@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -152,6 +153,45 @@ TEST_F(WindowTest, BeginTransfersTheTwoSelectedTablesShowingEachInTheStatusBar) 
     EXPECT_EQ(read.Records, (std::vector<Texts>{{"1", "Ann", "Oslo"}, {"2", "Bob", "Rome"}})) << table;
   }
   EXPECT_FALSE(std::filesystem::exists(destination.PathOf("SKIPPED.DAT")));
+}
+
+TEST_F(WindowTest, ALongTableKeepsTheWindowAliveShowingProgressAndRefusingToClose) {
+  std::vector<std::string> records;
+  for (int n = 0; n < 40000; ++n) records.push_back(std::to_string(n));
+  WriteFile(source.PathOf("LONG.DBF"), BuildDbf(0x03, {{"NAME", 'C', 8}}, records));
+  form->FilesListBox->Update();
+  Select({"LONG.DBF"});
+  TWindowSeam seam;
+  seam.ExpectMessage(TMsgDlgType::mtInformation, NoPrimaryIndexText("LONG.DBF"), {TMsgDlgBtn::mbOK}, mrOk);
+  seam.ExpectMessage(TMsgDlgType::mtInformation, "Transfer completed successfully.", {TMsgDlgBtn::mbOK}, mrOk);
+  // Runs only when the transfer lets the application process messages; the window system's close box
+  // is pressed each time.
+  Texts statuses;
+  int closes = 0;
+  bool buttonsDisabled = true;
+  QTimer timer;
+  timer.setInterval(1);
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (!form->Transferring()) return;
+    statuses.push_back(form->StatusBar->SimpleText());
+    buttonsDisabled = buttonsDisabled && !form->BeginButton->Enabled() && !form->CloseButton->Enabled();
+    ++closes;
+    form->Widget()->close();
+  });
+  timer.start();
+  Press(form->BeginButton);
+  timer.stop();
+  seam.Verify();
+  EXPECT_GT(closes, 0);
+  EXPECT_TRUE(form->Visible());
+  EXPECT_TRUE(buttonsDisabled);
+  const std::string progress = "Transferring table LONG.DBF to KAVRIN table... record ";
+  EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(),
+                          [&](const std::string& s) { return s.rfind(progress, 0) == 0; }));
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("LONG.DAT")).Records.size(), 40000u);
+  // Once the transfer is over, the window closes again.
+  form->Widget()->close();
+  EXPECT_FALSE(form->Visible());
 }
 
 TEST_F(WindowTest, NothingSelectedCompletesAtOnce) {

@@ -1,8 +1,13 @@
 // Tables written by independent writers (pxlib, python3-dbf, Perl XBase), transferred and read back
 // through TDataFile: per fixture the engine's fields, indexes and values.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -148,6 +153,16 @@ TEST_F(WriterFixtureTest, UnkeyedParadoxTableGetsRecordIdAndKeepsItsAutoIncIds) 
   EXPECT_EQ(t.Records[3][0], "10");
 }
 
+TEST_F(WriterFixtureTest, BcdDecimalsPastFourRoundToTheNearestWithHalvesToEven) {
+  WriteParadoxFixture("rates", source.PathOf("RATES.DB"), source.PathOf("RATES.MB"));
+  Transfer({"RATES.DB"});
+  const TReadTable t = ReadEngineTable(destination.PathOf("RATES.DAT"));
+  EXPECT_EQ(t.Fields[1], (TReadField{"RATE", 8, 0, 0, 4, false}));
+  // 0.123456, -0.123456, 0.12345, 0.12355, 2.99995, -0.000051 as a Currency's raw value.
+  EXPECT_EQ(t.Records, (std::vector<Record>{{"1", "1235"}, {"2", "-1235"}, {"3", "1234"}, {"4", "1236"},
+                                            {"5", "30000"}, {"6", "-1"}}));
+}
+
 TEST_F(WriterFixtureTest, ParadoxCodePageIsRecodedToOem) {
   WriteParadoxFixture("codepage", source.PathOf("CP.DB"), source.PathOf("CP.MB"));
   Transfer({"CP.DB"});
@@ -243,6 +258,90 @@ TEST_F(WriterFixtureTest, DBaseThreeFromPythonDbfSkipsDeletedRecordsAndReadsBlan
                 {"1", "Ann", "42", "12.5", std::to_string(Day(1970, 1, 2)), "1", "first memo"},
                 {"2", "null", "null", "null", "null", "null", "null"},
                 {"3", "Carl", "-7", "-0.25", std::to_string(Day(2024, 2, 29)), "0", std::string(1500, 'x')}}));
+}
+
+TEST_F(WriterFixtureTest, ALastMemoShorterThanABlockLeadReadsToTheEndOfTheMemoFile) {
+  RunPythonDbf(source.Path(), "shortmemo");
+  ASSERT_EQ(ReadFile(source.PathOf("SHORT.DBT")).size(), 2 * 512u + 4);  // "Hi", 1A, 1A
+  Transfer({"SHORT.DBF"});
+  EXPECT_EQ(ReadEngineTable(destination.PathOf("SHORT.DAT")).Records,
+            (std::vector<Record>{{"1", "Ann", "a longer first memo"}, {"2", "Bob", "Hi"}}));
+}
+
+// Reads the table in a child process whose data segment is limited to 256 MiB; true when the child
+// read every record and the last memo was "Hi".
+bool ReadsWithinTheLimit(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const rlimit limit{256u << 20, 256u << 20};
+    setrlimit(RLIMIT_DATA, &limit);
+    try {
+      const auto table = OpenSourceTable(path, nullptr);
+      std::vector<TSourceValue> values;
+      std::string last;
+      while (table->Next(values)) last = values.back().Bytes;
+      _exit(last == "Hi" ? 0 : 1);
+    } catch (...) {
+      _exit(2);
+    }
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(WriterFixtureTest, AMemoTwoGigabytesIntoItsFileIsReadWithoutHoldingTheFile) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory does not fit a limited data segment";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "the sanitizer's shadow memory does not fit a limited data segment";
+#endif
+#endif
+  RunPythonDbf(source.Path(), "shortmemo");
+  // The second record's memo moves to block 4,000,000 of a sparse memo file (2 GB in).
+  std::vector<std::uint8_t> dbf = ReadFile(source.PathOf("SHORT.DBF"));
+  const std::size_t headerSize = dbf[8] | dbf[9] << 8;
+  const std::size_t recordSize = dbf[10] | dbf[11] << 8;
+  const std::string block = "   4000000";
+  std::copy(block.begin(), block.end(), dbf.begin() + static_cast<std::ptrdiff_t>(headerSize + 2 * recordSize - 10));
+  WriteFile(source.PathOf("SHORT.DBF"), dbf);
+  const int fd = ::open(source.PathOf("SHORT.DBT").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  std::string memo("Hi\x1A\x1A");
+  memo.resize(512, '\0');
+  ASSERT_EQ(::pwrite(fd, memo.data(), memo.size(), 4000000LL * 512), 512);
+  ::close(fd);
+  EXPECT_TRUE(ReadsWithinTheLimit(source.PathOf("SHORT.DBF")));
+}
+
+TEST_F(WriterFixtureTest, DamagedFieldNamesAreRefusedNamingTheSourceFile) {
+  RunPythonDbf(source.Path(), "people");
+  const std::vector<std::uint8_t> original = ReadFile(source.PathOf("PEOPLE.DBF"));
+  // The second field descriptor (AGE) starts at 64; its name has 11 bytes.
+  struct Case {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {std::string("?d"), "\"?d\" does not start with a letter"},
+      {std::string("\x01" "d"), "\"\\x01d\" holds a control character"},
+      {std::string("A\x02"), "\"A\\x02\" holds a control character"},
+      {std::string("name"), "\"name\" appears twice"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> damaged = original;
+    std::fill(damaged.begin() + 64, damaged.begin() + 64 + 11, 0);
+    std::copy(c.name.begin(), c.name.end(), damaged.begin() + 64);
+    WriteFile(source.PathOf("PEOPLE.DBF"), damaged);
+    try {
+      Transfer({"PEOPLE.DBF"});
+      ADD_FAILURE() << c.shown;
+    } catch (const ESourceError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                source.PathOf("PEOPLE.DBF") + ": the file is damaged (field name " + c.shown + ")");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(destination.Path())) << c.shown;
+  }
 }
 
 TEST_F(WriterFixtureTest, DBaseCodePagesFromTheLanguageDriverByte) {
