@@ -420,9 +420,12 @@ void TControl::ApplyFont() {
   if (!widget_) return;
   widget_->setFont(font_.ToQFont());
   QPalette pal = widget_->palette();
-  pal.setColor(QPalette::WindowText, ToQColor(font_.Color()));
-  pal.setColor(QPalette::Text, ToQColor(font_.Color()));
-  pal.setColor(QPalette::ButtonText, ToQColor(font_.Color()));
+  // The disabled group keeps the style's grey text, so a disabled control looks disabled.
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    pal.setColor(group, QPalette::WindowText, ToQColor(font_.Color()));
+    pal.setColor(group, QPalette::Text, ToQColor(font_.Color()));
+    pal.setColor(group, QPalette::ButtonText, ToQColor(font_.Color()));
+  }
   widget_->setPalette(pal);
 }
 

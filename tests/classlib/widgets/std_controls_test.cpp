@@ -18,6 +18,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "classlib/widgets/clipboard.h"
@@ -508,6 +509,72 @@ TEST_F(ControlsTest, FileListsShowOneRootAndMatchMasksIgnoringCase) {
   folders->SetDirectory(dir.Path());
   files->SetItemIndex(0);
   EXPECT_EQ(files->FileName(), dir.PathOf("CUSTOMER.DB"));
+}
+
+// The darkest grey level in a picture of a control: its caption, on these light faces.
+int Darkest(const QImage& image) {
+  int darkest = 255;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
+  }
+  return darkest;
+}
+
+// The pixels of a picture that are clearly red.
+int RedPixels(const QImage& image) {
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb p = image.pixel(x, y);
+      if (qRed(p) > 150 && qGreen(p) < 100 && qBlue(p) < 100) ++count;
+    }
+  }
+  return count;
+}
+
+// A disabled control shows the style's grey caption, whatever font colour the program gave it, and
+// shows the font colour again once enabled.
+TEST_F(ControlsTest, ADisabledControlLooksDisabledWhateverItsFontColour) {
+  struct Case {
+    const char* name;
+    std::function<TControl*(TWinControl&)> make;
+  };
+  const Case cases[] = {
+      {"button", [](TWinControl& p) -> TControl* { return new TButton(p); }},
+      {"check box", [](TWinControl& p) -> TControl* { return new TCheckBox(p); }},
+      {"radio button", [](TWinControl& p) -> TControl* { return new TRadioButton(p); }},
+      {"label", [](TWinControl& p) -> TControl* { return new TLabel(p); }},
+  };
+  auto* edit = new TEdit(*form);  // holds the focus, so no control below draws a focus frame
+  Focus(edit);
+  auto shot = [](TControl* c) { return c->Widget()->grab().toImage(); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TControl* enabled = c.make(*form);
+    TControl* disabled = c.make(*form);
+    int top = 40;
+    for (TControl* control : {enabled, disabled}) {
+      control->SetBounds(10, top, 100, 25);
+      control->SetCaption("Transfer");
+      top += 40;
+    }
+    disabled->SetEnabled(false);
+    PumpIdle();
+    const QImage on = shot(enabled);
+    const QImage off = shot(disabled);
+    ASSERT_EQ(on.size(), off.size());
+    EXPECT_NE(on, off);
+    EXPECT_GT(Darkest(off), Darkest(on) + 40) << "the disabled caption is grey, not the font's black";
+    for (TControl* control : {enabled, disabled}) control->Font().SetColor(clRed);
+    PumpIdle();
+    EXPECT_GT(RedPixels(shot(enabled)), 0);
+    EXPECT_EQ(RedPixels(shot(disabled)), 0) << "a font colour set while disabled waits for the control to be enabled";
+    disabled->SetEnabled(true);
+    PumpIdle();
+    EXPECT_GT(RedPixels(shot(disabled)), 0);
+    Free(enabled);
+    Free(disabled);
+  }
 }
 
 TEST_F(ControlsTest, CanvasAndFonts) {
