@@ -321,6 +321,12 @@ TEST_F(FormTest, EnterAndEscPressTheButtonsThatRegisteredWithTheForm) {
        },
        Qt::Key_Escape, "OK"},
       {"cancel freed", [](TForm&, TButton&, TButton& cancel, TButton&, TEdit&) { Free(&cancel); }, Qt::Key_Escape, ""},
+      {"cancel moved to another form and freed there",
+       [](TForm& form, TButton&, TButton& cancel, TButton&, TEdit&) {
+         cancel.SetParent(TForm::Create<TForm>(&form));
+         Free(&cancel);
+       },
+       Qt::Key_Escape, ""},
       {"panel with the buttons freed",
        [](TForm& form, TButton&, TButton&, TButton&, TEdit&) {
          // The panel goes first, so its buttons no longer know their form when they go.
