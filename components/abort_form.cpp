@@ -40,7 +40,7 @@ class AbortFormDialog : public TPrintingDialog {
 
 }  // namespace
 
-TAbortForm::TAbortForm(classlib::TWidgetComponent* owner, TPrintDevice& printer) : TForm(owner), printer_(printer) {
+TAbortForm::TAbortForm(classlib::TComponent* owner, TPrintDevice& printer) : TForm(owner), printer_(printer) {
   Name = "AbortForm";
   SetCaption("Printing");
   // Sized before the border style, which fixes the size; without a menu the client is the window.
@@ -56,16 +56,16 @@ TAbortForm::TAbortForm(classlib::TWidgetComponent* owner, TPrintDevice& printer)
   BitBtn1->Name = "BitBtn1";
   BitBtn1->SetCaption("&Cancel");
   BitBtn1->ModalResult = classlib::mrCancel;
-  BitBtn1->Cancel = true;
+  BitBtn1->SetCancel(true);
   BitBtn1->SetBounds((kClientWidth - kButtonWidth) / 2, 16 + 3 * kLineHeight, kButtonWidth, kButtonHeight);
-  BitBtn1->OnClick = [this](classlib::TWidgetComponent* sender) { BitBtn1Click(sender); };
+  BitBtn1->OnClick = [this](classlib::TComponent* sender) { BitBtn1Click(sender); };
 }
 
-void TAbortForm::BitBtn1Click(classlib::TWidgetComponent*) {
+void TAbortForm::BitBtn1Click(classlib::TComponent*) {
   if (printer_.Printing()) printer_.Abort();
 }
 
-TReportWorks::TPrintingDialogFactory AbortFormFactory(classlib::TWidgetComponent* owner) {
+TReportWorks::TPrintingDialogFactory AbortFormFactory(classlib::TComponent* owner) {
   return [owner](TPrintDevice& printer) -> std::unique_ptr<TPrintingDialog> {
     return std::make_unique<AbortFormDialog>(classlib::TForm::Create<TAbortForm>(owner, printer));
   };

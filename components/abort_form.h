@@ -14,10 +14,10 @@ namespace kavrin::components::rptworks {
 
 class TAbortForm : public classlib::TForm {
  public:
-  TAbortForm(classlib::TWidgetComponent* owner, TPrintDevice& printer);
+  TAbortForm(classlib::TComponent* owner, TPrintDevice& printer);
 
   // Aborts the printer's job when the printer is printing.
-  void BitBtn1Click(classlib::TWidgetComponent* sender);
+  void BitBtn1Click(classlib::TComponent* sender);
 
   classlib::TLabel* Label1;
   classlib::TLabel* Label2;
@@ -30,6 +30,6 @@ class TAbortForm : public classlib::TForm {
 
 // The report's dialog factory: each report job gets a new TAbortForm for its printer, shown at the
 // job's start and freed once at its end. owner may be null.
-TReportWorks::TPrintingDialogFactory AbortFormFactory(classlib::TWidgetComponent* owner = nullptr);
+TReportWorks::TPrintingDialogFactory AbortFormFactory(classlib::TComponent* owner = nullptr);
 
 }  // namespace kavrin::components::rptworks

@@ -5,7 +5,7 @@
 namespace kavrin::components::histmenu {
 
 using classlib::TMenuItem;
-using classlib::TWidgetComponent;
+using classlib::TComponent;
 
 // The core's view of a real menu item. The history items belong to the component, so they go with it.
 class THistMenu::MenuAdapter : public HistoryMenuItem {
@@ -16,7 +16,7 @@ class THistMenu::MenuAdapter : public HistoryMenuItem {
   void InsertSeparator(int index) override { Insert(index, "-", 0); }
   void InsertEntry(int index, const std::string& caption, std::int32_t tag) override {
     TMenuItem* entry = Insert(index, caption, tag);
-    entry->OnClick = [this, entry](TWidgetComponent*) { owner_.core_.ItemClicked(item_.IndexOf(entry)); };
+    entry->OnClick = [this, entry](TComponent*) { owner_.core_.ItemClicked(item_.IndexOf(entry)); };
   }
   void Remove(int index) override {
     TMenuItem* entry = item_.Items(index);
@@ -39,7 +39,7 @@ class THistMenu::MenuAdapter : public HistoryMenuItem {
   TMenuItem& item_;
 };
 
-THistMenu::THistMenu(TWidgetComponent* owner) : TWidgetComponent(owner) {
+THistMenu::THistMenu(TComponent* owner) : TComponent(owner) {
   core_.OnClick = [this](int index, const std::string& caption, std::int32_t tag) {
     if (OnClick) OnClick(menu_item_->Items(index), caption, tag);
   };

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "classlib/widgets/component.h"
+#include "classlib/data/component.h"
 #include "components/hist_menu_history.h"
 
 namespace kavrin::classlib {
@@ -19,11 +19,11 @@ namespace kavrin::components::histmenu {
 
 // Sender is the clicked menu item.
 using THistMenuClick =
-    std::function<void(classlib::TWidgetComponent* Sender, const std::string& Caption, std::int32_t Tag)>;
+    std::function<void(classlib::TComponent* Sender, const std::string& Caption, std::int32_t Tag)>;
 
-class THistMenu : public classlib::TWidgetComponent {
+class THistMenu : public classlib::TComponent {
  public:
-  explicit THistMenu(classlib::TWidgetComponent* owner);
+  explicit THistMenu(classlib::TComponent* owner);
   ~THistMenu() override;
 
   classlib::TMenuItem* MenuItem() const { return menu_item_; }

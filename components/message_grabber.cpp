@@ -13,7 +13,7 @@ namespace kavrin::components::messagegrabber {
 namespace {
 
 // Checked before the owner takes the component into its list.
-classlib::TWidgetComponent* WindowedOwner(classlib::TWidgetComponent* owner) {
+classlib::TComponent* WindowedOwner(classlib::TComponent* owner) {
   CheckGrabberOwner(dynamic_cast<classlib::TWinControl*>(owner) != nullptr);
   return owner;
 }
@@ -55,8 +55,8 @@ class TMessageGrabber::Filter : public QObject {
   TMessageGrabber& grabber_;
 };
 
-TMessageGrabber::TMessageGrabber(classlib::TWidgetComponent* owner)
-    : TWidgetComponent(WindowedOwner(owner)), owner_control_(dynamic_cast<classlib::TWinControl*>(owner)) {
+TMessageGrabber::TMessageGrabber(classlib::TComponent* owner)
+    : TComponent(WindowedOwner(owner)), owner_control_(dynamic_cast<classlib::TWinControl*>(owner)) {
   filter_ = new Filter(*this);
   Hook();
 }

@@ -7,7 +7,7 @@
 
 #include <QPointer>
 
-#include "classlib/widgets/component.h"
+#include "classlib/data/component.h"
 #include "components/message_grabber_messages.h"
 
 class QWidget;
@@ -23,10 +23,10 @@ struct TMessage {
   TMinMaxInfo* MinMaxInfo = nullptr;  // WM_GETMINMAXINFO only
 };
 
-class TMessageGrabber : public classlib::TWidgetComponent {
+class TMessageGrabber : public classlib::TComponent {
  public:
   // Raises ENonWindowOwner unless the owner is a windowed control.
-  explicit TMessageGrabber(classlib::TWidgetComponent* owner);
+  explicit TMessageGrabber(classlib::TComponent* owner);
   ~TMessageGrabber() override;
 
   // True from construction until the owner's widget is destroyed or the grabber goes.

@@ -11,12 +11,12 @@ namespace kavrin::components::qelformenh {
 
 using classlib::TForm;
 using classlib::TFormBorderStyle;
-using classlib::TWidgetComponent;
+using classlib::TComponent;
 
 namespace {
 
 // Checked before the owner takes the component into its list.
-TWidgetComponent* FormOwner(TWidgetComponent* owner) {
+TComponent* FormOwner(TComponent* owner) {
   auto* form = dynamic_cast<TForm*>(owner);
   bool has_one = false;
   for (int i = 0; form && i < form->ComponentCount(); ++i) {
@@ -94,7 +94,7 @@ class TQelFormEnh::FormWindow : public PlacementWindow {
   TForm& form_;
 };
 
-TQelFormEnh::TQelFormEnh(TWidgetComponent* owner)
+TQelFormEnh::TQelFormEnh(TComponent* owner)
     : TMessageGrabber(FormOwner(owner)),
       window_(std::make_unique<FormWindow>(*dynamic_cast<TForm*>(owner))),
       placement_(*window_) {}

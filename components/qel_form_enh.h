@@ -20,7 +20,7 @@ namespace kavrin::components::qelformenh {
 class TQelFormEnh : public messagegrabber::TMessageGrabber {
  public:
   // The owner must be a form that holds no other TQelFormEnh.
-  explicit TQelFormEnh(classlib::TWidgetComponent* owner);
+  explicit TQelFormEnh(classlib::TComponent* owner);
   ~TQelFormEnh() override;
 
   // Called once the form's properties are set: restores the stored placement.

@@ -56,12 +56,7 @@ std::int32_t TKAVRINTable::GetRecordNumber() {
   return Handle()->RecordNo();
 }
 
-void TKAVRINTable::SetRecordNumber(std::int32_t number) {
-  CheckBrowseMode();
-  if (number == GetRecordNumber()) return;
-  Handle()->GotoRecordNo(static_cast<std::uint32_t>(number < 0 ? 0 : number));
-  Resync(false, true);
-}
+void TKAVRINTable::SetRecordNumber(std::int32_t number) { SetRecNo(number); }
 
 void TKAVRINTable::CheckTableActive() const {
   if (!Active()) classlib::DatabaseError("Cannot perform this operation on a closed dataset");

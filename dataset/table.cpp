@@ -64,6 +64,14 @@ void TTable::ChangeIndex(std::string text, bool fieldsIndex) {
 
 bool TTable::GetCanModify() const { return TDBDataSet::GetCanModify() && !readOnly_; }
 
+void TTable::SetRecNo(std::int32_t value) {
+  CheckBrowseMode();
+  UpdateCursorPos();
+  if (value == Handle()->RecordNo()) return;
+  Handle()->GotoRecordNo(static_cast<std::uint32_t>(value < 0 ? 0 : value));
+  Resync(false, true);
+}
+
 void TTable::DataEvent(classlib::TDataEvent event, std::intptr_t info) {
   if (event == classlib::TDataEvent::dePropertyChange) indexDefs_.SetUpdated(false);
   TDBDataSet::DataEvent(event, info);

@@ -77,6 +77,8 @@ class TTable : public TDBDataSet {
                               classlib::TIndexOptions& options, std::string& fields, std::string& name);
 
   void DataEvent(classlib::TDataEvent event, std::intptr_t info) override;
+  // The cursor goes to the position at once and the window is re-read centred on it.
+  void SetRecNo(std::int32_t value) override;
 
   // A new, empty table from FieldDefs (filled from the field objects when empty) and IndexDefs (the
   // first one the primary index); the table must be closed and is not opened.

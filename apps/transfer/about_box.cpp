@@ -9,7 +9,7 @@ namespace kavrin::transfer {
 
 using namespace classlib;
 
-TAboutBox::TAboutBox(TWidgetComponent* owner) : TForm(owner) {
+TAboutBox::TAboutBox(TComponent* owner) : TForm(owner) {
   Name = "AboutBox";
   SetCaption(AboutBoxCaption);
   // Sized before the border style, which fixes the size a border without sizing has; without a menu
@@ -47,12 +47,12 @@ TAboutBox::TAboutBox(TWidgetComponent* owner) : TForm(owner) {
   CloseButton->Tag = 12;
   CloseButton->ModalResult = mrOk;
   CloseButton->SetDefault(true);
-  CloseButton->Cancel = true;
+  CloseButton->SetCancel(true);
 
-  OnCreate = [this](TWidgetComponent* sender) { FormCreate(sender); };
+  OnCreate = [this](TComponent* sender) { FormCreate(sender); };
 }
 
-void TAboutBox::FormCreate(TWidgetComponent*) {
+void TAboutBox::FormCreate(TComponent*) {
   const TIcon& icon = Application().Icon;
   if (icon.Empty()) return;
   TBitmap picture;

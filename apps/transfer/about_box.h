@@ -11,7 +11,7 @@ inline constexpr const char* AboutBoxCaption = "About";
 
 class TAboutBox : public classlib::TForm {
  public:
-  explicit TAboutBox(classlib::TWidgetComponent* owner);
+  explicit TAboutBox(classlib::TComponent* owner);
   classlib::TGroupBox* VersionGroupBox;
   classlib::TImage* ProgramIcon;
   classlib::TLabel* ProductLabel;
@@ -19,7 +19,7 @@ class TAboutBox : public classlib::TForm {
   classlib::TMemo* VersionMemo;
   classlib::TButton* CloseButton;
 
-  void FormCreate(classlib::TWidgetComponent* sender);
+  void FormCreate(classlib::TComponent* sender);
 };
 
 }  // namespace kavrin::transfer

@@ -35,7 +35,7 @@ TButton* Button(TForm& form, const char* caption, int tag, int left, int top) {
 
 }  // namespace
 
-TMainForm::TMainForm(TWidgetComponent* owner) : TForm(owner) {
+TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
   Name = "MainForm";
   SetCaption(MainFormCaption);
   // Sized before the border style, which fixes the size a border without sizing has; without a menu
@@ -103,24 +103,24 @@ TMainForm::TMainForm(TWidgetComponent* owner) : TForm(owner) {
     control->SetPopupMenu(HelpPopup);
   }
 
-  BeginButton->OnClick = [this](TWidgetComponent* s) { BeginButtonClick(s); };
-  CloseButton->OnClick = [this](TWidgetComponent* s) { CloseButtonClick(s); };
-  UsageButton->OnClick = [this](TWidgetComponent* s) { UsageButtonClick(s); };
-  AboutButton->OnClick = [this](TWidgetComponent* s) { AboutButtonClick(s); };
-  WhatsThisItem->OnClick = [this](TWidgetComponent* s) { WhatsThisItemClick(s); };
-  OnKeyDown = [](TWidgetComponent*, Word& key, TShiftState) {
+  BeginButton->OnClick = [this](TComponent* s) { BeginButtonClick(s); };
+  CloseButton->OnClick = [this](TComponent* s) { CloseButtonClick(s); };
+  UsageButton->OnClick = [this](TComponent* s) { UsageButtonClick(s); };
+  AboutButton->OnClick = [this](TComponent* s) { AboutButtonClick(s); };
+  WhatsThisItem->OnClick = [this](TComponent* s) { WhatsThisItemClick(s); };
+  OnKeyDown = [](TComponent*, Word& key, TShiftState) {
     if (key != VK_F1) return;
     key = 0;
     Application().HelpContext(kFormHelpContext);
   };
-  OnCreate = [this](TWidgetComponent* s) { FormCreate(s); };
+  OnCreate = [this](TComponent* s) { FormCreate(s); };
   // Closing would free the window, its buttons and status bar under the running transfer.
-  OnCloseQuery = [this](TWidgetComponent*, bool& canClose) {
+  OnCloseQuery = [this](TComponent*, bool& canClose) {
     if (transferring_) canClose = false;
   };
 }
 
-void TMainForm::FormCreate(TWidgetComponent*) {
+void TMainForm::FormCreate(TComponent*) {
   Application().HelpFile = (std::filesystem::path(Application().ExeName()).parent_path() / HelpFileName).string();
 }
 
@@ -132,7 +132,7 @@ std::vector<std::string> TMainForm::SelectedFiles() const {
   return entries;
 }
 
-void TMainForm::BeginButtonClick(TWidgetComponent*) {
+void TMainForm::BeginButtonClick(TComponent*) {
   if (transferring_) return;
   struct TRunning {
     bool& flag;
@@ -144,16 +144,16 @@ void TMainForm::BeginButtonClick(TWidgetComponent*) {
   transfer.BeginTransfer(SourceDirectoryListBox->Directory(), SelectedFiles(), DestDirectoryListBox->Directory());
 }
 
-void TMainForm::CloseButtonClick(TWidgetComponent*) { Close(); }
+void TMainForm::CloseButtonClick(TComponent*) { Close(); }
 
-void TMainForm::UsageButtonClick(TWidgetComponent*) { Application().HelpCommand(HELP_CONTENTS, 0); }
+void TMainForm::UsageButtonClick(TComponent*) { Application().HelpCommand(HELP_CONTENTS, 0); }
 
-void TMainForm::WhatsThisItemClick(TWidgetComponent*) {
+void TMainForm::WhatsThisItemClick(TComponent*) {
   TControl* control = HelpPopup->PopupComponent();
   if (control && control->IsWindowed()) Application().HelpCommand(HELP_CONTEXTPOPUP, control->Tag);
 }
 
-void TMainForm::AboutButtonClick(TWidgetComponent*) {
+void TMainForm::AboutButtonClick(TComponent*) {
   if (AboutBox) AboutBox->ShowModal();
 }
 

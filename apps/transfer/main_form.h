@@ -21,7 +21,7 @@ inline constexpr const char* HelpFileName = "GASKORN.HLP";
 
 class TMainForm : public classlib::TForm {
  public:
-  explicit TMainForm(classlib::TWidgetComponent* owner);
+  explicit TMainForm(classlib::TComponent* owner);
 
   classlib::TLabel* ExplanationLabel;
   classlib::TGroupBox* SourceGroupBox;
@@ -42,12 +42,12 @@ class TMainForm : public classlib::TForm {
   // Shown by the About button; the program block creates it after this form.
   TAboutBox* AboutBox = nullptr;
 
-  void FormCreate(classlib::TWidgetComponent* sender);
-  void BeginButtonClick(classlib::TWidgetComponent* sender);
-  void CloseButtonClick(classlib::TWidgetComponent* sender);
-  void UsageButtonClick(classlib::TWidgetComponent* sender);
-  void WhatsThisItemClick(classlib::TWidgetComponent* sender);
-  void AboutButtonClick(classlib::TWidgetComponent* sender);
+  void FormCreate(classlib::TComponent* sender);
+  void BeginButtonClick(classlib::TComponent* sender);
+  void CloseButtonClick(classlib::TComponent* sender);
+  void UsageButtonClick(classlib::TComponent* sender);
+  void WhatsThisItemClick(classlib::TComponent* sender);
+  void AboutButtonClick(classlib::TComponent* sender);
 
   // The selected entries of the file list, in list order.
   std::vector<std::string> SelectedFiles() const;

@@ -4,7 +4,7 @@ namespace kavrin::transfer {
 
 using namespace classlib;
 
-TPasswordDialog::TPasswordDialog(TWidgetComponent* owner, const std::string& fileName) : TForm(owner) {
+TPasswordDialog::TPasswordDialog(TComponent* owner, const std::string& fileName) : TForm(owner) {
   SetCaption(PasswordDialogCaption);
   // Without a menu the client is the whole window.
   SetWidth(320);
@@ -26,7 +26,7 @@ TPasswordDialog::TPasswordDialog(TWidgetComponent* owner, const std::string& fil
   CancelButton->SetBounds(233, 72, 75, 25);
   CancelButton->SetCaption("Cancel");
   CancelButton->ModalResult = mrCancel;
-  CancelButton->Cancel = true;
+  CancelButton->SetCancel(true);
 }
 
 }  // namespace kavrin::transfer

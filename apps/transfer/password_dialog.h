@@ -12,7 +12,7 @@ inline constexpr const char* PasswordDialogCaption = "Enter Password";
 
 class TPasswordDialog : public classlib::TForm {
  public:
-  TPasswordDialog(classlib::TWidgetComponent* owner, const std::string& fileName);
+  TPasswordDialog(classlib::TComponent* owner, const std::string& fileName);
   classlib::TLabel* PromptLabel;
   classlib::TEdit* PasswordEdit;
   classlib::TButton* OkButton;

@@ -583,6 +583,12 @@ std::int32_t TDataSet::RecNo() const {
   return BufferRecordNumber(activeRecord_);
 }
 
+void TDataSet::SetRecNo(std::int32_t value) {
+  CheckBrowseMode();
+  const std::int32_t current = RecNo();
+  if (current > 0 && value != current) MoveBy(value - current);
+}
+
 void TDataSet::Refresh() {
   CheckBrowseMode();
   UpdateCursorPos();

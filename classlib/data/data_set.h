@@ -123,6 +123,9 @@ class TDataSet : public TComponent {
   std::int32_t RecordCount() const;
   // The record number of the active row as fetched; -1 for a new row.
   std::int32_t RecNo() const;
+  // Makes the record at this position the active row, after the browse-mode check. Here by moving
+  // record by record; a dataset whose cursor goes to a position at once overrides it.
+  virtual void SetRecNo(std::int32_t value);
   void Refresh();
 
   // --- editing ---

@@ -13,6 +13,7 @@
 #include "classlib/data/exceptions.h"
 #include "classlib/data/session.h"
 #include "classlib/widgets/help.h"
+#include "classlib/widgets/hint_text.h"
 #include "classlib/widgets/qt_message_loop.h"
 #include "classlib/widgets/screen.h"
 #include "classlib/widgets/session_dialogs.h"
@@ -49,11 +50,26 @@ TBusyScope::~TBusyScope() {
   if (app_) --app_->busyCount_;
 }
 
-// The application's connections to Qt's own signals.
+// The application's connections to Qt's own signals, and its watch over every widget's events.
 class ApplicationEvents : public QObject {
  public:
   explicit ApplicationEvents(TApplication* app) : app_(app) {}
   TApplication* app_;
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
+      Guarded(app_, [this, watched] { MouseEntered(static_cast<QWidget*>(watched)); });
+    }
+    return false;
+  }
+
+ private:
+  // The hint of the control under the mouse, or of the nearest parent that has one.
+  void MouseEntered(const QWidget* widget) {
+    const TControl* c = TControl::FromWidget(widget);
+    while (c && c->Hint().empty()) c = c->Parent();
+    app_->SetHint(c ? GetLongHint(c->Hint()) : std::string());
+  }
 };
 
 TApplication::TApplication(int& argc, char** argv) {
@@ -68,6 +84,7 @@ TApplication::TApplication(int& argc, char** argv) {
   screen_ = std::make_unique<TScreen>();
   title_ = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
   events_ = new ApplicationEvents(this);
+  qt_->installEventFilter(events_);
   QObject::connect(qt_, &QApplication::focusChanged, events_, [this](QWidget*, QWidget* now) {
     Guarded(this, [this, now] { FocusChanged(now); });
   });
@@ -84,12 +101,14 @@ TApplication::TApplication(int& argc, char** argv) {
   platform::SetMessageLoop(messageLoop_.get());
   // The data layers' errors and password questions reach the user through the application.
   SetApplicationExceptionHandler([this](const std::exception& e) { HandleException(this, e); });
+  SetEventExceptionSink([this](TComponent* sender) { HandleException(sender); });
   SetPasswordDialog(&SessionPasswordDialog);
 }
 
 TApplication::~TApplication() {
   DestroyComponents();
   SetApplicationExceptionHandler(nullptr);
+  SetEventExceptionSink(nullptr);
   SetPasswordDialog(nullptr);
   // After the components, whose sockets and windows leave the loop as they go.
   if (&platform::CurrentMessageLoop() == messageLoop_.get()) platform::SetMessageLoop(nullptr);
@@ -131,7 +150,7 @@ void TApplication::SetHint(const std::string& hint) {
   if (OnHint) Guarded(this, [this] { OnHint(this); });
 }
 
-void TApplication::HandleException(TWidgetComponent* sender) {
+void TApplication::HandleException(TComponent* sender) {
   std::exception_ptr current = std::current_exception();
   if (!current) return;
   try {
@@ -143,7 +162,7 @@ void TApplication::HandleException(TWidgetComponent* sender) {
   }
 }
 
-void TApplication::HandleException(TWidgetComponent* sender, const std::exception& e) {
+void TApplication::HandleException(TComponent* sender, const std::exception& e) {
   // EAbort is silent by design.
   if (dynamic_cast<const runtime::EAbort*>(&e)) return;
   if (inHandler_) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "classlib/widgets/component.h"
+#include "classlib/data/component.h"
 #include "classlib/widgets/control.h"
 #include "classlib/widgets/graphics.h"
 #include "classlib/widgets/ui.h"
@@ -22,8 +22,8 @@ class TForm;
 class ApplicationEvents;
 class QtMessageLoop;
 
-using TIdleEvent = std::function<void(TWidgetComponent* Sender, bool& Done)>;
-using TExceptionEvent = std::function<void(TWidgetComponent* Sender, const std::exception& E)>;
+using TIdleEvent = std::function<void(TComponent* Sender, bool& Done)>;
+using TExceptionEvent = std::function<void(TComponent* Sender, const std::exception& E)>;
 
 // Win32 MessageBox flags the programs pass.
 enum : unsigned {
@@ -34,7 +34,7 @@ enum : unsigned {
 // Win32 MessageBox answers.
 enum : int { IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7 };
 
-class TApplication : public TWidgetComponent {
+class TApplication : public TComponent {
  public:
   // Creates the Qt application when there is none yet (argc and argv must outlive it).
   TApplication(int& argc, char** argv);
@@ -65,9 +65,9 @@ class TApplication : public TWidgetComponent {
 
   // Hands the exception being handled to OnException, or to the default box; EAbort is silent. Call
   // from inside a catch block.
-  void HandleException(TWidgetComponent* sender);
+  void HandleException(TComponent* sender);
   // The same for an exception given by reference (the data layers hand theirs over this way).
-  void HandleException(TWidgetComponent* sender, const std::exception& e);
+  void HandleException(TComponent* sender, const std::exception& e);
   // The default box: the message, with a full stop added when it ends in a letter or digit, as an
   // error box with OK under the application title.
   void ShowException(const std::exception& e);

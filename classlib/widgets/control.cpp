@@ -9,12 +9,11 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cstdio>
 
-#include "classlib/widgets/application.h"
 #include "classlib/widgets/form.h"
 #include "classlib/widgets/hint_text.h"
 #include "classlib/widgets/menus.h"
+#include "classlib/widgets/ui.h"
 
 namespace kavrin::classlib {
 
@@ -96,20 +95,17 @@ void FinishDrag(const QPoint& global, bool drop) {
 
 }  // namespace
 
-void Guarded(TWidgetComponent* sender, const std::function<void()>& f) noexcept {
+void Guarded(TComponent* sender, const std::function<void()>& f) noexcept {
   try {
     f();
   } catch (...) {
-    try {
-      if (TApplication* app = TApplication::Instance()) {
-        app->HandleException(sender);
-      } else {
-        std::fprintf(stderr, "unhandled exception with no application\n");
-      }
-    } catch (...) {
-      std::fprintf(stderr, "exception in the exception handler\n");
-    }
+    HandleEventException(sender);
   }
+}
+
+TComponent* ControlOwner(TWinControl& parent) {
+  if (TForm* form = parent.ParentForm()) return form;
+  return &parent;
 }
 
 // Routes the Qt events of one control's widgets to it.
@@ -134,13 +130,6 @@ class ControlEvents : public QObject {
       case QEvent::MouseButtonRelease:
       case QEvent::MouseMove:
         return HandleMouse(static_cast<QMouseEvent*>(event));
-      case QEvent::Enter:
-        if (TApplication* app = TApplication::Instance()) {
-          const TControl* c = control_;
-          while (c && c->Hint().empty()) c = c->Parent();
-          app->SetHint(c ? GetLongHint(c->Hint()) : std::string());
-        }
-        return false;
       case QEvent::ContextMenu: {
         TControl* c = control_;
         while (c && !c->PopupMenu()) c = c->Parent();
@@ -252,7 +241,7 @@ class ControlEvents : public QObject {
   TControl* control_;
 };
 
-TControl::TControl(TWidgetComponent* owner, TWinControl* parent) : TWidgetComponent(owner), parent_(parent) {
+TControl::TControl(TComponent* owner, TWinControl* parent) : TComponent(owner), parent_(parent) {
   font_.OnChange = [this] { ApplyFont(); };
 }
 
@@ -315,6 +304,10 @@ TControl* TControl::FromWidget(const QWidget* widget) {
 
 void TControl::SetParent(TWinControl* parent) {
   if (parent == parent_) return;
+  if (auto* win = dynamic_cast<TWinControl*>(this)) {
+    TForm* oldForm = ParentForm();
+    if (oldForm && oldForm != this && (!parent || parent->ParentForm() != oldForm)) win->LeaveForm(*oldForm);
+  }
   if (parent_) {
     auto& list = parent_->controls_;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
@@ -427,9 +420,12 @@ void TControl::ApplyFont() {
   if (!widget_) return;
   widget_->setFont(font_.ToQFont());
   QPalette pal = widget_->palette();
-  pal.setColor(QPalette::WindowText, ToQColor(font_.Color()));
-  pal.setColor(QPalette::Text, ToQColor(font_.Color()));
-  pal.setColor(QPalette::ButtonText, ToQColor(font_.Color()));
+  // The disabled group keeps the style's grey text, so a disabled control looks disabled.
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    pal.setColor(group, QPalette::WindowText, ToQColor(font_.Color()));
+    pal.setColor(group, QPalette::Text, ToQColor(font_.Color()));
+    pal.setColor(group, QPalette::ButtonText, ToQColor(font_.Color()));
+  }
   widget_->setPalette(pal);
 }
 
@@ -517,11 +513,18 @@ void TControl::Resized() {
   if (OnResize) OnResize(this);
 }
 
-TWinControl::TWinControl(TWidgetComponent* owner, TWinControl* parent) : TControl(owner, parent) {}
+TWinControl::TWinControl(TComponent* owner, TWinControl* parent) : TControl(owner, parent) {}
 
 TWinControl::~TWinControl() {
-  if (TForm* form = ParentForm(); form && form != static_cast<TControl*>(this)) form->ControlGone(this);
+  if (TForm* form = ParentForm(); form && form != static_cast<TControl*>(this)) LeaveForm(*form);
   for (TControl* c : controls_) c->parent_ = nullptr;
+}
+
+void TWinControl::LeaveForm(TForm& form) {
+  form.ControlGone(this);
+  for (TControl* c : controls_) {
+    if (auto* win = dynamic_cast<TWinControl*>(c)) win->LeaveForm(form);
+  }
 }
 
 void TWinControl::SetTabStop(bool value) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "classlib/widgets/align_layout.h"
-#include "classlib/widgets/component.h"
+#include "classlib/data/component.h"
 #include "classlib/widgets/geometry.h"
 #include "classlib/widgets/graphics.h"
 #include "classlib/widgets/keys.h"
@@ -38,20 +38,20 @@ inline constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3,
                          crHandPoint = -21;
 
 class TControl;
-using TNotifyEvent = std::function<void(TWidgetComponent* Sender)>;
-using TMouseEvent = std::function<void(TWidgetComponent* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
-using TMouseMoveEvent = std::function<void(TWidgetComponent* Sender, TShiftState Shift, int X, int Y)>;
-using TKeyEvent = std::function<void(TWidgetComponent* Sender, Word& Key, TShiftState Shift)>;
-using TKeyPressEvent = std::function<void(TWidgetComponent* Sender, char& Key)>;
+using TNotifyEvent = std::function<void(TComponent* Sender)>;
+using TMouseEvent = std::function<void(TComponent* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseMoveEvent = std::function<void(TComponent* Sender, TShiftState Shift, int X, int Y)>;
+using TKeyEvent = std::function<void(TComponent* Sender, Word& Key, TShiftState Shift)>;
+using TKeyPressEvent = std::function<void(TComponent* Sender, char& Key)>;
 using TDragOverEvent =
-    std::function<void(TWidgetComponent* Sender, TControl* Source, int X, int Y, TDragState State, bool& Accept)>;
-using TDragDropEvent = std::function<void(TWidgetComponent* Sender, TControl* Source, int X, int Y)>;
-using TEndDragEvent = std::function<void(TWidgetComponent* Sender, TControl* Target, int X, int Y)>;
+    std::function<void(TComponent* Sender, TControl* Source, int X, int Y, TDragState State, bool& Accept)>;
+using TDragDropEvent = std::function<void(TComponent* Sender, TControl* Source, int X, int Y)>;
+using TEndDragEvent = std::function<void(TComponent* Sender, TControl* Target, int X, int Y)>;
 
-class TControl : public TWidgetComponent {
+class TControl : public TComponent {
  public:
   // The form is the owner of every control on it; parent may be null for a control placed later.
-  TControl(TWidgetComponent* owner, TWinControl* parent);
+  TControl(TComponent* owner, TWinControl* parent);
   ~TControl() override;
 
   QWidget* Widget() const;
@@ -189,7 +189,7 @@ class TControl : public TWidgetComponent {
 
 class TWinControl : public TControl {
  public:
-  TWinControl(TWidgetComponent* owner, TWinControl* parent);
+  TWinControl(TComponent* owner, TWinControl* parent);
   ~TWinControl() override;
 
   bool IsWindowed() const override { return true; }
@@ -228,13 +228,18 @@ class TWinControl : public TControl {
 
  private:
   friend class TControl;
+  // This control and the windowed ones inside it stop being known to form (active control, buttons).
+  void LeaveForm(TForm& form);
   std::vector<TControl*> controls_;
   bool tabStop_ = true;
   bool aligning_ = false;
 };
 
-// Runs f, handing any exception to the application's handler: every entry from Qt into program code
-// goes through here.
-void Guarded(TWidgetComponent* sender, const std::function<void()>& f) noexcept;
+// The owner of a control placed on parent: the form that parent lies on, else parent itself.
+TComponent* ControlOwner(TWinControl& parent);
+
+// Runs f, handing any exception to the event exception sink (ui.h): every entry from Qt into program
+// code goes through here.
+void Guarded(TComponent* sender, const std::function<void()>& f) noexcept;
 
 }  // namespace kavrin::classlib

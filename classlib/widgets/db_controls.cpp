@@ -317,7 +317,7 @@ const char* const kNavGlyphs[] = {"|<", "<", ">", ">|", "+", "-", "^", "\u2713",
 }  // namespace
 
 TDBNavigator::TDBNavigator(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent),
+    : TWinControl(ControlOwner(parent), &parent),
       link_(std::make_unique<Link>(*this)) {
   auto* box = new QWidget;
   Attach(box);

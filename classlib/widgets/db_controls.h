@@ -107,7 +107,7 @@ class TDBImage : public TImage, public TDBFieldBinding {
 
 enum class TNavigateBtn { nbFirst, nbPrior, nbNext, nbLast, nbInsert, nbDelete, nbEdit, nbPost, nbCancel, nbRefresh };
 using TButtonSet = TSetOf<TNavigateBtn>;
-using TNavClickEvent = std::function<void(TWidgetComponent* Sender, TNavigateBtn Button)>;
+using TNavClickEvent = std::function<void(TComponent* Sender, TNavigateBtn Button)>;
 
 class TDBNavigator : public TWinControl {
  public:

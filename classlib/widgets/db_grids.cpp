@@ -1,13 +1,9 @@
-// The engine's headers use a name Qt takes as a keyword macro, so they come before any Qt header.
-#include "engine/data_file.h"
-
 #include "classlib/widgets/db_grids.h"
 
 #include <QFontMetrics>
 #include <QLineEdit>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 
 #include "classlib/data/data_source.h"
@@ -314,7 +310,7 @@ void TDBGrid::DeleteRecord() {
   ds->Delete();
 }
 
-bool TDBGrid::IsSequenced() const { return link_->Active() && link_->DataSet()->Handle(); }
+bool TDBGrid::IsSequenced() const { return link_->Active(); }
 
 bool TDBGrid::SequencePosition(int& recNo, int& count) const {
   const TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
@@ -358,13 +354,12 @@ void TDBGrid::GotoRecNo(int recNo) {
   if (!SequencePosition(current, count)) return;
   if (recNo >= count) return ds->Last();
   const int distance = recNo - current;
-  if (std::abs(distance) <= std::max(1, link_->BufferCount()) || !ds->Handle()) {
+  if (std::abs(distance) <= std::max(1, link_->BufferCount())) {
     ds->MoveBy(distance);
     return;
   }
-  // A far jump goes straight to the record instead of reading every record on the way.
-  ds->Handle()->GotoRecordNo(static_cast<std::uint32_t>(recNo));
-  ds->Resync(false, true);
+  // A far jump lets the dataset go straight to the record instead of reading every record on the way.
+  ds->SetRecNo(recNo);
 }
 
 void TDBGrid::VerticalScroll(TScrollCode code, int position) {

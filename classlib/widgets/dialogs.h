@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "classlib/widgets/component.h"
+#include "classlib/data/component.h"
 #include "classlib/widgets/set_of.h"
 #include "classlib/widgets/ui.h"
 
@@ -20,9 +20,9 @@ enum class TOpenOption {
 };
 using TOpenOptions = TSetOf<TOpenOption>;
 
-class TOpenDialog : public TWidgetComponent {
+class TOpenDialog : public TComponent {
  public:
-  explicit TOpenDialog(TWidgetComponent* owner) : TWidgetComponent(owner) {}
+  explicit TOpenDialog(TComponent* owner) : TComponent(owner) {}
 
   std::string Title;
   std::string InitialDir;
@@ -49,7 +49,7 @@ class TOpenDialog : public TWidgetComponent {
 
 class TSaveDialog : public TOpenDialog {
  public:
-  explicit TSaveDialog(TWidgetComponent* owner) : TOpenDialog(owner) {}
+  explicit TSaveDialog(TComponent* owner) : TOpenDialog(owner) {}
   std::string ShownTitle() const override { return Title.empty() ? "Save As" : Title; }
   bool IsSave() const override { return true; }
   // With ofOverwritePrompt an existing file is confirmed first; No returns to the dialog.
@@ -68,9 +68,9 @@ enum class TPrintDialogOption { poPrintToFile, poPageNums, poSelection, poWarnin
 using TPrintDialogOptions = TSetOf<TPrintDialogOption>;
 enum class TPrintRange { prAllPages, prSelection, prPageNums };
 
-class TPrintDialog : public TWidgetComponent {
+class TPrintDialog : public TComponent {
  public:
-  explicit TPrintDialog(TWidgetComponent* owner) : TWidgetComponent(owner) {}
+  explicit TPrintDialog(TComponent* owner) : TComponent(owner) {}
   TPrintDialogOptions Options;
   int Copies = 1;
   int FromPage = 0;
@@ -82,9 +82,9 @@ class TPrintDialog : public TWidgetComponent {
   bool Execute();
 };
 
-class TPrinterSetupDialog : public TWidgetComponent {
+class TPrinterSetupDialog : public TComponent {
  public:
-  explicit TPrinterSetupDialog(TWidgetComponent* owner) : TWidgetComponent(owner) {}
+  explicit TPrinterSetupDialog(TComponent* owner) : TComponent(owner) {}
   bool Execute();
 };
 

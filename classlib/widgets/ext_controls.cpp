@@ -18,11 +18,6 @@ namespace kavrin::classlib {
 
 namespace {
 
-TWidgetComponent* FormOf(TWinControl& parent) {
-  return parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent;
-}
-
-
 // One bevel ring: raised is light on the top and left, lowered the other way round.
 void DrawBevel(QPainter& p, QRect& r, TPanelBevel bevel, int width) {
   if (bevel == TPanelBevel::bvNone) return;
@@ -62,12 +57,12 @@ class PaintedWidget : public QWidget {
   TGraphicControl* owner_;
 };
 
-TGraphicControl::TGraphicControl(TWidgetComponent* owner, TWinControl* parent) : TControl(owner, parent) {
+TGraphicControl::TGraphicControl(TComponent* owner, TWinControl* parent) : TControl(owner, parent) {
   Attach(new PaintedWidget(this));
   SetBounds(0, 0, 105, 105);
 }
 
-TGraphicControl::TGraphicControl(TWinControl& parent) : TGraphicControl(FormOf(parent), &parent) {}
+TGraphicControl::TGraphicControl(TWinControl& parent) : TGraphicControl(ControlOwner(parent), &parent) {}
 
 void TGraphicControl::Paint() {
   if (OnPaint) OnPaint(this);
@@ -103,7 +98,7 @@ class PanelWidget : public QWidget {
   TPanel* owner_;
 };
 
-TPanel::TPanel(TWinControl& parent) : TWinControl(FormOf(parent), &parent) {
+TPanel::TPanel(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   Attach(new PanelWidget(this));
   SetBounds(0, 0, 185, 41);
 }
@@ -150,7 +145,7 @@ class ImageWidget : public QWidget {
   TImage* owner_;
 };
 
-TImage::TImage(TWinControl& parent) : TControl(FormOf(parent), &parent) {
+TImage::TImage(TWinControl& parent) : TControl(ControlOwner(parent), &parent) {
   Attach(new ImageWidget(this));
   SetBounds(0, 0, 105, 105);
 }
@@ -185,7 +180,7 @@ void TImage::SetAutoSize(bool value) {
 
 // ---- TSpeedButton
 
-TSpeedButton::TSpeedButton(TWinControl& parent) : TControl(FormOf(parent), &parent) {
+TSpeedButton::TSpeedButton(TWinControl& parent) : TControl(ControlOwner(parent), &parent) {
   button_ = new QToolButton;
   button_->setFocusPolicy(Qt::NoFocus);
   button_->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -271,7 +266,7 @@ class StatusBarWidget : public QWidget {
   TStatusBar* owner_;
 };
 
-TStatusBar::TStatusBar(TWinControl& parent) : TWinControl(FormOf(parent), &parent) {
+TStatusBar::TStatusBar(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   Attach(new StatusBarWidget(this));
   SetBounds(0, 0, 200, 19);
   SetAlign(TAlign::alBottom);
@@ -292,7 +287,7 @@ void TStatusBar::PanelsChanged() { Invalidate(); }
 
 // ---- TPageControl and TTabSheet
 
-TTabSheet::TTabSheet(TPageControl& pageControl) : TWinControl(FormOf(pageControl), nullptr), pageControl_(&pageControl) {
+TTabSheet::TTabSheet(TPageControl& pageControl) : TWinControl(ControlOwner(pageControl), nullptr), pageControl_(&pageControl) {
   auto* page = new QWidget;
   Attach(page);
   // The sheet lies on the page control (so its controls find their form) but Qt's tab widget holds
@@ -321,7 +316,7 @@ void TTabSheet::ApplyCaption() {
   if (pageControl_) pageControl_->tabs_->setTabText(PageIndex(), QString::fromStdString(Caption()));
 }
 
-TPageControl::TPageControl(TWinControl& parent) : TWinControl(FormOf(parent), &parent) {
+TPageControl::TPageControl(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   tabs_ = new QTabWidget;
   Attach(tabs_);
   SetBounds(0, 0, 289, 193);
@@ -397,7 +392,7 @@ void TPageControl::UserChanged(int qtIndex) {
 
 // ---- TProgressBar
 
-TProgressBar::TProgressBar(TWinControl& parent) : TWinControl(FormOf(parent), &parent) {
+TProgressBar::TProgressBar(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   bar_ = new QProgressBar;
   bar_->setTextVisible(false);
   bar_->setRange(min_, max_);
@@ -423,7 +418,7 @@ void TProgressBar::SetPosition(int value) {
 
 // ---- TTimer
 
-TTimer::TTimer(TWidgetComponent* owner) : TWidgetComponent(owner), timer_(new QTimer) {
+TTimer::TTimer(TComponent* owner) : TComponent(owner), timer_(new QTimer) {
   QObject::connect(timer_, &QTimer::timeout, timer_, [this] {
     Guarded(this, [this] {
       if (OnTimer) OnTimer(this);

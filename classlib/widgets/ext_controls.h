@@ -20,7 +20,7 @@ enum class TPanelBevel { bvNone, bvLowered, bvRaised };
 // A control that draws itself on its canvas in Paint (report previews, paint boxes).
 class TGraphicControl : public TControl {
  public:
-  TGraphicControl(TWidgetComponent* owner, TWinControl* parent);
+  TGraphicControl(TComponent* owner, TWinControl* parent);
   explicit TGraphicControl(TWinControl& parent);
   TCanvas& Canvas() { return canvas_; }
   // Valid only while a paint runs; the default fires OnPaint.
@@ -149,7 +149,7 @@ class TTabSheet : public TWinControl {
   bool tabVisible_ = true;
 };
 
-using TTabChangingEvent = std::function<void(TWidgetComponent* Sender, bool& AllowChange)>;
+using TTabChangingEvent = std::function<void(TComponent* Sender, bool& AllowChange)>;
 
 class TPageControl : public TWinControl {
  public:
@@ -199,9 +199,9 @@ class TProgressBar : public TWinControl {
   int position_ = 0;
 };
 
-class TTimer : public TWidgetComponent {
+class TTimer : public TComponent {
  public:
-  explicit TTimer(TWidgetComponent* owner);
+  explicit TTimer(TComponent* owner);
   ~TTimer() override;
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool value);

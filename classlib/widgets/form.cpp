@@ -16,7 +16,6 @@
 #include "classlib/widgets/application.h"
 #include "classlib/widgets/menus.h"
 #include "classlib/widgets/screen.h"
-#include "classlib/widgets/std_controls.h"
 
 namespace kavrin::classlib {
 
@@ -56,7 +55,7 @@ class SubWindowEvents : public QObject {
   TForm* form_;
 };
 
-TForm::TForm(TWidgetComponent* owner) : TWinControl(owner, nullptr) {
+TForm::TForm(TComponent* owner) : TWinControl(owner, nullptr) {
   window_ = new FormWindow(this);
   layout_ = new QVBoxLayout(window_);
   layout_->setContentsMargins(0, 0, 0, 0);
@@ -95,7 +94,7 @@ void TForm::AfterConstruction() {
 
 void TForm::BeforeDestruction() {
   if (Destroying()) return;
-  TWidgetComponent::BeforeDestruction();
+  TComponent::BeforeDestruction();
   if (modalLoop_) modalLoop_->quit();
   Guarded(this, [this] {
     if (OnDestroy) OnDestroy(this);
@@ -225,6 +224,15 @@ void TForm::SetActiveControl(TWinControl* control) {
 
 void TForm::ControlGone(const TWinControl* control) {
   if (activeControl_ == control) activeControl_ = nullptr;
+  std::erase(defaultButtons_, control);
+  std::erase(cancelButtons_, control);
+}
+
+void TForm::SetDialogButton(TWinControl* button, bool isDefault, bool isCancel) {
+  std::erase(defaultButtons_, button);
+  std::erase(cancelButtons_, button);
+  if (isDefault) defaultButtons_.push_back(button);
+  if (isCancel) cancelButtons_.push_back(button);
 }
 
 void TForm::SetModalResult(TModalResult result) {
@@ -248,19 +256,11 @@ void TForm::ButtonPressed(TModalResult result, const std::function<void()>& clic
 
 bool TForm::DialogKey(Word key) {
   if (key != VK_ESCAPE && key != VK_RETURN) return false;
-  if (key == VK_RETURN) {
-    if (auto* focused = dynamic_cast<TButton*>(activeControl_); focused && focused->Focused()) {
-      focused->Click();
-      return true;
-    }
-  }
-  for (int i = 0; i < ComponentCount(); ++i) {
-    auto* button = dynamic_cast<TButton*>(Components(i));
-    if (!button || !button->Showing() || !button->Enabled()) continue;
-    if ((key == VK_ESCAPE && button->Cancel) || (key == VK_RETURN && button->Default())) {
-      button->Click();
-      return true;
-    }
+  const auto& buttons = key == VK_ESCAPE ? cancelButtons_ : defaultButtons_;
+  for (TWinControl* button : buttons) {
+    if (!button->Showing() || !button->Enabled()) continue;
+    button->Click();
+    return true;
   }
   return false;
 }

@@ -32,8 +32,8 @@ enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 enum class TBorderIcon { biSystemMenu, biMinimize, biMaximize, biHelp };
 using TBorderIcons = TSetOf<TBorderIcon>;
 
-using TCloseEvent = std::function<void(TWidgetComponent* Sender, TCloseAction& Action)>;
-using TCloseQueryEvent = std::function<void(TWidgetComponent* Sender, bool& CanClose)>;
+using TCloseEvent = std::function<void(TComponent* Sender, TCloseAction& Action)>;
+using TCloseQueryEvent = std::function<void(TComponent* Sender, bool& CanClose)>;
 
 // Misuse of a form or control that the class library refuses ("Cannot make a visible window modal").
 class EInvalidOperation : public std::runtime_error {
@@ -43,12 +43,12 @@ class EInvalidOperation : public std::runtime_error {
 
 class TForm : public TWinControl {
  public:
-  explicit TForm(TWidgetComponent* owner);
+  explicit TForm(TComponent* owner);
   ~TForm() override;
 
   // new T(owner, args...), then OnCreate; use this (or Application().CreateForm) for every form.
   template <class T, class... Args>
-  static T* Create(TWidgetComponent* owner, Args&&... args) {
+  static T* Create(TComponent* owner, Args&&... args) {
     T* form = new T(owner, std::forward<Args>(args)...);
     form->AfterConstruction();
     return form;
@@ -143,9 +143,11 @@ class TForm : public TWinControl {
   void BeginModal();
   TModalResult RunModalLoop();
   TModalResult EndModal();
-  // Esc presses the cancel button, Enter the focused button or else the default one; true when a
-  // button took the key.
+  // Esc presses the cancel button, Enter the default one (a focused button takes Enter itself); true
+  // when a button took the key.
   bool DialogKey(Word key);
+  // Buttons on the form register here as its default or cancel button, or as neither.
+  void SetDialogButton(TWinControl* button, bool isDefault, bool isCancel);
   // A button's press: its result first, then its OnClick, then the close checks.
   void ButtonPressed(TModalResult result, const std::function<void()>& click);
 
@@ -186,6 +188,8 @@ class TForm : public TWinControl {
   bool releasing_ = false;
   QEventLoop* modalLoop_ = nullptr;
   std::vector<TForm*> mdiChildren_;
+  std::vector<TWinControl*> defaultButtons_;
+  std::vector<TWinControl*> cancelButtons_;
 };
 
 }  // namespace kavrin::classlib

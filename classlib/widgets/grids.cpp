@@ -18,10 +18,6 @@ namespace kavrin::classlib {
 
 namespace {
 
-TWidgetComponent* FormOf(TWinControl& parent) {
-  return parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent;
-}
-
 TShiftState ShiftOf(Qt::KeyboardModifiers mods) {
   TShiftState s;
   s.Shift = mods.testFlag(Qt::ShiftModifier);
@@ -137,7 +133,7 @@ class GridEditorEvents : public QObject {
   TStringGrid* owner_;
 };
 
-TStringGrid::TStringGrid(TWinControl& parent) : TWinControl(FormOf(parent), &parent) {
+TStringGrid::TStringGrid(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   grid_ = new GridWidget(this);
   editor_ = new QLineEdit(grid_->viewport());
   editor_->setFrame(false);

@@ -46,11 +46,11 @@ struct TGridRect {
 };
 
 using TDrawCellEvent =
-    std::function<void(TWidgetComponent* Sender, int ACol, int ARow, const TRect& Rect, TGridDrawState State)>;
-using TSelectCellEvent = std::function<void(TWidgetComponent* Sender, int ACol, int ARow, bool& CanSelect)>;
-using TSetEditEvent = std::function<void(TWidgetComponent* Sender, int ACol, int ARow, const std::string& Value)>;
-using TGetEditEvent = std::function<void(TWidgetComponent* Sender, int ACol, int ARow, std::string& Value)>;
-using TMovedEvent = std::function<void(TWidgetComponent* Sender, int FromIndex, int ToIndex)>;
+    std::function<void(TComponent* Sender, int ACol, int ARow, const TRect& Rect, TGridDrawState State)>;
+using TSelectCellEvent = std::function<void(TComponent* Sender, int ACol, int ARow, bool& CanSelect)>;
+using TSetEditEvent = std::function<void(TComponent* Sender, int ACol, int ARow, const std::string& Value)>;
+using TGetEditEvent = std::function<void(TComponent* Sender, int ACol, int ARow, std::string& Value)>;
+using TMovedEvent = std::function<void(TComponent* Sender, int FromIndex, int ToIndex)>;
 
 class GridWidget;
 class GridEditorEvents;

@@ -20,7 +20,7 @@ void ClearHint() {
 
 }  // namespace
 
-TMenuItem::TMenuItem(TWidgetComponent* owner) : TWidgetComponent(owner) {
+TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner) {
   action_ = new QAction(nullptr);
   QObject::connect(action_, &QAction::triggered, action_, [this] { Guarded(this, [this] { Click(); }); });
   QObject::connect(action_, &QAction::hovered, action_, [this] {
@@ -153,14 +153,14 @@ void TMenuItem::SetWindowList(const std::vector<std::pair<std::string, std::func
   }
 }
 
-TMenu::TMenu(TWidgetComponent* owner) : TWidgetComponent(owner), root_(new TMenuItem(nullptr)) { root_->rootOf_ = this; }
+TMenu::TMenu(TComponent* owner) : TComponent(owner), root_(new TMenuItem(nullptr)) { root_->rootOf_ = this; }
 
 TMenu::~TMenu() {
   root_->Clear();
   delete root_;
 }
 
-TMainMenu::TMainMenu(TWidgetComponent* owner) : TMenu(owner), bar_(new QMenuBar) {}
+TMainMenu::TMainMenu(TComponent* owner) : TMenu(owner), bar_(new QMenuBar) {}
 
 TMainMenu::~TMainMenu() {
   root_->Clear();
@@ -170,7 +170,7 @@ TMainMenu::~TMainMenu() {
 
 QWidget* TMainMenu::RootContainer() { return bar_; }
 
-TPopupMenu::TPopupMenu(TWidgetComponent* owner) : TMenu(owner), menu_(new QMenu) {
+TPopupMenu::TPopupMenu(TComponent* owner) : TMenu(owner), menu_(new QMenu) {
   QObject::connect(menu_, &QMenu::aboutToHide, menu_, [] { ClearHint(); });
 }
 

@@ -10,7 +10,7 @@
 #include <QMenuBar>
 #include <QPointer>
 
-#include "classlib/widgets/component.h"
+#include "classlib/data/component.h"
 #include "classlib/widgets/control.h"
 
 class QAction;
@@ -21,9 +21,9 @@ namespace kavrin::classlib {
 
 class TMenu;
 
-class TMenuItem : public TWidgetComponent {
+class TMenuItem : public TComponent {
  public:
-  explicit TMenuItem(TWidgetComponent* owner);
+  explicit TMenuItem(TComponent* owner);
   ~TMenuItem() override;
 
   std::string Caption() const { return caption_; }
@@ -85,9 +85,9 @@ class TMenuItem : public TWidgetComponent {
 };
 
 // A menu: its items hang under an invisible root item.
-class TMenu : public TWidgetComponent {
+class TMenu : public TComponent {
  public:
-  explicit TMenu(TWidgetComponent* owner);
+  explicit TMenu(TComponent* owner);
   ~TMenu() override;
   TMenuItem& Items() { return *root_; }
 
@@ -99,7 +99,7 @@ class TMenu : public TWidgetComponent {
 
 class TMainMenu : public TMenu {
  public:
-  explicit TMainMenu(TWidgetComponent* owner);
+  explicit TMainMenu(TComponent* owner);
   ~TMainMenu() override;
   QMenuBar* MenuBar() const { return bar_.data(); }
 
@@ -114,7 +114,7 @@ enum class TPopupAlignment { paLeft, paRight, paCenter };
 
 class TPopupMenu : public TMenu {
  public:
-  explicit TPopupMenu(TWidgetComponent* owner);
+  explicit TPopupMenu(TComponent* owner);
   ~TPopupMenu() override;
 
   TPopupAlignment Alignment = TPopupAlignment::paLeft;

@@ -5,7 +5,7 @@
 
 namespace kavrin::classlib {
 
-TSessionPasswordDialog::TSessionPasswordDialog(TWidgetComponent* owner, TSession& session)
+TSessionPasswordDialog::TSessionPasswordDialog(TComponent* owner, TSession& session)
     : TForm(owner), session_(session) {
   SetCaption(PasswordDialogCaption);
   SetWidth(330);
@@ -32,22 +32,22 @@ TSessionPasswordDialog::TSessionPasswordDialog(TWidgetComponent* owner, TSession
   OKButton->ModalResult = mrOk;
   OKButton->SetDefault(true);
   CancelButton->ModalResult = mrCancel;
-  CancelButton->Cancel = true;
-  AddButton->OnClick = [this](TWidgetComponent*) {
+  CancelButton->SetCancel(true);
+  AddButton->OnClick = [this](TComponent*) {
     AddTyped();
     PasswordEdit->SetFocus();
   };
-  RemoveButton->OnClick = [this](TWidgetComponent*) {
+  RemoveButton->OnClick = [this](TComponent*) {
     session_.RemovePassword(PasswordEdit->Text());
     PasswordEdit->SetText("");
     PasswordEdit->SetFocus();
   };
-  RemoveAllButton->OnClick = [this](TWidgetComponent*) {
+  RemoveAllButton->OnClick = [this](TComponent*) {
     session_.RemoveAllPasswords();
     PasswordEdit->SetText("");
     PasswordEdit->SetFocus();
   };
-  OnCloseQuery = [this](TWidgetComponent*, bool&) {
+  OnCloseQuery = [this](TComponent*, bool&) {
     if (ModalResult() == mrOk) AddTyped();
   };
   SetActiveControl(PasswordEdit);

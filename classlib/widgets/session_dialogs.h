@@ -13,7 +13,7 @@ inline constexpr const char* PasswordDialogCaption = "Password";
 
 class TSessionPasswordDialog : public TForm {
  public:
-  TSessionPasswordDialog(TWidgetComponent* owner, TSession& session);
+  TSessionPasswordDialog(TComponent* owner, TSession& session);
   TLabel* PromptLabel;
   TEdit* PasswordEdit;
   TButton* AddButton;

@@ -65,7 +65,7 @@ std::string StripAccelerator(const std::string& caption) {
 
 // ---- TLabel
 
-TLabel::TLabel(TWinControl& parent) : TControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+TLabel::TLabel(TWinControl& parent) : TControl(ControlOwner(parent), &parent) {
   label_ = new QLabel;
   label_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   Attach(label_);
@@ -119,7 +119,7 @@ void TLabel::ApplyFont() {
 // ---- TButton
 
 TButton::TButton(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+    : TWinControl(ControlOwner(parent), &parent) {
   button_ = new QPushButton;
   button_->setAutoDefault(false);
   Attach(button_);
@@ -132,6 +132,24 @@ void TButton::ApplyCaption() { button_->setText(Q(Caption())); }
 void TButton::SetDefault(bool value) {
   default_ = value;
   button_->setDefault(value);
+  RegisterWithForm();
+}
+
+void TButton::SetCancel(bool value) {
+  cancel_ = value;
+  RegisterWithForm();
+}
+
+void TButton::RegisterWithForm() {
+  if (TForm* form = ParentForm()) form->SetDialogButton(this, default_, cancel_);
+}
+
+void TButton::KeyDown(Word& key, TShiftState shift) {
+  TWinControl::KeyDown(key, shift);
+  if (key == VK_RETURN && shift.NoKeyModifier()) {
+    key = 0;
+    Click();
+  }
 }
 
 void TButton::Click() {
@@ -145,7 +163,7 @@ void TButton::Click() {
 // ---- TCustomEdit
 
 TCustomEdit::TCustomEdit(TWinControl& parent, bool)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {}
+    : TWinControl(ControlOwner(parent), &parent) {}
 
 void TCustomEdit::Changed() {
   if (!settingText_) Modified = true;
@@ -415,7 +433,7 @@ class CheckBoxWidget : public QCheckBox {
 };
 
 TCheckBox::TCheckBox(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+    : TWinControl(ControlOwner(parent), &parent) {
   box_ = new CheckBoxWidget(this);
   Attach(box_);
   SetBounds(0, 0, 97, 17);
@@ -445,7 +463,7 @@ void TCheckBox::Toggle() {
 // ---- TRadioButton
 
 TRadioButton::TRadioButton(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+    : TWinControl(ControlOwner(parent), &parent) {
   button_ = new QRadioButton;
   Attach(button_);
   SetBounds(0, 0, 113, 17);
@@ -466,7 +484,7 @@ void TRadioButton::SetChecked(bool value) {
 // ---- TGroupBox
 
 TGroupBox::TGroupBox(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+    : TWinControl(ControlOwner(parent), &parent) {
   box_ = new QGroupBox;
   Attach(box_);
   SetBounds(0, 0, 185, 105);
@@ -477,7 +495,7 @@ void TGroupBox::ApplyCaption() { box_->setTitle(Q(Caption())); }
 // ---- TRadioGroup
 
 TRadioGroup::TRadioGroup(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+    : TWinControl(ControlOwner(parent), &parent) {
   box_ = new QGroupBox;
   Attach(box_);
   SetBounds(0, 0, 185, 105);
@@ -544,7 +562,7 @@ void TRadioGroup::SetColumns(int columns) {
 // ---- TComboBox
 
 TComboBox::TComboBox(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+    : TWinControl(ControlOwner(parent), &parent) {
   combo_ = new QComboBox;
   combo_->setInsertPolicy(QComboBox::NoInsert);
   Attach(combo_);
@@ -652,7 +670,7 @@ class ListBoxDelegate : public QStyledItemDelegate {
 };
 
 TListBox::TListBox(TWinControl& parent)
-    : TWinControl(parent.ParentForm() ? static_cast<TWidgetComponent*>(parent.ParentForm()) : &parent, &parent) {
+    : TWinControl(ControlOwner(parent), &parent) {
   list_ = new QListWidget;
   auto* delegate = new ListBoxDelegate(this);
   delegate->setParent(list_);

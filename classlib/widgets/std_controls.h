@@ -30,7 +30,7 @@ enum class TListBoxStyle { lbStandard, lbOwnerDrawFixed, lbOwnerDrawVariable };
 enum class TOwnerDrawStateItem { odSelected, odGrayed, odDisabled, odChecked, odFocused };
 using TOwnerDrawState = TSetOf<TOwnerDrawStateItem>;
 using TDrawItemEvent =
-    std::function<void(TWidgetComponent* Control, int Index, const TRect& Rect, TOwnerDrawState State)>;
+    std::function<void(TComponent* Control, int Index, const TRect& Rect, TOwnerDrawState State)>;
 
 // The caption as shown: "&" marks the accelerator and is not drawn; "&&" is one "&".
 std::string StripAccelerator(const std::string& caption);
@@ -66,20 +66,25 @@ class TButton : public TWinControl {
  public:
   explicit TButton(TWinControl& parent);
   TModalResult ModalResult = mrNone;
+  // Enter on the form presses a default button, Esc a cancel button.
   bool Default() const { return default_; }
   void SetDefault(bool value);
-  // Esc on the form presses a cancel button.
-  bool Cancel = false;
+  bool Cancel() const { return cancel_; }
+  void SetCancel(bool value);
   // Sets the form's modal result first, then OnClick, then the form's close checks.
   void Click() override;
+  // Enter on the focused button presses it.
+  void KeyDown(Word& key, TShiftState shift) override;
 
  protected:
   void ApplyCaption() override;
   bool ClicksOnMouseUp() const override { return false; }
 
  private:
+  void RegisterWithForm();
   QPushButton* button_;
   bool default_ = false;
+  bool cancel_ = false;
 };
 
 class TCustomEdit : public TWinControl {

@@ -1,6 +1,9 @@
 #include "classlib/widgets/ui.h"
 
+#include <cstdio>
+#include <exception>
 #include <memory>
+#include <utility>
 
 #include "classlib/widgets/application.h"
 #include "classlib/widgets/qt_ui.h"
@@ -9,6 +12,7 @@ namespace kavrin::classlib {
 
 namespace {
 Ui* g_ui = nullptr;
+TEventExceptionSink g_exceptionSink;
 }
 
 Ui& CurrentUi() {
@@ -21,6 +25,26 @@ Ui* SetCurrentUi(Ui* ui) {
   Ui* previous = g_ui;
   g_ui = ui;
   return previous;
+}
+
+TEventExceptionSink SetEventExceptionSink(TEventExceptionSink sink) {
+  TEventExceptionSink previous = std::move(g_exceptionSink);
+  g_exceptionSink = std::move(sink);
+  return previous;
+}
+
+void HandleEventException(TComponent* sender) noexcept {
+  try {
+    if (g_exceptionSink) {
+      g_exceptionSink(sender);
+      return;
+    }
+    if (std::exception_ptr current = std::current_exception()) std::rethrow_exception(current);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "unhandled exception: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "unhandled exception\n");
+  }
 }
 
 TModalResult ButtonResult(TMsgDlgBtn button) {

@@ -3,6 +3,7 @@
 // on anything it was not told to expect. Modeless windows never pass through here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 namespace kavrin::classlib {
 
+class TComponent;
 class TForm;
 class TOpenDialog;
 class TSaveDialog;
@@ -64,5 +66,14 @@ class Ui {
 Ui& CurrentUi();
 // Installs ui (null: the Qt one again) and returns the one it replaces.
 Ui* SetCurrentUi(Ui* ui);
+
+// Where exceptions from event handlers go. The application installs its handler here, so controls and
+// forms hand exceptions over without depending on the application.
+using TEventExceptionSink = std::function<void(TComponent* sender)>;
+// Installs sink (null: none) and returns the one it replaces.
+TEventExceptionSink SetEventExceptionSink(TEventExceptionSink sink);
+// Hands the exception being handled to the sink; with none installed, or when the sink itself
+// throws, the message goes to standard error. Call from inside a catch block.
+void HandleEventException(TComponent* sender) noexcept;
 
 }  // namespace kavrin::classlib

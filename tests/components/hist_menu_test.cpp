@@ -23,7 +23,7 @@ using classlib::Application;
 using classlib::TForm;
 using classlib::TMainMenu;
 using classlib::TMenuItem;
-using classlib::TWidgetComponent;
+using classlib::TComponent;
 
 const char* const kUtilityKey = "SOFTWARE\\Trevane Software\\KAVRIN Database System\\Database System Utility";
 const char* const kHistoryKey =
@@ -95,10 +95,10 @@ TEST_F(HistMenuFormTest, NorvasHistoryFollowsItsFileMenuAndAClickReportsCaptionA
   EXPECT_EQ(Shown(), expected);
   EXPECT_EQ(history->ItemCount(), 6);
 
-  TWidgetComponent* sender = nullptr;
+  TComponent* sender = nullptr;
   std::string caption;
   std::int32_t tag = -1;
-  history->OnClick = [&](TWidgetComponent* s, const std::string& c, std::int32_t t) {
+  history->OnClick = [&](TComponent* s, const std::string& c, std::int32_t t) {
     sender = s;
     caption = c;
     tag = t;

@@ -23,7 +23,7 @@ TEST_F(ReadOnlyCheckBoxTest, ClickAndSpaceKeepTheStateWhileCodeStillSetsIt) {
   box->SetCaption("Encrypted");
   box->SetBounds(10, 10, 120, 20);
   int clicks = 0;
-  box->OnClick = [&](classlib::TWidgetComponent*) { ++clicks; };
+  box->OnClick = [&](classlib::TComponent*) { ++clicks; };
   form->Show();
   box->SetFocus();
   ASSERT_TRUE(testing::PumpUntil([&] { return box->Focused(); }));

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 
 #include "tests/dataset/dataset_fixture.h"
 
@@ -151,6 +152,41 @@ TEST_F(RecordWindowTest, BookmarksReturnToTheirRecord) {
   EXPECT_EQ(DatabaseMessageOf([&] { table->GotoBookmark({1, 2}); }), "Invalid bookmark");
   table->SetRecordNumber(3);
   EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 30);
+}
+
+// A record position reached through TDataSet's own member, as a grid asks for it: the table's cursor
+// jumps there, the framework's own way walks there, and both show the same row in a whole window.
+TEST_F(RecordWindowTest, SetRecNoReachesThePositionByJumpOrByWalk) {
+  struct Way {
+    const char* name;  // fits the 10-character Name field
+    std::function<void(classlib::TDataSet&, std::int32_t)> go;
+  };
+  const Way ways[] = {
+      {"jump", [](classlib::TDataSet& ds, std::int32_t n) { ds.SetRecNo(n); }},
+      {"walk", [](classlib::TDataSet& ds, std::int32_t n) { ds.TDataSet::SetRecNo(n); }},
+  };
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.name);
+    table->First();
+    for (std::int32_t n : {8, 3, 10, 1, 6, 6}) {
+      SCOPED_TRACE(n);
+      way.go(*table, n);
+      EXPECT_EQ(table->FieldByName("ID")->AsInteger(), 10 * n);
+      EXPECT_EQ(table->RecNo(), n);
+      EXPECT_EQ(table->GetRecordNumber(), n);
+      const std::vector<int> rows = link.Rows("ID");
+      ASSERT_EQ(rows.size(), 4u);
+      for (std::size_t i = 1; i < rows.size(); ++i) EXPECT_EQ(rows[i], rows[i - 1] + 10) << "consecutive rows";
+      EXPECT_EQ(rows[static_cast<std::size_t>(link.ActiveRecord())], 10 * n);
+    }
+    // A pending edit is posted before the move.
+    table->Edit();
+    table->FieldByName("Name")->SetAsString(way.name);
+    way.go(*table, 2);
+    EXPECT_EQ(table->State(), classlib::TDataSetState::dsBrowse);
+    way.go(*table, 6);
+    EXPECT_EQ(table->FieldByName("Name")->AsString(), way.name);
+  }
 }
 
 TEST_F(RecordWindowTest, DisabledControlsHearOneChangeAtTheEnd) {

@@ -211,7 +211,7 @@ TEST_F(WindowTest, ADamagedTableEndsTheClickInTheApplicationsHandlerWithTheWindo
   form->FilesListBox->Update();
   Select({"A.DBF", "B.DBF", "C.DBF"});
   std::vector<std::string> handled;
-  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { handled.push_back(e.what()); };
+  Application().OnException = [&](TComponent*, const std::exception& e) { handled.push_back(e.what()); };
   TWindowSeam seam;
   seam.ExpectMessage(TMsgDlgType::mtInformation, NoPrimaryIndexText("A.DBF"), {TMsgDlgBtn::mbOK}, mrOk);
   Press(form->BeginButton);

@@ -41,7 +41,7 @@ class ApplicationTest : public testing::WidgetTest {
 
 TEST_F(ApplicationTest, HintsReachOnHintAsTheirLongPart) {
   std::vector<std::string> seen;
-  Application().OnHint = [&](TWidgetComponent*) { seen.push_back(Application().Hint()); };
+  Application().OnHint = [&](TComponent*) { seen.push_back(Application().Hint()); };
   struct Case {
     const char* hint;
     const char* statusText;
@@ -85,15 +85,15 @@ TEST_F(ApplicationTest, HintsReachOnHintAsTheirLongPart) {
 
 TEST_F(ApplicationTest, ExceptionsFromQtEntriesGoToOnExceptionAndEAbortIsSilent) {
   std::vector<std::string> caught;
-  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  Application().OnException = [&](TComponent*, const std::exception& e) { caught.push_back(e.what()); };
   auto* button = new TButton(*form);
   auto* edit = new TEdit(*form);
   bool abort = false;
-  button->OnClick = [&](TWidgetComponent*) {
+  button->OnClick = [&](TComponent*) {
     if (abort) runtime::Abort();
     throw std::runtime_error("Table is busy");
   };
-  edit->OnKeyDown = [](TWidgetComponent*, Word& key, TShiftState) {
+  edit->OnKeyDown = [](TComponent*, Word& key, TShiftState) {
     if (key == VK_F1) throw std::runtime_error("from a key");
   };
   // A click through Qt's own signal, a key event, a timer.
@@ -108,9 +108,39 @@ TEST_F(ApplicationTest, ExceptionsFromQtEntriesGoToOnExceptionAndEAbortIsSilent)
   EXPECT_EQ(caught, (std::vector<std::string>{"Table is busy", "from a key", "from a timer"}));
 }
 
+// Controls hand their exceptions to the sink beside the Ui seam, which the application fills; another
+// sink takes them with the sender, and a failing or missing sink lets nothing cross Qt's frames.
+TEST_F(ApplicationTest, EventExceptionsGoToTheSinkBesideTheUiSeam) {
+  std::vector<std::pair<TComponent*, std::string>> sunk;
+  TEventExceptionSink applications = SetEventExceptionSink([&](TComponent* sender) {
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      sunk.emplace_back(sender, e.what());
+    }
+  });
+  ASSERT_TRUE(applications) << "the application installs its handler as the sink";
+  auto* button = new TButton(*form);
+  button->OnClick = [](TComponent*) { throw std::runtime_error("Table is busy"); };
+  auto click = [button] { static_cast<QPushButton*>(button->Widget())->click(); };
+  click();
+  SetEventExceptionSink([](TComponent*) { throw std::runtime_error("the sink failed"); });
+  click();
+  SetEventExceptionSink(nullptr);
+  click();
+  SetEventExceptionSink(applications);
+  std::vector<std::string> caught;
+  Application().OnException = [&](TComponent* sender, const std::exception& e) {
+    caught.push_back(std::string(sender == button ? "button: " : "other: ") + e.what());
+  };
+  click();
+  EXPECT_EQ(sunk, (std::vector<std::pair<TComponent*, std::string>>{{button, "Table is busy"}}));
+  EXPECT_EQ(caught, (std::vector<std::string>{"button: Table is busy"}));
+}
+
 TEST_F(ApplicationTest, TheDataLayersHandlerIsTheApplications) {
   std::vector<std::string> caught;
-  Application().OnException = [&](TWidgetComponent* sender, const std::exception& e) {
+  Application().OnException = [&](TComponent* sender, const std::exception& e) {
     caught.push_back(std::string(e.what()) + (sender == &Application() ? " from the application" : ""));
   };
   CallHandlingExceptions([] { DatabaseError("Field 'ID' must have a value"); });
@@ -148,7 +178,7 @@ TEST_F(ApplicationTest, TheDefaultHandlerShowsAnErrorBoxWithAFullStop) {
 
 TEST_F(ApplicationTest, IdleRunsUntilDone) {
   int calls = 0;
-  Application().OnIdle = [&](TWidgetComponent*, bool& done) { done = ++calls >= 3; };
+  Application().OnIdle = [&](TComponent*, bool& done) { done = ++calls >= 3; };
   ASSERT_TRUE(testing::PumpUntil([&] { return calls >= 3; }));
   PumpIdle();
   const int settled = calls;
@@ -206,7 +236,7 @@ TEST_F(ApplicationTest, TheActiveFormHookFollowsActivation) {
   auto* other = TForm::Create<TForm>(&Application());
   other->SetBounds(500, 100, 200, 200);
   std::vector<TForm*> seen;
-  Screen().OnActiveFormChange = [&](TWidgetComponent*) { seen.push_back(Screen().ActiveForm()); };
+  Screen().OnActiveFormChange = [&](TComponent*) { seen.push_back(Screen().ActiveForm()); };
   other->Show();
   ASSERT_TRUE(testing::PumpUntil([&] { return Screen().ActiveForm() == other; }));
   form->BringToFront();
@@ -224,8 +254,8 @@ TEST_F(ApplicationTest, AnExceptionFromTheActiveFormHookWhileTheActiveFormGoesRe
   other->Show();
   ASSERT_TRUE(testing::PumpUntil([&] { return Screen().ActiveForm() == other; }));
   std::vector<std::string> caught;
-  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
-  Screen().OnActiveFormChange = [](TWidgetComponent*) { throw std::runtime_error("Table is busy"); };
+  Application().OnException = [&](TComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  Screen().OnActiveFormChange = [](TComponent*) { throw std::runtime_error("Table is busy"); };
   // Qt has made the first form active; its signal has not arrived yet when the other one goes.
   QApplication::setActiveWindow(form->Widget());
   Free(other);

@@ -86,8 +86,8 @@ class BusyGuardTest : public testing::WidgetTest {
     browse = TForm::Create<TForm>(&Application());
     browse->SetFormStyle(TFormStyle::fsMDIChild);
     browse->AfterConstruction();
-    browse->OnClose = [](TWidgetComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
-    browse->OnDestroy = [this](TWidgetComponent*) { browseFreed = true; };
+    browse->OnClose = [](TComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
+    browse->OnDestroy = [this](TComponent*) { browseFreed = true; };
     browseWindow = browse->FrameWidget();
     table = new dataset::TKAVRINTable(browse);
     table->SetDatabaseName(dir.Path());
@@ -111,7 +111,7 @@ class BusyGuardTest : public testing::WidgetTest {
 TEST_F(BusyGuardTest, DuringALockWaitClosesAndASecondCommandAreRefusedAndTheWaitEndsNormally) {
   TMenuItem second(nullptr);
   bool secondRan = false;
-  second.OnClick = [&](TWidgetComponent*) {
+  second.OnClick = [&](TComponent*) {
     TBusyScope busy;
     secondRan = true;
   };
@@ -209,7 +209,7 @@ TEST_F(BusyGuardTest, DuringALockWaitClosesAndASecondCommandAreRefusedAndTheWait
 
 TEST_F(BusyGuardTest, ACommandRefusesClosesAndASecondCommandUntilItEnds) {
   bool closeAsked = false;
-  browse->OnCloseQuery = [&](TWidgetComponent*, bool& canClose) {
+  browse->OnCloseQuery = [&](TComponent*, bool& canClose) {
     closeAsked = true;
     canClose = true;
   };

@@ -605,7 +605,7 @@ TEST_F(DBControlsTest, ErrorsFromTheScrollBarAndWheelGoToTheApplication) {
   OpenTable("MANY.DAT", 50);
   form->Show();
   std::vector<std::string> caught;
-  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  Application().OnException = [&](TComponent*, const std::exception& e) { caught.push_back(e.what()); };
   TDBGrid* grid = Grid();
   QScrollBar* bar = VerticalBar(grid);
   bool fail = false;

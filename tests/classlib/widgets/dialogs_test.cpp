@@ -94,7 +94,7 @@ TEST_F(RealDialogsTest, AModalFormRunsItsOwnLoopAndCloseChecks) {
   auto* ok = new TButton(*form);
   ok->ModalResult = mrOk;
   int asked = 0;
-  form->OnCloseQuery = [&](TWidgetComponent*, bool& can) { can = ++asked > 1; };  // the first press is refused
+  form->OnCloseQuery = [&](TComponent*, bool& can) { can = ++asked > 1; };  // the first press is refused
   WhenModal press([&](QWidget*) {
     static_cast<QPushButton*>(ok->Widget())->click();
     QTimer::singleShot(20, [ok] { static_cast<QPushButton*>(ok->Widget())->click(); });

@@ -11,6 +11,7 @@
 
 #include "classlib/data/data_source.h"
 #include "classlib/widgets/dialogs.h"
+#include "classlib/widgets/ext_controls.h"
 #include "classlib/widgets/menus.h"
 #include "classlib/widgets/qt_ui.h"
 #include "classlib/widgets/std_controls.h"
@@ -27,9 +28,9 @@ using testing::PumpUntil;
 class FormTest : public testing::WidgetTest {};
 
 // A component whose destructor reads its form: the form must still be whole.
-class CaptionReader : public TWidgetComponent {
+class CaptionReader : public TComponent {
  public:
-  CaptionReader(TForm* form, std::string& out) : TWidgetComponent(form), form_(form), out_(out) {}
+  CaptionReader(TForm* form, std::string& out) : TComponent(form), form_(form), out_(out) {}
   ~CaptionReader() override { out_ = form_->Caption() + (form_->Widget() ? " with widget" : " without widget"); }
 
  private:
@@ -39,11 +40,11 @@ class CaptionReader : public TWidgetComponent {
 
 TEST_F(FormTest, AnExceptionFromOnCreateGoesToTheHandlerAndTheFormStays) {
   std::vector<std::string> caught;
-  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  Application().OnException = [&](TComponent*, const std::exception& e) { caught.push_back(e.what()); };
   struct Throwing : TForm {
-    explicit Throwing(TWidgetComponent* owner) : TForm(owner) {
+    explicit Throwing(TComponent* owner) : TForm(owner) {
       SetCaption("Broken");
-      OnCreate = [](TWidgetComponent*) { throw std::runtime_error("registry missing"); };
+      OnCreate = [](TComponent*) { throw std::runtime_error("registry missing"); };
     }
   };
   auto* form = TForm::Create<Throwing>(&Application());
@@ -59,7 +60,7 @@ TEST_F(FormTest, ComponentsAreFreedBeforeTheWidgetAndAfterOnDestroy) {
   auto* form = TForm::Create<TForm>(&Application());
   form->SetCaption("Browse");
   new CaptionReader(form, read);
-  form->OnDestroy = [&](TWidgetComponent*) { order.push_back(read.empty() ? "destroy first" : "destroy late"); };
+  form->OnDestroy = [&](TComponent*) { order.push_back(read.empty() ? "destroy first" : "destroy late"); };
   Free(form);
   EXPECT_EQ(read, "Browse with widget");
   EXPECT_EQ(order, (std::vector<std::string>{"destroy first"}));
@@ -119,9 +120,9 @@ TEST_F(FormTest, CloseActions) {
   for (const auto& c : cases) {
     auto* form = TForm::Create<TForm>(&Application());
     bool destroyed = false;
-    form->OnDestroy = [&](TWidgetComponent*) { destroyed = true; };
-    form->OnCloseQuery = [&](TWidgetComponent*, bool& can) { can = c.canClose; };
-    form->OnClose = [&](TWidgetComponent*, TCloseAction& a) { a = c.action; };
+    form->OnDestroy = [&](TComponent*) { destroyed = true; };
+    form->OnCloseQuery = [&](TComponent*, bool& can) { can = c.canClose; };
+    form->OnClose = [&](TComponent*, TCloseAction& a) { a = c.action; };
     form->Show();
     form->Close();
     EXPECT_FALSE(destroyed);  // a freed form goes only once the event is over
@@ -242,10 +243,10 @@ TEST_F(FormTest, EnterAndExitAreActiveControlChangesAndABoxCountsForNothing) {
   auto* second = new TEdit(*form);
   second->SetTop(40);
   std::vector<std::string> events;
-  first->OnEnter = [&](TWidgetComponent*) { events.push_back("enter first"); };
-  first->OnExit = [&](TWidgetComponent*) { events.push_back("exit first"); };
-  second->OnEnter = [&](TWidgetComponent*) { events.push_back("enter second"); };
-  second->OnExit = [&](TWidgetComponent*) { events.push_back("exit second"); };
+  first->OnEnter = [&](TComponent*) { events.push_back("enter first"); };
+  first->OnExit = [&](TComponent*) { events.push_back("exit first"); };
+  second->OnEnter = [&](TComponent*) { events.push_back("enter second"); };
+  second->OnExit = [&](TComponent*) { events.push_back("exit second"); };
   form->Show();
   first->SetFocus();
   ASSERT_TRUE(PumpUntil([&] { return form->ActiveControl() == first; }));
@@ -270,11 +271,11 @@ TEST_F(FormTest, KeyPreviewSeesKeysFirstAndCanConsumeThem) {
   auto* edit = new TEdit(*form);
   std::vector<std::string> seen;
   form->SetKeyPreview(true);
-  form->OnKeyDown = [&](TWidgetComponent*, Word& key, TShiftState shift) {
+  form->OnKeyDown = [&](TComponent*, Word& key, TShiftState shift) {
     seen.push_back("form " + std::to_string(key));
     if (key == VK_NEXT && shift.NoKeyModifier()) key = 0;  // PageDown: the form's own
   };
-  edit->OnKeyDown = [&](TWidgetComponent*, Word& key, TShiftState) { seen.push_back("edit " + std::to_string(key)); };
+  edit->OnKeyDown = [&](TComponent*, Word& key, TShiftState) { seen.push_back("edit " + std::to_string(key)); };
   form->Show();
   edit->SetFocus();
   ASSERT_TRUE(PumpUntil([&] { return edit->Focused(); }));
@@ -285,6 +286,84 @@ TEST_F(FormTest, KeyPreviewSeesKeysFirstAndCanConsumeThem) {
   EXPECT_EQ(seen, (std::vector<std::string>{"form 34", "form 65", "edit 65"}));
   EXPECT_EQ(edit->Text(), "a");
   Free(form);
+}
+
+// Enter and Esc on a form: the buttons that registered as default or cancel take them, a focused
+// button takes Enter itself, and a button that is hidden, disabled, unmarked or gone takes nothing.
+TEST_F(FormTest, EnterAndEscPressTheButtonsThatRegisteredWithTheForm) {
+  struct Case {
+    const char* name;
+    std::function<void(TForm&, TButton& ok, TButton& cancel, TButton& other, TEdit& edit)> setUp;
+    int key;
+    std::string pressed;  // the caption of the button clicked, empty for none
+  };
+  const Case cases[] = {
+      {"Esc in an edit", [](TForm&, TButton&, TButton&, TButton&, TEdit&) {}, Qt::Key_Escape, "Cancel"},
+      {"Enter in an edit", [](TForm&, TButton&, TButton&, TButton&, TEdit&) {}, Qt::Key_Return, "OK"},
+      {"Enter on a focused button", [](TForm&, TButton&, TButton&, TButton& other, TEdit&) { other.SetFocus(); },
+       Qt::Key_Return, "Other"},
+      {"Esc on a focused button", [](TForm&, TButton&, TButton&, TButton& other, TEdit&) { other.SetFocus(); },
+       Qt::Key_Escape, "Cancel"},
+      {"cancel disabled", [](TForm&, TButton&, TButton& cancel, TButton&, TEdit&) { cancel.SetEnabled(false); },
+       Qt::Key_Escape, ""},
+      {"default hidden", [](TForm&, TButton& ok, TButton&, TButton&, TEdit&) { ok.Hide(); }, Qt::Key_Return, ""},
+      {"default taken back", [](TForm&, TButton& ok, TButton&, TButton&, TEdit&) { ok.SetDefault(false); },
+       Qt::Key_Return, ""},
+      {"default moved to another button",
+       [](TForm&, TButton& ok, TButton&, TButton& other, TEdit&) {
+         ok.SetDefault(false);
+         other.SetDefault(true);
+       },
+       Qt::Key_Return, "Other"},
+      {"one button both", [](TForm&, TButton& ok, TButton& cancel, TButton&, TEdit&) {
+         cancel.SetCancel(false);
+         ok.SetCancel(true);
+       },
+       Qt::Key_Escape, "OK"},
+      {"cancel freed", [](TForm&, TButton&, TButton& cancel, TButton&, TEdit&) { Free(&cancel); }, Qt::Key_Escape, ""},
+      {"cancel moved to another form and freed there",
+       [](TForm& form, TButton&, TButton& cancel, TButton&, TEdit&) {
+         cancel.SetParent(TForm::Create<TForm>(&form));
+         Free(&cancel);
+       },
+       Qt::Key_Escape, ""},
+      {"panel with the buttons freed",
+       [](TForm& form, TButton&, TButton&, TButton&, TEdit&) {
+         // The panel goes first, so its buttons no longer know their form when they go.
+         Free(form.FindComponent("Panel"));
+       },
+       Qt::Key_Return, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* form = TForm::Create<TForm>(&Application());
+    form->SetBounds(0, 0, 300, 200);
+    auto* edit = new TEdit(*form);
+    auto* panel = new TPanel(*form);
+    panel->Name = "Panel";
+    panel->SetBounds(0, 60, 300, 100);
+    std::string pressed;
+    auto button = [&](const char* caption, int left) {
+      auto* b = new TButton(*panel);
+      b->SetCaption(caption);
+      b->SetLeft(left);
+      b->OnClick = [&pressed, caption](TComponent*) { pressed = caption; };
+      return b;
+    };
+    TButton* ok = button("OK", 0);
+    TButton* cancel = button("Cancel", 80);
+    TButton* other = button("Other", 160);
+    ok->SetDefault(true);
+    cancel->SetCancel(true);
+    form->Show();
+    edit->SetFocus();
+    ASSERT_TRUE(PumpUntil([&] { return edit->Focused(); }));
+    c.setUp(*form, *ok, *cancel, *other, *edit);
+    ASSERT_TRUE(PumpUntil([&] { return QApplication::focusWidget() != nullptr; }));
+    testing::PressKey(nullptr, c.key, c.key == Qt::Key_Return ? "\r" : "\x1b");
+    EXPECT_EQ(pressed, c.pressed);
+    Free(form);
+  }
 }
 
 class MdiTest : public FormTest {
@@ -327,8 +406,8 @@ TEST_F(MdiTest, ChildrenAreVisibleFromCreationAndBoundsAreSubWindowRectangles) {
   // Activating another child fires its OnActivate and the screen's active-form change.
   auto* other = AddChild("ITEMS.DAT");
   std::vector<std::string> log;
-  child->OnActivate = [&](TWidgetComponent*) { log.push_back("ORDERS"); };
-  Screen().OnActiveFormChange = [&](TWidgetComponent*) {
+  child->OnActivate = [&](TComponent*) { log.push_back("ORDERS"); };
+  Screen().OnActiveFormChange = [&](TComponent*) {
     log.push_back(std::string("screen ") + (frame->ActiveMDIChild() ? frame->ActiveMDIChild()->Caption() : "-"));
   };
   other->AfterConstruction();
@@ -402,15 +481,15 @@ TEST_F(MdiTest, WindowListClosingAndTheFramesCloseQuery) {
   a->Close();
   EXPECT_EQ(a->WindowState(), TWindowState::wsMinimized);
   bool bFreed = false;
-  b->OnDestroy = [&](TWidgetComponent*) { bFreed = true; };
-  b->OnClose = [](TWidgetComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
+  b->OnDestroy = [&](TComponent*) { bFreed = true; };
+  b->OnClose = [](TComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
   b->Close();
   PumpIdle();
   EXPECT_TRUE(bFreed);
   EXPECT_EQ(frame->MDIChildCount(), 1);
 
   // The frame asks each child before it closes.
-  a->OnCloseQuery = [](TWidgetComponent*, bool& can) { can = false; };
+  a->OnCloseQuery = [](TComponent*, bool& can) { can = false; };
   EXPECT_FALSE(frame->CloseQuery());
   a->OnCloseQuery = nullptr;
   EXPECT_TRUE(frame->CloseQuery());

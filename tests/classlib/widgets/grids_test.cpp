@@ -161,7 +161,7 @@ TEST_F(GridTest, KeysMoveTheCurrentCellAndTabFollowsTabStops) {
   grid->SetTabStops(2, false);
   FocusGrid();
   int vetoed = 0;
-  grid->OnSelectCell = [&](TWidgetComponent*, int, int row, bool& can) {
+  grid->OnSelectCell = [&](TComponent*, int, int row, bool& can) {
     if (row == 5) {
       can = false;
       ++vetoed;
@@ -207,7 +207,7 @@ TEST_F(GridTest, TheInPlaceEditorEditsForwardsGridKeysAndEscRestores) {
   grid->SetOptions({TGridOption::goEditing, TGridOption::goTabs});
   grid->SetCells(1, 1, "old");
   std::vector<std::string> set;
-  grid->OnSetEditText = [&](TWidgetComponent*, int, int, const std::string& v) { set.push_back(v); };
+  grid->OnSetEditText = [&](TComponent*, int, int, const std::string& v) { set.push_back(v); };
   FocusGrid();
   TypeText("n");  // a typed character opens the editor with it
   ASSERT_TRUE(grid->EditorMode());
@@ -265,7 +265,7 @@ TEST_F(GridTest, RowOperationsAndDraggingARowByItsFixedColumn) {
   // A drag that starts in column 0 and drops on another row, as the structure editor moves fields.
   int dragRow = -1;
   std::vector<std::string> drops;
-  grid->OnMouseDown = [&](TWidgetComponent*, TMouseButton, TShiftState, int x, int y) {
+  grid->OnMouseDown = [&](TComponent*, TMouseButton, TShiftState, int x, int y) {
     int col, row;
     grid->MouseToCell(x, y, col, row);
     if (col == 0 && row >= 1) {
@@ -273,12 +273,12 @@ TEST_F(GridTest, RowOperationsAndDraggingARowByItsFixedColumn) {
       grid->BeginDrag(false);
     }
   };
-  grid->OnDragOver = [&](TWidgetComponent*, TControl* source, int x, int y, TDragState, bool& accept) {
+  grid->OnDragOver = [&](TComponent*, TControl* source, int x, int y, TDragState, bool& accept) {
     int col, row;
     grid->MouseToCell(x, y, col, row);
     accept = source == grid && col == 0 && row >= 1 && row != dragRow;
   };
-  grid->OnDragDrop = [&](TWidgetComponent*, TControl*, int x, int y) {
+  grid->OnDragDrop = [&](TComponent*, TControl*, int x, int y) {
     int col, row;
     grid->MouseToCell(x, y, col, row);
     grid->MoveRow(dragRow, row);

@@ -14,19 +14,19 @@ int main(int argc, char** argv) {
   const char* mode = argc > 1 ? argv[1] : "";
   TApplication app(argc, argv);
   auto* main = app.CreateForm<TForm>();
-  main->OnShow = [](TWidgetComponent*) { std::printf("main form shown\n"); };
-  main->OnDestroy = [](TWidgetComponent*) { std::printf("main form destroyed\n"); };
-  main->OnClose = [](TWidgetComponent*, TCloseAction&) { std::printf("main form closing\n"); };
+  main->OnShow = [](TComponent*) { std::printf("main form shown\n"); };
+  main->OnDestroy = [](TComponent*) { std::printf("main form destroyed\n"); };
+  main->OnClose = [](TComponent*, TCloseAction&) { std::printf("main form closing\n"); };
   if (std::strcmp(mode, "close") == 0) {
     QTimer::singleShot(50, [main] { main->Close(); });
   } else if (std::strcmp(mode, "terminate-first") == 0) {
     app.Terminate();
   } else if (std::strcmp(mode, "idle-exception") == 0) {
-    app.OnException = [&app](TWidgetComponent*, const std::exception& e) {
+    app.OnException = [&app](TComponent*, const std::exception& e) {
       std::printf("handled: %s\n", e.what());
       app.Terminate();
     };
-    app.OnIdle = [](TWidgetComponent*, bool&) { throw std::runtime_error("idle failed"); };
+    app.OnIdle = [](TComponent*, bool&) { throw std::runtime_error("idle failed"); };
   } else {
     return 2;
   }

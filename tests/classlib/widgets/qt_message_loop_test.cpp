@@ -71,7 +71,7 @@ class QtMessageLoopTest : public testing::WidgetTest {
  protected:
   void SetUp() override {
     WidgetTest::SetUp();
-    Application().OnException = [this](TWidgetComponent* sender, const std::exception& e) {
+    Application().OnException = [this](TComponent* sender, const std::exception& e) {
       handled_.push_back(e.what());
       senders_.push_back(sender);
     };
@@ -92,7 +92,7 @@ class QtMessageLoopTest : public testing::WidgetTest {
 
   std::vector<p::HWND> windows_;
   std::vector<std::string> handled_;
-  std::vector<TWidgetComponent*> senders_;
+  std::vector<TComponent*> senders_;
 };
 
 TEST_F(QtMessageLoopTest, TheApplicationRunsTheWindowsOnQt) {
@@ -343,7 +343,7 @@ TEST_F(QtMessageLoopTest, WhatCallbacksThrowReachTheApplicationsHandler) {
   ASSERT_TRUE(testing::PumpUntil([&] { return order.size() >= 2; }));
   EXPECT_EQ(order, (std::vector<p::WPARAM>{1, 2}));
   EXPECT_EQ(handled_, (std::vector<std::string>{"message failed"}));
-  EXPECT_EQ(senders_, (std::vector<TWidgetComponent*>{&Application()}));
+  EXPECT_EQ(senders_, (std::vector<TComponent*>{&Application()}));
 
   handled_.clear();
   p::SetTimer(w, 3, 10);

@@ -18,7 +18,7 @@ using B = TMsgDlgBtn;
 // A small dialog with a required name: OK refuses an empty name with an error box.
 class NameDlg : public TForm {
  public:
-  explicit NameDlg(TWidgetComponent* owner) : TForm(owner) {
+  explicit NameDlg(TComponent* owner) : TForm(owner) {
     SetCaption("Enter Name");
     SetBorderStyle(TFormBorderStyle::bsDialog);
     NameEdit = new TEdit(*this);
@@ -29,15 +29,15 @@ class NameDlg : public TForm {
     CancelBtn = new TButton(*this);
     CancelBtn->SetCaption("&Cancel");
     CancelBtn->ModalResult = mrCancel;
-    CancelBtn->Cancel = true;
-    OnShow = [this](TWidgetComponent*) { ++shows; };
-    OnCloseQuery = [this](TWidgetComponent*, bool& canClose) {
+    CancelBtn->SetCancel(true);
+    OnShow = [this](TComponent*) { ++shows; };
+    OnCloseQuery = [this](TComponent*, bool& canClose) {
       if (ModalResult() == mrOk && NameEdit->Text().empty()) {
         MessageDlg("A name is required.", TMsgDlgType::mtError, {B::mbOK});
         canClose = false;
       }
     };
-    OnClose = [this](TWidgetComponent*, TCloseAction&) { ++closes; };
+    OnClose = [this](TComponent*, TCloseAction&) { ++closes; };
   }
   TEdit* NameEdit;
   TButton* OKBtn;

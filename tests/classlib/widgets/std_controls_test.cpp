@@ -18,6 +18,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "classlib/widgets/clipboard.h"
@@ -67,7 +68,7 @@ TEST_F(ControlsTest, KeyFiltersMaxLengthPasswordReadOnlyAndCase) {
   const std::vector<Case> cases{
       {"digits only",
        [](TEdit& e) {
-         e.OnKeyPress = [](TWidgetComponent*, char& key) {
+         e.OnKeyPress = [](TComponent*, char& key) {
            if (!((key >= '0' && key <= '9') || key == '\b' || key == '\r')) key = 0;
          };
        },
@@ -140,7 +141,7 @@ TEST_F(ControlsTest, LabelsAndImages) {
 TEST_F(ControlsTest, EditChangeAndSelection) {
   auto* edit = new TEdit(*form);
   int changes = 0;
-  edit->OnChange = [&](TWidgetComponent*) { ++changes; };
+  edit->OnChange = [&](TComponent*) { ++changes; };
   edit->SetText("Hello");
   EXPECT_EQ(changes, 1);
   EXPECT_FALSE(edit->Modified);
@@ -237,7 +238,7 @@ TEST_F(ControlsTest, ListBoxObjectsSortingSelectionAndOwnerDraw) {
   std::vector<int> drawn;
   list->SetStyle(TListBoxStyle::lbOwnerDrawFixed);
   list->SetItemHeight(15);
-  list->OnDrawItem = [&](TWidgetComponent*, int index, const TRect& rect, TOwnerDrawState) {
+  list->OnDrawItem = [&](TComponent*, int index, const TRect& rect, TOwnerDrawState) {
     drawn.push_back(index);
     list->Canvas().FillRect(rect);
     list->Canvas().TextOut(rect.Left + 2, rect.Top, list->Items().Strings(index));
@@ -256,15 +257,15 @@ TEST_F(ControlsTest, DragAndDropBetweenListBoxes) {
   left->Items().Add("City");
   left->SetDragMode(TDragMode::dmAutomatic);
   std::vector<std::string> log;
-  right->OnDragOver = [&](TWidgetComponent*, TControl* source, int, int, TDragState, bool& accept) {
+  right->OnDragOver = [&](TComponent*, TControl* source, int, int, TDragState, bool& accept) {
     accept = source == left;
   };
-  right->OnDragDrop = [&](TWidgetComponent*, TControl* source, int x, int y) {
+  right->OnDragDrop = [&](TComponent*, TControl* source, int x, int y) {
     log.push_back(std::string(source == left ? "from left" : "from elsewhere") + " at " +
                   std::to_string(right->ItemAtPos(TPoint{x, y}, true)));
   };
   TControl* ended = nullptr;
-  left->OnEndDrag = [&](TWidgetComponent*, TControl* target, int, int) { ended = target; };
+  left->OnEndDrag = [&](TComponent*, TControl* target, int, int) { ended = target; };
   PumpIdle();
   QWidget* from = left->List()->viewport();
   const QPoint start = left->List()->visualItemRect(left->List()->item(0)).center();
@@ -293,7 +294,7 @@ class LockedCheckBox : public TCheckBox {
 TEST_F(ControlsTest, CheckBoxesRadioGroupsAndDropDowns) {
   auto* check = new LockedCheckBox(*form);
   int clicks = 0;
-  check->OnClick = [&](TWidgetComponent*) { ++clicks; };
+  check->OnClick = [&](TComponent*) { ++clicks; };
   static_cast<QCheckBox*>(check->Widget())->click();
   EXPECT_TRUE(check->Checked());
   check->ReadOnly = true;
@@ -308,7 +309,7 @@ TEST_F(ControlsTest, CheckBoxesRadioGroupsAndDropDowns) {
   group->Items().Add("MAPI");
   group->Items().Add("SMTP");
   std::vector<int> picked;
-  group->OnClick = [&](TWidgetComponent*) { picked.push_back(group->ItemIndex()); };
+  group->OnClick = [&](TComponent*) { picked.push_back(group->ItemIndex()); };
   group->SetItemIndex(1);
   auto buttons = group->Widget()->findChildren<QRadioButton*>();
   ASSERT_EQ(buttons.size(), 2);
@@ -321,7 +322,7 @@ TEST_F(ControlsTest, CheckBoxesRadioGroupsAndDropDowns) {
   combo->SetStyle(TComboBoxStyle::csDropDownList);
   for (const char* s : {"Installation", "Help Files", "Performance"}) combo->Items().Add(s);
   int changes = 0;
-  combo->OnChange = [&](TWidgetComponent*) { ++changes; };
+  combo->OnChange = [&](TComponent*) { ++changes; };
   combo->SetItemIndex(2);
   EXPECT_EQ(combo->Text(), "Performance");
   EXPECT_EQ(changes, 0);  // the program's choice fires nothing
@@ -343,11 +344,11 @@ TEST_F(ControlsTest, PageControlChangingCanRefuse) {
   EXPECT_EQ(edit->ParentForm(), form);
   bool allow = false;
   int changes = 0;
-  pages->OnChanging = [&](TWidgetComponent*, bool& allowChange) {
+  pages->OnChanging = [&](TComponent*, bool& allowChange) {
     EXPECT_EQ(pages->ActivePage(), data);  // still the old page while asked
     allowChange = allow;
   };
-  pages->OnChange = [&](TWidgetComponent*) { ++changes; };
+  pages->OnChange = [&](TComponent*) { ++changes; };
   EXPECT_EQ(pages->ActivePage(), data);
   pages->Tabs()->setCurrentIndex(1);  // as a click on the tab does
   EXPECT_EQ(pages->ActivePageIndex(), 0);
@@ -393,11 +394,11 @@ TEST_F(ControlsTest, PanelsSpeedButtonsStatusBarProgressAndTimers) {
   EXPECT_EQ(static_cast<QProgressBar*>(gauge->Widget())->value(), 10);
 
   std::vector<std::string> caught;
-  Application().OnException = [&](TWidgetComponent*, const std::exception& e) { caught.push_back(e.what()); };
+  Application().OnException = [&](TComponent*, const std::exception& e) { caught.push_back(e.what()); };
   TTimer timer(form);
   int ticks = 0;
   timer.SetInterval(10);
-  timer.OnTimer = [&](TWidgetComponent*) {
+  timer.OnTimer = [&](TComponent*) {
     if (++ticks == 2) throw std::runtime_error("socket timer");
   };
   ASSERT_TRUE(PumpUntil([&] { return ticks >= 3; }));
@@ -430,7 +431,7 @@ TEST_F(ControlsTest, MenusInsertDeleteAndPopupComponent) {
   EXPECT_EQ(file->SubMenu()->actions().size(), 3);
   EXPECT_THROW(file->Delete(7), std::out_of_range);
   int clicks = 0;
-  items[0]->OnClick = [&](TWidgetComponent*) { ++clicks; };
+  items[0]->OnClick = [&](TComponent*) { ++clicks; };
   items[0]->Action()->trigger();
   EXPECT_EQ(clicks, 1);
 
@@ -491,7 +492,7 @@ TEST_F(ControlsTest, FileListsShowOneRootAndMatchMasksIgnoringCase) {
   files->SetMultiSelect(true);
   folders->FileList = files;
   int changes = 0;
-  folders->OnChange = [&](TWidgetComponent*) { ++changes; };
+  folders->OnChange = [&](TComponent*) { ++changes; };
   folders->SetDirectory(dir.Path());
   EXPECT_EQ(changes, 1);
   EXPECT_EQ(files->Items().Count(), 3);
@@ -508,6 +509,72 @@ TEST_F(ControlsTest, FileListsShowOneRootAndMatchMasksIgnoringCase) {
   folders->SetDirectory(dir.Path());
   files->SetItemIndex(0);
   EXPECT_EQ(files->FileName(), dir.PathOf("CUSTOMER.DB"));
+}
+
+// The darkest grey level in a picture of a control: its caption, on these light faces.
+int Darkest(const QImage& image) {
+  int darkest = 255;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
+  }
+  return darkest;
+}
+
+// The pixels of a picture that are clearly red.
+int RedPixels(const QImage& image) {
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb p = image.pixel(x, y);
+      if (qRed(p) > 150 && qGreen(p) < 100 && qBlue(p) < 100) ++count;
+    }
+  }
+  return count;
+}
+
+// A disabled control shows the style's grey caption, whatever font colour the program gave it, and
+// shows the font colour again once enabled.
+TEST_F(ControlsTest, ADisabledControlLooksDisabledWhateverItsFontColour) {
+  struct Case {
+    const char* name;
+    std::function<TControl*(TWinControl&)> make;
+  };
+  const Case cases[] = {
+      {"button", [](TWinControl& p) -> TControl* { return new TButton(p); }},
+      {"check box", [](TWinControl& p) -> TControl* { return new TCheckBox(p); }},
+      {"radio button", [](TWinControl& p) -> TControl* { return new TRadioButton(p); }},
+      {"label", [](TWinControl& p) -> TControl* { return new TLabel(p); }},
+  };
+  auto* edit = new TEdit(*form);  // holds the focus, so no control below draws a focus frame
+  Focus(edit);
+  auto shot = [](TControl* c) { return c->Widget()->grab().toImage(); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TControl* enabled = c.make(*form);
+    TControl* disabled = c.make(*form);
+    int top = 40;
+    for (TControl* control : {enabled, disabled}) {
+      control->SetBounds(10, top, 100, 25);
+      control->SetCaption("Transfer");
+      top += 40;
+    }
+    disabled->SetEnabled(false);
+    PumpIdle();
+    const QImage on = shot(enabled);
+    const QImage off = shot(disabled);
+    ASSERT_EQ(on.size(), off.size());
+    EXPECT_NE(on, off);
+    EXPECT_GT(Darkest(off), Darkest(on) + 40) << "the disabled caption is grey, not the font's black";
+    for (TControl* control : {enabled, disabled}) control->Font().SetColor(clRed);
+    PumpIdle();
+    EXPECT_GT(RedPixels(shot(enabled)), 0);
+    EXPECT_EQ(RedPixels(shot(disabled)), 0) << "a font colour set while disabled waits for the control to be enabled";
+    disabled->SetEnabled(true);
+    PumpIdle();
+    EXPECT_GT(RedPixels(shot(disabled)), 0);
+    Free(enabled);
+    Free(disabled);
+  }
 }
 
 TEST_F(ControlsTest, CanvasAndFonts) {
