@@ -1,6 +1,7 @@
 // Under a real X server (Xvfb): a screenshot of GASKORN's main window over a folder with two tables,
 // written to the folder given and checked to hold a picture rather than a blank screen.
 #include <QImage>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <filesystem>
@@ -23,8 +24,11 @@ using kavrin::testing::ShotOf;
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : ".";
-  const std::filesystem::path tables = std::filesystem::path(folder) / "gaskorn_screenshot_tables";
-  std::filesystem::create_directories(tables);
+  std::filesystem::create_directories(folder);
+  // The tables it lists live apart: the screenshot folder holds pictures only.
+  QTemporaryDir tableDir;
+  if (!tableDir.isValid()) return 1;
+  const std::filesystem::path tables = tableDir.path().toStdString();
   for (const char* name : {"CUSTOMER.DB", "orders.dbf"}) std::ofstream(tables / name).put('\0');
 
   classlib::TApplication app(argc, argv);
