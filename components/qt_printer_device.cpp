@@ -49,8 +49,6 @@ bool RunLp(const std::string& queue, const std::string& title, const std::string
 
 }  // namespace
 
-std::string QtPrinterDevice::DefaultQueue() { return QPrinterInfo::defaultPrinterName().toStdString(); }
-
 QtPrinterDevice::QtPrinterDevice(std::string queue) : page_size_(QPageSize::Letter) { LoadQueue(std::move(queue)); }
 
 QtPrinterDevice::QtPrinterDevice(const classlib::TPrinterChoice& choice)

@@ -21,15 +21,14 @@ namespace kavrin::components::rptworks {
 
 class QtPrinterDevice : public TPrintDevice {
  public:
-  // The system's default queue, empty when there is none.
-  static std::string DefaultQueue();
   // queue empty: no printer, PDF on Letter paper.
   explicit QtPrinterDevice(std::string queue);
   // A printer that takes up what is chosen in choice (the print and setup dialogs' choice) whenever no
   // job runs; choice must outlive it.
   explicit QtPrinterDevice(const classlib::TPrinterChoice& choice);
   ~QtPrinterDevice() override;
-  // Refused while a job runs.
+  // Refused while a job runs; a printer that follows a choice takes the choice's queue again when next
+  // used.
   void SetQueue(std::string queue);
   const std::string& Queue() const { return queue_; }
 
