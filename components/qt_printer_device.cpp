@@ -49,16 +49,29 @@ bool RunLp(const std::string& queue, const std::string& title, const std::string
 
 }  // namespace
 
-std::string QtPrinterDevice::DefaultQueue() { return QPrinterInfo::defaultPrinterName().toStdString(); }
+QtPrinterDevice::QtPrinterDevice(std::string queue) : page_size_(QPageSize::Letter) { LoadQueue(std::move(queue)); }
 
-QtPrinterDevice::QtPrinterDevice(std::string queue) : page_size_(QPageSize::Letter) { SetQueue(std::move(queue)); }
+QtPrinterDevice::QtPrinterDevice(const classlib::TPrinterChoice& choice)
+    : page_size_(QPageSize::Letter), choice_(&choice) {
+  Follow();
+}
 
 void QtPrinterDevice::SetQueue(std::string queue) {
   if (writer_) throw EPrinter("Printing in progress");
+  port_.clear();
+  LoadQueue(std::move(queue));
+}
+
+void QtPrinterDevice::Follow() {
+  if (!choice_ || writer_) return;
+  if (choice_->Queue != queue_) LoadQueue(choice_->Queue);
+  chosen_file_ = choice_->PrintToFile ? choice_->FileName : std::string();
+}
+
+void QtPrinterDevice::LoadQueue(std::string queue) {
   queue_ = std::move(queue);
   page_size_ = QPageSize(QPageSize::Letter);
   portrait_offset_ = {0, 0};
-  port_.clear();
   if (queue_.empty()) return;
   const QPrinterInfo info = QPrinterInfo::printerInfo(QString::fromStdString(queue_));
   if (info.isNull()) return;
@@ -75,7 +88,7 @@ void QtPrinterDevice::SetQueue(std::string queue) {
 }
 
 QtPrinterDevice& ProcessPrinter() {
-  static QtPrinterDevice printer(QtPrinterDevice::DefaultQueue());
+  static QtPrinterDevice printer(classlib::PrinterChoice());
   return printer;
 }
 
@@ -87,17 +100,22 @@ void QtPrinterDevice::SetOrientation(TPrinterOrientation orientation) {
 }
 
 TPoint QtPrinterDevice::PhysicalPageSize() {
+  Follow();
   const QSize size = page_size_.sizePixels(kResolution);
   if (Landscape()) return {size.height(), size.width()};
   return {size.width(), size.height()};
 }
 
 TPoint QtPrinterDevice::PrintingOffset() {
+  Follow();
   if (Landscape()) return {portrait_offset_.Y, portrait_offset_.X};
   return portrait_offset_;
 }
 
-std::string QtPrinterDevice::DeviceName() { return queue_.empty() ? std::string("PDF") : queue_; }
+std::string QtPrinterDevice::DeviceName() {
+  Follow();
+  return queue_.empty() ? std::string("PDF") : queue_;
+}
 
 std::string QtPrinterDevice::PdfNameOf(const std::string& title) {
   std::string name = title.empty() ? std::string("Untitled") : title;
@@ -119,15 +137,19 @@ std::string QtPrinterDevice::NoQueuePath() const {
 }
 
 std::string QtPrinterDevice::Port() {
-  if (!port_.empty()) return port_;
+  Follow();
+  if (!FileTarget().empty()) return FileTarget();
   if (!queue_.empty()) return queue_;
   last_default_port_ = NoQueuePath();
   return last_default_port_;
 }
 
 void QtPrinterDevice::SetPort(const std::string& port) {
-  // Setting back what Port gave for the queue or the documents folder keeps that default.
-  if ((!queue_.empty() && port == queue_) || (queue_.empty() && port == last_default_port_)) {
+  Follow();
+  // Setting back what Port gave for the chosen file, the queue or the documents folder keeps that
+  // default, so a later choice takes effect.
+  const std::string& chosen = !chosen_file_.empty() ? chosen_file_ : !queue_.empty() ? queue_ : last_default_port_;
+  if (port == chosen) {
     port_.clear();
   } else {
     port_ = port;
@@ -136,8 +158,9 @@ void QtPrinterDevice::SetPort(const std::string& port) {
 
 void QtPrinterDevice::BeginDoc() {
   if (writer_) throw EPrinter("Printing in progress");
+  Follow();
   // The PDF is made beside its destination, so that delivering it is a rename.
-  const std::string target = !port_.empty() ? port_ : !queue_.empty() ? std::string() : NoQueuePath();
+  const std::string target = !FileTarget().empty() ? FileTarget() : !queue_.empty() ? std::string() : NoQueuePath();
   std::string pattern = (target.empty() ? std::string(P_tmpdir) : DirectoryOf(target)) + "/.rptworks-XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) throw EPrinter("Cannot create the print file in " + DirectoryOf(pattern));
@@ -192,10 +215,10 @@ void QtPrinterDevice::EndDoc() {
     Discard();
     throw EPrinter("Cannot write the print file");
   }
-  if (!port_.empty()) {
-    if (::rename(temp_path_.c_str(), port_.c_str()) != 0) {
+  if (!FileTarget().empty()) {
+    if (::rename(temp_path_.c_str(), FileTarget().c_str()) != 0) {
       Discard();
-      throw EPrinter("Cannot write " + port_);
+      throw EPrinter("Cannot write " + FileTarget());
     }
     temp_path_.clear();
     return;

@@ -1,8 +1,9 @@
 // The printer on Qt: every job is rendered into a temporary PDF at 600 pixels per inch and delivered
-// at its end: to a print queue through "lp", onto the file the port names, or, with no queue, into a
-// new PDF in $XDG_DOCUMENTS_DIR (else $HOME) named from the title, never over an existing file. A
-// cancelled or failed job leaves no file and an existing output file untouched. Drawing starts at the
-// printable area: the printing offset is the queue's minimum margins, 0 for PDF.
+// at its end: onto the file the port names, else onto the file chosen to print to, else to a print
+// queue through "lp", else, with no queue, into a new PDF in $XDG_DOCUMENTS_DIR (else $HOME) named
+// from the title, never over an existing file. A cancelled or failed job leaves no file and an
+// existing output file untouched. Drawing starts at the printable area: the printing offset is the
+// queue's minimum margins, 0 for PDF.
 #pragma once
 
 #include <QPageSize>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "classlib/widgets/printer_choice.h"
 #include "components/print_device.h"
 #include "components/qt_print_canvas.h"
 
@@ -19,12 +21,14 @@ namespace kavrin::components::rptworks {
 
 class QtPrinterDevice : public TPrintDevice {
  public:
-  // The system's default queue, empty when there is none.
-  static std::string DefaultQueue();
   // queue empty: no printer, PDF on Letter paper.
   explicit QtPrinterDevice(std::string queue);
+  // A printer that takes up what is chosen in choice (the print and setup dialogs' choice) whenever no
+  // job runs; choice must outlive it.
+  explicit QtPrinterDevice(const classlib::TPrinterChoice& choice);
   ~QtPrinterDevice() override;
-  // What the print and setup dialogs choose; refused while a job runs.
+  // Refused while a job runs; a printer that follows a choice takes the choice's queue again when next
+  // used.
   void SetQueue(std::string queue);
   const std::string& Queue() const { return queue_; }
 
@@ -33,7 +37,8 @@ class QtPrinterDevice : public TPrintDevice {
   TPoint PhysicalPageSize() override;
   TPoint PrintingOffset() override;
   std::string DeviceName() override;
-  // The queue, the file set as port, or the PDF a printer-less job would write now.
+  // The file set as port, the file chosen to print to, the queue, or the PDF a printer-less job would
+  // write now.
   std::string Port() override;
   void SetPort(const std::string& port) override;
   void SetTitle(const std::string& title) override { title_ = title; }
@@ -52,13 +57,20 @@ class QtPrinterDevice : public TPrintDevice {
  private:
   static constexpr std::int32_t kResolution = 600;
   bool Landscape() const { return orientation_ == TPrinterOrientation::poLandscape; }
+  void LoadQueue(std::string queue);
+  // Takes up the followed choice; a running job keeps what it started with.
+  void Follow();
+  // The file this job goes to instead of a queue: the port set, else the file chosen; empty for none.
+  const std::string& FileTarget() const { return port_.empty() ? chosen_file_ : port_; }
   std::string NoQueuePath() const;
   void Discard() noexcept;
 
   std::string queue_;
   QPageSize page_size_;
   TPoint portrait_offset_;
-  std::string port_;  // a file to print to; empty: the queue or the documents folder
+  const classlib::TPrinterChoice* choice_ = nullptr;
+  std::string chosen_file_;  // the choice's file to print to
+  std::string port_;         // a file to print to, set as port; empty: as chosen
   std::string last_default_port_;
   std::string title_;
   TPrinterOrientation orientation_ = TPrinterOrientation::poPortrait;
@@ -68,7 +80,7 @@ class QtPrinterDevice : public TPrintDevice {
   QtPrintCanvas canvas_;
 };
 
-// The process-wide printer: created on first use on the system's default queue, else PDF on Letter.
+// The process-wide printer: it prints on the process's printer choice (classlib::PrinterChoice()).
 QtPrinterDevice& ProcessPrinter();
 
 }  // namespace kavrin::components::rptworks

@@ -132,6 +132,32 @@ void TReportWorks::SetUnits(TUnits value) {
   if (running_) Guarded([&] { ComputeUnits(); });
 }
 
+float TReportWorks::TextWidth(std::string_view text) {
+  float width = 0;
+  Guarded([&] {
+    if (ppu_x_ > 0) width = static_cast<float>(canvas_->TextWidth(text)) / ppu_x_;
+  });
+  return width;
+}
+
+float TReportWorks::PageWidthInches() {
+  float inches = 0;
+  Guarded([&] {
+    const std::int32_t ppi = printer_.PixelsPerInchX();
+    if (ppi > 0) inches = static_cast<float>(printer_.PhysicalPageSize().X) / static_cast<float>(ppi);
+  });
+  return inches;
+}
+
+float TReportWorks::PageHeightInches() {
+  float inches = 0;
+  Guarded([&] {
+    const std::int32_t ppi = printer_.PixelsPerInchY();
+    if (ppi > 0) inches = static_cast<float>(printer_.PhysicalPageSize().Y) / static_cast<float>(ppi);
+  });
+  return inches;
+}
+
 std::int32_t TReportWorks::ZoomValue(std::int32_t value) const { return MulDiv(value, ZoomPercent, 100); }
 
 std::int32_t TReportWorks::AddPercent(std::int32_t value, std::int32_t percent) {

@@ -121,6 +121,13 @@ class TReportWorks {
   void PrintMemo(std::string_view text);
   bool PageFull();
 
+  // What the programs' layouts measure. The text's width in the report font on the report's device, in
+  // Units (valid while a report runs, 0 before the first); the sheet's width and height in inches for
+  // the orientation set, the page size every position is laid out on.
+  float TextWidth(std::string_view text);
+  float PageWidthInches();
+  float PageHeightInches();
+
   std::int32_t ZoomValue(std::int32_t value) const;
   static std::int32_t AddPercent(std::int32_t value, std::int32_t percent);
 

@@ -1,7 +1,5 @@
 #include "classlib/widgets/dialogs.h"
 
-#include <QPrinter>
-
 #include <filesystem>
 
 #include "classlib/widgets/application.h"
@@ -70,15 +68,20 @@ bool TSaveDialog::Execute() {
   }
 }
 
-QPrinter& PrinterDevice() {
-  // Reachable until the process ends; the printer outlives every dialog that uses it.
-  static QPrinter* printer = new QPrinter(QPrinter::HighResolution);
-  return *printer;
+bool TPrintDialog::Execute() {
+  Choice = PrinterChoice();
+  if (!CurrentUi().ExecutePrint(*this)) return false;
+  PrinterChoice() = Choice;
+  PrintToFile = Choice.PrintToFile;
+  return true;
 }
 
-bool TPrintDialog::Execute() { return CurrentUi().ExecutePrint(*this); }
-
-bool TPrinterSetupDialog::Execute() { return CurrentUi().ExecutePrinterSetup(*this); }
+bool TPrinterSetupDialog::Execute() {
+  Choice = PrinterChoice();
+  if (!CurrentUi().ExecutePrinterSetup(*this)) return false;
+  PrinterChoice() = Choice;
+  return true;
+}
 
 bool SelectFolder(const std::string& title, std::string& directory) {
   TFolderRequest request{title, directory};

@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "classlib/data/component.h"
+#include "classlib/widgets/printer_choice.h"
 #include "classlib/widgets/set_of.h"
 #include "classlib/widgets/ui.h"
-
-class QPrinter;
 
 namespace kavrin::classlib {
 
@@ -61,9 +60,6 @@ std::vector<std::pair<std::string, std::string>> ParseFilter(const std::string& 
 // The name with the default extension added when it has none.
 std::string WithDefaultExt(const std::string& name, const std::string& defaultExt);
 
-// The printer the programs print to; dialogs set it up.
-QPrinter& PrinterDevice();
-
 enum class TPrintDialogOption { poPrintToFile, poPageNums, poSelection, poWarning, poHelp, poDisablePrintToFile };
 using TPrintDialogOptions = TSetOf<TPrintDialogOption>;
 enum class TPrintRange { prAllPages, prSelection, prPageNums };
@@ -79,12 +75,16 @@ class TPrintDialog : public TComponent {
   int MaxPage = 0;
   bool PrintToFile = false;
   TPrintRange PrintRange = TPrintRange::prAllPages;
+  // Execute shows the process's printer here; accepted, it holds the one chosen, now the process's.
+  TPrinterChoice Choice;
   bool Execute();
 };
 
 class TPrinterSetupDialog : public TComponent {
  public:
   explicit TPrinterSetupDialog(TComponent* owner) : TComponent(owner) {}
+  // As in the print dialog.
+  TPrinterChoice Choice;
   bool Execute();
 };
 

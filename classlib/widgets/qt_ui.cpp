@@ -2,10 +2,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QMessageBox>
-#include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
@@ -158,23 +158,47 @@ bool QtUi::ExecuteSave(TSaveDialog& dialog) {
   return !dialog.Files.empty();
 }
 
+namespace {
+
+// A printer as the dialogs show it: the choice's queue, or a PDF file.
+void ShowChoice(QPrinter& printer, const TPrinterChoice& choice) {
+  if (choice.PrintToFile) {
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(choice.FileName));
+  } else if (!choice.Queue.empty()) {
+    printer.setPrinterName(QString::fromStdString(choice.Queue));
+  }
+}
+
+// What the user left in the dialog: the file when one was named, else the queue picked (none on a
+// machine without printers).
+TPrinterChoice TakeChoice(const QPrinter& printer) {
+  if (!printer.outputFileName().isEmpty()) {
+    return PrintFile(printer.outputFileName().toStdString());
+  }
+  return PrinterQueue(printer.printerName().toStdString());
+}
+
+}  // namespace
+
 bool QtUi::ExecutePrint(TPrintDialog& dialog) {
-  QPrintDialog pd(&PrinterDevice(), DialogParent());
+  QPrinter printer(QPrinter::HighResolution);
+  ShowChoice(printer, dialog.Choice);
+  QPrintDialog pd(&printer, DialogParent());
   QAbstractPrintDialog::PrintDialogOptions options;
   if (dialog.Options.Has(TPrintDialogOption::poPageNums)) options |= QAbstractPrintDialog::PrintPageRange;
   if (dialog.Options.Has(TPrintDialogOption::poSelection)) options |= QAbstractPrintDialog::PrintSelection;
-  if (dialog.Options.Has(TPrintDialogOption::poPrintToFile) && !dialog.Options.Has(TPrintDialogOption::poDisablePrintToFile)) {
-    options |= QAbstractPrintDialog::PrintToFile;
-  }
+  // Without a printer a PDF file is the only output, so only an explicit refusal takes it away.
+  if (!dialog.Options.Has(TPrintDialogOption::poDisablePrintToFile)) options |= QAbstractPrintDialog::PrintToFile;
   options |= QAbstractPrintDialog::PrintShowPageSize;
   pd.setOptions(options);
   if (dialog.MaxPage > 0) pd.setMinMax(dialog.MinPage, dialog.MaxPage);
   if (dialog.FromPage > 0) pd.setFromTo(dialog.FromPage, dialog.ToPage);
   if (pd.exec() != QDialog::Accepted) return false;
-  dialog.Copies = PrinterDevice().copyCount();
+  dialog.Copies = printer.copyCount();
   dialog.FromPage = pd.fromPage();
   dialog.ToPage = pd.toPage();
-  dialog.PrintToFile = !PrinterDevice().outputFileName().isEmpty();
+  dialog.Choice = TakeChoice(printer);
   switch (pd.printRange()) {
     case QAbstractPrintDialog::Selection: dialog.PrintRange = TPrintRange::prSelection; break;
     case QAbstractPrintDialog::PageRange: dialog.PrintRange = TPrintRange::prPageNums; break;
@@ -183,9 +207,20 @@ bool QtUi::ExecutePrint(TPrintDialog& dialog) {
   return true;
 }
 
-bool QtUi::ExecutePrinterSetup(TPrinterSetupDialog&) {
-  QPageSetupDialog pd(&PrinterDevice(), DialogParent());
-  return pd.exec() == QDialog::Accepted;
+// Qt's page setup dialog cannot pick a printer; its print dialog can, so the setup shows that one
+// under the setup's own title, with OK in place of Print.
+bool QtUi::ExecutePrinterSetup(TPrinterSetupDialog& dialog) {
+  QPrinter printer(QPrinter::HighResolution);
+  ShowChoice(printer, dialog.Choice);
+  QPrintDialog pd(&printer, DialogParent());
+  pd.setWindowTitle(QStringLiteral("Print Setup"));
+  pd.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+  if (auto* buttons = pd.findChild<QDialogButtonBox*>()) {
+    if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok)) ok->setText(QStringLiteral("OK"));
+  }
+  if (pd.exec() != QDialog::Accepted) return false;
+  dialog.Choice = TakeChoice(printer);
+  return true;
 }
 
 bool QtUi::SelectFolder(TFolderRequest& request) {

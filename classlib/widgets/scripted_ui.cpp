@@ -30,8 +30,14 @@ std::string ScriptedUi::Describe(const Expectation& e) {
     case Kind::Modal: return "modal form \"" + e.Text + "\"";
     case Kind::Open: return "open dialog \"" + e.Text + "\"";
     case Kind::Save: return "save dialog \"" + e.Text + "\"";
-    case Kind::Print: return "print dialog";
-    case Kind::PrinterSetup: return "printer setup dialog";
+    case Kind::Print:
+    case Kind::PrinterSetup: {
+      std::string text = e.What == Kind::Print ? "print dialog" : "printer setup dialog";
+      if (e.Choice) {
+        text += e.Choice->PrintToFile ? " to file \"" + e.Choice->FileName + "\"" : " on \"" + e.Choice->Queue + "\"";
+      }
+      return text;
+    }
     case Kind::Folder: return "folder picker \"" + e.Text + "\"";
   }
   return "?";
@@ -92,6 +98,18 @@ ScriptedUi& ScriptedUi::ExpectPrinterSetup(bool accept) {
   e.Text = "";
   e.Flag = accept;
   queue_.push_back(std::move(e));
+  return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectPrint(const TPrinterChoice& choice) {
+  ExpectPrint(true);
+  queue_.back().Choice = choice;
+  return *this;
+}
+
+ScriptedUi& ScriptedUi::ExpectPrinterSetup(const TPrinterChoice& choice) {
+  ExpectPrinterSetup(true);
+  queue_.back().Choice = choice;
   return *this;
 }
 
@@ -197,14 +215,29 @@ bool ScriptedUi::ExecuteSave(TSaveDialog& dialog) {
   return true;
 }
 
-bool ScriptedUi::ExecutePrint(TPrintDialog&) {
-  auto e = Take(Kind::Print, "", "print dialog");
-  return e && e->Flag;
+bool ScriptedUi::Choose(const Expectation& e, const std::string& came, bool fileRefused, TPrinterChoice& choice) {
+  if (!e.Flag) return false;
+  if (!e.Choice) return true;
+  if (e.Choice->PrintToFile && e.Choice->FileName.empty()) {
+    Fail(came + " cannot print to a file without a name");
+    return false;
+  }
+  if (e.Choice->PrintToFile && fileRefused) {
+    Fail(came + " does not offer printing to a file");
+    return false;
+  }
+  choice = *e.Choice;
+  return true;
 }
 
-bool ScriptedUi::ExecutePrinterSetup(TPrinterSetupDialog&) {
+bool ScriptedUi::ExecutePrint(TPrintDialog& dialog) {
+  auto e = Take(Kind::Print, "", "print dialog");
+  return e && Choose(*e, "print dialog", dialog.Options.Has(TPrintDialogOption::poDisablePrintToFile), dialog.Choice);
+}
+
+bool ScriptedUi::ExecutePrinterSetup(TPrinterSetupDialog& dialog) {
   auto e = Take(Kind::PrinterSetup, "", "printer setup dialog");
-  return e && e->Flag;
+  return e && Choose(*e, "printer setup dialog", false, dialog.Choice);
 }
 
 bool ScriptedUi::SelectFolder(TFolderRequest& request) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/widgets/printer_choice.h"
 #include "classlib/widgets/ui.h"
 
 namespace kavrin::classlib {
@@ -32,8 +33,13 @@ class ScriptedUi : public Ui {
   // Accepted with these files (the read-only box as given); no files means cancelled.
   ScriptedUi& ExpectOpen(const std::string& title, std::vector<std::string> files, bool readOnlyChecked = false);
   ScriptedUi& ExpectSave(const std::string& title, std::optional<std::string> file);
+  // Accepted as shown, or cancelled.
   ScriptedUi& ExpectPrint(bool accept);
   ScriptedUi& ExpectPrinterSetup(bool accept);
+  // Accepted with this printer or file (PrinterQueue, PrintFile); a file needs a name, and the print
+  // dialog must not refuse printing to a file.
+  ScriptedUi& ExpectPrint(const TPrinterChoice& choice);
+  ScriptedUi& ExpectPrinterSetup(const TPrinterChoice& choice);
   ScriptedUi& ExpectFolder(const std::string& title, std::optional<std::string> folder);
 
   int Pending() const { return static_cast<int>(queue_.size()); }
@@ -62,7 +68,10 @@ class ScriptedUi : public Ui {
     ModalScript Script;
     std::vector<std::string> Files;
     bool Flag = false;
+    std::optional<TPrinterChoice> Choice;
   };
+  // The scripted printer into the dialog's choice; false (a failure reported) when it cannot be chosen.
+  bool Choose(const Expectation& e, const std::string& came, bool fileRefused, TPrinterChoice& choice);
   static std::string Describe(const Expectation& e);
   // The next expectation when it is of this kind and text; otherwise a failure naming what came.
   std::optional<Expectation> Take(Kind kind, const std::string& text, const std::string& came);

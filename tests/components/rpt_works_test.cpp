@@ -332,6 +332,40 @@ TEST_F(ReportWorksTest, ZoomDoublesPreviewBitmapPensAndFontsAndSmallSizesUseSmal
   }
 }
 
+// What NORVA's listing measures for its columns and grid, and PELMAR's reports for their pages.
+TEST_F(ReportWorksTest, TextWidthsInUnitsAndThePageSizeInInchesForTheLayouts) {
+  struct Case {
+    TDestination destination;
+    TUnits units;
+    std::int32_t zoom;
+    float width;  // of "0000" in Arial 10: 21 printer pixels a character, 7 or 13 on the preview
+  } cases[] = {
+      {TDestination::dPrinter, TUnits::uInch, 100, 84 / 300.0f},
+      {TDestination::dPrinter, TUnits::uMM, 100, 84 / 300.0f * 25.4f},
+      {TDestination::dPrinter, TUnits::uPoint, 100, 84 / 300.0f * 72},
+      {TDestination::dPreview, TUnits::uInch, 100, 28 / 96.0f},
+      {TDestination::dPreview, TUnits::uInch, 200, 52 / 192.0f},
+  };
+  EXPECT_EQ(report.TextWidth("0000"), 0) << "nothing measured before a report";
+  printer.portrait_offset = {75, 75};  // the sheet is measured whole, unprintable edges included
+  for (const Case& c : cases) {
+    report.Destination = c.destination;
+    report.ZoomPercent = c.zoom;
+    report.SetUnits(c.units);
+    report.BeginReport();
+    EXPECT_NEAR(report.TextWidth("0000"), c.width, 1e-4) << static_cast<int>(c.units) << " at " << c.zoom;
+    EXPECT_NEAR(report.TextWidth(""), 0, 1e-6);
+    EXPECT_FLOAT_EQ(report.PageWidthInches(), 8.5f);
+    EXPECT_FLOAT_EQ(report.PageHeightInches(), 11);
+    report.EndReport();
+  }
+  report.SetOrientation(TPrinterOrientation::poLandscape);
+  EXPECT_FLOAT_EQ(report.PageWidthInches(), 11);
+  EXPECT_FLOAT_EQ(report.PageHeightInches(), 8.5f);
+  // Letter in landscape holds NORVA's 21 grid lines.
+  EXPECT_EQ(static_cast<int>((report.PageHeightInches() - 2.1) * 3.3333333333333333333), 21);
+}
+
 TEST_F(ReportWorksTest, ReportFontChangesApplyAtOnceAtThePrinterResolution) {
   report.Destination = TDestination::dPrinter;
   report.BeginReport();

@@ -13,7 +13,8 @@ using kavrin::testing::HolderDisposition;
 using kavrin::testing::HolderProcess;
 using kavrin::testing::HolderShare;
 
-// Record locks of another process, held by kavrin_record_holder on the same table.
+// Record and table locks, changes and transactions of another process: kavrin_record_holder on the
+// same table.
 class LocksTest : public DataSetTest {
  protected:
   void SetUp() override {
@@ -27,6 +28,17 @@ class LocksTest : public DataSetTest {
   bool HolderLocks(int record) { return holder->Send("lock " + std::to_string(record)).ok; }
   std::string HolderLockError(int record) { return std::to_string(holder->Send("lock " + std::to_string(record)).error); }
   void HolderUnlocks(int record) { ASSERT_TRUE(holder->Send("unlock " + std::to_string(record)).ok); }
+  // The holder's answer: "ok", "ok VALUE" or "error CODE".
+  std::string Holder(const std::string& command) {
+    const auto reply = holder->Send(command);
+    if (!reply.ok) return "error " + std::to_string(reply.error);
+    return reply.value.empty() ? "ok" : "ok " + reply.value;
+  }
+  std::string NameOfFirst() {
+    table->Refresh();
+    table->First();
+    return table->FieldByName("Name")->AsString();
+  }
 
   std::unique_ptr<TKAVRINTable> table;
   std::unique_ptr<HolderProcess> holder;
@@ -119,6 +131,41 @@ TEST_F(LocksTest, CloseWhileTheCursorIsBusyIsRefusedAndTheOperationEndsNormally)
   EXPECT_EQ(table->RecordCount(), 3);
   table->Close();  // not busy any more
   EXPECT_FALSE(table->Active());
+}
+
+TEST_F(LocksTest, ATableLockedElsewhereRefusesOursUntilItIsUnlocked) {
+  const std::string locked = "error " + std::to_string(en::ec::TableLocked);
+  ASSERT_EQ(Holder("locktable"), "ok");
+  EXPECT_EQ(EngineCodeOf([&] { table->LockTable(TTable::TLockType::ltWriteLock); }), en::ec::TableLocked);
+  EXPECT_EQ(EngineCodeOf([&] { table->Edit(); }), en::ec::RecordLocked);
+  ASSERT_EQ(Holder("unlocktable"), "ok");
+  table->LockTable(TTable::TLockType::ltWriteLock);
+  EXPECT_EQ(Holder("locktable"), locked);
+  EXPECT_EQ(Holder("lock 2"), "error " + std::to_string(en::ec::RecordLocked));
+  table->UnlockTable(TTable::TLockType::ltWriteLock);
+  EXPECT_EQ(Holder("locktable"), "ok");
+}
+
+// A change inside another process's transaction keeps its record locked until the end; commit keeps
+// the change, rollback takes it back, for this process too.
+TEST_F(LocksTest, AnotherProcesssTransactionHoldsItsChangeUntilCommitOrRollback) {
+  struct Case {
+    const char* end;
+    const char* written;
+    const char* after;
+  } cases[] = {{"rollback", "dropped", "R1"}, {"commit", "kept", "kept"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.end);
+    ASSERT_EQ(Holder("start"), "ok");
+    ASSERT_EQ(Holder("write 1 2 " + std::string(c.written)), "ok");
+    EXPECT_EQ(Holder("read 1 2"), "ok " + std::string(c.written));
+    table->First();
+    EXPECT_EQ(EngineCodeOf([&] { table->Edit(); }), en::ec::RecordLocked);
+    ASSERT_EQ(Holder(c.end), "ok");
+    EXPECT_EQ(NameOfFirst(), c.after);
+    table->Edit();
+    table->Cancel();
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // picture rather than a blank screen, whose disabled buttons show grey captions beside the black ones
 // of the buttons still enabled.
 #include <QImage>
+#include <QTemporaryDir>
 #include <QWidget>
 
 #include <algorithm>
@@ -39,8 +40,11 @@ int DarkestOf(const classlib::TControl& button) {
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : ".";
-  const std::filesystem::path tables = std::filesystem::path(folder) / "gaskorn_screenshot_tables";
-  std::filesystem::create_directories(tables);
+  std::filesystem::create_directories(folder);
+  // The tables it lists live apart: the screenshot folder holds pictures only.
+  QTemporaryDir tableDir;
+  if (!tableDir.isValid()) return 1;
+  const std::filesystem::path tables = tableDir.path().toStdString();
   for (const char* name : {"CUSTOMER.DB", "orders.dbf"}) std::ofstream(tables / name).put('\0');
 
   classlib::TApplication app(argc, argv);

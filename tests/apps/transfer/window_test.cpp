@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 
 #include <string>
@@ -26,6 +27,7 @@
 #include "tests/apps/transfer/byte_fixtures.h"
 #include "tests/apps/transfer/transfer_test_support.h"
 #include "tests/classlib/widgets/widget_test_support.h"
+#include "tests/helpers/child_scenario.h"
 #include "tests/helpers/temp_dir.h"
 
 namespace kavrin::transfer::testing {
@@ -314,6 +316,27 @@ TEST_F(WindowTest, ThePasswordQuestionAnswersOrGivesUp) {
     EXPECT_EQ(password, c.Expected ? "jackal" : "");
     seam.Verify();
   }
+}
+
+// The window system's close request (Alt+F4) on the main window ends the application for good, so
+// the scenario runs in a child process of its own.
+TEST(WindowExit, AltF4OnTheMainWindowEndsTheApplication) {
+  if (kavrin::testing::InChildScenario()) {
+    Application().SetTitle(MainFormCaption);
+    auto* main = Application().CreateForm<TMainForm>();
+    ASSERT_EQ(Application().MainForm(), main);
+    main->Show();
+    main->FrameWidget()->close();
+    EXPECT_TRUE(Application().Terminated());
+    Application().Run();  // returns at once: the loop never starts again
+    std::printf("run returned\n");
+    return;
+  }
+  const kavrin::testing::ChildRun run = kavrin::testing::RunCurrentTestInChild();
+  EXPECT_EQ(run.ExitStatus, 0) << run.Output;
+  EXPECT_NE(run.Output.find("run returned\n"), std::string::npos) << run.Output;
+  EXPECT_NE(run.Output.find("[  PASSED  ] 1 test."), std::string::npos) << run.Output;
+  EXPECT_FALSE(Application().Terminated()) << "the test program's own application goes on";
 }
 
 }  // namespace

@@ -61,6 +61,43 @@ void TypeFileName(QFileDialog* fd, const std::string& name) {
 
 class RealDialogsTest : public testing::WidgetTest {};
 
+// What the user picks in Qt's print dialog, and under the setup's title in the same dialog, is the
+// process's printer once accepted: here a PDF file typed into the dialog's file name box.
+TEST_F(RealDialogsTest, AFileNamedInThePrintDialogsBecomesTheProcesssPrinter) {
+  const TPrinterChoice saved = PrinterChoice();
+  kavrin::testing::TempDir dir;
+  struct Case {
+    bool setup;
+    const char* file;
+    const char* title;
+  } cases[] = {{false, "listing.pdf", "Print"}, {true, "setup.pdf", "Print Setup"}};
+  for (const Case& c : cases) {
+    PrinterChoice() = PrinterQueue("");
+    const std::string file = dir.PathOf(c.file);
+    {
+      WhenModal accept([&](QWidget* w) {
+        auto* pd = qobject_cast<QDialog*>(w);
+        ASSERT_NE(pd, nullptr);
+        EXPECT_EQ(pd->windowTitle().toStdString(), c.title);
+        auto* name = pd->findChild<QLineEdit*>("filename");
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(file));
+        pd->accept();
+      });
+      if (c.setup) {
+        TPrinterSetupDialog setup(nullptr);
+        ASSERT_TRUE(setup.Execute());
+      } else {
+        TPrintDialog print(nullptr);
+        ASSERT_TRUE(print.Execute());
+        EXPECT_TRUE(print.PrintToFile);
+      }
+    }
+    EXPECT_EQ(PrinterChoice(), PrintFile(file)) << c.title;
+  }
+  PrinterChoice() = saved;
+}
+
 TEST_F(RealDialogsTest, AMessageBoxAnswersWithThePressedButton) {
   QtUi real;
   struct Case {

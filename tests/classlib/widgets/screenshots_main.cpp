@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "classlib/widgets/application.h"
@@ -35,6 +36,7 @@ using kavrin::testing::ShotOf;
 
 int main(int argc, char** argv) {
   const std::string folder = argc > 1 ? argv[1] : ".";
+  std::filesystem::create_directories(folder);
   TApplication app(argc, argv);
   app.SetTitle("KAVRIN Database System Utility");
 
