@@ -489,7 +489,7 @@ void TBlobFile::FlushBlocks(bool all, std::int32_t offset) {
 
 template <typename Pick>
 void TBlobFile::StoreDirtyBlocks(Pick pick) {
-  for (const auto& block : cache_) {
+  for (TBlock* block : changedBlocks_) {
     if (!block->Dirty() || !pick(*block)) continue;
     block->Store();
     // A block left behind would reach the file out of its turn.
@@ -511,6 +511,10 @@ void TBlobFile::WriteHeaderWithFreeHead(std::uint32_t head) {
 
 void TBlobFile::WriteBlocksBeforeRecords() {
   headerWrittenForChange_ = false;
+  changedBlocks_.clear();
+  for (const auto& block : cache_) {
+    if (block->Dirty()) changedBlocks_.push_back(block.get());
+  }
   std::sort(taken_.begin(), taken_.end());
   std::sort(freed_.begin(), freed_.end());
   const auto taken = [&](const TBlock& block) { return std::binary_search(taken_.begin(), taken_.end(), block.Offset()); };
@@ -530,17 +534,26 @@ void TBlobFile::WriteBlocksBeforeRecords() {
   });
   StoreDirtyBlocks([&](const TBlock& block) { return !freed(block) && block.Previous() != 0; });
   StoreDirtyBlocks([&](const TBlock& block) { return !freed(block); });
+  changedBlocks_.clear();
 }
 
 void TBlobFile::WriteBlocksAfterRecords() {
-  // The freed blocks join the free list only now that no record on the file names them.
-  StoreDirtyBlocks([](const TBlock&) { return true; });
+  // The freed blocks join the free list only now that no record on the file names them; every other
+  // block of the change was written before the records.
+  for (const std::int32_t offset : freed_) {
+    const auto found = blockByOffset_.find(offset);
+    if (found == blockByOffset_.end()) continue;
+    TBlock& block = **found->second;
+    if (block.Dirty()) block.Store();
+    if (block.Dirty()) Raise(ec::BlockBuffersCorrupt);
+  }
   if (!headerWrittenForChange_) WriteHeader();
   ForgetChange();
   TrimBlockCache();
 }
 
 void TBlobFile::ForgetChange() {
+  changedBlocks_.clear();
   taken_.clear();
   freed_.clear();
   headBeforeFrees_ = 0;

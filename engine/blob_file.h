@@ -151,7 +151,7 @@ class TBlobFile : public TFileHandler {
   // header that takes them off the free list) and the blocks of changed chains, the first block of a
   // chain that grows last and of one that shrinks first; after the records, the blocks it freed and the
   // header that puts them on the free list. A crash at any point leaves no block that a chain or record
-  // on the file names on the free list on the file.
+  // on the file names on the free list on the file. The second step follows the first.
   void WriteBlocksBeforeRecords();
   void WriteBlocksAfterRecords();
   void ClearBlockCache();
@@ -246,6 +246,7 @@ class TBlobFile : public TFileHandler {
   std::vector<std::int32_t> freed_;
   std::uint32_t headBeforeFrees_ = 0;
   bool headerWrittenForChange_ = false;
+  std::vector<TBlock*> changedBlocks_;  // the dirty blocks while WriteBlocksBeforeRecords orders them
 };
 
 // A held writer lock; released when it goes out of scope.
