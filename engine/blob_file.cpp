@@ -317,7 +317,12 @@ std::int64_t TBlobFile::BlockSlotCount() const {
 void TBlobFile::MakeRoomInBlockCache() {
   while (!cache_.empty() && cache_.size() >= cacheCapacity_) {
     TBlock* last = cache_.back().get();
-    if (last->Dirty()) FlushBlocks(false, last->Offset());
+    if (last->Dirty()) {
+      // A shared change's blocks reach the file only in the order of its write-through; until then
+      // the cache holds more than its capacity.
+      if (!HeaderFixed()) return;
+      FlushBlocks(false, last->Offset());
+    }
     if (currentBlock_ == last) currentBlock_ = nullptr;
     blockByOffset_.erase(last->Offset());
     cache_.pop_back();
@@ -382,6 +387,12 @@ TBlock& TBlobFile::AllocBlock() {
   const std::int32_t next = block.Next() == block.Offset() ? 0 : block.Next();
   header_.FreeBlockHead = static_cast<std::uint32_t>(next);
   block.Clear();
+  if (!HeaderFixed()) {
+    taken_.push_back(block.Offset());
+    if (const auto again = std::find(freed_.begin(), freed_.end(), block.Offset()); again != freed_.end()) {
+      freed_.erase(again);
+    }
+  }
   return block;
 }
 
@@ -420,6 +431,13 @@ std::unordered_set<std::int32_t> TBlobFile::BlocksUsedBy(std::int32_t owner) {
 void TBlobFile::FreeBlock(TBlock& block) {
   // Freeing the head again would link it to itself and hand it out for ever.
   if (static_cast<std::uint32_t>(block.Offset()) == header_.FreeBlockHead) return;
+  if (!HeaderFixed()) {
+    if (freed_.empty()) headBeforeFrees_ = header_.FreeBlockHead;
+    freed_.push_back(block.Offset());
+    if (const auto taken = std::find(taken_.begin(), taken_.end(), block.Offset()); taken != taken_.end()) {
+      taken_.erase(taken);
+    }
+  }
   block.SetNext(static_cast<std::int32_t>(header_.FreeBlockHead));
   header_.FreeBlockHead = static_cast<std::uint32_t>(block.Offset());
 }
@@ -462,9 +480,91 @@ void TBlobFile::FlushBlocks(bool all, std::int32_t offset) {
         ++written;
       }
     }
-    if (stillDirty == 0) return;
+    if (stillDirty == 0) break;
     // A pass that placed nothing would be repeated for ever.
     if (written == 0) Raise(ec::BlockBuffersCorrupt);
+  }
+  ForgetChange();
+}
+
+template <typename Pick>
+void TBlobFile::StoreDirtyBlocks(Pick pick) {
+  for (TBlock* block : changedBlocks_) {
+    if (!block->Dirty() || !pick(*block)) continue;
+    block->Store();
+    // A block left behind would reach the file out of its turn.
+    if (block->Dirty()) Raise(ec::BlockBuffersCorrupt);
+  }
+}
+
+void TBlobFile::WriteHeaderWithFreeHead(std::uint32_t head) {
+  const std::uint32_t current = header_.FreeBlockHead;
+  header_.FreeBlockHead = head;
+  try {
+    WriteHeader();
+  } catch (...) {
+    header_.FreeBlockHead = current;
+    throw;
+  }
+  header_.FreeBlockHead = current;
+}
+
+void TBlobFile::WriteBlocksBeforeRecords() {
+  headerWrittenForChange_ = false;
+  changedBlocks_.clear();
+  for (const auto& block : cache_) {
+    if (block->Dirty()) changedBlocks_.push_back(block.get());
+  }
+  std::sort(taken_.begin(), taken_.end());
+  std::sort(freed_.begin(), freed_.end());
+  const auto taken = [&](const TBlock& block) { return std::binary_search(taken_.begin(), taken_.end(), block.Offset()); };
+  const auto freed = [&](const TBlock& block) { return std::binary_search(freed_.begin(), freed_.end(), block.Offset()); };
+  // What the taken blocks hold is on the file before the header takes them off the free list, and the
+  // header before any link or record names them.
+  StoreDirtyBlocks(taken);
+  if (!taken_.empty()) {
+    WriteHeaderWithFreeHead(freed_.empty() ? header_.FreeBlockHead : headBeforeFrees_);
+    headerWrittenForChange_ = freed_.empty();
+  }
+  // A chain's first block holds its length: a shorter one goes before the links that cut the chain, a
+  // longer one after the links that extend it, so a load of the chain on the file finds either length
+  // whole.
+  StoreDirtyBlocks([&](const TBlock& block) {
+    return !freed(block) && block.Previous() == 0 && block.TotalLength() < block.Header().TotalLength;
+  });
+  StoreDirtyBlocks([&](const TBlock& block) { return !freed(block) && block.Previous() != 0; });
+  StoreDirtyBlocks([&](const TBlock& block) { return !freed(block); });
+  changedBlocks_.clear();
+}
+
+void TBlobFile::WriteBlocksAfterRecords() {
+  // The freed blocks join the free list only now that no record on the file names them; every other
+  // block of the change was written before the records.
+  for (const std::int32_t offset : freed_) {
+    const auto found = blockByOffset_.find(offset);
+    if (found == blockByOffset_.end()) continue;
+    TBlock& block = **found->second;
+    if (block.Dirty()) block.Store();
+    if (block.Dirty()) Raise(ec::BlockBuffersCorrupt);
+  }
+  if (!headerWrittenForChange_) WriteHeader();
+  ForgetChange();
+  TrimBlockCache();
+}
+
+void TBlobFile::ForgetChange() {
+  changedBlocks_.clear();
+  taken_.clear();
+  freed_.clear();
+  headBeforeFrees_ = 0;
+  headerWrittenForChange_ = false;
+}
+
+void TBlobFile::TrimBlockCache() {
+  while (cache_.size() > cacheCapacity_ && !cache_.back()->Dirty()) {
+    if (currentBlock_ == cache_.back().get()) currentBlock_ = nullptr;
+    blockByOffset_.erase(cache_.back()->Offset());
+    cache_.pop_back();
   }
 }
 
@@ -484,6 +584,7 @@ void TBlobFile::ClearBlockCache() {
   currentBlock_ = nullptr;
   blockByOffset_.clear();
   cache_.clear();
+  ForgetChange();
 }
 
 std::vector<std::int32_t> TBlobFile::ChainOffsets(std::int32_t firstBlock) {
@@ -584,6 +685,22 @@ void TBlobFile::FreeChain(std::int32_t& firstBlock) {
   }
   for (const std::int32_t at : chain) FreeBlock(GetBlock(at));
   firstBlock = 0;
+}
+
+void TBlobFile::FreeReplacedChain(std::int32_t firstBlock, std::int32_t owner, const std::vector<std::int32_t>& kept) {
+  std::unordered_set<std::int32_t> keep;
+  for (const std::int32_t first : kept) {
+    for (std::int32_t at = first; at != 0 && IsBlockOffset(at) && keep.insert(at).second; at = GetBlock(at).Next()) {
+    }
+  }
+  std::vector<std::int32_t> chain;
+  std::unordered_set<std::int32_t> seen;
+  for (std::int32_t at = firstBlock; at != 0 && IsBlockOffset(at) && keep.count(at) == 0 && seen.insert(at).second;
+       at = GetBlock(at).Next()) {
+    if (GetBlock(at).Owner() != owner) break;
+    chain.push_back(at);
+  }
+  for (const std::int32_t at : chain) FreeBlock(GetBlock(at));
 }
 
 void TBlobFile::RepairChain(std::int32_t& firstBlock, std::int32_t recordNumber) {

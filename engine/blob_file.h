@@ -147,6 +147,13 @@ class TBlobFile : public TFileHandler {
   void FreeBlock(TBlock& block);
   // Writes the dirty blocks: all of them, or the one at offset (and all when it stays dirty).
   void FlushBlocks(bool all, std::int32_t offset = 0);
+  // A change's write-through in two steps around the records' write: first the blocks it took (then the
+  // header that takes them off the free list) and the blocks of changed chains, the first block of a
+  // chain that grows last and of one that shrinks first; after the records, the blocks it freed and the
+  // header that puts them on the free list. A crash at any point leaves no block that a chain or record
+  // on the file names on the free list on the file. The second step follows the first.
+  void WriteBlocksBeforeRecords();
+  void WriteBlocksAfterRecords();
   void ClearBlockCache();
   std::size_t BlockCacheCapacity() const { return cacheCapacity_; }
   std::size_t BlockCacheCount() const { return cache_.size(); }
@@ -165,6 +172,10 @@ class TBlobFile : public TFileHandler {
   void ResetFile();
   void RecoverFile();
   void FreeChain(std::int32_t& firstBlock);
+  // Frees the blocks of a chain that its record no longer names, as far as its links lead to blocks
+  // that name this owner and that no chain from kept uses; what lies beyond a damaged link is left for
+  // repair, since it may be another record's.
+  void FreeReplacedChain(std::int32_t firstBlock, std::int32_t owner, const std::vector<std::int32_t>& kept);
   void RepairChain(std::int32_t& firstBlock, std::int32_t recordNumber);
 
   // --- Open blobs (results are engine codes) -----------------------------------------------------
@@ -205,6 +216,12 @@ class TBlobFile : public TFileHandler {
   bool HeaderFixed() const { return Exclusive() || ReadOnlyOnDisk(); }
   void TakeBlockSize();
   void MakeRoomInBlockCache();
+  // Evicts clean blocks from the least recently used end while the cache holds more than its capacity.
+  void TrimBlockCache();
+  template <typename Pick>
+  void StoreDirtyBlocks(Pick pick);
+  void WriteHeaderWithFreeHead(std::uint32_t head);
+  void ForgetChange();
   // Positions the file at offset for a write; an in-memory file, which cannot seek past its end, is
   // first extended with zeros up to it.
   bool SeekForWrite(std::int64_t offset);
@@ -223,6 +240,13 @@ class TBlobFile : public TFileHandler {
   std::size_t cacheCapacity_ = 0;
   std::int32_t blockSize_ = 0;  // fixed while open; 0 while closed
   TBlobLockWait lockWait_;
+  // The blocks the change under way took from the free list or the end and those it freed, and the
+  // free-list head before its first free; kept only where other processes share the file.
+  std::vector<std::int32_t> taken_;
+  std::vector<std::int32_t> freed_;
+  std::uint32_t headBeforeFrees_ = 0;
+  bool headerWrittenForChange_ = false;
+  std::vector<TBlock*> changedBlocks_;  // the dirty blocks while WriteBlocksBeforeRecords orders them
 };
 
 // A held writer lock; released when it goes out of scope.

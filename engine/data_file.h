@@ -398,6 +398,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   const TFieldDescriptor& BlobField(std::int16_t fieldNumber) const;
   TErrorCode BlobFieldCheck(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t& reference) const;
   void SaveRecordBlobs(TRecord& record);
+  // Frees the chains that the record's image before an update named and that neither its image now
+  // nor the saving of its open blobs (which began from the chains in saved) takes care of.
+  void FreeReplacedChains(const std::uint8_t* before, const TRecord& record, const std::vector<std::int32_t>& saved);
   // Transactions.
   void WriteLogEntry(const std::uint8_t* image, std::uint16_t operation);
   // The log's entries now, and the removal of those written after it (a change that failed).
@@ -406,7 +409,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void DropLog();
   void EndTransaction();
   void ReplayLog();
-  void RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image, const std::uint8_t* existing);
+  void RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image);
   void CloseRecordBlobs(std::uint8_t* image);
 
   void* owner_;

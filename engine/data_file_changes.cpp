@@ -1,6 +1,7 @@
 // Insert, update and delete of records, and the record check before insert and update. Each change
 // keeps every index consistent with the records and is all or nothing: every check is made before
 // the first index changes, and a failure after that puts back what was done.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -264,6 +265,24 @@ void TDataFile::SaveRecordBlobs(TRecord& record) {
   blobFile_->StoreBlobOffsets(record.Buffer());
 }
 
+void TDataFile::FreeReplacedChains(const std::uint8_t* before, const TRecord& record,
+                                   const std::vector<std::int32_t>& saved) {
+  std::vector<std::int32_t> named;
+  for (const TFieldDescriptor& field : fields_) {
+    if (field.Type != ftBlob) continue;
+    const std::int32_t reference = LoadI32(record.Buffer() + field.SlotOffset + 1);
+    if (reference > 0) named.push_back(reference);
+  }
+  for (const TFieldDescriptor& field : fields_) {
+    if (field.Type != ftBlob) continue;
+    const std::int32_t old = LoadI32(before + field.SlotOffset + 1);
+    if (old > 0 && std::find(named.begin(), named.end(), old) == named.end() &&
+        std::find(saved.begin(), saved.end(), old) == saved.end()) {
+      blobFile_->FreeReplacedChain(old, record.RecordNumber(), named);
+    }
+  }
+}
+
 void TDataFile::InsertRecord(std::uint8_t* image) {
   TCursorGuard guard(*this);
   TWriteSection section(*this, true);
@@ -440,9 +459,22 @@ void TDataFile::UpdateRecord(std::uint8_t* image, bool unlock) {
 
   if (HasBlobFields()) {
     const std::vector<std::uint8_t> before(record->Buffer(), record->Buffer() + record->BufferSize());
+    // The chains the image's open blobs were loaded from: saving them keeps, cuts or frees them.
+    std::vector<std::int32_t> saved;
+    for (const TFieldDescriptor& field : fields_) {
+      if (field.Type != ftBlob) continue;
+      const std::int32_t reference = LoadI32(image + field.SlotOffset + 1);
+      const bool handle = reference < 0 && reference != std::numeric_limits<std::int32_t>::min();
+      const TBlobBuffer* open = handle ? blobFile_->FindBlob(-reference) : nullptr;
+      if (open && open->FirstBlock() != 0) saved.push_back(open->FirstBlock());
+    }
     record->SetData(image);
     try {
       SaveRecordBlobs(*record);
+      // A chain the image no longer names (a rollback puts logged blobs into new chains) is freed by
+      // the same change, after the new chains took their blocks: its blocks join the free list only
+      // once the record on the file names the new chain.
+      FreeReplacedChains(before.data(), *record, saved);
     } catch (...) {
       std::memcpy(record->Buffer(), before.data(), before.size());
       throw;

@@ -808,13 +808,12 @@ void TDataFile::WriteThrough() {
     for (const auto& [file, size] : filled) file->CutBackTo(size);
     throw;
   }
-  // Blob blocks before the records that name them: a crash in between leaves blocks no record names
-  // yet, never a record naming blocks that still hold another record's data.
-  if (Opened() && HasBlobFields()) {
-    blobFile_->FlushBlocks(true, 0);
-    blobFile_->WriteHeader();
-  }
+  // Blob blocks that records are to name go before the records, blocks they no longer name join the
+  // free list after them: a crash in between leaves blocks that nothing names, never a record naming
+  // blocks that hold another record's data or that the free list offers.
+  if (Opened() && HasBlobFields()) blobFile_->WriteBlocksBeforeRecords();
   FlushRecords(true);
+  if (Opened() && HasBlobFields()) blobFile_->WriteBlocksAfterRecords();
   WriteHeader();
   NoteWrittenUpTo(recordsEnd);
   if (Opened()) {

@@ -109,9 +109,9 @@ void TBlobBuffer::LoadBlob() {
   if (found < total) RaiseEngineError(ec::EndOfBlob, file.FileName());
 }
 
-void TBlobBuffer::SaveBlob() {
+void TBlobBuffer::SaveBlob(std::vector<std::int32_t>* freeLater) {
   if (data_.empty()) {
-    DeleteChain();
+    DeleteChain(freeLater);
     return;
   }
   TBlobFile& file = *blobFile_;
@@ -149,14 +149,26 @@ void TBlobBuffer::SaveBlob() {
   if (written < size) RaiseEngineError(ec::EndOfBlob, file.FileName());
   firstBlock_ = chain.front();
   // The links were read above, so freeing (which rewrites them) loses nothing.
-  for (std::size_t i = needed; i < oldLength; ++i) file.FreeBlock(file.GetBlock(chain[i]));
+  for (std::size_t i = needed; i < oldLength; ++i) {
+    if (freeLater) {
+      freeLater->push_back(chain[i]);
+    } else {
+      file.FreeBlock(file.GetBlock(chain[i]));
+    }
+  }
   modified_ = false;
 }
 
-void TBlobBuffer::DeleteChain() {
+void TBlobBuffer::DeleteChain(std::vector<std::int32_t>* freeLater) {
   if (firstBlock_ != 0) {
     TBlobFile& file = *blobFile_;
-    for (const std::int32_t offset : file.ChainOffsets(firstBlock_)) file.FreeBlock(file.GetBlock(offset));
+    for (const std::int32_t offset : file.ChainOffsets(firstBlock_)) {
+      if (freeLater) {
+        freeLater->push_back(offset);
+      } else {
+        file.FreeBlock(file.GetBlock(offset));
+      }
+    }
     firstBlock_ = 0;
   }
   modified_ = false;
@@ -263,15 +275,20 @@ void TBlobFile::SetBlobOwner(const std::uint8_t* recordImage, std::int32_t recor
 }
 
 void TBlobFile::SaveBlobs(const std::uint8_t* recordImage) {
+  // Blocks are freed only once every blob of the record has taken its own: a block freed and taken
+  // again in one change would be written into its new chain while its old one on the file still
+  // names it.
+  std::vector<std::int32_t> freed;
   for (int i = 0; i < openBlobs_.Count(); ++i) {
     TBlobBuffer& buffer = openBlobs_.At(i);
     if (!buffer.Modified() || !StandsIn(buffer, recordImage)) continue;
     if (buffer.Size() == 0) {
-      buffer.DeleteChain();
+      buffer.DeleteChain(&freed);
     } else {
-      buffer.SaveBlob();
+      buffer.SaveBlob(&freed);
     }
   }
+  for (const std::int32_t offset : freed) FreeBlock(GetBlock(offset));
 }
 
 void TBlobFile::StoreBlobOffsets(std::uint8_t* recordImage) {

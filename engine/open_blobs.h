@@ -40,10 +40,11 @@ class TBlobBuffer {
   // for a damaged link.
   void LoadBlob();
   // Writes the data into the chain (reusing its blocks, allocating or freeing the difference); raises
-  // 8711 when not every byte could be placed.
-  void SaveBlob();
-  // Frees the chain; FirstBlock becomes 0.
-  void DeleteChain();
+  // 8711 when not every byte could be placed. With freeLater, the blocks to free are added to it
+  // instead, for the caller to free once every blob of the record has taken its blocks.
+  void SaveBlob(std::vector<std::int32_t>* freeLater = nullptr);
+  // Frees the chain (or adds its blocks to freeLater); FirstBlock becomes 0.
+  void DeleteChain(std::vector<std::int32_t>* freeLater = nullptr);
 
  private:
   TBlobFile* blobFile_;

@@ -207,7 +207,7 @@ void TDataFile::Commit() {
   EndTransaction();
 }
 
-void TDataFile::RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image, const std::uint8_t* existing) {
+void TDataFile::RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image) {
   TDataFile& log = *logFile_;
   auto check = [this](TErrorCode code) {
     if (code != ec::Success) Raise(code);
@@ -220,9 +220,10 @@ void TDataFile::RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image,
   });
   for (const TFieldDescriptor& field : fields_) {
     if (field.Type != ftBlob) continue;
-    // The record's own chain takes the logged contents, so no block is left without an owner.
-    const std::int32_t chain = existing ? GetBlobReference(field.FieldNumber, existing) : 0;
-    StoreI32(image + field.SlotOffset + 1, chain > 0 ? chain : 0);
+    // The logged contents go into a new chain, and the update frees the record's chain once the record
+    // names the new one: a crash leaves the record with its fields and blobs from before the rollback,
+    // or from after it, never the blob of one with the fields of the other.
+    StoreI32(image + field.SlotOffset + 1, 0);
     check(OpenBlobUnlocked(field.FieldNumber, image));
     std::int32_t size = 0;
     std::vector<std::uint8_t> data;
@@ -267,9 +268,7 @@ void TDataFile::ReplayLog() {
   // Rewrites the found record with the image (locked until the transaction ends) or brings it back.
   auto rewrite = [&](bool found) {
     if (found) AcquireRecordLock(0);
-    const std::vector<std::uint8_t> existing(found ? currentRecord_->Buffer() : nullptr,
-                                             found ? currentRecord_->Buffer() + header_.RecordSize : nullptr);
-    if (HasBlobFields()) RestoreBlobsFromLog(entry.data(), image.data(), found ? existing.data() : nullptr);
+    if (HasBlobFields()) RestoreBlobsFromLog(entry.data(), image.data());
     try {
       TOwnCall call(*this);
       if (found) {

@@ -18,12 +18,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine/blob_file.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
@@ -79,6 +81,20 @@ void KillBeforeFileOperation(std::int64_t n) {
   });
 }
 
+// Kills the calling process just before the n-th of its file operations from now that change a file. A
+// kill before a read or a seek leaves the files as the kill before the next change does, so these kills
+// give every state a crash can leave.
+void KillBeforeFileChange(std::int64_t n) {
+  auto count = std::make_shared<std::int64_t>(0);
+  platform::SetFileFaultHook([n, count](platform::FileOp op, const std::string&) -> platform::DWORD {
+    if (op != platform::FileOp::Read && op != platform::FileOp::Seek && op != platform::FileOp::Open &&
+        ++*count == n) {
+      raise(SIGKILL);
+    }
+    return 0;
+  });
+}
+
 void SetInteger(TDataFile& table, std::uint8_t* image, std::int16_t number, std::int32_t value) {
   table.SetField(number, image, &value);
 }
@@ -105,6 +121,47 @@ void WriteMemo(TDataFile& table, std::uint8_t* image, std::int16_t number, const
   if (table.OpenBlob(number, image) != 0) throw std::runtime_error("open blob");
   table.TruncateBlob(number, image, 0);
   table.WriteBlob(number, image, 0, static_cast<std::int32_t>(text.size()), text.data());
+}
+
+// The blocks that a chain's links reach from its first block, as far as they lead to block offsets not
+// seen before: what a load or a change of the chain may touch.
+std::vector<std::int32_t> LinkedBlocks(TBlobFile& blobs, std::int64_t first) {
+  std::vector<std::int32_t> blocks;
+  std::set<std::int64_t> seen;
+  for (std::int64_t at = first; at != 0 && blobs.IsBlockOffset(at) && seen.insert(at).second;
+       at = blobs.GetBlock(static_cast<std::int32_t>(at)).Next()) {
+    blocks.push_back(static_cast<std::int32_t>(at));
+  }
+  return blocks;
+}
+
+// What a process finds that opens the shared table after the crash without repair, as every other user
+// of a shared table does: no block that a live record's chain reaches is on the free list (the next
+// allocation would hand it out while in use), and no block is in the chains of two records.
+::testing::AssertionResult NoNamedBlockIsFree(const std::string& path) {
+  TDataFile table;
+  table.SetFileName(path);
+  table.Open();
+  TBlobFile& blobs = table.BlobFile();
+  std::map<std::int32_t, std::int32_t> namedBy;
+  for (std::int32_t n = 1; n <= table.PhysicalRecordCount(); ++n) {
+    for (const std::int32_t first : table.RecordBlobReferences(n)) {
+      for (const std::int32_t block : LinkedBlocks(blobs, first)) {
+        const auto [at, added] = namedBy.emplace(block, n);
+        if (!added && at->second != n) {
+          return ::testing::AssertionFailure() << "block " << block << " is in the chains of records " << at->second
+                                               << " and " << n;
+        }
+      }
+    }
+  }
+  for (const std::int32_t block : LinkedBlocks(blobs, blobs.Header().FreeBlockHead)) {
+    if (namedBy.count(block) != 0) {
+      return ::testing::AssertionFailure() << "free block " << block << " is in the chain of record "
+                                           << namedBy[block];
+    }
+  }
+  return ::testing::AssertionSuccess();
 }
 
 // What the child tells the parent, one message per step, written only after the step's call returned
@@ -366,6 +423,7 @@ void CrashTest::RunKilledWriters(int runs, bool transactions) {
     close(fds[0]);
     returnedTotal += reports.Inserted.size();
     transactionsEnded += reports.TransactionsEnded;
+    const std::size_t openedBefore = openedWithoutRepair;
 
     try {
       TDataFile probe;
@@ -374,6 +432,24 @@ void CrashTest::RunKilledWriters(int runs, bool transactions) {
       ++openedWithoutRepair;
     } catch (const EDBEngineError&) {
       // Repair below has to make it open.
+    }
+    // Other processes go on without repair: the free list offers no block in use, and an insert with
+    // a memo either takes only free blocks or is refused (the change cut off may be half made).
+    if (openedWithoutRepair == openedBefore + 1) {
+      ASSERT_TRUE(NoNamedBlockIsFree(path));
+      try {
+        TDataFile goingOn;
+        goingOn.SetFileName(path);
+        goingOn.Open();
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(goingOn.RecordSize()));
+        goingOn.InitRecord(image.data());
+        SetInteger(goingOn, image.data(), 1, kMaxInserts + 2);
+        SetInteger(goingOn, image.data(), 2, -2);
+        WriteMemo(goingOn, image.data(), 5, Memo(kMaxInserts + 2, 0));
+        goingOn.InsertRecord(image.data());
+      } catch (const EDBEngineError&) {
+      }
+      ASSERT_TRUE(NoNamedBlockIsFree(path));
     }
     ExpectConsistentAfterRepair(path, reports);
     if (HasFailure()) break;
@@ -501,6 +577,257 @@ TEST_F(CrashTest, AKilledChangeInAReusedSlotNeverHoldsTheDeletedRecordsBlob) {
         EXPECT_TRUE(std::all_of(memo.begin(), memo.end(), [&](char c) { return c == MemoLetter(id) || c == 0; }))
             << "record " << id << " holds " << memo;
       }
+      if (HasFailure()) return;
+    }
+    EXPECT_TRUE(finished) << change.Name;
+  }
+}
+
+// The shared table's records as the tests below make them.
+void InsertWithMemo(TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t id, const std::string& memo,
+                    std::int32_t count = 0) {
+  table.InitRecord(image.data());
+  SetInteger(table, image.data(), 1, id);
+  SetInteger(table, image.data(), 2, id * 10);
+  SetInteger(table, image.data(), 4, count);
+  if (!memo.empty()) WriteMemo(table, image.data(), 5, memo);
+  table.InsertRecord(image.data());
+  if (!memo.empty()) table.CloseBlob(5, image.data());
+}
+
+// Makes the record with this ID current and its image the record, locked; false when there is none.
+bool FindRecord(TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t id) {
+  table.SelectIndex(0);
+  table.InitRecord(image.data());
+  SetInteger(table, image.data(), 1, id);
+  if (!table.FindKey(false, image.data(), nullptr, 0, false, 0)) return false;
+  return table.GetCurrent(image.data(), true) == ec::Success;
+}
+
+void ChangeMemo(TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t id, const std::string& memo,
+                std::int32_t count = 0) {
+  if (!FindRecord(table, image, id)) _exit(5);
+  SetInteger(table, image.data(), 4, count);
+  WriteMemo(table, image.data(), 5, memo);
+  table.UpdateRecord(image.data(), true);
+  table.CloseBlob(5, image.data());
+}
+
+// Forks a child that opens the shared table, runs prepare, then change with a kill before its killAt-th
+// file change from the start of the change, and exits 0 when it was not killed. True when the kill came.
+bool RunKilledChange(const std::string& path, std::int64_t killAt,
+                     const std::function<void(TDataFile&, std::vector<std::uint8_t>&)>& prepare,
+                     const std::function<void(TDataFile&, std::vector<std::uint8_t>&)>& change) {
+  const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork");
+  if (child == 0) {
+    try {
+      TDataFile table;
+      table.SetFileName(path);
+      table.SetRetryCount(100);
+      table.SetRetryWait(1);
+      table.Open();
+      std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+      prepare(table, image);
+      KillBeforeFileChange(killAt);
+      change(table, image);
+      platform::SetFileFaultHook(nullptr);
+      table.Close();
+    } catch (const EDBEngineError& error) {
+      std::fprintf(stderr, "child: engine error %u\n", static_cast<unsigned>(error.Code()));
+      _exit(3);
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) throw std::runtime_error("waitpid");
+  if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return true;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return false;
+  throw std::runtime_error("child ended with status " + std::to_string(status));
+}
+
+// A fresh copy of the table that a case prepared once, for one kill.
+std::string CopyOfTable(const std::string& prepared, const std::string& directory) {
+  fs::copy(fs::path(prepared).parent_path(), directory, fs::copy_options::recursive);
+  return directory + "/" + fs::path(prepared).filename().string();
+}
+
+// A change that cuts, frees or takes blob blocks, killed before each of its file changes in turn, while
+// the free list holds the blocks of another record that was deleted. A process that goes on
+// without repair finds no block of a live chain on the free list, and its insert, which takes every
+// block the list offers, is never handed one; after repair every record holds only its own letters.
+TEST_F(CrashTest, AKilledBlobChangeNeverLeavesANamedBlockOnTheFreeList) {
+  using TStep = std::function<void(TDataFile&, std::vector<std::uint8_t>&)>;
+  struct TCase {
+    const char* Name;
+    TStep Change;
+    std::int64_t Stride = 1;  // every file change is a kill point, or every Stride-th
+  };
+  // Record 3's memo, 1,200 bytes in eleven blocks of 110 bytes, is the one that changes; a growth or an
+  // insert takes the six free blocks and then blocks from the end of the file. A growth past the block
+  // cache (1,023 blocks) must not write a block early to make room.
+  const std::vector<TCase> cases{
+      {"cut short", [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(250, MemoLetter(3))); }},
+      {"cut to nothing", [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, ""); }},
+      {"record deleted",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) {
+         if (!FindRecord(t, i, 3)) _exit(5);
+         t.DeleteRecord();
+       }},
+      {"grown", [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(2000, MemoLetter(3))); }},
+      {"inserted", [](TDataFile& t, std::vector<std::uint8_t>& i) { InsertWithMemo(t, i, 4, std::string(900, MemoLetter(4))); }},
+      {"grown past the block cache",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(150000, MemoLetter(3))); },
+       97},
+  };
+  const std::int32_t goingOn = 5;
+  const std::string goingOnMemo(1500, MemoLetter(goingOn));
+  const std::string prepared = FreshDirectory("named") + "/SHARED.DAT";
+  testing::CreateTableAt(prepared, WriterFields(), WriterIndexes(), false, "", 128);
+  {
+    TDataFile table;
+    table.SetFileName(prepared);
+    table.Open();
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+    InsertWithMemo(table, image, 1, std::string(600, MemoLetter(1)));
+    InsertWithMemo(table, image, 2, std::string(40, MemoLetter(2)));
+    InsertWithMemo(table, image, 3, std::string(1200, MemoLetter(3)));
+    ASSERT_TRUE(FindRecord(table, image, 1));
+    table.DeleteRecord();
+  }
+  for (std::size_t number = 0; number < cases.size(); ++number) {
+    const TCase& change = cases[number];
+    bool finished = false;
+    for (std::int64_t killAt = 1; !finished && killAt < 20000; killAt += change.Stride) {
+      SCOPED_TRACE(std::string(change.Name) + ", killed before file change " + std::to_string(killAt));
+      const std::string path =
+          CopyOfTable(prepared, dir.PathOf("named" + std::to_string(number) + "-" + std::to_string(killAt)));
+      finished = !RunKilledChange(path, killAt, [](TDataFile&, std::vector<std::uint8_t>&) {}, change.Change);
+
+      ASSERT_TRUE(NoNamedBlockIsFree(path));
+      {
+        TDataFile table;
+        table.SetFileName(path);
+        table.Open();
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+        try {
+          InsertWithMemo(table, image, goingOn, goingOnMemo);
+        } catch (const EDBEngineError& error) {
+          // A change cut off may be half made (its index not yet written), and a refusal does no harm; a
+          // block handed out while in use does. After a whole change nothing is refused.
+          EXPECT_FALSE(finished) << "engine error " << error.Code();
+        }
+        if (FindRecord(table, image, goingOn)) {
+          EXPECT_EQ(ReadMemo(table, image.data(), 5), goingOnMemo);
+        }
+      }
+      ASSERT_TRUE(NoNamedBlockIsFree(path));
+
+      TDataFile table;
+      table.SetExclusive(true);
+      table.SetFileName(path);
+      table.RepairTable();
+      table.Open();
+      std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+      for (std::int32_t id = 1; id <= goingOn; ++id) {
+        if (!FindRecord(table, image, id)) continue;
+        const std::string memo = ReadMemo(table, image.data(), 5);
+        EXPECT_TRUE(std::all_of(memo.begin(), memo.end(), [&](char c) { return c == MemoLetter(id); }))
+            << "record " << id << " holds " << memo;
+        if (id == 2 || id == goingOn) {
+          EXPECT_EQ(memo.size(), id == 2 ? 40u : goingOnMemo.size()) << "record " << id;
+        }
+      }
+      if (HasFailure()) return;
+    }
+    EXPECT_TRUE(finished) << change.Name;
+  }
+}
+
+// A transaction changes record 3 and is rolled back; the rollback is killed before each of its file
+// changes in turn. After repair the record has its value from before the rollback whole, or the one
+// it rolls back to, fields and blob alike: never the blob of one with the fields of the other, nor a
+// blob cut short.
+TEST_F(CrashTest, AKilledRollbackLeavesTheRecordsValueBeforeOrAfterItWhole) {
+  using TStep = std::function<void(TDataFile&, std::vector<std::uint8_t>&)>;
+  // A record's value: its count field and its memo, or nothing for a record that is not there.
+  using TValue = std::optional<std::pair<std::int32_t, std::string>>;
+  auto value = [](std::int32_t size, char letter) { return TValue{{size, std::string(static_cast<std::size_t>(size), letter)}}; };
+  struct TCase {
+    const char* Name;
+    TValue Before;  // what the record holds before the transaction, and after its rollback
+    TStep Change;   // the transaction's change
+    TValue After;   // what the record holds when the rollback begins
+  };
+  auto update = [](std::int32_t size) {
+    return [size](TDataFile& t, std::vector<std::uint8_t>& i) {
+      ChangeMemo(t, i, 3, std::string(static_cast<std::size_t>(size), 'n'), size);
+    };
+  };
+  const std::vector<TCase> cases{
+      {"grown in place", value(5000, 'o'), update(8000), value(8000, 'n')},
+      {"cut in place", value(8000, 'o'), update(5000), value(5000, 'n')},
+      {"deleted", value(5000, 'o'),
+       [](TDataFile& t, std::vector<std::uint8_t>& i) {
+         if (!FindRecord(t, i, 3)) _exit(5);
+         t.DeleteRecord();
+       },
+       std::nullopt},
+      {"inserted", std::nullopt,
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { InsertWithMemo(t, i, 3, std::string(5000, 'n'), 5000); },
+       value(5000, 'n')},
+  };
+  for (std::size_t number = 0; number < cases.size(); ++number) {
+    const TCase& change = cases[number];
+    const std::string prepared = FreshDirectory("rollback" + std::to_string(number)) + "/SHARED.DAT";
+    testing::CreateTableAt(prepared, WriterFields(), WriterIndexes(), false, "", 512);
+    {
+      TDataFile table;
+      table.SetFileName(prepared);
+      table.Open();
+      std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+      InsertWithMemo(table, image, 1, std::string(1500, MemoLetter(1)));
+      InsertWithMemo(table, image, 2, std::string(700, MemoLetter(2)));
+      if (change.Before) InsertWithMemo(table, image, 3, change.Before->second, change.Before->first);
+      // Blocks of another record on the free list, for the rollback to take.
+      ASSERT_TRUE(FindRecord(table, image, 1));
+      table.DeleteRecord();
+    }
+    bool finished = false;
+    for (std::int64_t killAt = 1; !finished && killAt < 3000; ++killAt) {
+      SCOPED_TRACE(std::string(change.Name) + ", killed before file change " + std::to_string(killAt));
+      const std::string path =
+          CopyOfTable(prepared, dir.PathOf("rollback" + std::to_string(number) + "-" + std::to_string(killAt)));
+      finished = !RunKilledChange(
+          path, killAt,
+          [&](TDataFile& table, std::vector<std::uint8_t>& image) {
+            table.StartTransaction();
+            change.Change(table, image);
+          },
+          [](TDataFile& table, std::vector<std::uint8_t>&) { table.Rollback(); });
+
+      ASSERT_TRUE(NoNamedBlockIsFree(path));
+      TDataFile table;
+      table.SetExclusive(true);
+      table.SetFileName(path);
+      table.RepairTable();
+      table.Open();
+      std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+      TValue found;
+      if (FindRecord(table, image, 3)) found = TValue{{GetInteger(table, image.data(), 4), ReadMemo(table, image.data(), 5)}};
+      auto shown = [](const TValue& v) {
+        return v ? std::to_string(v->first) + " with a memo of " + std::to_string(v->second.size()) + " bytes " +
+                       v->second.substr(0, 1) + "..." + v->second.substr(v->second.empty() ? 0 : v->second.size() - 1)
+                 : std::string("no record");
+      };
+      EXPECT_TRUE(found == change.Before || found == change.After) << "record 3: " << shown(found);
+      if (finished) {
+        EXPECT_TRUE(found == change.Before) << "record 3: " << shown(found);
+      }
+      ASSERT_TRUE(FindRecord(table, image, 2));
+      EXPECT_EQ(ReadMemo(table, image.data(), 5), std::string(700, MemoLetter(2)));
       if (HasFailure()) return;
     }
     EXPECT_TRUE(finished) << change.Name;
