@@ -58,7 +58,13 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void CloseFile() override;
   void NewFile() override;
   void Open() { OpenFile(); }
+  // Writes what the cursor holds, then closes; when the writing fails (no disk space) the cursor stays
+  // open with its changes and the error is raised.
   void Close() { CloseFile(); }
+  // Closes without writing what the cursor holds in memory, for a caller that must let go after Close
+  // failed (a destructor, a program giving up): those changes are lost. An open transaction is still
+  // rolled back, as Close does.
+  void CloseWithoutWriting() noexcept;
 
   void* Owner() const { return owner_; }
   const TDataFileHeader& Header() const { return header_; }
@@ -371,7 +377,6 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   bool AnyCachedDirty() const;
   std::int64_t DirtyRecordsEnd() const;
   void RebuildFieldMap();
-  void CloseWithoutWriting() noexcept;
   // Writes dirty records, blocks and pages and the three headers, as the end of a change does.
   void WriteThrough();
   friend class TCursorGuard;
