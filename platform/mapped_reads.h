@@ -49,7 +49,9 @@ bool MapReachesPast(const char* base, std::uint64_t shown, std::uint64_t end);
 // Whether the map still holds the count bytes copied from it, looked at after the proof that the file
 // reaches the copy's end (MapReachesPast, or the file's size). A file cut short and written back between
 // the copy and that proof (a copy program, a restore) gave the copy zeros from the page of the passing
-// end, which the file holds again by now: such a copy must be read again. False too when a page is gone.
+// end, which the file holds again by now: such a copy must be read again. The proof is then looked at
+// once more, since a file cut again before this look would show the copy's zeros once more. False too
+// when a page is gone.
 bool MapStillHolds(const void* copy, const char* from, std::size_t count);
 
 }  // namespace kavrin::platform::detail

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/fault_hook.h"
 #include "platform/handle_registry.h"
@@ -263,16 +265,30 @@ bool ReadPlainlyUnchanged(HANDLE handle, char* bytes, DWORD count, std::int64_t 
   const auto same = [](const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
   };
+  std::vector<char> again;
   for (int attempt = 0; attempt < kTries; ++attempt) {
     struct stat before {};
+    struct stat between {};
     struct stat after {};
+    DWORD first = 0;
+    DWORD second = 0;
     detail::CountOther();
     if (fstat(handle, &before) != 0) return FailWithErrno();
-    if (!ReadPlainly(handle, bytes, count, position, done)) return false;
+    if (!ReadPlainly(handle, bytes, count, position, &first)) return false;
     detail::CountOther();
-    if (fstat(handle, &after) != 0) return FailWithErrno();
-    if (same(before, after)) return true;
-    if (done) *done = 0;
+    if (fstat(handle, &between) != 0) return FailWithErrno();
+    if (same(before, between)) {
+      // Where the file's times are coarse, a cut and its writing back within one tick leave them as they
+      // were: the read must then find the same bytes once more.
+      again.resize(first);
+      if (!ReadPlainly(handle, again.data(), first, position, &second)) return false;
+      detail::CountOther();
+      if (fstat(handle, &after) != 0) return FailWithErrno();
+      if (second == first && same(between, after) && std::memcmp(bytes, again.data(), first) == 0) {
+        if (done) *done = first;
+        return true;
+      }
+    }
   }
   MoveTo(handle, position);
   return Fail(ERROR_GEN_FAILURE);
@@ -315,7 +331,7 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
       const std::uint64_t shown = std::min(view->Length(), known);
       const char* from = view->Base() + entry.position;
       if (detail::GuardedCopy(buffer, from, count) && detail::MapReachesPast(view->Base(), shown, end) &&
-          detail::MapStillHolds(buffer, from, count)) {
+          detail::MapStillHolds(buffer, from, count) && detail::MapReachesPast(view->Base(), shown, end)) {
         entry.position = static_cast<std::int64_t>(end);
         mapped = true;
       }
@@ -338,13 +354,15 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
     if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count, known, mapped)) {
       const auto end = static_cast<std::uint64_t>(position) + count;
       // A copy from the page a foreign cut ended in reads zeros: after it, the file must still reach
-      // past that page (or, in its last page, by its size), and the map must still hold what was copied
-      // (a file cut and written back in between). The look past the copy stops at the size last seen.
+      // past that page (or, in its last page, by its size), the map must still hold what was copied (a
+      // file cut and written back in between), and the file must reach past it still (cut once more
+      // before that look, it would show the same zeros). The look past the copy stops at the size last
+      // seen.
       const std::uint64_t shown = std::min(view->Length(), static_cast<std::uint64_t>(known));
       const char* from = view->Base() + position;
-      if (detail::GuardedCopy(bytes, from, count) &&
-          (detail::MapReachesPast(view->Base(), shown, end) || FileReaches(handle, end)) &&
-          detail::MapStillHolds(bytes, from, count)) {
+      const auto reaches = [&] { return detail::MapReachesPast(view->Base(), shown, end) || FileReaches(handle, end); };
+      if (detail::GuardedCopy(bytes, from, count) && reaches() && detail::MapStillHolds(bytes, from, count) &&
+          reaches()) {
         if (done) *done = count;
         MoveTo(handle, position + count);
         return true;

@@ -1,14 +1,9 @@
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <new>
 
 #include <optional>
 #include <string>
@@ -16,6 +11,7 @@
 
 #include "platform/io_counters.h"
 #include "platform/win_file.h"
+#include "tests/helpers/copy_over.h"
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/temp_dir.h"
 
@@ -142,36 +138,14 @@ TEST_F(MappedReadsTest, AFileCutInsideAPageByAnotherProcessReadsShortNotZeros) {
   EXPECT_EQ(ReadAt(reader, 8 * 4096, 300), initial.substr(8 * 4096, 300));
 }
 
-// A foreign program cuts the file short inside the record read here and writes the rest back, again and
-// again, while this process reads the record through the map: every read gives the record, comes up
-// short or fails, and never gives bytes the file did not hold (zeros from the page of the passing end,
-// while the cut clears it or before the rest is back). The record lies in the file's last page (the
+// A foreign program copies the file over itself again and again (emptied, then written back in two
+// pieces, the first ending inside the record read here) while this process reads the record through
+// the map: every read gives the record, comes up short or fails, and never gives bytes the file did not
+// hold (zeros from the page of the half-written end). The record lies in the file's last page (the
 // file's size must vouch for it) or with pages after it (the map can).
-TEST_F(MappedReadsTest, AFileCutAndWrittenBackByAnotherProcessNeverReadsZerosItDidNotHold) {
+TEST_F(MappedReadsTest, AFileCopiedOverByAnotherProcessNeverReadsZerosItDidNotHold) {
   constexpr std::int64_t kRecord = 8 * 4096 + 1000;
   constexpr DWORD kCount = 300;
-  constexpr off_t kCut = kRecord + 100;
-  constexpr int kRounds = 5000;
-  // Reader and writer on CPUs of their own where there are two, so that they meet inside a read.
-  cpu_set_t allowed;
-  CPU_ZERO(&allowed);
-  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
-  std::vector<int> cpus;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (CPU_ISSET(cpu, &allowed)) cpus.push_back(cpu);
-  }
-  const auto pinTo = [&](std::size_t which) {
-    if (cpus.size() < 2) return;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpus[which], &one);
-    sched_setaffinity(0, sizeof one, &one);
-  };
-  // The reads begun so far, shared with the writer.
-  void* shared = mmap(nullptr, sizeof(std::atomic<std::uint64_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(shared, MAP_FAILED);
-  auto* begun = new (shared) std::atomic<std::uint64_t>(0);
-
   for (const int pages : {9, 16}) {
     SCOPED_TRACE(std::to_string(pages) + " pages");
     const std::string path = dir.PathOf("T" + std::to_string(pages) + ".DAT");
@@ -184,30 +158,11 @@ TEST_F(MappedReadsTest, AFileCutAndWrittenBackByAnotherProcessNeverReadsZerosItD
     ASSERT_TRUE(EnableMappedReads(reader));
     ASSERT_EQ(ReadAt(reader, kRecord, kCount), record);
 
-    const pid_t writer = fork();
-    ASSERT_GE(writer, 0);
-    if (writer == 0) {
-      pinTo(1);
-      const int fd = open(path.c_str(), O_WRONLY);
-      const auto rest = static_cast<ssize_t>(content.size()) - kCut;
-      bool written = fd >= 0;
-      for (int round = 0; written && round < kRounds; ++round) {
-        written = ftruncate(fd, kCut) == 0;
-        // The rest goes back while a read begun on the cut file is under way (or after a bounded wait).
-        const std::uint64_t seen = begun->load();
-        for (int spin = 0; spin < (1 << 20) && begun->load() == seen; ++spin) {
-        }
-        written = written && pwrite(fd, content.data() + kCut, static_cast<std::size_t>(rest), kCut) == rest;
-      }
-      _exit(written ? 0 : 1);
-    }
-    pinTo(0);
     std::int64_t reads = 0, whole = 0, wrong = 0;
     std::string firstWrong;
-    int status = 0;
-    // Bounded by the writer's count of rounds.
-    for (; reads % 256 != 0 || waitpid(writer, &status, WNOHANG) != writer; ++reads) {
-      begun->fetch_add(1);
+    testing::CopyOver writer(path, content, kRecord + 100, 5000);
+    for (; !writer.Finished(); ++reads) {
+      writer.BeginRead();
       const std::optional<std::string> bytes = ReadAt(reader, kRecord, kCount);
       if (!bytes) continue;
       if (*bytes == record) {
@@ -218,15 +173,13 @@ TEST_F(MappedReadsTest, AFileCutAndWrittenBackByAnotherProcessNeverReadsZerosItD
         firstWrong = *bytes;
       }
     }
-    sched_setaffinity(0, sizeof allowed, &allowed);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(writer.Succeeded());
     EXPECT_EQ(wrong, 0) << "of " << reads << " reads; the first has " << std::count(firstWrong.begin(), firstWrong.end(), '\0')
                         << " zeros";
     EXPECT_GT(whole, 0);
     // The file whole again: the map gives the record.
     EXPECT_EQ(ReadAt(reader, kRecord, kCount), record);
   }
-  munmap(shared, sizeof(std::atomic<std::uint64_t>));
 }
 
 TEST_F(MappedReadsTest, OwnTruncationIsSeenAtOnce) {
