@@ -284,7 +284,8 @@ bool ReadPlainlyUnchanged(HANDLE handle, char* bytes, DWORD count, std::int64_t 
       if (!ReadPlainly(handle, again.data(), first, position, &second)) return false;
       detail::CountOther();
       if (fstat(handle, &after) != 0) return FailWithErrno();
-      if (second == first && same(between, after) && std::memcmp(bytes, again.data(), first) == 0) {
+      const bool agree = first == 0 || std::memcmp(bytes, again.data(), first) == 0;
+      if (second == first && same(between, after) && agree) {
         if (done) *done = first;
         return true;
       }

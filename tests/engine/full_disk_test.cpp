@@ -244,7 +244,7 @@ TEST(FullDisk, AFailedChangeIsNotHalfMadeAndTheCursorWorksOnceSpaceIsFree) {
         table.Open();
         change.Fill(table);
       }
-      const std::string problems = InChild([&] { return RunCase(path, change, failure); });
+      const std::string problems = InChild([&, kind = failure] { return RunCase(path, change, kind); });
       EXPECT_EQ(problems, "");
 
       // Another process finds the table whole.
