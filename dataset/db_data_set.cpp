@@ -10,6 +10,10 @@ TDBDataSet::~TDBDataSet() {
   try {
     Close();
   } catch (...) {
+    try {
+      CloseWithoutWriting();
+    } catch (...) {
+    }
   }
 }
 

@@ -18,6 +18,11 @@ TTable::~TTable() {
   try {
     Close();
   } catch (...) {
+    // A table being freed lets go of what its cursor could not write.
+    try {
+      CloseWithoutWriting();
+    } catch (...) {
+    }
   }
 }
 

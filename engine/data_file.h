@@ -58,15 +58,20 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void CloseFile() override;
   void NewFile() override;
   void Open() { OpenFile(); }
-  // Refused with 10031 (file in use) while an operation of this cursor runs: a message handler run
-  // during its lock wait, its filter callback, or a repair or restructure's progress event would free
-  // files and caches the operation still uses.
+  // Writes what the cursor holds, then closes; when the writing fails (no disk space) the cursor stays
+  // open with its changes and the error is raised. Refused with 10031 (file in use) while an operation
+  // of this cursor runs: a message handler run during its lock wait, its filter callback, or a repair or
+  // restructure's progress event would free files and caches the operation still uses.
   void Close() { CloseFile(); }
   // An operation of this cursor is running (it may be waiting for a lock while messages run). The
   // cursor must then be neither closed nor freed: its owners refuse to.
   bool Busy() const { return busy_; }
   // Raises 10031 when Busy.
   void CheckNotBusy();
+  // Closes without writing what the cursor holds in memory, for a caller that must let go after Close
+  // failed (a destructor, a program giving up): those changes are lost. An open transaction is still
+  // rolled back, as Close does.
+  void CloseWithoutWriting() noexcept;
 
   void* Owner() const { return owner_; }
   const TDataFileHeader& Header() const { return header_; }
@@ -379,7 +384,6 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   bool AnyCachedDirty() const;
   std::int64_t DirtyRecordsEnd() const;
   void RebuildFieldMap();
-  void CloseWithoutWriting() noexcept;
   // The close itself, for the cursor's own operations that close it while they run.
   void CloseOwned();
   // Writes dirty records, blocks and pages and the three headers, as the end of a change does.

@@ -62,8 +62,10 @@ TDataFile::~TDataFile() {
   try {
     CloseFile();
   } catch (...) {
-    // A destructor must not throw; what could not be written is reported by an explicit Close. A busy
-    // cursor is not closed here: its owners never free it (see Close).
+    // A destructor must not throw, and must let go: what could not be written is lost here; an explicit
+    // Close reports it and keeps it. A busy cursor is not closed here: its owners never free it (see
+    // Close).
+    if (!busy_) CloseWithoutWriting();
   }
   ClearLockedRecords();
 }
@@ -155,6 +157,16 @@ void TDataFile::TakeReadOnlyFromCompanions() {
 }
 
 void TDataFile::CloseWithoutWriting() noexcept {
+  if (inTransaction_) {
+    try {
+      Rollback();
+    } catch (...) {
+    }
+    try {
+      DropLog();
+    } catch (...) {
+    }
+  }
   try {
     if (blobFile_->Opened()) blobFile_->CloseFile();
   } catch (...) {
@@ -197,24 +209,20 @@ void TDataFile::CloseOwned() {
     } catch (...) {
     }
   }
-  std::exception_ptr failure;
-  try {
-    // Everything changed through this cursor reaches the files, shared or not.
-    if (!ReadOnly()) {
-      if (Exclusive() || ReadOnlyOnDisk()) {
-        WriteThrough();
-      } else if (HasDirtyRecords() ||
-                 indexFile_->HasDirtyPages() || (HasBlobFields() && blobFile_->HasDirtyBlocks())) {
-        Flush();
-      }
+  // Everything changed through this cursor reaches the files, shared or not. A failure (no disk space)
+  // leaves the cursor open with its changes, as a failed Flush does: the program may free space and
+  // close again, or let go with CloseWithoutWriting.
+  if (!ReadOnly()) {
+    if (Exclusive() || ReadOnlyOnDisk()) {
+      WriteThrough();
+    } else if (HasDirtyRecords() || indexFile_->HasDirtyPages() ||
+               (HasBlobFields() && blobFile_->HasDirtyBlocks())) {
+      Flush();
     }
-  } catch (...) {
-    failure = std::current_exception();
   }
   ClearLockedRecords();
   CloseWithoutWriting();
   passwordHandler_ = nullptr;
-  if (failure) std::rethrow_exception(failure);
 }
 
 void TDataFile::ReadHeader() {

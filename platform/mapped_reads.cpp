@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstring>
 #include <mutex>
@@ -29,6 +30,8 @@ constexpr long kNetworkFileSystems[] = {
 };
 
 constexpr std::uint64_t kLeastMapLength = std::uint64_t{1} << 20;
+
+const std::uint64_t kPageSize = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 
 // The copy that may fault, per thread: the handler jumps back to it instead of letting SIGBUS kill
 // the process.
@@ -95,18 +98,27 @@ bool MappableFile(int fd) {
          std::end(kNetworkFileSystems);
 }
 
-bool MapShowsEnd(const char* base, std::uint64_t shown, std::uint64_t end) {
-  constexpr std::uint64_t kLook = 8192;
-  if (end == 0 || end > shown) return false;
-  const std::uint64_t stop = std::min(shown, end - 1 + kLook);
-  // Volatile, so every byte is loaded inside the guard and after the copy it vouches for.
-  const volatile char* at = base + (end - 1);
-  const volatile char* const last = base + stop;
+bool MapReachesPast(const char* base, std::uint64_t shown, std::uint64_t end) {
+  const std::uint64_t next = (end + kPageSize - 1) / kPageSize * kPageSize;
+  if (end == 0 || next >= shown) return false;
+  // Looked at only after the copy it vouches for.
+  std::atomic_thread_fence(std::memory_order_acquire);
+  const volatile char* const at = base + next;
   if (sigsetjmp(guardJump, 0) != 0) return false;
   guardActive = 1;
-  while (at != last && *at == 0) ++at;
+  static_cast<void>(*at);
   guardActive = 0;
-  return at != last;
+  return true;
+}
+
+bool MapStillHolds(const void* copy, const char* from, std::size_t count) {
+  // The second look must not be made before the proof that came after the copy.
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (sigsetjmp(guardJump, 0) != 0) return false;
+  guardActive = 1;
+  const bool same = std::memcmp(copy, from, count) == 0;
+  guardActive = 0;
+  return same;
 }
 
 bool GuardedCopy(void* to, const void* from, std::size_t count) {

@@ -37,12 +37,21 @@ bool MappableFile(int fd);
 // or the disk failed to read it), which would otherwise end the process with SIGBUS.
 bool GuardedCopy(void* to, const void* from, std::size_t count);
 
-// Whether the map shows the file still holding the byte before end, read after a copy ending there: a
-// file cut short keeps the page of its new end mapped with zeros past it, and the pages after it are
-// gone, so a byte other than zero at end - 1 or beyond (looked for in the next few KiB) proves the
-// file reaches end. Only the first shown bytes of the map are looked at: past the file's end as last
-// seen, every look would end in a bus error. False means only that the map cannot tell; the file's
-// size must.
-bool MapShowsEnd(const char* base, std::uint64_t shown, std::uint64_t end);
+// Whether the map shows the file reaching past the page of the byte before end, looked at after a copy
+// ending there. A cut ends the file's pages past its new end in every map before it zeros the rest of
+// the page the end falls in, so a page past the copy that can still be read shows that the copy met no
+// cut's zeros (or that the file was written back since: MapStillHolds tells). Bytes of that page are no
+// proof, the cut's zeros may not have reached them yet. Only the first shown bytes of the map are looked
+// at: past the file's end as last seen, every look would end in a bus error. False means only that the
+// map cannot tell (a copy in the file's last page); the file's size must.
+bool MapReachesPast(const char* base, std::uint64_t shown, std::uint64_t end);
+
+// Whether the map still holds the count bytes copied from it, looked at after the proof that the file
+// reaches the copy's end (MapReachesPast, or the file's size). A file cut short and written back between
+// the copy and that proof (a copy program, a restore) gave the copy zeros from the page of the passing
+// end, which the file holds again by now: such a copy must be read again. The proof is then looked at
+// once more, since a file cut again before this look would show the copy's zeros once more. False too
+// when a page is gone.
+bool MapStillHolds(const void* copy, const char* from, std::size_t count);
 
 }  // namespace kavrin::platform::detail

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/fault_hook.h"
 #include "platform/handle_registry.h"
@@ -196,14 +198,16 @@ bool CloseHandle(HANDLE handle) {
 namespace {
 
 // The handle's map, after making sure it reaches end when the file does; null when the range lies
-// beyond the file (a plain read then gives what the file holds) or the handle reads plainly.
-std::shared_ptr<MappedView> ViewFor(HANDLE handle, std::int64_t end, std::int64_t& known) {
+// beyond the file (a plain read then gives what the file holds) or the handle reads plainly (mapped
+// false).
+std::shared_ptr<MappedView> ViewFor(HANDLE handle, std::int64_t end, std::int64_t& known, bool& mapped) {
   std::shared_ptr<MappedView> view;
   known = 0;
   HandleRegistry::Instance().With(handle, [&](HandleEntry& entry) {
     view = entry.view;
     known = entry.known_size;
   });
+  mapped = view != nullptr;
   if (!view) return nullptr;
   if (end <= known && static_cast<std::uint64_t>(end) <= view->Length()) return view;
   struct stat st {};
@@ -251,6 +255,46 @@ bool ReadPlainly(HANDLE handle, char* bytes, DWORD count, std::int64_t position,
   return true;
 }
 
+// A plain read of a mapped file, which falls back here when the map cannot vouch for a copy: while a
+// foreign program cuts the file and writes it back, even a plain read can return zeros from the page of
+// the passing end. The file's size and change time, the same after the read as before, show that
+// nothing cut it meanwhile (on kernels with fine-grained timestamps, a change made after a look at the
+// time always moves it); a file that keeps changing fails the read as a device failure does.
+bool ReadPlainlyUnchanged(HANDLE handle, char* bytes, DWORD count, std::int64_t position, DWORD* done) {
+  constexpr int kTries = 4;
+  const auto same = [](const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+  };
+  std::vector<char> again;
+  for (int attempt = 0; attempt < kTries; ++attempt) {
+    struct stat before {};
+    struct stat between {};
+    struct stat after {};
+    DWORD first = 0;
+    DWORD second = 0;
+    detail::CountOther();
+    if (fstat(handle, &before) != 0) return FailWithErrno();
+    if (!ReadPlainly(handle, bytes, count, position, &first)) return false;
+    detail::CountOther();
+    if (fstat(handle, &between) != 0) return FailWithErrno();
+    if (same(before, between)) {
+      // Where the file's times are coarse, a cut and its writing back within one tick leave them as they
+      // were: the read must then find the same bytes once more.
+      again.resize(first);
+      if (!ReadPlainly(handle, again.data(), first, position, &second)) return false;
+      detail::CountOther();
+      if (fstat(handle, &after) != 0) return FailWithErrno();
+      const bool agree = first == 0 || std::memcmp(bytes, again.data(), first) == 0;
+      if (second == first && same(between, after) && agree) {
+        if (done) *done = first;
+        return true;
+      }
+    }
+  }
+  MoveTo(handle, position);
+  return Fail(ERROR_GEN_FAILURE);
+}
+
 }  // namespace
 
 bool EnableMappedReads(HANDLE handle) {
@@ -286,8 +330,9 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
       const auto known = static_cast<std::uint64_t>(entry.known_size);
       if (end > known || end > view->Length()) return;
       const std::uint64_t shown = std::min(view->Length(), known);
-      if (detail::GuardedCopy(buffer, view->Base() + entry.position, count) &&
-          detail::MapShowsEnd(view->Base(), shown, end)) {
+      const char* from = view->Base() + entry.position;
+      if (detail::GuardedCopy(buffer, from, count) && detail::MapReachesPast(view->Base(), shown, end) &&
+          detail::MapStillHolds(buffer, from, count) && detail::MapReachesPast(view->Base(), shown, end)) {
         entry.position = static_cast<std::int64_t>(end);
         mapped = true;
       }
@@ -304,15 +349,21 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
   if (!LookUp(handle, &read_only, &position)) return Fail(ERROR_INVALID_HANDLE);
   if (Faulted(FaultFor(FileOp::Read, handle))) return false;
   auto* bytes = static_cast<char*>(buffer);
+  bool mapped = false;
   if (count > 0) {
     std::int64_t known = 0;
-    if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count, known)) {
+    if (const std::shared_ptr<MappedView> view = ViewFor(handle, position + count, known, mapped)) {
       const auto end = static_cast<std::uint64_t>(position) + count;
-      // A copy from the page a foreign cut ended in reads zeros: the file must still reach the end. The
-      // look past the copy stops at the size last seen, where a file nobody cut has its last page.
+      // A copy from the page a foreign cut ended in reads zeros: after it, the file must still reach
+      // past that page (or, in its last page, by its size), the map must still hold what was copied (a
+      // file cut and written back in between), and the file must reach past it still (cut once more
+      // before that look, it would show the same zeros). The look past the copy stops at the size last
+      // seen.
       const std::uint64_t shown = std::min(view->Length(), static_cast<std::uint64_t>(known));
-      if (detail::GuardedCopy(bytes, view->Base() + position, count) &&
-          (detail::MapShowsEnd(view->Base(), shown, end) || FileReaches(handle, end))) {
+      const char* from = view->Base() + position;
+      const auto reaches = [&] { return detail::MapReachesPast(view->Base(), shown, end) || FileReaches(handle, end); };
+      if (detail::GuardedCopy(bytes, from, count) && reaches() && detail::MapStillHolds(bytes, from, count) &&
+          reaches()) {
         if (done) *done = count;
         MoveTo(handle, position + count);
         return true;
@@ -321,6 +372,7 @@ bool ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* done) {
       ForgetKnownSize(handle);
     }
   }
+  if (mapped) return ReadPlainlyUnchanged(handle, bytes, count, position, done);
   return ReadPlainly(handle, bytes, count, position, done);
 }
 

@@ -63,7 +63,9 @@ class TTableCycle {
     try {
       if (table_.Opened()) table_.Close();
     } catch (...) {
-      // The failure that ended the cycle is the one reported.
+      // The failure that ended the cycle is the one reported; the destination lets go of what it could
+      // not write.
+      table_.CloseWithoutWriting();
     }
     if (!temporary_.empty() && !placed_) RemoveTableFiles(temporary_);
     ui_.SetStatus("");

@@ -72,6 +72,9 @@ void TDataSet::OpenDataSet() {
 }
 
 void TDataSet::CloseDataSet() {
+  // Before anything is let go, so that a close that cannot write leaves the dataset as it was. A dataset
+  // being freed must not throw: its cursor lets go in DestroyHandle.
+  if (handle_ && !Destroying()) handle_->Close();
   SetState(TDataSetState::dsInactive);
   CloseCursor();
   if (defaultFields_) DestroyFields();
@@ -100,10 +103,24 @@ void TDataSet::CloseCursor() {
 
 std::unique_ptr<engine::TDataFile> TDataSet::CreateHandle() { return nullptr; }
 
+void TDataSet::CloseWithoutWriting() {
+  if (handle_) {
+    handle_->CheckNotBusy();
+    handle_->CloseWithoutWriting();
+  }
+  Close();
+}
+
 void TDataSet::DestroyHandle() {
   handle_->CheckNotBusy();  // a refused close must not free the cursor on the way out
   std::unique_ptr<engine::TDataFile> cursor = std::move(handle_);
-  cursor->Close();
+  // Still open only when the dataset is being freed or failed to open; the close that reports a failure
+  // to write is CloseDataSet's.
+  try {
+    cursor->Close();
+  } catch (...) {
+    cursor->CloseWithoutWriting();
+  }
 }
 
 void TDataSet::ReadFieldDefs(engine::TDataFile& cursor) {

@@ -88,7 +88,11 @@ class TDataSet : public TComponent {
 
   // --- opening and closing ---
   void Open() { SetActive(true); }
+  // The cursor writes what it holds first: when it cannot (no disk space) the error is raised and the
+  // dataset stays open with its changes, to be closed again once there is room.
   void Close() { SetActive(false); }
+  // Closes even when the cursor cannot write what it holds; those changes are lost.
+  void CloseWithoutWriting();
   bool Active() const { return state_ != TDataSetState::dsInactive; }
   void SetActive(bool active);
   TDataSetState State() const { return state_; }

@@ -387,7 +387,14 @@ void TDatabase::Close() {
   } reset{closing_};
   for (auto it = dataSets_.rbegin(); it != dataSets_.rend(); it = dataSets_.rbegin()) {
     TDataSet* dataSet = *it;
-    dataSet->Close();
+    try {
+      dataSet->Close();
+    } catch (...) {
+      // A database being freed lets go of a dataset that cannot write, which would otherwise outlive it
+      // pointing here; an explicit close reports the failure with the dataset still open.
+      if (!Destroying()) throw;
+      dataSet->CloseWithoutWriting();
+    }
     // A dataset that stayed in the list after closing would be closed forever.
     RemoveDataSet(dataSet);
     if (dataSets_.empty()) break;

@@ -4,6 +4,8 @@
 #include "engine/data_file.h"
 #include "engine/error_codes.h"
 #include "tests/dataset/dataset_fixture.h"
+#include "tests/helpers/file_contents.h"
+#include "tests/helpers/in_child.h"
 
 namespace kavrin::dataset::testing {
 namespace {
@@ -28,6 +30,74 @@ class EditingTest : public DataSetTest {
     return isNull ? std::string("<null>") : std::string(text);
   }
 };
+
+// An exclusive table keeps its posted records in memory until it closes: a close that cannot write them
+// (the file size limit stops the data file's growth) raises 9218 with the table still open, so it can
+// close again once there is room; closing without writing, or freeing the component, lets them go.
+TEST_F(EditingTest, AnExclusiveTableThatCannotWriteAtCloseStaysOpen) {
+  enum class TEnd { CloseAgain, CloseWithoutWriting, Free };
+  const struct {
+    const char* name;
+    TEnd end;
+    int rows;  // what another cursor finds afterwards
+  } ends[] = {
+      {"closed again once there is room", TEnd::CloseAgain, 105},
+      {"closed without writing", TEnd::CloseWithoutWriting, 5},
+      {"freed", TEnd::Free, 5},
+  };
+  for (const auto& end : ends) {
+    SCOPED_TRACE(end.name);
+    CreatePeople("PEOPLE", 5);
+    const std::string data = PathOf("PEOPLE.DAT");
+    const std::string problems = kavrin::testing::InChild([&] {
+      std::string problems;
+      auto table = Table("PEOPLE");
+      table->SetExclusive(true);
+      table->Open();
+      for (int id = 6; id <= 105; ++id) {
+        table->Append();
+        table->FieldByName("ID")->SetAsInteger(id);
+        table->FieldByName("Name")->SetAsString("R" + std::to_string(id));
+        table->Post();
+      }
+      const std::string before = kavrin::testing::ReadWholeFile(data);
+      kavrin::testing::LimitFileSize(before.size());
+      const int code = EngineCodeOf([&] { table->Close(); });
+      if (code != en::ec::WriteError) problems += "the close answered " + std::to_string(code) + "; ";
+      if (!table->Active() || !table->Handle() || !table->Handle()->Opened()) return problems + "the table closed; ";
+      if (table->RecordCount() != 105) problems += "the table lost its records; ";
+      switch (end.end) {
+        case TEnd::CloseAgain:
+          kavrin::testing::UnlimitFileSize();
+          if (const int again = EngineCodeOf([&] { table->Close(); }); again != 0) {
+            problems += "the close with room answered " + std::to_string(again) + "; ";
+          }
+          break;
+        case TEnd::CloseWithoutWriting:
+          table->CloseWithoutWriting();
+          break;
+        case TEnd::Free:
+          table.reset();
+          break;
+      }
+      kavrin::testing::UnlimitFileSize();
+      if (table && table->Active()) problems += "the table is still open; ";
+      if (end.end != TEnd::CloseAgain && kavrin::testing::ReadWholeFile(data) != before) problems += "letting go wrote; ";
+      return problems;
+    });
+    EXPECT_EQ(problems, "");
+
+    en::TDataFile cursor;
+    cursor.SetFileName(data);
+    cursor.Open();
+    std::vector<std::uint8_t> image(cursor.RecordSize());
+    cursor.GotoBOF();
+    int rows = 0;
+    while (cursor.Next(image.data()) == 0) ++rows;
+    EXPECT_EQ(rows, end.rows);
+    cursor.Close();
+  }
+}
 
 TEST_F(EditingTest, InsertIntoAnEmptyTableAndPost) {
   CreatePeople("PEOPLE", 0);

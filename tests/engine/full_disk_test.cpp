@@ -4,14 +4,11 @@
 //
 // Each case runs in a child process, so that the file size limit and the file hook stay there.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,11 +19,15 @@
 #include "tests/engine/error_code_of.h"
 #include "tests/engine/table_fixture.h"
 #include "tests/helpers/file_contents.h"
+#include "tests/helpers/in_child.h"
 #include "tests/helpers/temp_dir.h"
 
 namespace kavrin::engine {
 namespace {
 
+using kavrin::testing::InChild;
+using kavrin::testing::LimitFileSize;
+using kavrin::testing::UnlimitFileSize;
 using testing::Field;
 using testing::Index;
 
@@ -130,6 +131,13 @@ std::vector<std::string> Contents(const std::string& path) {
   return contents;
 }
 
+// A record is mostly its unindexed padding, so the data file outgrows the index file.
+void CreateTable(const std::string& path) {
+  testing::CreateTableAt(path, {Field(kId, "ID", ftInteger), Field(kName, "Name", ftString, 20),
+                                Field(kMemo, "Memo", ftBlob, 0, fstMemo), Field(4, "Pad", ftString, 200)},
+                         {Index("", {kId}, true), Index("ByName", {kName})});
+}
+
 enum class TFailure {
   ReservationRefused,     // the platform's reservation fails (the file hook)
   FileSizeLimit,          // RLIMIT_FSIZE at the largest file's size
@@ -177,15 +185,8 @@ std::string RunCase(const std::string& path, const TCase& change, TFailure failu
   std::size_t largest = 0;
   for (const std::string& bytes : contents) largest = std::max(largest, bytes.size());
 
-  struct rlimit unlimited {};
-  getrlimit(RLIMIT_FSIZE, &unlimited);
   const bool limit = failure == TFailure::FileSizeLimit || failure == TFailure::NoReservationAndLimit;
-  if (limit) {
-    signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = unlimited;
-    small.rlim_cur = largest;
-    setrlimit(RLIMIT_FSIZE, &small);
-  }
+  if (limit) LimitFileSize(largest);
   bool written = false;
   platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
     switch (failure) {
@@ -204,7 +205,7 @@ std::string RunCase(const std::string& path, const TCase& change, TFailure failu
   });
   const TErrorCode code = testing::ErrorCodeOf([&] { change.Change(table); });
   platform::SetFileFaultHook(nullptr);
-  if (limit) setrlimit(RLIMIT_FSIZE, &unlimited);
+  if (limit) UnlimitFileSize();
 
   if (code != ec::WriteError) problems += "the change answered " + std::to_string(code) + "; ";
   if (Contents(path) != contents) problems += "the files changed; ";
@@ -235,9 +236,7 @@ TEST(FullDisk, AFailedChangeIsNotHalfMadeAndTheCursorWorksOnceSpaceIsFree) {
       MemoryFiles().Clear();
       kavrin::testing::TempDir dir;
       const std::string path = dir.PathOf("FULL.DAT");
-      testing::CreateTableAt(path, {Field(kId, "ID", ftInteger), Field(kName, "Name", ftString, 20),
-                                    Field(kMemo, "Memo", ftBlob, 0, fstMemo), Field(4, "Pad", ftString, 200)},
-                             {Index("", {kId}, true), Index("ByName", {kName})});
+      CreateTable(path);
       {
         TDataFile table;
         table.SetFileName(path);
@@ -245,31 +244,7 @@ TEST(FullDisk, AFailedChangeIsNotHalfMadeAndTheCursorWorksOnceSpaceIsFree) {
         table.Open();
         change.Fill(table);
       }
-      int fds[2];
-      ASSERT_EQ(pipe(fds), 0);
-      const pid_t child = fork();
-      ASSERT_GE(child, 0);
-      if (child == 0) {
-        close(fds[0]);
-        std::string problems;
-        try {
-          problems = RunCase(path, change, failure);
-        } catch (const EDBEngineError& error) {
-          problems += "engine error " + std::to_string(error.Code());
-        } catch (const std::exception& error) {
-          problems += error.what();
-        }
-        const bool sent = write(fds[1], problems.data(), problems.size()) == static_cast<ssize_t>(problems.size());
-        _exit(sent ? 0 : 1);
-      }
-      close(fds[1]);
-      std::string problems;
-      char buffer[512];
-      for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) problems.append(buffer, static_cast<std::size_t>(n));
-      close(fds[0]);
-      int status = 0;
-      ASSERT_EQ(waitpid(child, &status, 0), child);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      const std::string problems = InChild([&, kind = failure] { return RunCase(path, change, kind); });
       EXPECT_EQ(problems, "");
 
       // Another process finds the table whole.
@@ -290,9 +265,7 @@ TEST(FullDisk, AnExclusiveFlushWithoutSpaceKeepsItsChangesForTheNext) {
   MemoryFiles().Clear();
   kavrin::testing::TempDir dir;
   const std::string path = dir.PathOf("FULL.DAT");
-  testing::CreateTableAt(path, {Field(kId, "ID", ftInteger), Field(kName, "Name", ftString, 20),
-                                Field(kMemo, "Memo", ftBlob, 0, fstMemo), Field(4, "Pad", ftString, 200)},
-                         {Index("", {kId}, true), Index("ByName", {kName})});
+  CreateTable(path);
   TDataFile table;
   table.SetFileName(path);
   table.SetExclusive(true);
@@ -317,6 +290,86 @@ TEST(FullDisk, AnExclusiveFlushWithoutSpaceKeepsItsChangesForTheNext) {
   EXPECT_EQ(rows.at(40), (TRow{NameOf(40, 0), MemoOf(40, 600)}));
 }
 
+// An exclusive cursor whose close cannot write (the file size limit stops the data file's growth) stays
+// open with its changes and raises 9218; it closes once there is room, or lets go without writing.
+TEST(FullDisk, AnExclusiveCloseWithoutSpaceStaysOpenWithItsChanges) {
+  enum class TEnd { CloseAgain, CloseWithoutWriting, Destructor };
+  const struct {
+    const char* Name;
+    TEnd End;
+    std::size_t Rows;  // what another cursor finds afterwards
+  } ends[] = {
+      {"closed again once there is room", TEnd::CloseAgain, 40},
+      {"closed without writing", TEnd::CloseWithoutWriting, 10},
+      {"let go by the destructor", TEnd::Destructor, 10},
+  };
+  for (const auto& end : ends) {
+    SCOPED_TRACE(end.Name);
+    MemoryFiles().Clear();
+    kavrin::testing::TempDir dir;
+    const std::string path = dir.PathOf("FULL.DAT");
+    CreateTable(path);
+    {
+      TDataFile table;
+      table.SetFileName(path);
+      table.Open();
+      for (std::int32_t id = 1; id <= 10; ++id) Insert(table, id, NameOf(id, 0), MemoOf(id, 600));
+    }
+    const std::string problems = InChild([&] {
+      std::string problems;
+      auto table = std::make_unique<TDataFile>();
+      table->SetFileName(path);
+      table->SetExclusive(true);
+      table->Open();
+      for (std::int32_t id = 11; id <= 40; ++id) Insert(*table, id, NameOf(id, 0), MemoOf(id, 600));
+      const std::vector<std::string> contents = Contents(path);
+
+      LimitFileSize(contents[0].size());
+      for (int attempt = 1; attempt <= 2; ++attempt) {
+        const TErrorCode code = testing::ErrorCodeOf([&] { table->Close(); });
+        if (code != ec::WriteError) problems += "close " + std::to_string(attempt) + " answered " + std::to_string(code) + "; ";
+        if (!table->Opened()) return problems + "the cursor closed; ";
+      }
+      if (Contents(path) != contents) problems += "the failed close wrote; ";
+      if (Rows(*table, problems).size() != 40) problems += "the cursor lost its changes; ";
+      UnlimitFileSize();
+
+      switch (end.End) {
+        case TEnd::CloseAgain: {
+          const TErrorCode code = testing::ErrorCodeOf([&] { table->Close(); });
+          if (code != 0) problems += "the close with room answered " + std::to_string(code) + "; ";
+          break;
+        }
+        case TEnd::CloseWithoutWriting:
+          table->CloseWithoutWriting();
+          if (Contents(path) != contents) problems += "closing without writing wrote; ";
+          break;
+        case TEnd::Destructor:
+          LimitFileSize(contents[0].size());  // still no room when the destructor runs
+          table.reset();
+          UnlimitFileSize();
+          if (Contents(path) != contents) problems += "the destructor wrote; ";
+          break;
+      }
+      if (table && table->Opened()) problems += "the cursor is still open; ";
+      return problems;
+    });
+    EXPECT_EQ(problems, "");
+
+    // Another cursor finds the table whole, with the changes only when they were written.
+    TDataFile table;
+    table.SetFileName(path);
+    table.Open();
+    std::string found;
+    const std::map<std::int32_t, TRow> rows = Rows(table, found);
+    EXPECT_EQ(found, "");
+    EXPECT_EQ(rows.size(), end.Rows);
+    const auto last = static_cast<std::int32_t>(end.Rows);
+    ASSERT_EQ(rows.count(last), 1u);
+    EXPECT_EQ(rows.at(last), (TRow{NameOf(last, 0), MemoOf(last, 600)}));
+  }
+}
+
 // A write that fails anywhere in a change (not only for want of space): the cursor forgets what it
 // had cached, reads the headers again, and its later changes work.
 TEST(FullDisk, AfterAnyFailedWriteTheCursorWorksAgain) {
@@ -327,9 +380,7 @@ TEST(FullDisk, AfterAnyFailedWriteTheCursorWorksAgain) {
       MemoryFiles().Clear();
       kavrin::testing::TempDir dir;
       const std::string path = dir.PathOf("FULL.DAT");
-      testing::CreateTableAt(path, {Field(kId, "ID", ftInteger), Field(kName, "Name", ftString, 20),
-                                    Field(kMemo, "Memo", ftBlob, 0, fstMemo), Field(4, "Pad", ftString, 200)},
-                             {Index("", {kId}, true), Index("ByName", {kName})});
+      CreateTable(path);
       {
         TDataFile table;
         table.SetFileName(path);

@@ -11,6 +11,7 @@
 
 #include "platform/io_counters.h"
 #include "platform/win_file.h"
+#include "tests/helpers/copy_over.h"
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/temp_dir.h"
 
@@ -135,6 +136,50 @@ TEST_F(MappedReadsTest, AFileCutInsideAPageByAnotherProcessReadsShortNotZeros) {
   TruncateElsewhere(path, 8 * 4096 + 500);
   EXPECT_EQ(ReadAt(reader, 8 * 4096 + 400, 600), initial.substr(8 * 4096 + 400, 100));
   EXPECT_EQ(ReadAt(reader, 8 * 4096, 300), initial.substr(8 * 4096, 300));
+}
+
+// A foreign program copies the file over itself again and again (emptied, then written back in two
+// pieces, the first ending inside the record read here) while this process reads the record through
+// the map: every read gives the record, comes up short or fails, and never gives bytes the file did not
+// hold (zeros from the page of the half-written end). The record lies in the file's last page (the
+// file's size must vouch for it) or with pages after it (the map can).
+TEST_F(MappedReadsTest, AFileCopiedOverByAnotherProcessNeverReadsZerosItDidNotHold) {
+  constexpr std::int64_t kRecord = 8 * 4096 + 1000;
+  constexpr DWORD kCount = 300;
+  for (const int pages : {9, 16}) {
+    SCOPED_TRACE(std::to_string(pages) + " pages");
+    const std::string path = dir.PathOf("T" + std::to_string(pages) + ".DAT");
+    std::string content = Pattern(static_cast<std::size_t>(pages) * 4096, 9);
+    for (char& byte : content) byte = static_cast<char>(byte == 0 ? 1 : byte);  // a zero read is never the file's
+    WriteWholeFile(path, content);
+    const std::string record = content.substr(kRecord, kCount);
+    HANDLE reader = Open(path);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(EnableMappedReads(reader));
+    ASSERT_EQ(ReadAt(reader, kRecord, kCount), record);
+
+    std::int64_t reads = 0, whole = 0, wrong = 0;
+    std::string firstWrong;
+    testing::CopyOver writer(path, content, kRecord + 100, 5000);
+    for (; !writer.Finished(); ++reads) {
+      writer.BeginRead();
+      const std::optional<std::string> bytes = ReadAt(reader, kRecord, kCount);
+      if (!bytes) continue;
+      if (*bytes == record) {
+        ++whole;
+      } else if (bytes->size() < kCount && record.compare(0, bytes->size(), *bytes) == 0) {
+        // Short, as a plain read of the cut file is.
+      } else if (++wrong == 1) {
+        firstWrong = *bytes;
+      }
+    }
+    EXPECT_TRUE(writer.Succeeded());
+    EXPECT_EQ(wrong, 0) << "of " << reads << " reads; the first has " << std::count(firstWrong.begin(), firstWrong.end(), '\0')
+                        << " zeros";
+    EXPECT_GT(whole, 0);
+    // The file whole again: the map gives the record.
+    EXPECT_EQ(ReadAt(reader, kRecord, kCount), record);
+  }
 }
 
 TEST_F(MappedReadsTest, OwnTruncationIsSeenAtOnce) {
