@@ -491,7 +491,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // The records whose keys in the current index lie from low to high (keys of totalKeys), walked on the
   // smaller side.
   TRecordBitmap MarkKeysBetween(std::span<const std::uint8_t> low, std::span<const std::uint8_t> high,
-                                std::int32_t keys, std::int32_t totalKeys, std::int32_t slots);
+                                std::int32_t keys, std::int32_t totalKeys, std::int32_t slotCount);
   // Makes current the first index (0, then 1 upwards) whose first key field is the field and that fits
   // the case asked for (any: either case; a field that is no string fits both); false, the current
   // index kept, when none does.

@@ -12,10 +12,10 @@ namespace kavrin::engine {
 class TRecordBitmap {
  public:
   TRecordBitmap() = default;
-  // A zeroed bitmap of slots div 8 + 1 bytes: room for record numbers 1 to slots.
-  explicit TRecordBitmap(std::int32_t slots);
+  // A zeroed bitmap of slotCount div 8 + 1 bytes: room for record numbers 1 to slotCount.
+  explicit TRecordBitmap(std::int32_t slotCount);
 
-  static std::int32_t LengthForSlots(std::int32_t slots) { return (slots < 0 ? 0 : slots) / 8 + 1; }
+  static std::int32_t LengthForSlots(std::int32_t slotCount) { return (slotCount < 0 ? 0 : slotCount) / 8 + 1; }
   std::int32_t Length() const { return length_; }
   std::uint8_t Byte(std::int32_t index) const;
 
@@ -32,10 +32,10 @@ class TRecordBitmap {
   void Or(const TRecordBitmap& source);
   void Not(const TRecordBitmap& source);
 
-  // How many of the record numbers 1 to slots are set.
-  std::int32_t CountBits(std::int32_t slots) const;
-  // The first set record number after n, up to slots: n := it and true, or n := 0 and false.
-  bool NextSetBit(std::int32_t& n, std::int32_t slots) const;
+  // How many of the record numbers 1 to slotCount are set.
+  std::int32_t CountBits(std::int32_t slotCount) const;
+  // The first set record number after n, up to slotCount: n := it and true, or n := 0 and false.
+  bool NextSetBit(std::int32_t& n, std::int32_t slotCount) const;
 
  private:
   // Clears the bits past the byte length in the last word.
