@@ -133,13 +133,11 @@ struct Measure {
   std::int64_t checksum = 0;  // what the workload read, to compare the sides
   double reads = 0;           // system calls of the platform layer, for the whole workload
   double writes = 0;
-  double peakMiB = 0;         // the process's peak resident memory while the workload ran
-  double heapMiB = 0;         // its anonymous memory when the tables were closed, mapped files aside
+  double peakMiB = 0;  // the process's peak resident memory while the workload ran
+  double heapMiB = 0;  // its anonymous memory when the tables were closed, mapped files aside
 };
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 // A field of /proc/self/status in KiB (VmRSS, VmHWM), 0 when it cannot be read.
 double StatusKiB(const char* field) {
@@ -199,8 +197,8 @@ class Results {
            const Measure& reference) {
     auto checksum = [&](const char* side, const Measure& other) {
       if (engine.checksum != other.checksum) {
-        std::printf("  WARNING: %s read different data: engine checksum %" PRId64 ", %s %" PRId64 "\n",
-                    name.c_str(), engine.checksum, side, other.checksum);
+        std::printf("  WARNING: %s read different data: engine checksum %" PRId64 ", %s %" PRId64 "\n", name.c_str(),
+                    engine.checksum, side, other.checksum);
       }
     };
     checksum("sqlite", sqlite);
@@ -270,15 +268,14 @@ TIndexDescriptor Index(const char* name, std::int16_t field, bool unique) {
 }
 
 void CreateEngineTable(const std::string& path, bool secondaries) {
-  std::vector<TFieldDescriptor> fields{Field(kId, "id", kavrin::engine::ftInteger),
-                                       Field(kK1, "k1", kavrin::engine::ftInteger),
-                                       Field(kK2, "k2", kavrin::engine::ftString, kK2Size),
-                                       Field(kK3, "k3", kavrin::engine::ftInteger),
-                                       Field(kPayload, "payload", kavrin::engine::ftBytes, kPayloadSize)};
+  std::vector<TFieldDescriptor> fields{
+      Field(kId, "id", kavrin::engine::ftInteger), Field(kK1, "k1", kavrin::engine::ftInteger),
+      Field(kK2, "k2", kavrin::engine::ftString, kK2Size), Field(kK3, "k3", kavrin::engine::ftInteger),
+      Field(kPayload, "payload", kavrin::engine::ftBytes, kPayloadSize)};
   // Built whole rather than grown: GCC 12 at -O3 warns falsely on growing a vector of descriptors.
   std::vector<TIndexDescriptor> indexes =
-      secondaries ? std::vector<TIndexDescriptor>{Index("", kId, true), Index("k1", kK1, true),
-                                                  Index("k2", kK2, true), Index("k3", kK3, false)}
+      secondaries ? std::vector<TIndexDescriptor>{Index("", kId, true), Index("k1", kK1, true), Index("k2", kK2, true),
+                                                  Index("k3", kK3, false)}
                   : std::vector<TIndexDescriptor>{Index("", kId, true)};
   TDataFile table;
   table.SetExclusive(true);
@@ -680,8 +677,7 @@ class Run {
 
   void Ranges() {
     const std::int64_t count = RangeCount();
-    const std::vector<std::int32_t> starts =
-        RandomIds(count, std::max<std::int64_t>(1, n_ - kRangeLength + 1), 304);
+    const std::vector<std::int32_t> starts = RandomIds(count, std::max<std::int64_t>(1, n_ - kRangeLength + 1), 304);
     const Measure engine = Timed(count, [&] {
       EngineTable table(Path("t3.DAT"), true);
       std::int64_t sum = 0;
@@ -909,7 +905,8 @@ int main(int argc, char** argv) {
   try {
     options = ParseOptions(argc, argv);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "%s\nusage: %s [--num=N] [--sizes=N1,N2,...] [--reads=R] [--runs=K] [--keyorder] [--dir=PATH] "
+    std::fprintf(stderr,
+                 "%s\nusage: %s [--num=N] [--sizes=N1,N2,...] [--reads=R] [--runs=K] [--keyorder] [--dir=PATH] "
                  "[--benchmarks=a,b]\n",
                  error.what(), argv[0]);
     return 2;
@@ -925,9 +922,10 @@ int main(int argc, char** argv) {
   }
   std::printf("KAVRIN engine vs SQLite %s, one run on this machine (%ld cores), files in %s\n", sqlite3_libversion(),
               sysconf(_SC_NPROCESSORS_ONLN), options.dir.c_str());
-  std::printf("ratio = engine time / SQLite time: above 1 the engine is slower; no sync on either side; SQLite "
-              "cache_size %" PRId64 " KiB, the engine's cache budget per open table\n",
-              EngineCacheBudget() / 1024);
+  std::printf(
+      "ratio = engine time / SQLite time: above 1 the engine is slower; no sync on either side; SQLite "
+      "cache_size %" PRId64 " KiB, the engine's cache budget per open table\n",
+      EngineCacheBudget() / 1024);
   int status = 0;
   try {
     for (std::int64_t n : options.sizes) {

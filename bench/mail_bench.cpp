@@ -153,9 +153,12 @@ int main(int argc, char** argv) {
   int port = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--messages=", 0) == 0) messages = std::atoi(arg.c_str() + 11);
-    else if (arg.rfind("--text=", 0) == 0) text = static_cast<std::size_t>(std::atol(arg.c_str() + 7));
-    else if (arg.rfind("--port=", 0) == 0) port = std::atoi(arg.c_str() + 7);
+    if (arg.rfind("--messages=", 0) == 0)
+      messages = std::atoi(arg.c_str() + 11);
+    else if (arg.rfind("--text=", 0) == 0)
+      text = static_cast<std::size_t>(std::atol(arg.c_str() + 7));
+    else if (arg.rfind("--port=", 0) == 0)
+      port = std::atoi(arg.c_str() + 7);
     else {
       std::fprintf(stderr, "usage: mail_bench [--messages=N] [--text=BYTES] [--port=N]\n");
       return 2;

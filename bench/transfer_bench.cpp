@@ -76,8 +76,8 @@ void WriteSource(const std::string& directory, std::int64_t records) {
     std::uint8_t length;
     std::uint8_t decimals;
   };
-  const TField fields[] = {{"ID", 'N', 10, 0}, {"NAME", 'C', 20, 0}, {"AMOUNT", 'N', 12, 2}, {"BORN", 'D', 8, 0},
-                           {"NOTES", 'M', 10, 0}};
+  const TField fields[] = {
+      {"ID", 'N', 10, 0}, {"NAME", 'C', 20, 0}, {"AMOUNT", 'N', 12, 2}, {"BORN", 'D', 8, 0}, {"NOTES", 'M', 10, 0}};
   const std::size_t fieldCount = sizeof fields / sizeof fields[0];
   std::uint16_t recordSize = 1;
   for (const TField& f : fields) recordSize = static_cast<std::uint16_t>(recordSize + f.length);
@@ -160,9 +160,12 @@ int main(int argc, char** argv) {
   bool keep = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg.rfind("--records=", 0) == 0) sizes = Sizes(arg.substr(10));
-    else if (arg.rfind("--dir=", 0) == 0) base = arg.substr(6);
-    else if (arg == "--keep") keep = true;
+    if (arg.rfind("--records=", 0) == 0)
+      sizes = Sizes(arg.substr(10));
+    else if (arg.rfind("--dir=", 0) == 0)
+      base = arg.substr(6);
+    else if (arg == "--keep")
+      keep = true;
     else {
       std::fprintf(stderr, "usage: transfer_bench [--records=N,M] [--dir=DIR] [--keep]\n");
       return 2;

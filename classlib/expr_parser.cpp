@@ -43,43 +43,30 @@ bool IsReserved(const TToken& token) {
 
 std::optional<TCanOp> RelationOf(TTokenKind kind) {
   switch (kind) {
-    case TTokenKind::Equal:
-      return TCanOp::Equal;
-    case TTokenKind::NotEqual:
-      return TCanOp::NotEqual;
-    case TTokenKind::Less:
-      return TCanOp::Less;
-    case TTokenKind::Greater:
-      return TCanOp::Greater;
-    case TTokenKind::LessOrEqual:
-      return TCanOp::LessOrEqual;
-    case TTokenKind::GreaterOrEqual:
-      return TCanOp::GreaterOrEqual;
-    default:
-      return std::nullopt;
+    case TTokenKind::Equal: return TCanOp::Equal;
+    case TTokenKind::NotEqual: return TCanOp::NotEqual;
+    case TTokenKind::Less: return TCanOp::Less;
+    case TTokenKind::Greater: return TCanOp::Greater;
+    case TTokenKind::LessOrEqual: return TCanOp::LessOrEqual;
+    case TTokenKind::GreaterOrEqual: return TCanOp::GreaterOrEqual;
+    default: return std::nullopt;
   }
 }
 
 // "5 < X" is "X > 5".
 TCanOp Mirrored(TCanOp op) {
   switch (op) {
-    case TCanOp::Less:
-      return TCanOp::Greater;
-    case TCanOp::Greater:
-      return TCanOp::Less;
-    case TCanOp::LessOrEqual:
-      return TCanOp::GreaterOrEqual;
-    case TCanOp::GreaterOrEqual:
-      return TCanOp::LessOrEqual;
-    default:
-      return op;
+    case TCanOp::Less: return TCanOp::Greater;
+    case TCanOp::Greater: return TCanOp::Less;
+    case TCanOp::LessOrEqual: return TCanOp::GreaterOrEqual;
+    case TCanOp::GreaterOrEqual: return TCanOp::LessOrEqual;
+    default: return op;
   }
 }
 
 std::string Found(const TToken& token) {
   switch (token.Kind) {
-    case TTokenKind::End:
-      return "the end of the text";
+    case TTokenKind::End: return "the end of the text";
     case TTokenKind::String: {
       std::string out = "'";
       for (char c : token.Text) {
@@ -88,10 +75,8 @@ std::string Found(const TToken& token) {
       }
       return out + "'";
     }
-    case TTokenKind::BracketName:
-      return "[" + token.Text + "]";
-    default:
-      return "'" + token.Text + "'";
+    case TTokenKind::BracketName: return "[" + token.Text + "]";
+    default: return "'" + token.Text + "'";
   }
 }
 
@@ -245,9 +230,7 @@ class TParser {
         Advance();
         if (token_.Kind == TTokenKind::LeftParen) Fail(token, "functions are not supported ('" + token.Text + "')");
         return FieldOperand(token);
-      case TTokenKind::BracketName:
-        Advance();
-        return FieldOperand(token);
+      case TTokenKind::BracketName: Advance(); return FieldOperand(token);
       case TTokenKind::String:
         operand.Constant.Kind = TConstantKind::String;
         operand.Constant.Text = token.Text;
@@ -258,8 +241,7 @@ class TParser {
         operand.Constant.Text = token.Text;
         Advance();
         return operand;
-      default:
-        Unexpected("a field name or a constant");
+      default: Unexpected("a field name or a constant");
     }
   }
 
@@ -291,8 +273,8 @@ class TParser {
     if (left.Field != nullptr && right.Field != nullptr)
       Fail(right.Offset, "comparing field '" + left.Written + "' with field '" + right.Written + "' is not supported");
     if (left.Field == nullptr && right.Field == nullptr)
-      Fail(left.Offset, "a comparison needs a field on one side: " + left.Written + " and " + right.Written +
-                            " are both constants");
+      Fail(left.Offset,
+           "a comparison needs a field on one side: " + left.Written + " and " + right.Written + " are both constants");
     if (left.Field == nullptr) {
       std::swap(left, right);
       op = Mirrored(op);
@@ -320,8 +302,7 @@ class TParser {
     const TNodeId constant = expr_.NewConstNode(field.Type, stored.Value);
     // Only strings have a case; on other types the flag would only keep the engine from their indexes.
     const bool caseInsensitive = options_.CaseInsensitive && field.Type == engine::ftString;
-    return expr_.NewCompareNode(op, caseInsensitive, stored.Partial ? stored.PartialLength : 0, fieldNode,
-                                constant);
+    return expr_.NewCompareNode(op, caseInsensitive, stored.Partial ? stored.PartialLength : 0, fieldNode, constant);
   }
 
   std::string_view text_;

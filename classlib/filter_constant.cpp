@@ -41,12 +41,9 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 // The constant as the user wrote it, for messages.
 std::string Shown(const TFilterConstant& constant) {
   switch (constant.Kind) {
-    case TConstantKind::Number:
-      return constant.Text;
-    case TConstantKind::Boolean:
-      return constant.BoolValue ? "True" : "False";
-    case TConstantKind::String:
-      break;
+    case TConstantKind::Number: return constant.Text;
+    case TConstantKind::Boolean: return constant.BoolValue ? "True" : "False";
+    case TConstantKind::String: break;
   }
   std::string out = "'";
   for (char c : constant.Text) {
@@ -128,12 +125,8 @@ std::int64_t IntegerValue(const TFieldDescriptor& field, const TFilterConstant& 
       low = std::numeric_limits<std::int16_t>::min();
       high = std::numeric_limits<std::int16_t>::max();
       break;
-    case engine::ftWord:
-      high = std::numeric_limits<std::uint16_t>::max();
-      break;
-    case engine::ftLongWord:
-      high = std::numeric_limits<std::uint32_t>::max();
-      break;
+    case engine::ftWord: high = std::numeric_limits<std::uint16_t>::max(); break;
+    case engine::ftLongWord: high = std::numeric_limits<std::uint32_t>::max(); break;
     default:
       low = std::numeric_limits<std::int32_t>::min();
       high = std::numeric_limits<std::int32_t>::max();
@@ -178,24 +171,12 @@ std::vector<std::uint8_t> Converted(const TFieldDescriptor& field, const TFilter
       engine::StoreU16(out, truth ? 1 : 0);
       break;
     }
-    case engine::ftSmallInt:
-      engine::StoreI16(out, static_cast<std::int16_t>(IntegerValue(field, constant)));
-      break;
-    case engine::ftWord:
-      engine::StoreU16(out, static_cast<std::uint16_t>(IntegerValue(field, constant)));
-      break;
-    case engine::ftInteger:
-      engine::StoreI32(out, static_cast<std::int32_t>(IntegerValue(field, constant)));
-      break;
-    case engine::ftLongWord:
-      engine::StoreU32(out, static_cast<std::uint32_t>(IntegerValue(field, constant)));
-      break;
-    case engine::ftFloat:
-      engine::StoreF64(out, FloatValue(field, constant));
-      break;
-    case engine::ftFloat10:
-      DoubleToExtended(FloatValue(field, constant), out);
-      break;
+    case engine::ftSmallInt: engine::StoreI16(out, static_cast<std::int16_t>(IntegerValue(field, constant))); break;
+    case engine::ftWord: engine::StoreU16(out, static_cast<std::uint16_t>(IntegerValue(field, constant))); break;
+    case engine::ftInteger: engine::StoreI32(out, static_cast<std::int32_t>(IntegerValue(field, constant))); break;
+    case engine::ftLongWord: engine::StoreU32(out, static_cast<std::uint32_t>(IntegerValue(field, constant))); break;
+    case engine::ftFloat: engine::StoreF64(out, FloatValue(field, constant)); break;
+    case engine::ftFloat10: DoubleToExtended(FloatValue(field, constant), out); break;
     case engine::ftBCD: {
       runtime::Currency amount;
       if (!runtime::TryStrToCurr(constant.Text, amount)) {
@@ -216,17 +197,12 @@ std::vector<std::uint8_t> Converted(const TFieldDescriptor& field, const TFilter
       }
       break;
     }
-    case engine::ftDate:
-      engine::StoreI32(out, StampOf(field, constant, runtime::TryStrToDate).Date);
-      break;
-    case engine::ftTime:
-      engine::StoreI32(out, StampOf(field, constant, runtime::TryStrToTime).Time);
-      break;
+    case engine::ftDate: engine::StoreI32(out, StampOf(field, constant, runtime::TryStrToDate).Date); break;
+    case engine::ftTime: engine::StoreI32(out, StampOf(field, constant, runtime::TryStrToTime).Time); break;
     case engine::ftTimeStamp:
       engine::StoreF64(out, runtime::TimeStampToMSecs(StampOf(field, constant, runtime::TryStrToDateTime)));
       break;
-    default:
-      throw EConstantConversion(Described(field) + " cannot be compared");
+    default: throw EConstantConversion(Described(field) + " cannot be compared");
   }
   return value;
 }
@@ -246,47 +222,29 @@ bool IsComparableField(const TFieldDescriptor& field) {
     case engine::ftTimeStamp:
     case engine::ftWord:
     case engine::ftLongWord:
-    case engine::ftFloat10:
-      return true;
-    default:
-      return false;
+    case engine::ftFloat10: return true;
+    default: return false;
   }
 }
 
 const char* FieldTypeName(const TFieldDescriptor& field) {
   switch (field.Type) {
-    case engine::ftString:
-      return "string";
-    case engine::ftDate:
-      return "date";
-    case engine::ftBlob:
-      return "blob";
-    case engine::ftBoolean:
-      return "boolean";
-    case engine::ftSmallInt:
-      return "smallint";
-    case engine::ftInteger:
-      return field.IsAutoInc() ? "autoinc" : "integer";
-    case engine::ftFloat:
-      return "float";
-    case engine::ftBCD:
-      return "BCD";
-    case engine::ftBytes:
-      return "bytes";
-    case engine::ftTime:
-      return "time";
-    case engine::ftTimeStamp:
-      return "timestamp";
-    case engine::ftWord:
-      return "word";
-    case engine::ftLongWord:
-      return "longword";
-    case engine::ftFloat10:
-      return "10-byte float";
-    case engine::ftVarBytes:
-      return "varbytes";
-    default:
-      return "unknown";
+    case engine::ftString: return "string";
+    case engine::ftDate: return "date";
+    case engine::ftBlob: return "blob";
+    case engine::ftBoolean: return "boolean";
+    case engine::ftSmallInt: return "smallint";
+    case engine::ftInteger: return field.IsAutoInc() ? "autoinc" : "integer";
+    case engine::ftFloat: return "float";
+    case engine::ftBCD: return "BCD";
+    case engine::ftBytes: return "bytes";
+    case engine::ftTime: return "time";
+    case engine::ftTimeStamp: return "timestamp";
+    case engine::ftWord: return "word";
+    case engine::ftLongWord: return "longword";
+    case engine::ftFloat10: return "10-byte float";
+    case engine::ftVarBytes: return "varbytes";
+    default: return "unknown";
   }
 }
 

@@ -26,16 +26,11 @@ TFilterExpr::TNode TFilterExpr::Make(TNodeClass nodeClass, TCanOp op) {
 
 std::size_t TFilterExpr::NodeSize(TNodeClass nodeClass) {
   switch (nodeClass) {
-    case TNodeClass::Unary:
-      return UnaryNodeSize;
-    case TNodeClass::Binary:
-      return BinaryNodeSize;
-    case TNodeClass::Compare:
-      return CompareNodeSize;
-    case TNodeClass::Field:
-      return FieldNodeSize;
-    case TNodeClass::Constant:
-      return ConstantNodeSize;
+    case TNodeClass::Unary: return UnaryNodeSize;
+    case TNodeClass::Binary: return BinaryNodeSize;
+    case TNodeClass::Compare: return CompareNodeSize;
+    case TNodeClass::Field: return FieldNodeSize;
+    case TNodeClass::Constant: return ConstantNodeSize;
   }
   return 0;
 }
@@ -186,9 +181,7 @@ std::vector<std::uint8_t> TFilterExpr::GetFilterData(TNodeId root) const {
     engine::StoreI32(n + 0, static_cast<std::int32_t>(node.nodeClass));
     engine::StoreI32(n + 4, static_cast<std::int32_t>(node.op));
     switch (node.nodeClass) {
-      case TNodeClass::Unary:
-        engine::StoreU16(n + 8, U16(nodeOffset[node.operands[0]]));
-        break;
+      case TNodeClass::Unary: engine::StoreU16(n + 8, U16(nodeOffset[node.operands[0]])); break;
       case TNodeClass::Binary:
         engine::StoreU16(n + 8, U16(nodeOffset[node.operands[0]]));
         engine::StoreU16(n + 10, U16(nodeOffset[node.operands[1]]));

@@ -80,8 +80,7 @@ class TFilterExpr {
   // The text through the process's text-to-currency conversion (runtime::EConvertError when it fails).
   TNodeId PutConstBCD(std::string_view value, int decimals);
   // op is one of Equal .. LessOrEqual.
-  TNodeId NewCompareNode(TCanOp op, bool caseInsensitive, std::uint16_t partialLength, TNodeId field,
-                         TNodeId constant);
+  TNodeId NewCompareNode(TCanOp op, bool caseInsensitive, std::uint16_t partialLength, TNodeId field, TNodeId constant);
   // And / Or on two logical nodes, or Equal .. LessOrEqual on a field and a constant.
   TNodeId NewBinaryNode(TCanOp op, TNodeId first, TNodeId second);
   // IsBlank / NotBlank on a field node, Not on a logical node.

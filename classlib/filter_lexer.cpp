@@ -103,15 +103,9 @@ TToken TFilterLexer::Next() {
       }
       return {TTokenKind::String, std::move(value), start};
     }
-    case '(':
-      ++pos_;
-      return {TTokenKind::LeftParen, "(", start};
-    case ')':
-      ++pos_;
-      return {TTokenKind::RightParen, ")", start};
-    case '=':
-      ++pos_;
-      return {TTokenKind::Equal, "=", start};
+    case '(': ++pos_; return {TTokenKind::LeftParen, "(", start};
+    case ')': ++pos_; return {TTokenKind::RightParen, ")", start};
+    case '=': ++pos_; return {TTokenKind::Equal, "=", start};
     case '<':
       ++pos_;
       if (pos_ < text_.size() && text_[pos_] == '>') {
@@ -136,12 +130,10 @@ TToken TFilterLexer::Next() {
         return {TTokenKind::Other, "!=", start};
       }
       break;
-    default:
-      break;
+    default: break;
   }
   if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-    throw ELexError(start, "unexpected control character (code " +
-                               std::to_string(static_cast<unsigned char>(c)) + ")");
+    throw ELexError(start, "unexpected control character (code " + std::to_string(static_cast<unsigned char>(c)) + ")");
   std::size_t length = SequenceLength(static_cast<unsigned char>(c));
   if (length > text_.size() - pos_) length = 1;
   pos_ += length;

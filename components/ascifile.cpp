@@ -152,8 +152,7 @@ void TAsciiFile::ExportRecords(std::FILE* file) {
 std::string TAsciiFile::ColumnOf(TField& field, const std::string& sideFolder) {
   switch (field.DataType()) {
     case TFieldType::ftString:
-    case TFieldType::ftMemo:
-      return Quoted(field.AsString());
+    case TFieldType::ftMemo: return Quoted(field.AsString());
     case TFieldType::ftBoolean:
       // A null value stays empty, so that reading the file back keeps it null.
       if (foxproFormat_ && !field.IsNull()) return field.AsBoolean() ? "T" : "F";
@@ -176,11 +175,9 @@ std::string TAsciiFile::ColumnOf(TField& field, const std::string& sideFolder) {
     case TFieldType::ftBCD:
     case TFieldType::ftTime:
     case TFieldType::ftDateTime:
-    case TFieldType::ftAutoInc:
-      return field.AsString();
+    case TFieldType::ftAutoInc: return field.AsString();
     case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-      return "\"Invalid Field\"";
+    case TFieldType::ftVarBytes: return "\"Invalid Field\"";
     case TFieldType::ftBlob:
     case TFieldType::ftGraphic: {
       ++sideCounter_;
@@ -193,8 +190,7 @@ std::string TAsciiFile::ColumnOf(TField& field, const std::string& sideFolder) {
       }
       return "\"" + name + "\"";
     }
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -332,9 +328,7 @@ void TAsciiFile::ReadColumn(TAsciiColumnReader& columns, TField& field) {
     case TFieldType::ftString:
     case TFieldType::ftTime:
     case TFieldType::ftDateTime:
-    case TFieldType::ftMemo:
-      field.SetAsString(value);
-      break;
+    case TFieldType::ftMemo: field.SetAsString(value); break;
     case TFieldType::ftSmallint:
     case TFieldType::ftInteger:
     case TFieldType::ftWord:
@@ -379,8 +373,7 @@ void TAsciiFile::ReadColumn(TAsciiColumnReader& columns, TField& field) {
       stored.CopyFrom(side, 0);
       break;
     }
-    default:
-      break;  // bytes, AutoInc and the other types keep their value
+    default: break;  // bytes, AutoInc and the other types keep their value
   }
 }
 

@@ -37,12 +37,12 @@ enum class TFileType { ftCSV, ftTab };
 enum class TImportType { itReplace, itAppendUpdate, itUpdate };
 enum class TExportType { etReplace, etAppend };
 
-using TImportProgressEvent = std::function<void(classlib::TComponent& sender, std::uint16_t percentDone,
-                                                std::int32_t currentBytes, std::int32_t totalBytes,
-                                                bool& abortProcess)>;
-using TExportProgressEvent = std::function<void(classlib::TComponent& sender, std::uint16_t percentDone,
-                                                std::int32_t currentRecord, std::int32_t totalRecords,
-                                                bool& abortProcess)>;
+using TImportProgressEvent =
+    std::function<void(classlib::TComponent& sender, std::uint16_t percentDone, std::int32_t currentBytes,
+                       std::int32_t totalBytes, bool& abortProcess)>;
+using TExportProgressEvent =
+    std::function<void(classlib::TComponent& sender, std::uint16_t percentDone, std::int32_t currentRecord,
+                       std::int32_t totalRecords, bool& abortProcess)>;
 using TErrorEvent = std::function<void(classlib::TComponent& sender, const std::exception& error)>;
 
 class TAsciiFile : public classlib::TComponent {
@@ -102,7 +102,7 @@ class TAsciiFile : public classlib::TComponent {
   std::string fileName_;
   dataset::TTable* table_ = nullptr;
   char delimiter_ = ',';
-  std::string sideFolder_;    // of the running import, resolved; empty when it cannot be resolved
+  std::string sideFolder_;  // of the running import, resolved; empty when it cannot be resolved
   std::int32_t sideCounter_ = 0;
 };
 

@@ -297,10 +297,8 @@ bool TEditStringGridController::KeyDown(GridKey key, ShiftState shift) {
       if (NoModifier(shift)) return TabForward(true);
       if (OnlyShift(shift)) return TabBackward(true);
       return false;
-    case GridKey::Right:
-      return NoModifier(shift) ? TabForward(false) : false;
-    case GridKey::Left:
-      return NoModifier(shift) ? TabBackward(false) : false;
+    case GridKey::Right: return NoModifier(shift) ? TabForward(false) : false;
+    case GridKey::Left: return NoModifier(shift) ? TabBackward(false) : false;
     case GridKey::Delete:
       if (!OnlyCtrl(shift) || !CanEditModify()) return false;
       if (CanDeleteRow(row)) DeleteRow(row);
@@ -314,10 +312,8 @@ bool TEditStringGridController::KeyDown(GridKey key, ShiftState shift) {
       }
       return true;
     case GridKey::Home:
-    case GridKey::End:
-      return NoModifier(shift) || OnlyCtrl(shift);
-    case GridKey::Other:
-      return false;
+    case GridKey::End: return NoModifier(shift) || OnlyCtrl(shift);
+    case GridKey::Other: return false;
   }
   return false;
 }
@@ -339,8 +335,7 @@ MouseAnswer TEditStringGridController::MouseDown(int col, int row, bool left_dou
     if (!editable || (CanColExit(current_col) && CanColEnter(col))) view_.SetCol(col);
     return MouseAnswer::Handled;
   }
-  if (!editable ||
-      (CanColExit(current_col) && CanRowExit(current_row) && CanRowEnter(row) && CanColEnter(col))) {
+  if (!editable || (CanColExit(current_col) && CanRowExit(current_row) && CanRowEnter(row) && CanColEnter(col))) {
     MoveTo(row, col);
   }
   return MouseAnswer::Handled;
@@ -441,12 +436,9 @@ CellPlan TEditStringGridController::PlanCell(int col, int row, bool selected, bo
 int TEditStringGridController::TextLeft(int cell_left, int cell_right, int text_width, int zero_width,
                                         TAlignment alignment) {
   switch (alignment) {
-    case TAlignment::taRightJustify:
-      return cell_right - zero_width - text_width;
-    case TAlignment::taCenter:
-      return cell_left + (cell_right - cell_left - text_width) / 2;
-    case TAlignment::taLeftJustify:
-      break;
+    case TAlignment::taRightJustify: return cell_right - zero_width - text_width;
+    case TAlignment::taCenter: return cell_left + (cell_right - cell_left - text_width) / 2;
+    case TAlignment::taLeftJustify: break;
   }
   return cell_left + zero_width;
 }

@@ -76,7 +76,8 @@ class TEditStringGrid::ViewportEvents : public QObject {
 };
 
 TEditStringGrid::TEditStringGrid(classlib::TWinControl& parent)
-    : TStringGrid(parent), view_(std::make_unique<View>(*this)),
+    : TStringGrid(parent),
+      view_(std::make_unique<View>(*this)),
       controller_(std::make_unique<TEditStringGridController>(*view_)) {
   viewport_events_ = new ViewportEvents(*this);
   viewport_events_->setParent(MouseWidget());

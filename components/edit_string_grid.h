@@ -3,11 +3,10 @@
 // key, mouse, focus, size and drawing steps.
 #pragma once
 
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include <QPointer>
 
 #include "classlib/widgets/grids.h"
 #include "components/edit_grid_controller.h"

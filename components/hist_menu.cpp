@@ -4,8 +4,8 @@
 
 namespace kavrin::components::histmenu {
 
-using classlib::TMenuItem;
 using classlib::TComponent;
+using classlib::TMenuItem;
 
 // The core's view of a real menu item. The history items belong to the component, so they go with it.
 class THistMenu::MenuAdapter : public HistoryMenuItem {

@@ -18,8 +18,7 @@ class TMenuItem;
 namespace kavrin::components::histmenu {
 
 // Sender is the clicked menu item.
-using THistMenuClick =
-    std::function<void(classlib::TComponent* Sender, const std::string& Caption, std::int32_t Tag)>;
+using THistMenuClick = std::function<void(classlib::TComponent* Sender, const std::string& Caption, std::int32_t Tag)>;
 
 class THistMenu : public classlib::TComponent {
  public:

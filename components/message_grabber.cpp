@@ -3,7 +3,6 @@
 #include <QEvent>
 #include <QObject>
 #include <QWidget>
-
 #include <algorithm>
 
 #include "classlib/widgets/control.h"
@@ -28,18 +27,13 @@ class TMessageGrabber::Filter : public QObject {
     if (watched != grabber_.widget_) return false;
     switch (event->type()) {
       case QEvent::Resize:
-      case QEvent::WindowStateChange:
-        Send(GrabbedMessage::WM_SIZE);
-        break;
-      case QEvent::Move:
-        Send(GrabbedMessage::WM_MOVE);
-        break;
+      case QEvent::WindowStateChange: Send(GrabbedMessage::WM_SIZE); break;
+      case QEvent::Move: Send(GrabbedMessage::WM_MOVE); break;
       case QEvent::Show:
         // Before the form shows: the limits it is shown with.
         classlib::Guarded(&grabber_, [this] { grabber_.AskTrackLimits(); });
         break;
-      default:
-        break;
+      default: break;
     }
     return false;
   }
@@ -98,12 +92,8 @@ void TMessageGrabber::Unhook() {
 
 void TMessageGrabber::WndProc(TMessage& message) {
   switch (message.Msg) {
-    case GrabbedMessage::WM_SIZE:
-      WMSize();
-      break;
-    case GrabbedMessage::WM_MOVE:
-      WMMove();
-      break;
+    case GrabbedMessage::WM_SIZE: WMSize(); break;
+    case GrabbedMessage::WM_MOVE: WMMove(); break;
     case GrabbedMessage::WM_DESTROY:
       // Not passed on: the widget is going.
       Unhook();
@@ -119,8 +109,8 @@ void TMessageGrabber::AskTrackLimits() {
   TMinMaxInfo info;
   TMessage message{GrabbedMessage::WM_GETMINMAXINFO, &info};
   WndProc(message);
-  const bool any = info.ptMinTrackSize.x > 0 || info.ptMinTrackSize.y > 0 || info.ptMaxTrackSize.x > 0 ||
-                   info.ptMaxTrackSize.y > 0;
+  const bool any =
+      info.ptMinTrackSize.x > 0 || info.ptMinTrackSize.y > 0 || info.ptMaxTrackSize.x > 0 || info.ptMaxTrackSize.y > 0;
   if (!any && !limits_applied_) return;
   limits_applied_ = any;
   auto limit = [](std::int32_t v) { return v > 0 ? v : QWIDGETSIZE_MAX; };

@@ -24,11 +24,32 @@ constexpr TColor RGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 
 enum class TPenStyle : std::uint8_t { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
 enum class TPenMode : std::uint8_t {
-  pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
-  pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor,
+  pmBlack,
+  pmWhite,
+  pmNop,
+  pmNot,
+  pmCopy,
+  pmNotCopy,
+  pmMergePenNot,
+  pmMaskPenNot,
+  pmMergeNotPen,
+  pmMaskNotPen,
+  pmMerge,
+  pmNotMerge,
+  pmMask,
+  pmNotMask,
+  pmXor,
+  pmNotXor,
 };
 enum class TBrushStyle : std::uint8_t {
-  bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross,
+  bsSolid,
+  bsClear,
+  bsHorizontal,
+  bsVertical,
+  bsFDiagonal,
+  bsBDiagonal,
+  bsCross,
+  bsDiagCross,
 };
 
 using TFontStyles = std::uint8_t;
@@ -98,8 +119,7 @@ class TDeviceCanvas {
   virtual std::int32_t TextHeight(std::string_view text) = 0;
   // Text with its top-left corner at (x, y), cut at clip. Opaque fills clip with the brush colour
   // first; clear draws the glyphs only.
-  virtual void TextRect(const TRect& clip, std::int32_t x, std::int32_t y, std::string_view text,
-                        bool opaque) = 0;
+  virtual void TextRect(const TRect& clip, std::int32_t x, std::int32_t y, std::string_view text, bool opaque) = 0;
   // Unclipped text with its top-left corner at (x, y).
   virtual void TextOut(std::int32_t x, std::int32_t y, std::string_view text, bool opaque) = 0;
   // The pen position: LineTo draws from it and leaves it at the end point.

@@ -9,9 +9,9 @@
 
 namespace kavrin::components::qelformenh {
 
+using classlib::TComponent;
 using classlib::TForm;
 using classlib::TFormBorderStyle;
-using classlib::TComponent;
 
 namespace {
 
@@ -54,7 +54,8 @@ class TQelFormEnh::FormWindow : public PlacementWindow {
   // An MDI child is always shown.
   bool Visible() const override { return form_.Visible() || form_.IsMDIChild(); }
   bool Sizeable() const override {
-    return form_.BorderStyle() == TFormBorderStyle::bsSizeable || form_.BorderStyle() == TFormBorderStyle::bsSizeToolWin;
+    return form_.BorderStyle() == TFormBorderStyle::bsSizeable ||
+           form_.BorderStyle() == TFormBorderStyle::bsSizeToolWin;
   }
   bool IsMdiChild() const override { return form_.IsMDIChild(); }
   TSize MdiClientSize() const override {
@@ -73,7 +74,8 @@ class TQelFormEnh::FormWindow : public PlacementWindow {
                                                              : SW_SHOWNORMAL;
     QRect normal(Left(), Top(), Width(), Height());
     if (state != TWindowState::wsNormal && !IsMdiChild()) normal = form_.FrameWidget()->normalGeometry();
-    placement.rcNormalPosition = TRect{normal.x(), normal.y(), normal.x() + normal.width(), normal.y() + normal.height()};
+    placement.rcNormalPosition =
+        TRect{normal.x(), normal.y(), normal.x() + normal.width(), normal.y() + normal.height()};
     return placement;
   }
 

@@ -3,7 +3,6 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
-
 #include <cmath>
 
 namespace kavrin::components::rptworks {

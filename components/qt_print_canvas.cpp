@@ -12,41 +12,27 @@ QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_
 
 Qt::PenStyle QtPenStyle(TPenStyle style) {
   switch (style) {
-    case TPenStyle::psDash:
-      return Qt::DashLine;
-    case TPenStyle::psDot:
-      return Qt::DotLine;
-    case TPenStyle::psDashDot:
-      return Qt::DashDotLine;
-    case TPenStyle::psDashDotDot:
-      return Qt::DashDotDotLine;
-    case TPenStyle::psClear:
-      return Qt::NoPen;
+    case TPenStyle::psDash: return Qt::DashLine;
+    case TPenStyle::psDot: return Qt::DotLine;
+    case TPenStyle::psDashDot: return Qt::DashDotLine;
+    case TPenStyle::psDashDotDot: return Qt::DashDotDotLine;
+    case TPenStyle::psClear: return Qt::NoPen;
     case TPenStyle::psSolid:
-    case TPenStyle::psInsideFrame:
-      break;
+    case TPenStyle::psInsideFrame: break;
   }
   return Qt::SolidLine;
 }
 
 Qt::BrushStyle QtBrushStyle(TBrushStyle style) {
   switch (style) {
-    case TBrushStyle::bsClear:
-      return Qt::NoBrush;
-    case TBrushStyle::bsHorizontal:
-      return Qt::HorPattern;
-    case TBrushStyle::bsVertical:
-      return Qt::VerPattern;
-    case TBrushStyle::bsFDiagonal:
-      return Qt::FDiagPattern;
-    case TBrushStyle::bsBDiagonal:
-      return Qt::BDiagPattern;
-    case TBrushStyle::bsCross:
-      return Qt::CrossPattern;
-    case TBrushStyle::bsDiagCross:
-      return Qt::DiagCrossPattern;
-    case TBrushStyle::bsSolid:
-      break;
+    case TBrushStyle::bsClear: return Qt::NoBrush;
+    case TBrushStyle::bsHorizontal: return Qt::HorPattern;
+    case TBrushStyle::bsVertical: return Qt::VerPattern;
+    case TBrushStyle::bsFDiagonal: return Qt::FDiagPattern;
+    case TBrushStyle::bsBDiagonal: return Qt::BDiagPattern;
+    case TBrushStyle::bsCross: return Qt::CrossPattern;
+    case TBrushStyle::bsDiagCross: return Qt::DiagCrossPattern;
+    case TBrushStyle::bsSolid: break;
   }
   return Qt::SolidPattern;
 }
@@ -103,9 +89,7 @@ void QtPrintCanvas::SetFont(const TDeviceFont& font) {
   Apply();
 }
 
-std::int32_t QtPrintCanvas::TextWidth(std::string_view text) {
-  return QFontMetrics(font_).horizontalAdvance(Q(text));
-}
+std::int32_t QtPrintCanvas::TextWidth(std::string_view text) { return QFontMetrics(font_).horizontalAdvance(Q(text)); }
 
 std::int32_t QtPrintCanvas::TextHeight(std::string_view) { return QFontMetrics(font_).height(); }
 
@@ -150,8 +134,8 @@ void QtPrintCanvas::Rectangle(const TRect& rect) {
     const int w = pen_.Width < 1 ? 1 : pen_.Width;
     // The outline lies inside the rectangle, as a device context draws it.
     const qreal half = w / 2.0;
-    painter_->drawRect(QRectF(rect.Left + half, rect.Top + half, rect.Right - rect.Left - w,
-                              rect.Bottom - rect.Top - w));
+    painter_->drawRect(
+        QRectF(rect.Left + half, rect.Top + half, rect.Right - rect.Left - w, rect.Bottom - rect.Top - w));
     painter_->restore();
   }
 }

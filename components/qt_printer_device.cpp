@@ -12,7 +12,6 @@
 #include <QPageLayout>
 #include <QPrinter>
 #include <QPrinterInfo>
-
 #include <cerrno>
 #include <cmath>
 #include <vector>
@@ -174,8 +173,8 @@ void QtPrinterDevice::BeginDoc() {
   writer_->setResolution(kResolution);
   writer_->setTitle(QString::fromStdString(title_));
   writer_->setCreator(QStringLiteral("KAVRIN"));
-  writer_->setPageLayout(QPageLayout(page_size_, Landscape() ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                     QMarginsF(0, 0, 0, 0)));
+  writer_->setPageLayout(
+      QPageLayout(page_size_, Landscape() ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
   if (!painter_.begin(writer_.get())) {
     Discard();
     throw EPrinter("Cannot start the print job");

@@ -64,8 +64,7 @@ std::int32_t RecordingCanvas::TextWidth(std::string_view text) { return Recordin
 
 std::int32_t RecordingCanvas::TextHeight(std::string_view) { return RecordingTextHeight(font_); }
 
-void RecordingCanvas::TextRect(const TRect& clip, std::int32_t x, std::int32_t y, std::string_view text,
-                               bool opaque) {
+void RecordingCanvas::TextRect(const TRect& clip, std::int32_t x, std::int32_t y, std::string_view text, bool opaque) {
   Record("TextRect", {clip.Left, clip.Top, clip.Right, clip.Bottom, x, y, opaque ? 1 : 0}, std::string(text));
 }
 

@@ -44,18 +44,12 @@ StoredForm Dword(std::int64_t value) {
 
 HKEY RootKeyHandle(TRootKey root) {
   switch (root) {
-    case TRootKey::hkClassesRoot:
-      return platform::HKEY_CLASSES_ROOT;
-    case TRootKey::hkCurrentUser:
-      return platform::HKEY_CURRENT_USER;
-    case TRootKey::hkLocalMachine:
-      return platform::HKEY_LOCAL_MACHINE;
-    case TRootKey::hkUsers:
-      return platform::HKEY_USERS;
-    case TRootKey::hkCurrentConfig:
-      return platform::HKEY_CURRENT_CONFIG;
-    case TRootKey::hkDynData:
-      return platform::HKEY_DYN_DATA;
+    case TRootKey::hkClassesRoot: return platform::HKEY_CLASSES_ROOT;
+    case TRootKey::hkCurrentUser: return platform::HKEY_CURRENT_USER;
+    case TRootKey::hkLocalMachine: return platform::HKEY_LOCAL_MACHINE;
+    case TRootKey::hkUsers: return platform::HKEY_USERS;
+    case TRootKey::hkCurrentConfig: return platform::HKEY_CURRENT_CONFIG;
+    case TRootKey::hkDynData: return platform::HKEY_DYN_DATA;
   }
   return platform::HKEY_CURRENT_USER;
 }
@@ -63,14 +57,10 @@ HKEY RootKeyHandle(TRootKey root) {
 std::optional<StoredForm> ToStoredForm(const Variant& value) {
   switch (value.VarType()) {
     case TVarType::varSmallint:
-    case TVarType::varInteger:
-      return Dword(value.AsInteger());
-    case TVarType::varBoolean:
-      return Dword(value.AsBoolean() ? -1 : 0);
-    case TVarType::varDouble:
-      return Record(kVarDouble, value.AsFloat());
-    case TVarType::varDate:
-      return Record(kVarDate, value.AsFloat());
+    case TVarType::varInteger: return Dword(value.AsInteger());
+    case TVarType::varBoolean: return Dword(value.AsBoolean() ? -1 : 0);
+    case TVarType::varDouble: return Record(kVarDouble, value.AsFloat());
+    case TVarType::varDate: return Record(kVarDate, value.AsFloat());
     case TVarType::varCurrency: {
       StoredForm form = Record(kVarCurrency, 0.0);
       Put(form.data, 8, value.AsCurrency().Raw());
@@ -84,8 +74,7 @@ std::optional<StoredForm> ToStoredForm(const Variant& value) {
     }
     case TVarType::varEmpty:
     case TVarType::varNull:
-    case TVarType::varArray:
-      break;
+    case TVarType::varArray: break;
   }
   return std::nullopt;
 }
@@ -102,16 +91,11 @@ Variant FromStoredForm(DWORD type, const std::vector<std::uint8_t>& data) {
   if (type == platform::REG_BINARY && data.size() == kVariantRecordSize) {
     // Only the four kinds ever written come back; a pointer kind must never be made from file bytes.
     switch (Get<std::uint16_t>(data, 0)) {
-      case kVarSingle:
-        return Variant(static_cast<double>(Get<float>(data, 8)));
-      case kVarDouble:
-        return Variant(Get<double>(data, 8));
-      case kVarDate:
-        return Variant::FromDateTime(Get<double>(data, 8));
-      case kVarCurrency:
-        return Variant(runtime::Currency::FromRaw(Get<std::int64_t>(data, 8)));
-      default:
-        break;
+      case kVarSingle: return Variant(static_cast<double>(Get<float>(data, 8)));
+      case kVarDouble: return Variant(Get<double>(data, 8));
+      case kVarDate: return Variant::FromDateTime(Get<double>(data, 8));
+      case kVarCurrency: return Variant(runtime::Currency::FromRaw(Get<std::int64_t>(data, 8)));
+      default: break;
     }
   }
   return Variant();

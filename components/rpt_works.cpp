@@ -26,9 +26,7 @@ std::int32_t RoundPixels(double value) {
   return static_cast<std::int32_t>(std::lround(std::clamp(value, -kLimit, kLimit)));
 }
 
-std::int32_t ClampInto(std::int32_t v, std::int32_t low, std::int32_t high) {
-  return std::max(low, std::min(v, high));
-}
+std::int32_t ClampInto(std::int32_t v, std::int32_t low, std::int32_t high) { return std::max(low, std::min(v, high)); }
 
 }  // namespace
 
@@ -48,7 +46,10 @@ std::int32_t MulDiv(std::int32_t a, std::int32_t b, std::int32_t c) {
 
 TReportWorks::TReportWorks(TPrintDevice& printer, TPreviewDevice& preview, TScreenDevice& screen,
                            TPrintingDialogFactory dialog)
-    : printer_(printer), preview_(preview), screen_(screen), dialog_factory_(std::move(dialog)),
+    : printer_(printer),
+      preview_(preview),
+      screen_(screen),
+      dialog_factory_(std::move(dialog)),
       canvas_(&preview.Canvas()) {
   const std::int32_t ppi = screen_.PixelsPerInch();
   preview_.SetSize(9 * ppi, 11 * ppi);
@@ -108,7 +109,9 @@ void TReportWorks::SetRightMargin(float value) {
   if (running_) Guarded([&] { ApplyMargins(); });
 }
 
-void TReportWorks::SetCurrentPage(std::int32_t value) { current_page_ = std::clamp(value, 1, std::max(page_total_, 1)); }
+void TReportWorks::SetCurrentPage(std::int32_t value) {
+  current_page_ = std::clamp(value, 1, std::max(page_total_, 1));
+}
 
 void TReportWorks::SetOrientation(TPrinterOrientation value) {
   orientation_ = value;
@@ -168,12 +171,9 @@ std::int32_t TReportWorks::AddPercent(std::int32_t value, std::int32_t percent) 
 
 double TReportWorks::UnitsPerInch() const {
   switch (units_) {
-    case TUnits::uMM:
-      return 25.4;
-    case TUnits::uPoint:
-      return 72.0;
-    case TUnits::uInch:
-      break;
+    case TUnits::uMM: return 25.4;
+    case TUnits::uPoint: return 72.0;
+    case TUnits::uInch: break;
   }
   return 1.0;
 }
@@ -497,8 +497,7 @@ void TReportWorks::PrintWrapped(std::string_view text) {
   Guarded([&] {
     const double device_ppi = static_cast<double>(ppu_x_) * UnitsPerInch();
     const std::int32_t screen_ppi = screen_.PixelsPerInch();
-    const std::int32_t width =
-        (device_ppi > 0 ? RoundPixels((right_ - left_) / device_ppi * screen_ppi) : 0) - 25;
+    const std::int32_t width = (device_ppi > 0 ? RoundPixels((right_ - left_) / device_ppi * screen_ppi) : 0) - 25;
     const TDeviceFont font{report_font_.Name, MulDiv(report_font_.Size, screen_ppi, 72), report_font_.Style,
                            report_font_.Color};
     const std::vector<std::string> lines =

@@ -379,19 +379,13 @@ std::int16_t TTable::EncodeFieldDesc(classlib::FieldDescImage& image, const std:
   switch (type) {
     case TFieldType::ftSmallint:
     case TFieldType::ftWord:
-    case TFieldType::ftBoolean:
-      units1 = 2;
-      break;
+    case TFieldType::ftBoolean: units1 = 2; break;
     case TFieldType::ftInteger:
     case TFieldType::ftDate:
-    case TFieldType::ftTime:
-      units1 = 4;
-      break;
+    case TFieldType::ftTime: units1 = 4; break;
     case TFieldType::ftFloat:
     case TFieldType::ftDateTime:
-    case TFieldType::ftCurrency:
-      units1 = 8;
-      break;
+    case TFieldType::ftCurrency: units1 = 8; break;
     case TFieldType::ftBCD:
       units1 = 8;
       units2 = static_cast<std::int16_t>(size);
@@ -421,8 +415,8 @@ void TTable::EncodeIndexDesc(classlib::IndexDescImage& image, const std::string&
     if (number == 0) DatabaseError(FormatMessage("Field '%s' not found", {fieldName}));
     keyFields.push_back(static_cast<std::int16_t>(number));
   }
-  image = classlib::IndexDescImage::Make(name, (options & classlib::ixPrimary) != 0, (options & classlib::ixUnique) != 0,
-                                         (options & classlib::ixDescending) != 0,
+  image = classlib::IndexDescImage::Make(name, (options & classlib::ixPrimary) != 0,
+                                         (options & classlib::ixUnique) != 0, (options & classlib::ixDescending) != 0,
                                          (options & classlib::ixCaseInsensitive) != 0, keyFields);
 }
 

@@ -25,9 +25,7 @@ int DecimalDigits(int value) { return static_cast<int>(std::to_string(value).siz
 
 }  // namespace
 
-Currency TruncCurrency(Currency value) {
-  return Currency::FromRaw(value.Raw() / Currency::Scale * Currency::Scale);
-}
+Currency TruncCurrency(Currency value) { return Currency::FromRaw(value.Raw() / Currency::Scale * Currency::Scale); }
 
 Currency CurrencyPower(int decimals) {
   if (decimals < 0 || decimals > kCurrencyDecimals) return Currency::FromRaw(0);

@@ -207,9 +207,7 @@ TBlobFile::~TBlobFile() {
   }
 }
 
-std::string TBlobFile::FixFileName(std::string_view name) const {
-  return StripExtension(TrimBlanks(name)) + ".BLB";
-}
+std::string TBlobFile::FixFileName(std::string_view name) const { return StripExtension(TrimBlanks(name)) + ".BLB"; }
 
 void TBlobFile::TakeBlockSize() {
   const std::uint16_t stored = dataFile_->BlobBlockSize();
@@ -306,8 +304,7 @@ std::int32_t TBlobFile::BlockSize() const {
 }
 
 bool TBlobFile::IsBlockOffset(std::int64_t offset) const {
-  return offset >= BlobFileHeaderSize && offset < header_.EndOffset &&
-         (offset - BlobFileHeaderSize) % BlockSize() == 0;
+  return offset >= BlobFileHeaderSize && offset < header_.EndOffset && (offset - BlobFileHeaderSize) % BlockSize() == 0;
 }
 
 std::int64_t TBlobFile::BlockSlotCount() const {
@@ -517,8 +514,12 @@ void TBlobFile::WriteBlocksBeforeRecords() {
   }
   std::sort(taken_.begin(), taken_.end());
   std::sort(freed_.begin(), freed_.end());
-  const auto taken = [&](const TBlock& block) { return std::binary_search(taken_.begin(), taken_.end(), block.Offset()); };
-  const auto freed = [&](const TBlock& block) { return std::binary_search(freed_.begin(), freed_.end(), block.Offset()); };
+  const auto taken = [&](const TBlock& block) {
+    return std::binary_search(taken_.begin(), taken_.end(), block.Offset());
+  };
+  const auto freed = [&](const TBlock& block) {
+    return std::binary_search(freed_.begin(), freed_.end(), block.Offset());
+  };
   // What the taken blocks hold is on the file before the header takes them off the free list, and the
   // header before any link or record names them.
   StoreDirtyBlocks(taken);
@@ -679,8 +680,7 @@ void TBlobFile::FreeChain(std::int32_t& firstBlock) {
   // where refusing would leave the record unrepairable.
   std::vector<std::int32_t> chain;
   std::unordered_set<std::int32_t> seen;
-  for (std::int32_t at = firstBlock; at != 0 && IsBlockOffset(at) && seen.insert(at).second;
-       at = GetBlock(at).Next()) {
+  for (std::int32_t at = firstBlock; at != 0 && IsBlockOffset(at) && seen.insert(at).second; at = GetBlock(at).Next()) {
     chain.push_back(at);
   }
   for (const std::int32_t at : chain) FreeBlock(GetBlock(at));

@@ -160,8 +160,8 @@ TPageRef TIndexFile::FetchChild(const TPage& parent, std::uint16_t entry, std::s
   return child;
 }
 
-TPageRef TIndexFile::DescendTo(const std::uint8_t* key, TDescent how, std::int64_t* position, bool nearest,
-                               bool* exact, TTreePath* path) {
+TPageRef TIndexFile::DescendTo(const std::uint8_t* key, TDescent how, std::int64_t* position, bool nearest, bool* exact,
+                               TTreePath* path) {
   const std::int32_t root = header_.Descriptors[currentIndex_].Root;
   if (root == 0) return {};
   std::int64_t ignored = 1;
@@ -172,32 +172,18 @@ TPageRef TIndexFile::DescendTo(const std::uint8_t* key, TDescent how, std::int64
   for (std::size_t depth = 0;; ++depth) {
     TPage& p = *page;
     switch (how) {
-      case TDescent::Exact:
-        found = p.SearchExact(key);
-        break;
+      case TDescent::Exact: found = p.SearchExact(key); break;
       case TDescent::Insert:
         p.SearchInsert(key);
         // A key below every key of the page still belongs to the first child.
         if (!p.IsLeaf() && p.Current() == 0) p.SetCurrent(1);
         break;
-      case TDescent::Delete:
-        p.SearchDelete(key);
-        break;
-      case TDescent::Counting:
-        found = p.SearchCounting(key, counted, nearest);
-        break;
-      case TDescent::SeekLow:
-        p.SeekLowCounting(key, counted);
-        break;
-      case TDescent::SeekHigh:
-        p.SeekHighCounting(key, counted);
-        break;
-      case TDescent::First:
-        p.First();
-        break;
-      case TDescent::Last:
-        p.CountToLast(counted);
-        break;
+      case TDescent::Delete: p.SearchDelete(key); break;
+      case TDescent::Counting: found = p.SearchCounting(key, counted, nearest); break;
+      case TDescent::SeekLow: p.SeekLowCounting(key, counted); break;
+      case TDescent::SeekHigh: p.SeekHighCounting(key, counted); break;
+      case TDescent::First: p.First(); break;
+      case TDescent::Last: p.CountToLast(counted); break;
     }
     if (p.IsLeaf()) {
       if (exact) *exact = found;
@@ -247,8 +233,8 @@ std::int32_t TIndexFile::KeyRecordNumber(std::span<const std::uint8_t> key) {
 bool TIndexFile::PlaceOnInsertedKey(std::span<const std::uint8_t> key, std::int32_t recordNumber) {
   RequireKey(key);
   if (!inserted_.Valid || inserted_.Index != currentIndex_ || filtersActive_ || rangeActive_ ||
-      (callback_ && callbackActive_) || bof_ || eof_ || RangeRecordCount() == 0 ||
-      inserted_.Position < 1 || inserted_.Position > RangeRecordCount()) {
+      (callback_ && callbackActive_) || bof_ || eof_ || RangeRecordCount() == 0 || inserted_.Position < 1 ||
+      inserted_.Position > RangeRecordCount()) {
     return false;
   }
   TOperation op(*this, false);
@@ -261,7 +247,8 @@ bool TIndexFile::PlaceOnInsertedKey(std::span<const std::uint8_t> key, std::int3
       if (page->Count() < inserted_.Entries[level] || inserted_.Entries[level] < 1) break;
       page->SetCurrent(inserted_.Entries[level]);
       if (level + 1 == inserted_.Depth) {
-        placed = page->IsLeaf() && CompareKeys(page->KeyAt(page->Current()), key.data(), descending_, keyLength_) == 0 &&
+        placed = page->IsLeaf() &&
+                 CompareKeys(page->KeyAt(page->Current()), key.data(), descending_, keyLength_) == 0 &&
                  page->CurrentRef() == recordNumber;
         if (placed) PlaceCursor(*page, inserted_.Position);
       }

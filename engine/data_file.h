@@ -21,8 +21,8 @@
 #include "engine/data_file_format.h"
 #include "engine/file_handler.h"
 #include "engine/filter_expr.h"
-#include "engine/index_format.h"
 #include "engine/index_file.h"
+#include "engine/index_format.h"
 #include "engine/index_owner.h"
 
 namespace kavrin::engine {
@@ -173,7 +173,9 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   TErrorCode Prior(std::uint8_t* buffer);
   std::int32_t RecordNo();
   std::int32_t RecordCount();
-  std::uint16_t BlobFieldCount() const { return static_cast<std::uint16_t>(std::max<std::int16_t>(header_.BlobFieldCount, 0)); }
+  std::uint16_t BlobFieldCount() const {
+    return static_cast<std::uint16_t>(std::max<std::int16_t>(header_.BlobFieldCount, 0));
+  }
   bool AtEOF() const;
   bool AtBOF() const;
   bool RangeActive() const;
@@ -215,13 +217,13 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   TErrorCode CloseBlob(std::int16_t fieldNumber, std::uint8_t* image);
   TErrorCode ReadBlob(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t position, std::int32_t count,
                       void* buffer, std::int32_t& countRead);
-  TErrorCode WriteBlob(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t position,
-                       std::int32_t count, const void* buffer);
+  TErrorCode WriteBlob(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t position, std::int32_t count,
+                       const void* buffer);
   TErrorCode TruncateBlob(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t length);
   TErrorCode BlobSize(std::int16_t fieldNumber, const std::uint8_t* image, std::int32_t& size);
   bool BlobIsOpen(std::int16_t fieldNumber, const std::uint8_t* image) const;
-  static TErrorCode CopyBlob(TDataFile& target, TDataFile& source, std::int16_t fieldNumber,
-                             std::uint8_t* targetImage, std::uint8_t* sourceImage);
+  static TErrorCode CopyBlob(TDataFile& target, TDataFile& source, std::int16_t fieldNumber, std::uint8_t* targetImage,
+                             std::uint8_t* sourceImage);
   static TErrorCode CloseCopiedBlob(TDataFile& target, TDataFile& source, std::int16_t fieldNumber,
                                     std::uint8_t* targetImage, std::uint8_t* sourceCopy,
                                     const std::uint8_t* sourceImage);
@@ -247,8 +249,7 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // block, rewritten once against the table's indexes (10051 for a block that cannot be evaluated
   // safely). Without one: the record callback, replacing any earlier one, inactive, with userData
   // (10051 when there is no callback either). 9482 when the cursor already has 128 expression filters.
-  TFilterHandle AddFilter(std::uint32_t userData, std::span<const std::uint8_t> expression,
-                          TRecordCallback callback);
+  TFilterHandle AddFilter(std::uint32_t userData, std::span<const std::uint8_t> expression, TRecordCallback callback);
   // Each re-applies range and filters at the current record; 10050 for a handle the cursor does not
   // hold. RemoveFilter (AllFilters) removes every expression filter and the callback; Activate and
   // Deactivate of AllFilters act on every expression filter, not on the callback.
@@ -499,9 +500,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   // Marks by reading records: the records whose key part of the field lies from low to high (field data
   // size + 1 bytes each). Under an and only records already set are read, and cleared when outside;
   // otherwise the bitmap is cleared and every live record read.
-  void ScanFieldRange(std::span<const std::uint8_t> low, std::span<const std::uint8_t> high,
-                      bool caseInsensitive, std::int16_t fieldNumber, std::int32_t parentOperator,
-                      TRecordBitmap& bitmap);
+  void ScanFieldRange(std::span<const std::uint8_t> low, std::span<const std::uint8_t> high, bool caseInsensitive,
+                      std::int16_t fieldNumber, std::int32_t parentOperator, TRecordBitmap& bitmap);
   std::vector<std::unique_ptr<TFilter>> expressionFilters_;
   TFilterHandle nextFilterHandle_ = 1;
   TComplementRule complementRule_ = TComplementRule::SmallerSide;

@@ -44,15 +44,9 @@ class TKeyChangeLog {
         const std::span<const std::uint8_t> oldKey(it->OldKey.data(), index_.KeyLength());
         const std::span<const std::uint8_t> newKey(it->NewKey.data(), index_.KeyLength());
         switch (it->Kind) {
-          case Change::Inserted:
-            index_.DeleteKey(newKey);
-            break;
-          case Change::Deleted:
-            index_.InsertKey(oldKey, it->Record);
-            break;
-          case Change::Replaced:
-            index_.ReplaceKey(newKey, oldKey, it->Record);
-            break;
+          case Change::Inserted: index_.DeleteKey(newKey); break;
+          case Change::Deleted: index_.InsertKey(oldKey, it->Record); break;
+          case Change::Replaced: index_.ReplaceKey(newKey, oldKey, it->Record); break;
         }
       } catch (...) {
         // Best effort: a shared cursor also discards its unwritten pages.
@@ -177,12 +171,9 @@ int CompareWithLimit(const TFieldDescriptor& field, const std::uint8_t* value, c
                             : 0;
       return sign(LoadF64(value), ms);
     }
-    case ftSmallInt:
-      return sign(static_cast<std::int64_t>(LoadI16(value)), IntegerLimit(limit));
-    case ftInteger:
-      return sign(static_cast<std::int64_t>(LoadI32(value)), IntegerLimit(limit));
-    case ftWord:
-      return sign(static_cast<std::int64_t>(LoadU16(value)), IntegerLimit(limit));
+    case ftSmallInt: return sign(static_cast<std::int64_t>(LoadI16(value)), IntegerLimit(limit));
+    case ftInteger: return sign(static_cast<std::int64_t>(LoadI32(value)), IntegerLimit(limit));
+    case ftWord: return sign(static_cast<std::int64_t>(LoadU16(value)), IntegerLimit(limit));
     case ftFloat: {
       double number = 0;
       if (!runtime::TryStrToFloat(limit, number)) number = 0;
@@ -200,8 +191,7 @@ int CompareWithLimit(const TFieldDescriptor& field, const std::uint8_t* value, c
       }
       return sign(LoadI64(value), stored);
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 
@@ -215,10 +205,8 @@ bool LimitsChecked(std::uint8_t type) {
     case ftInteger:
     case ftWord:
     case ftFloat:
-    case ftBCD:
-      return true;
-    default:
-      return false;
+    case ftBCD: return true;
+    default: return false;
   }
 }
 
@@ -252,7 +240,8 @@ void TDataFile::CheckBlobHandles(const std::uint8_t* image) const {
     if (field.Type != ftBlob) continue;
     const std::int32_t reference = LoadI32(image + field.SlotOffset + 1);
     // A negative reference must be one of this cursor's open blobs, or a handle would reach the disk.
-    if (reference < 0 && (reference == std::numeric_limits<std::int32_t>::min() || !blobFile_->IsBlobHandle(-reference))) {
+    if (reference < 0 &&
+        (reference == std::numeric_limits<std::int32_t>::min() || !blobFile_->IsBlobHandle(-reference))) {
       Raise(ec::InvalidBlobHandle);
     }
   }

@@ -30,27 +30,18 @@ bool IsKeyword(std::string_view text, std::initializer_list<const char*> keyword
 // defaults.
 bool ValidityTextAccepted(std::uint8_t type, std::string_view text, bool isDefault) {
   switch (type) {
-    case ftBoolean:
-      return IsValidBooleanText(text);
-    case ftWord:
-      return IsValidWordText(text);
-    case ftSmallInt:
-      return IsValidSmallIntText(text);
-    case ftInteger:
-      return IsValidIntegerText(text);
-    case ftFloat:
-      return IsValidFloatText(text);
-    case ftBCD:
-      return IsValidCurrencyText(text);
-    case ftTime:
-      return (isDefault && IsKeyword(text, {"TIME"})) || IsValidTimeText(text);
-    case ftDate:
-      return (isDefault && IsKeyword(text, {"DATE"})) || IsValidDateText(text);
+    case ftBoolean: return IsValidBooleanText(text);
+    case ftWord: return IsValidWordText(text);
+    case ftSmallInt: return IsValidSmallIntText(text);
+    case ftInteger: return IsValidIntegerText(text);
+    case ftFloat: return IsValidFloatText(text);
+    case ftBCD: return IsValidCurrencyText(text);
+    case ftTime: return (isDefault && IsKeyword(text, {"TIME"})) || IsValidTimeText(text);
+    case ftDate: return (isDefault && IsKeyword(text, {"DATE"})) || IsValidDateText(text);
     case ftTimeStamp:
       return (isDefault && IsKeyword(text, {"NOW", "DATE", "TIME"})) || IsValidDateText(text) ||
              IsValidDateTimeText(text) || IsValidTimeText(text);
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -198,8 +189,8 @@ void TDataFile::CreateTable(bool encrypted, std::string_view password, std::vect
                                    primary.CaseInsensitive, primary.Descending);
     for (std::size_t i = 1; i < indexes.size(); ++i) {
       const TIndexDescriptor& index = indexes[i];
-      indexFile_->AddSecondaryIndex(index.Name, index.KeyLength, index.KeyFields, index.Unique,
-                                    index.CaseInsensitive, index.Descending, index.KeyFieldCount);
+      indexFile_->AddSecondaryIndex(index.Name, index.KeyLength, index.KeyFields, index.Unique, index.CaseInsensitive,
+                                    index.Descending, index.KeyFieldCount);
     }
     indexFile_->FlushPages();
     indexFile_->WriteHeader();

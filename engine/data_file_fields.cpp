@@ -21,9 +21,7 @@ constexpr std::size_t kValueBufferSize = 246;
 
 std::int32_t DayNumber(runtime::TDateTime value) { return runtime::DateTimeToTimeStamp(value).Date; }
 std::int32_t TimeOfDay(runtime::TDateTime value) { return runtime::DateTimeToTimeStamp(value).Time; }
-double Milliseconds(runtime::TDateTime value) {
-  return runtime::TimeStampToMSecs(runtime::DateTimeToTimeStamp(value));
-}
+double Milliseconds(runtime::TDateTime value) { return runtime::TimeStampToMSecs(runtime::DateTimeToTimeStamp(value)); }
 
 std::int32_t IntegerDefault(std::string_view text) {
   std::int32_t value = 0;
@@ -36,9 +34,7 @@ void ConvertDefault(const TFieldDescriptor& field, std::uint8_t* value) {
   const std::string keyword = UpperCaseAscii(text);
   runtime::TDateTime moment = 0;
   switch (field.Type) {
-    case ftString:
-      std::memcpy(value, text.data(), std::min(text.size(), kValueBufferSize - 1));
-      break;
+    case ftString: std::memcpy(value, text.data(), std::min(text.size(), kValueBufferSize - 1)); break;
     case ftDate:
       if (keyword == "DATE") {
         StoreI32(value, DayNumber(runtime::Date()));
@@ -64,18 +60,10 @@ void ConvertDefault(const TFieldDescriptor& field, std::uint8_t* value) {
         StoreF64(value, Milliseconds(moment));
       }
       break;
-    case ftBoolean:
-      StoreI16(value, TextToBool(text) ? 1 : 0);
-      break;
-    case ftSmallInt:
-      StoreI16(value, static_cast<std::int16_t>(IntegerDefault(text)));
-      break;
-    case ftInteger:
-      StoreI32(value, IntegerDefault(text));
-      break;
-    case ftWord:
-      StoreU16(value, static_cast<std::uint16_t>(IntegerDefault(text)));
-      break;
+    case ftBoolean: StoreI16(value, TextToBool(text) ? 1 : 0); break;
+    case ftSmallInt: StoreI16(value, static_cast<std::int16_t>(IntegerDefault(text))); break;
+    case ftInteger: StoreI32(value, IntegerDefault(text)); break;
+    case ftWord: StoreU16(value, static_cast<std::uint16_t>(IntegerDefault(text))); break;
     case ftFloat: {
       double number = 0;
       if (runtime::TryStrToFloat(text, number)) StoreF64(value, number);
@@ -86,8 +74,7 @@ void ConvertDefault(const TFieldDescriptor& field, std::uint8_t* value) {
       if (runtime::TryStrToCurr(text, amount)) StoreI64(value, CurrencyToBCD(field.Decimals, amount));
       break;
     }
-    default:
-      break;  // set from zero bytes; a blob field stays null
+    default: break;  // set from zero bytes; a blob field stays null
   }
 }
 

@@ -202,11 +202,13 @@ TRecordBitmap TDataFile::MarkKeysBetween(std::span<const std::uint8_t> low, std:
   std::vector<std::uint8_t> beforeLow(low.begin(), low.begin() + static_cast<std::ptrdiff_t>(length));
   std::vector<std::uint8_t> afterHigh(high.begin(), high.begin() + static_cast<std::ptrdiff_t>(length));
   if (beforeLow != first) {
-    descending ? TIndexFile::IncrementKey(beforeLow.data(), length) : TIndexFile::DecrementKey(beforeLow.data(), length);
+    descending ? TIndexFile::IncrementKey(beforeLow.data(), length)
+               : TIndexFile::DecrementKey(beforeLow.data(), length);
     indexFile_->MarkKeyRange(first, beforeLow, marks);
   }
   if (afterHigh != last) {
-    descending ? TIndexFile::DecrementKey(afterHigh.data(), length) : TIndexFile::IncrementKey(afterHigh.data(), length);
+    descending ? TIndexFile::DecrementKey(afterHigh.data(), length)
+               : TIndexFile::IncrementKey(afterHigh.data(), length);
     TRecordBitmap above(slots);
     indexFile_->MarkKeyRange(afterHigh, last, above);
     marks.Or(above);
@@ -232,8 +234,8 @@ void TDataFile::BuildFilterBitmap() {
       const std::int32_t first = indexFile_->RangeFirst();
       const std::int32_t last = indexFile_->RangeLast();
       const std::int32_t keys = first == 0 || last == 0 ? 0 : std::max(0, last - first + 1);
-      cursor = MarkKeysBetween(indexFile_->RangeStart().first(keyLength), indexFile_->RangeEnd().first(keyLength),
-                               keys, indexFile_->RecordCount(), slots);
+      cursor = MarkKeysBetween(indexFile_->RangeStart().first(keyLength), indexFile_->RangeEnd().first(keyLength), keys,
+                               indexFile_->RecordCount(), slots);
     } else {
       cursor.FillOnes();
     }
@@ -303,7 +305,8 @@ TErrorCode TDataFile::GotoCurrent(TDataFile& other) {
     if (other.currentRecord_) {
       BuildKey(indexFile_->CurrentIndex(), other.currentRecord_->Buffer(), other.currentRecord_->Buffer(), key.data());
     }
-    const bool found = indexFile_->FindKey(std::span<const std::uint8_t>(key.data(), indexFile_->KeyLength()), true, false);
+    const bool found =
+        indexFile_->FindKey(std::span<const std::uint8_t>(key.data(), indexFile_->KeyLength()), true, false);
     CheckHeaderChanged();
     MakeCurrentAtCursor();
     if (lock) indexFile_->ReadUnlock();

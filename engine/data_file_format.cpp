@@ -203,29 +203,22 @@ TFieldDescriptor DecodeFieldDescriptor(std::span<const std::uint8_t, FieldDescri
 
 int FieldDataSize(std::uint8_t type, std::uint8_t size) {
   switch (type) {
-    case ftString:
-      return size + 1;
+    case ftString: return size + 1;
     case ftBytes:
-    case ftVarBytes:
-      return size;
+    case ftVarBytes: return size;
     case ftBoolean:
     case ftSmallInt:
-    case ftWord:
-      return 2;
+    case ftWord: return 2;
     case ftFloat:
     case ftBCD:
-    case ftTimeStamp:
-      return 8;
-    case ftFloat10:
-      return 10;
+    case ftTimeStamp: return 8;
+    case ftFloat10: return 10;
     case ftDate:
     case ftBlob:
     case ftInteger:
     case ftTime:
-    case ftLongWord:
-      return 4;
-    default:
-      return size;
+    case ftLongWord: return 4;
+    default: return size;
   }
 }
 

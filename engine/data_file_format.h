@@ -47,7 +47,7 @@ enum TEngineFieldSubtype : std::uint8_t {
 
 inline constexpr std::size_t DataFileHeaderSize = 127;
 inline constexpr std::size_t FieldDescriptorSize = 265;
-inline constexpr std::uint16_t RecordPrefixSize = 9;  // deleted flag, next deleted, unique id
+inline constexpr std::uint16_t RecordPrefixSize = 9;   // deleted flag, next deleted, unique id
 inline constexpr std::uint16_t AutoIncSlotOffset = 5;  // an AutoInc field's value is the unique id
 inline constexpr std::uint8_t DataFileVersion = 2;
 inline constexpr std::uint16_t MaxFieldCount = 512;

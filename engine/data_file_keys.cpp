@@ -62,7 +62,8 @@ void TDataFile::SyncIndexPositionAfterChange() { FindIndexPosition(true); }
 
 void TDataFile::FindIndexPosition(bool afterChange) {
   std::array<std::uint8_t, PageEntryArea> key{};
-  if (currentRecord_) BuildKey(indexFile_->CurrentIndex(), currentRecord_->Buffer(), currentRecord_->Buffer(), key.data());
+  if (currentRecord_)
+    BuildKey(indexFile_->CurrentIndex(), currentRecord_->Buffer(), currentRecord_->Buffer(), key.data());
   // After another process's change the data header is read first, so the range and the record
   // bitmap cover every slot it added.
   CheckHeaderChanged();
@@ -128,8 +129,8 @@ void TDataFile::ObtainKey(bool directKey, const std::uint8_t* keyOrImage, std::u
   }
 }
 
-bool TDataFile::FindKey(bool directKey, const std::uint8_t* keyOrImage, std::uint8_t* buffer,
-                        std::int32_t fieldCount, bool nearest, std::uint8_t partialLength) {
+bool TDataFile::FindKey(bool directKey, const std::uint8_t* keyOrImage, std::uint8_t* buffer, std::int32_t fieldCount,
+                        bool nearest, std::uint8_t partialLength) {
   if (!keyOrImage) return false;
   TCursorGuard guard(*this);
   TReadSection section(*this);

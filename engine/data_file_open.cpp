@@ -54,9 +54,7 @@ bool PasswordKnown(const std::string& stored) {
 }  // namespace
 
 TDataFile::TDataFile(void* owner)
-    : owner_(owner),
-      indexFile_(std::make_unique<TIndexFile>(*this)),
-      blobFile_(std::make_unique<TBlobFile>(*this)) {}
+    : owner_(owner), indexFile_(std::make_unique<TIndexFile>(*this)), blobFile_(std::make_unique<TBlobFile>(*this)) {}
 
 TDataFile::~TDataFile() {
   try {
@@ -70,9 +68,7 @@ TDataFile::~TDataFile() {
   ClearLockedRecords();
 }
 
-std::string TDataFile::FixFileName(std::string_view name) const {
-  return StripExtension(TrimBlanks(name)) + ".DAT";
-}
+std::string TDataFile::FixFileName(std::string_view name) const { return StripExtension(TrimBlanks(name)) + ".DAT"; }
 
 void TDataFile::ResetOpenState() {
   headerLocked_ = false;
@@ -215,8 +211,7 @@ void TDataFile::CloseOwned() {
   if (!ReadOnly()) {
     if (Exclusive() || ReadOnlyOnDisk()) {
       WriteThrough();
-    } else if (HasDirtyRecords() || indexFile_->HasDirtyPages() ||
-               (HasBlobFields() && blobFile_->HasDirtyBlocks())) {
+    } else if (HasDirtyRecords() || indexFile_->HasDirtyPages() || (HasBlobFields() && blobFile_->HasDirtyBlocks())) {
       Flush();
     }
   }
@@ -328,9 +323,7 @@ std::int32_t TDataFile::NextUniqueID() {
   return ++header_.LastUniqueID;
 }
 
-std::uint16_t TDataFile::BlobBlockSize() const {
-  return static_cast<std::uint16_t>(header_.EffectiveBlobBlockSize());
-}
+std::uint16_t TDataFile::BlobBlockSize() const { return static_cast<std::uint16_t>(header_.EffectiveBlobBlockSize()); }
 
 void TDataFile::MakeRoomInRecordCache() {
   while (oldestSlot_ != kNoSlot && cachedCount_ >= recordCacheCapacity_) {
@@ -533,8 +526,8 @@ void TDataFile::ReadRecordsNextTo(std::int32_t recordNumber, bool forward) {
   constexpr std::size_t kReadAheadBytes = 16384;
   const std::int32_t size = header_.RecordSize;
   if (InMemory() || size <= 0) return;
-  const auto limit = static_cast<std::int32_t>(
-      std::min(recordCacheCapacity_ / 4, kReadAheadBytes / static_cast<std::size_t>(size)));
+  const auto limit =
+      static_cast<std::int32_t>(std::min(recordCacheCapacity_ / 4, kReadAheadBytes / static_cast<std::size_t>(size)));
   std::int32_t first = recordNumber;
   std::int32_t last = recordNumber;
   auto free = [&](std::int32_t n) { return FindCacheSlot(n) == kNoSlot; };
@@ -571,8 +564,7 @@ void TDataFile::ReadRecordsNextTo(std::int32_t recordNumber, bool forward) {
 }
 
 std::int32_t TDataFile::FirstFreeRecord() const {
-  return header_.DeletedChainHead != 0 ? static_cast<std::int32_t>(header_.DeletedChainHead)
-                                       : header_.NextRecordNumber;
+  return header_.DeletedChainHead != 0 ? static_cast<std::int32_t>(header_.DeletedChainHead) : header_.NextRecordNumber;
 }
 
 TRecord* TDataFile::AllocateRecord() {
@@ -604,11 +596,13 @@ void TDataFile::WriteDirtyRun(TRecord& record, bool evicting) {
   constexpr std::size_t kWriteBehindBytes = 16384;
   const std::int32_t size = header_.RecordSize;
   if (InMemory() || size <= 0) return;
-  const auto limit = static_cast<std::int32_t>(std::max<std::size_t>(1, kWriteBehindBytes / static_cast<std::size_t>(size)));
+  const auto limit =
+      static_cast<std::int32_t>(std::max<std::size_t>(1, kWriteBehindBytes / static_cast<std::size_t>(size)));
   auto dirtyAt = [&](std::int32_t n) -> TRecord* {
     TRecord* neighbour = CachedRecord(n);
     if (!neighbour || !neighbour->Dirty()) return nullptr;
-    if (evicting && (neighbour == currentRecord_ || neighbour->LastUse() + recordCacheCapacity_ / 2 > recordUseClock_)) {
+    if (evicting &&
+        (neighbour == currentRecord_ || neighbour->LastUse() + recordCacheCapacity_ / 2 > recordUseClock_)) {
       return nullptr;
     }
     return neighbour;
@@ -839,9 +833,7 @@ void TDataFile::SetMemoryLog(bool inMemory) {
 
 std::string TDataFile::GetDescription() const { return Opened() ? header_.Description : std::string(); }
 
-std::string TDataFile::GetPassword() const {
-  return Opened() && header_.Encrypted ? header_.Password : std::string();
-}
+std::string TDataFile::GetPassword() const { return Opened() && header_.Encrypted ? header_.Password : std::string(); }
 
 double TDataFile::LastUpdated() const { return Opened() ? header_.LastUpdate : 0; }
 

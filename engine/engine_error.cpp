@@ -37,8 +37,7 @@ constexpr std::array<ErrorText, 56> kErrorTexts{{
     {9482, NameGroup::File, "Too many filters defined for data file ", ""},
     {9487, NameGroup::File,
      "Maximum or minimum limits on number of indexes or fields in an index exceeded in data file ", ""},
-    {9492, NameGroup::File, "Maximum or minimum limits on number of fields or field size exceeded in data file ",
-     ""},
+    {9492, NameGroup::File, "Maximum or minimum limits on number of fields or field size exceeded in data file ", ""},
     {9494, NameGroup::File, "Too many blobs opened in data file ", ""},
     {9498, NameGroup::File, "Too many blob fields or invalid blob block size specified for data file ", ""},
     {9729, NameGroup::File, "Duplicate key found in data file ", ""},
@@ -115,17 +114,10 @@ void SetErrorContext(TErrorCode code, std::string_view name) {
   context.LastCode = code;
   const ErrorText* text = FindText(code);
   switch (text ? text->group : NameGroup::None) {
-    case NameGroup::File:
-      context.FileName = ShortString(name);
-      break;
-    case NameGroup::Field:
-      context.FieldName = ShortString(name);
-      break;
-    case NameGroup::Index:
-      context.IndexName = ShortString(name);
-      break;
-    case NameGroup::None:
-      break;
+    case NameGroup::File: context.FileName = ShortString(name); break;
+    case NameGroup::Field: context.FieldName = ShortString(name); break;
+    case NameGroup::Index: context.IndexName = ShortString(name); break;
+    case NameGroup::None: break;
   }
 }
 
@@ -139,16 +131,10 @@ std::string GetEngineErrorMessage(TErrorCode code) {
   if (text->after) {
     switch (text->group) {
       // Field and index names are stored in Windows-1252; the message is UTF-8 like every text shown.
-      case NameGroup::Field:
-        message += runtime::DescriptorTextToUtf8(context.FieldName);
-        break;
-      case NameGroup::Index:
-        message += runtime::DescriptorTextToUtf8(context.IndexName);
-        break;
+      case NameGroup::Field: message += runtime::DescriptorTextToUtf8(context.FieldName); break;
+      case NameGroup::Index: message += runtime::DescriptorTextToUtf8(context.IndexName); break;
       case NameGroup::File:
-      case NameGroup::None:
-        message += context.FileName;
-        break;
+      case NameGroup::None: message += context.FileName; break;
     }
     message += text->after;
   }

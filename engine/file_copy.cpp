@@ -43,11 +43,11 @@ bool CopyContents(platform::HANDLE from, platform::HANDLE to) {
 
 bool CopyDiskFile(const std::string& source, const std::string& dest) {
   if (platform::SameFile(source, dest)) return false;
-  ScopedHandle from(platform::CreateFileA(source, platform::GENERIC_READ, platform::FILE_SHARE_READ,
-                                          platform::OPEN_EXISTING));
+  ScopedHandle from(
+      platform::CreateFileA(source, platform::GENERIC_READ, platform::FILE_SHARE_READ, platform::OPEN_EXISTING));
   if (!from.Valid()) return false;
-  ScopedHandle to(platform::CreateFileA(dest, platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
-                                        platform::CREATE_ALWAYS));
+  ScopedHandle to(
+      platform::CreateFileA(dest, platform::GENERIC_READ | platform::GENERIC_WRITE, 0, platform::CREATE_ALWAYS));
   if (!to.Valid()) return false;
   if (CopyContents(from.Get(), to.Get())) return true;
   const platform::DWORD error = platform::GetLastError();

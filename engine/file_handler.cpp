@@ -27,8 +27,8 @@ std::mt19937& RandomGenerator() {
 // Every table file unit is scrambled from its own first byte (and unscrambled the same way).
 void ScrambleEachUnit(std::uint8_t* bytes, std::int32_t unitSize, std::int32_t count) {
   for (std::int32_t i = 0; i < count; ++i) {
-    Scramble(bytes + static_cast<std::size_t>(i) * static_cast<std::size_t>(unitSize), static_cast<std::size_t>(unitSize),
-             ContentsSeed);
+    Scramble(bytes + static_cast<std::size_t>(i) * static_cast<std::size_t>(unitSize),
+             static_cast<std::size_t>(unitSize), ContentsSeed);
   }
 }
 
@@ -152,8 +152,8 @@ void TFileHandler::NewFile() {
     if (code != ec::Success) Raise(code);
     memoryFile_ = file;
   } else {
-    handle_ = platform::CreateFileA(fileName_, platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
-                                    platform::CREATE_ALWAYS);
+    handle_ =
+        platform::CreateFileA(fileName_, platform::GENERIC_READ | platform::GENERIC_WRITE, 0, platform::CREATE_ALWAYS);
     if (handle_ == platform::INVALID_HANDLE_VALUE) Raise(MapLastError());
   }
   opened_ = true;
@@ -171,8 +171,8 @@ void TFileHandler::EraseFile() {
 void TFileHandler::RenameFile(std::string_view newName) {
   RequireClosed();
   const std::string target = FixFileName(newName);
-  const bool renamed = inMemory_ ? MemoryFiles().RenameMemoryFile(fileName_, target)
-                                 : platform::MoveFileA(fileName_, target);
+  const bool renamed =
+      inMemory_ ? MemoryFiles().RenameMemoryFile(fileName_, target) : platform::MoveFileA(fileName_, target);
   if (!renamed) Raise(ec::UnknownError);
   fileName_ = target;
 }
@@ -180,8 +180,7 @@ void TFileHandler::RenameFile(std::string_view newName) {
 void TFileHandler::CopyFile(std::string_view newName) {
   RequireClosed();
   const std::string target = FixFileName(newName);
-  const bool copied =
-      inMemory_ ? MemoryFiles().CopyMemoryFile(fileName_, target) : CopyDiskFile(fileName_, target);
+  const bool copied = inMemory_ ? MemoryFiles().CopyMemoryFile(fileName_, target) : CopyDiskFile(fileName_, target);
   if (!copied) Raise(ec::UnknownError);
 }
 
@@ -248,7 +247,8 @@ void TFileHandler::WriteUnits(const void* buffer, std::int32_t unitSize, std::in
   if (count == 0) return;
   if (!scrambled_ || inMemory_) return WriteBuffer(buffer, unitSize * count);
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-  std::vector<std::uint8_t> scrambled(bytes, bytes + static_cast<std::size_t>(unitSize) * static_cast<std::size_t>(count));
+  std::vector<std::uint8_t> scrambled(bytes,
+                                      bytes + static_cast<std::size_t>(unitSize) * static_cast<std::size_t>(count));
   ScrambleEachUnit(scrambled.data(), unitSize, count);
   WritePlain(scrambled.data(), unitSize * count);
 }
@@ -287,7 +287,8 @@ std::int64_t TFileHandler::ReserveUpTo(std::int64_t end) {
   const std::int64_t position = Position();
   bool written = platform::SetFilePointer(handle_, size, platform::FILE_BEGIN) == size;
   for (std::int64_t at = size; written && at < end;) {
-    const auto count = static_cast<platform::DWORD>(std::min<std::int64_t>(end - at, static_cast<std::int64_t>(zeros.size())));
+    const auto count =
+        static_cast<platform::DWORD>(std::min<std::int64_t>(end - at, static_cast<std::int64_t>(zeros.size())));
     platform::DWORD done = 0;
     written = platform::WriteFile(handle_, zeros.data(), count, &done) && done == count;
     at += count;
@@ -351,22 +352,15 @@ TErrorCode TFileHandler::MapLastError() {
     case platform::ERROR_PATH_NOT_FOUND:
     case platform::ERROR_INVALID_NAME:  // a name that matches two files up to case
       return ec::InvalidPath;
-    case platform::ERROR_TOO_MANY_OPEN_FILES:
-      return ec::TooManyOpenFiles;
+    case platform::ERROR_TOO_MANY_OPEN_FILES: return ec::TooManyOpenFiles;
     case platform::ERROR_ACCESS_DENIED:
     case platform::ERROR_SHARING_VIOLATION:
-    case platform::ERROR_NETWORK_ACCESS_DENIED:
-      return ec::AccessDenied;
-    case platform::ERROR_INVALID_HANDLE:
-      return ec::InvalidHandle;
-    case platform::ERROR_NOT_ENOUGH_MEMORY:
-      return ec::OutOfMemory;
-    case platform::ERROR_INVALID_DRIVE:
-      return ec::InvalidDrive;
-    case platform::ERROR_NOT_SAME_DEVICE:
-      return ec::FileMoved;
-    default:
-      return ec::UnknownError;
+    case platform::ERROR_NETWORK_ACCESS_DENIED: return ec::AccessDenied;
+    case platform::ERROR_INVALID_HANDLE: return ec::InvalidHandle;
+    case platform::ERROR_NOT_ENOUGH_MEMORY: return ec::OutOfMemory;
+    case platform::ERROR_INVALID_DRIVE: return ec::InvalidDrive;
+    case platform::ERROR_NOT_SAME_DEVICE: return ec::FileMoved;
+    default: return ec::UnknownError;
   }
 }
 

@@ -11,18 +11,12 @@ namespace kavrin::engine {
 
 std::size_t FilterNodeSize(std::int32_t nodeClass) {
   switch (nodeClass) {
-    case fnUnary:
-      return 10;
-    case fnBinary:
-      return 12;
-    case fnCompare:
-      return 16;
-    case fnField:
-      return 12;
-    case fnConstant:
-      return 14;
-    default:
-      return 0;
+    case fnUnary: return 10;
+    case fnBinary: return 12;
+    case fnCompare: return 16;
+    case fnField: return 12;
+    case fnConstant: return 14;
+    default: return 0;
   }
 }
 
@@ -93,9 +87,7 @@ class TBlockCheck {
         }
         break;
       }
-      case fnField:
-        FieldOf(offset);
-        break;
+      case fnField: FieldOf(offset); break;
       default:
         if (!block_.ConstantValue(node, 0)) Refuse();
         break;

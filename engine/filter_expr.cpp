@@ -26,20 +26,13 @@ using TKeyBuffer = std::array<std::uint8_t, PageEntryArea>;
 
 std::int32_t Opposite(std::int32_t op) {
   switch (op) {
-    case foIsBlank:
-      return foNotBlank;
-    case foNotBlank:
-      return foIsBlank;
-    case foGreater:
-      return foLessOrEqual;
-    case foGreaterOrEqual:
-      return foLess;
-    case foLess:
-      return foGreaterOrEqual;
-    case foLessOrEqual:
-      return foGreater;
-    default:
-      return op;
+    case foIsBlank: return foNotBlank;
+    case foNotBlank: return foIsBlank;
+    case foGreater: return foLessOrEqual;
+    case foGreaterOrEqual: return foLess;
+    case foLess: return foGreaterOrEqual;
+    case foLessOrEqual: return foGreater;
+    default: return op;
   }
 }
 
@@ -143,8 +136,7 @@ bool TFilter::ReadComparison(const TFilterNode& node, TComparison& comparison) c
   comparison.ConstantNode = block_.SecondOperand(node);
   const std::optional<TFilterNode> constant = block_.Node(comparison.ConstantNode);
   if (!constant || constant->Class != fnConstant) return false;
-  comparison.Constant =
-      block_.ConstantValue(*constant, static_cast<std::size_t>(FieldDataSize(*comparison.Field)));
+  comparison.Constant = block_.ConstantValue(*constant, static_cast<std::size_t>(FieldDataSize(*comparison.Field)));
   if (!comparison.Constant) return false;
   if (node.Class == fnCompare) {
     comparison.CaseInsensitive = block_.NodeU16(node, 8) != 0;
@@ -162,12 +154,9 @@ bool TFilter::SelectIndexFor(const TComparison& comparison) {
 
 bool TFilter::TakeComplement(std::int32_t matching) {
   switch (rule_) {
-    case TComplementRule::Always:
-      return true;
-    case TComplementRule::Never:
-      return false;
-    case TComplementRule::SmallerSide:
-      break;
+    case TComplementRule::Always: return true;
+    case TComplementRule::Never: return false;
+    case TComplementRule::SmallerSide: break;
   }
   const std::int64_t records = owner_.IndexFile().RecordCount();
   return records - matching < matching;
@@ -233,8 +222,7 @@ bool TFilter::RewriteComplement(const TFilterNode& node, const TComparison& comp
       PutBlank(added, comparison.FieldNode);
       count = 4;
       break;
-    default:
-      return false;
+    default: return false;
   }
   const std::optional<std::uint16_t> at = block_.AppendNodes(added, count);
   if (!at) return false;  // no room: the node stays as it is and is walked directly
@@ -325,8 +313,7 @@ void TFilter::MarkByScan(TRecordBitmap& bitmap, const TComparison& comparison, s
   const std::size_t width = static_cast<std::size_t>(FieldDataSize(*comparison.Field)) + 1;
   std::vector<std::uint8_t> low(width), high(width);
   ScanBounds(range, width, low.data(), high.data());
-  owner_.ScanFieldRange(low, high, comparison.CaseInsensitive, comparison.Field->FieldNumber, parentOperator,
-                        bitmap);
+  owner_.ScanFieldRange(low, high, comparison.CaseInsensitive, comparison.Field->FieldNumber, parentOperator, bitmap);
 }
 
 }  // namespace kavrin::engine

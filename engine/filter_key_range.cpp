@@ -57,9 +57,7 @@ TKeyPartRange ComparisonRange(const TFieldDescriptor& field, std::int32_t op, co
   lowest[0] = highest[0] = 1;
   switch (op) {
     case foEqual:
-    case foNotEqual:
-      range.Low = range.High = value;
-      break;
+    case foNotEqual: range.Low = range.High = value; break;
     case foGreater:
       range.Empty = !Increment(value.data() + 1, decide);
       range.Low = value;
@@ -78,9 +76,7 @@ TKeyPartRange ComparisonRange(const TFieldDescriptor& field, std::int32_t op, co
       range.Low = lowest;
       range.High = value;
       break;
-    default:
-      range.Empty = true;
-      break;
+    default: range.Empty = true; break;
   }
   return range;
 }

@@ -21,8 +21,8 @@ bool ReserveInMemory(const std::string& name) {
 
 bool ReserveOnDisk(const std::string& name) {
   // Create-exclusive, so that another process choosing at the same moment takes the next name.
-  const platform::HANDLE handle = platform::CreateFileA(name, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                                                        0, platform::CREATE_NEW);
+  const platform::HANDLE handle =
+      platform::CreateFileA(name, platform::GENERIC_READ | platform::GENERIC_WRITE, 0, platform::CREATE_NEW);
   if (handle != platform::INVALID_HANDLE_VALUE) {
     platform::CloseHandle(handle);
     return true;

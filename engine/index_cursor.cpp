@@ -442,7 +442,8 @@ void TIndexFile::GotoFilteredPosition(std::int32_t n) {
   std::int64_t position = 1;
   const bool fromFirst = n <= filteredCount_ / 2;
   {
-    TPageRef leaf = DescendTo(nullptr, fromFirst ? TDescent::First : TDescent::Last, &position, false, nullptr, nullptr);
+    TPageRef leaf =
+        DescendTo(nullptr, fromFirst ? TDescent::First : TDescent::Last, &position, false, nullptr, nullptr);
     PlaceCursor(*leaf, position);
   }
   const std::int32_t wanted = fromFirst ? n : filteredCount_ - n + 1;

@@ -52,9 +52,7 @@ void TIndexFile::RequireExclusive() const {
 
 // ---- Lifecycle ----
 
-std::string TIndexFile::FixFileName(std::string_view name) const {
-  return StripExtension(TrimBlanks(name)) + ".IDX";
-}
+std::string TIndexFile::FixFileName(std::string_view name) const { return StripExtension(TrimBlanks(name)) + ".IDX"; }
 
 void TIndexFile::ResetCursorState() {
   cursor_ = {};
@@ -159,7 +157,8 @@ void TIndexFile::ReadHeaderFromFile() {
   std::uint8_t image[IndexHeaderSize];
   Seek(0, 0);
   ReadBuffer(image, IndexHeaderSize);
-  TIndexFileHeader header = DecodeIndexFileHeader(std::span<const std::uint8_t, IndexHeaderSize>(image, IndexHeaderSize));
+  TIndexFileHeader header =
+      DecodeIndexFileHeader(std::span<const std::uint8_t, IndexHeaderSize>(image, IndexHeaderSize));
   ValidateIndexFileHeader(header, FileName());
   header_ = std::move(header);
 }
@@ -327,8 +326,9 @@ void TIndexFile::UnlistAll() {
 
 std::vector<TPage*> TIndexFile::DirtyPages() {
   // By offset, so an in-memory file, which cannot be positioned past its end, is written in order.
-  std::sort(dirtyPages_.begin(), dirtyPages_.end(),
-            [](const auto& a, const auto& b) { return a.second != b.second ? a.second < b.second : a.first < b.first; });
+  std::sort(dirtyPages_.begin(), dirtyPages_.end(), [](const auto& a, const auto& b) {
+    return a.second != b.second ? a.second < b.second : a.first < b.first;
+  });
   dirtyPages_.erase(std::unique(dirtyPages_.begin(), dirtyPages_.end()), dirtyPages_.end());
   std::vector<TPage*> dirty;
   for (const auto& [index, offset] : dirtyPages_) {
@@ -397,7 +397,7 @@ void TIndexFile::MakeRoom(TPageCache& cache) {
 }
 
 std::list<std::unique_ptr<TPage>>::iterator TIndexFile::Evict(TPageCache& cache,
-                                                             std::list<std::unique_ptr<TPage>>::iterator page) {
+                                                              std::list<std::unique_ptr<TPage>>::iterator page) {
   cache.ByOffset.Erase((*page)->Offset());
   --cachedPages_;
   if (cache.Spare.size() >= static_cast<std::size_t>(PageEvictionProbes)) return cache.Pages.erase(page);
@@ -558,10 +558,10 @@ TPageRef TIndexFile::AllocatePage() {
     // Nor may a page on the chain be part of any tree: every live page holds an entry. A freed page
     // is empty, or, as the original system leaves a root it replaced, a root interior page with one
     // entry that no index has as its root.
-    const bool released = page->Count() == 0 ||
-                          (page->Type() == RootInteriorPage && page->Count() == 1 &&
-                           std::none_of(header_.Descriptors.begin(), header_.Descriptors.end(),
-                                        [&](const TIndexDescriptor& d) { return d.Root == page->Offset(); }));
+    const bool released =
+        page->Count() == 0 || (page->Type() == RootInteriorPage && page->Count() == 1 &&
+                               std::none_of(header_.Descriptors.begin(), header_.Descriptors.end(),
+                                            [&](const TIndexDescriptor& d) { return d.Root == page->Offset(); }));
     if (!released) Corrupt();
     descriptor.FreeChain = page->NextOffset();
     page->Reset();
@@ -731,8 +731,8 @@ void TIndexFile::SetDescriptor(std::uint8_t n, const TIndexDescriptor& descripto
 }
 
 void TIndexFile::CreatePrimaryIndex(std::int32_t keyLength, std::uint8_t fieldCount,
-                                    std::span<const std::int16_t> fieldNumbers, bool /*unique*/,
-                                    bool caseInsensitive, bool descending) {
+                                    std::span<const std::int16_t> fieldNumbers, bool /*unique*/, bool caseInsensitive,
+                                    bool descending) {
   static constexpr const char* name = "Primary";
   RequireExclusive();
   TIndexDescriptor& slot = header_.Descriptors[0];

@@ -143,7 +143,8 @@ class TPageMap {
   };
   std::size_t Home(std::int32_t offset) const {
     // Offsets step by the page size: the page number spread by a multiplicative hash.
-    return static_cast<std::size_t>((static_cast<std::uint64_t>(offset / PageSize) * 0x9E3779B97F4A7C15u) >> 32) & mask_;
+    return static_cast<std::size_t>((static_cast<std::uint64_t>(offset / PageSize) * 0x9E3779B97F4A7C15u) >> 32) &
+           mask_;
   }
   void Grow() {
     std::vector<TSlot> old = std::move(slots_);
@@ -369,7 +370,8 @@ class TIndexFile : public TFileHandler {
   void ReadHeaderFromFile();
   void MakeRoom(TPageCache& cache);
   // Takes the page out of the cache, kept as a spare when there is room; the page after it.
-  std::list<std::unique_ptr<TPage>>::iterator Evict(TPageCache& cache, std::list<std::unique_ptr<TPage>>::iterator page);
+  std::list<std::unique_ptr<TPage>>::iterator Evict(TPageCache& cache,
+                                                    std::list<std::unique_ptr<TPage>>::iterator page);
   // A new page for offset, a spare when one fits, kept out of the cache until AdmitSpare takes it in.
   TPage& SparePage(TPageCache& cache, std::int32_t offset);
   TPage& AdmitSpare(TPageCache& cache);
@@ -397,8 +399,8 @@ class TIndexFile : public TFileHandler {
   void RecycleLog(TChangeLog& log);
   // The dirty cached pages, by offset.
   std::vector<TPage*> DirtyPages();
-  bool AnyPageDirty() const;  // by looking at every cached page
-  std::int64_t ScannedDirtyEnd() const;  // DirtyEnd by looking at every cached page
+  bool AnyPageDirty() const;               // by looking at every cached page
+  std::int64_t ScannedDirtyEnd() const;    // DirtyEnd by looking at every cached page
   std::size_t ScannedCachedPages() const;  // CachedPages by adding up every cache
   void Undo(TChangeLog& log);
   void AcquireWithRetry(const std::function<bool()>& attempt);

@@ -228,9 +228,7 @@ void TPage::SetRefAt(std::uint16_t entry, std::int32_t ref) {
   dirty_ = true;
 }
 
-std::int32_t TPage::CountAt(std::uint16_t entry) const {
-  return IsLeaf() ? 1 : LoadI32(Entry(entry) + keyLength_ + 4);
-}
+std::int32_t TPage::CountAt(std::uint16_t entry) const { return IsLeaf() ? 1 : LoadI32(Entry(entry) + keyLength_ + 4); }
 
 void TPage::SetCountAt(std::uint16_t entry, std::int32_t count) {
   if (IsLeaf()) return;

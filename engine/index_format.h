@@ -5,8 +5,8 @@
 
 #include <array>
 #include <bit>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -80,8 +80,7 @@ inline bool IsPageOffset(std::int64_t offset, std::int64_t endOfFile) {
 
 // Unsigned bytes over length, the sign reversed when descending is 1; 0 for length 0. Inline and by
 // words: searches compare short keys, where a call to memcmp costs more than the bytes.
-inline int CompareIndexKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t descending,
-                            std::size_t length) {
+inline int CompareIndexKeys(const std::uint8_t* a, const std::uint8_t* b, std::uint8_t descending, std::size_t length) {
   int sign = 0;
   std::size_t i = 0;
   for (; i + 8 <= length; i += 8) {

@@ -9,8 +9,7 @@
 
 namespace kavrin::engine {
 
-void EncodeKeyValue(const TFieldDescriptor& field, const std::uint8_t* value, bool caseInsensitive,
-                    std::uint8_t* out) {
+void EncodeKeyValue(const TFieldDescriptor& field, const std::uint8_t* value, bool caseInsensitive, std::uint8_t* out) {
   const std::size_t width = static_cast<std::size_t>(FieldDataSize(field));
   std::memset(out, 0, width);
   switch (field.Type) {
@@ -22,26 +21,14 @@ void EncodeKeyValue(const TFieldDescriptor& field, const std::uint8_t* value, bo
     }
     case ftDate:
     case ftInteger:
-    case ftTime:
-      IntegerToKey(LoadI32(value), out);
-      break;
+    case ftTime: IntegerToKey(LoadI32(value), out); break;
     case ftBoolean:
-    case ftWord:
-      WordToKey(LoadU16(value), out);
-      break;
-    case ftSmallInt:
-      SmallIntToKey(LoadI16(value), out);
-      break;
+    case ftWord: WordToKey(LoadU16(value), out); break;
+    case ftSmallInt: SmallIntToKey(LoadI16(value), out); break;
     case ftFloat:
-    case ftTimeStamp:
-      FloatToKey(LoadF64(value), out);
-      break;
-    case ftBCD:
-      Int64ToKey(LoadI64(value), out);
-      break;
-    default:
-      std::memcpy(out, value, width);
-      break;
+    case ftTimeStamp: FloatToKey(LoadF64(value), out); break;
+    case ftBCD: Int64ToKey(LoadI64(value), out); break;
+    default: std::memcpy(out, value, width); break;
   }
 }
 

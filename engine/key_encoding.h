@@ -11,8 +11,7 @@ namespace kavrin::engine {
 
 // The value's encoding, data-size bytes; value holds at least that many bytes in the stored form.
 // Strings stop at their first zero or the field size and are upper-cased when caseInsensitive.
-void EncodeKeyValue(const TFieldDescriptor& field, const std::uint8_t* value, bool caseInsensitive,
-                    std::uint8_t* out);
+void EncodeKeyValue(const TFieldDescriptor& field, const std::uint8_t* value, bool caseInsensitive, std::uint8_t* out);
 // The whole key part; a null value gives 0 and zeros.
 void EncodeKeyPart(const TFieldDescriptor& field, bool isNull, const std::uint8_t* value, bool caseInsensitive,
                    std::uint8_t* out);

@@ -294,7 +294,8 @@ void TBlobFile::SaveBlobs(const std::uint8_t* recordImage) {
 void TBlobFile::StoreBlobOffsets(std::uint8_t* recordImage) {
   for (int i = 0; i < openBlobs_.Count(); ++i) {
     const TBlobBuffer& buffer = openBlobs_.At(i);
-    if (StandsIn(buffer, recordImage)) dataFile_->SetBlobReference(buffer.FieldNumber(), recordImage, buffer.FirstBlock());
+    if (StandsIn(buffer, recordImage))
+      dataFile_->SetBlobReference(buffer.FieldNumber(), recordImage, buffer.FirstBlock());
   }
 }
 

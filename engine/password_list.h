@@ -11,7 +11,7 @@ namespace kavrin::engine {
 class TPasswordList {
  public:
   void Add(std::string_view password) { passwords_.emplace_back(password); }  // duplicates are kept
-  void Remove(std::string_view password);  // the first exact (case-sensitive) match
+  void Remove(std::string_view password);                                     // the first exact (case-sensitive) match
   void Clear() { passwords_.clear(); }
   bool Contains(std::string_view password) const;
   std::size_t Count() const { return passwords_.size(); }

@@ -9,9 +9,7 @@ namespace {
 std::size_t WordsFor(std::int32_t length) { return (static_cast<std::size_t>(length) + 7) / 8; }
 
 // The low bitsInWord bits of a word.
-std::uint64_t MaskUpTo(std::int64_t bitsInWord) {
-  return bitsInWord >= 64 ? ~0ull : ((1ull << bitsInWord) - 1);
-}
+std::uint64_t MaskUpTo(std::int64_t bitsInWord) { return bitsInWord >= 64 ? ~0ull : ((1ull << bitsInWord) - 1); }
 
 }  // namespace
 
@@ -46,7 +44,8 @@ void TRecordBitmap::FillZeros() { std::fill(words_.begin(), words_.end(), 0ull);
 
 void TRecordBitmap::TrimTail() {
   if (words_.empty()) return;
-  const std::int64_t bitsInLast = static_cast<std::int64_t>(length_) * 8 - static_cast<std::int64_t>(words_.size() - 1) * 64;
+  const std::int64_t bitsInLast =
+      static_cast<std::int64_t>(length_) * 8 - static_cast<std::int64_t>(words_.size() - 1) * 64;
   words_.back() &= MaskUpTo(bitsInLast);
 }
 

@@ -148,7 +148,8 @@ void TTableRepair::ReadDefinitions(std::vector<TFieldDescriptor>& fields,
     t.ReadBuffer(unit.data(), static_cast<std::int32_t>(unit.size()));
     TFieldDescriptor field = DecodeFieldDescriptor(unit);
     // A field whose type or size is damaged cannot be told from its neighbours: nothing is guessed.
-    if (field.Type == ftInvalid || field.Type > MaxEngineFieldType || (HasSize(field.Type) && field.Size > MaxFieldSize)) {
+    if (field.Type == ftInvalid || field.Type > MaxEngineFieldType ||
+        (HasSize(field.Type) && field.Size > MaxFieldSize)) {
       RaiseEngineError(ec::InvalidFieldDefinition, field.Name);
     }
     if (!HasSize(field.Type)) field.Size = 0;
@@ -282,7 +283,8 @@ void TTableRepair::RepairDefinitions() {
   t.header_.NextRecordNumber = static_cast<std::int32_t>(records + 1);
   t.header_.DeletedChainHead = 0;
   // Every other process sees the change, whatever counter it last read.
-  t.header_.ChangeCounter = static_cast<std::int32_t>(platform::GetTickCount() + static_cast<std::uint32_t>(records + 1));
+  t.header_.ChangeCounter =
+      static_cast<std::int32_t>(platform::GetTickCount() + static_cast<std::uint32_t>(records + 1));
   t.fields_ = std::move(fields);
   t.RebuildFieldMap();
   t.WriteFieldDescriptors();
@@ -438,7 +440,8 @@ void TTableRepair::FreeUnclaimedBlocks() {
   // From the end down, so the lowest free block is the first one reused.
   for (std::size_t k = claimed_.size(); k-- > 0;) {
     if (claimed_[k]) continue;
-    const auto offset = static_cast<std::int32_t>(BlobFileHeaderSize + static_cast<std::int64_t>(k) * blobs.BlockSize());
+    const auto offset =
+        static_cast<std::int32_t>(BlobFileHeaderSize + static_cast<std::int64_t>(k) * blobs.BlockSize());
     blobs.FreeBlock(blobs.GetBlock(offset));
   }
 }

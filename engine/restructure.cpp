@@ -70,23 +70,18 @@ bool FileLayerFailure(TErrorCode code) {
     case ec::InvalidHandle:
     case ec::InvalidDrive:
     case ec::FileMoved:
-    case ec::UnknownError:
-      return true;
-    default:
-      return false;
+    case ec::UnknownError: return true;
+    default: return false;
   }
 }
 
 TDataLossCause CauseOfInsertFailure(TErrorCode code) {
   switch (code) {
-    case ec::KeyViolation:
-      return TDataLossCause::KeyViolation;
+    case ec::KeyViolation: return TDataLossCause::KeyViolation;
     case ec::RequiredField:
     case ec::MinimumExceeded:
-    case ec::MaximumExceeded:
-      return TDataLossCause::ValidityCheck;
-    default:
-      return TDataLossCause::Other;
+    case ec::MaximumExceeded: return TDataLossCause::ValidityCheck;
+    default: return TDataLossCause::Other;
   }
 }
 
@@ -331,7 +326,8 @@ void TTableRestructure::SwitchFiles(const std::string& tempName) {
     const bool freed = std::any_of(moves.begin(), moves.begin() + static_cast<std::ptrdiff_t>(i),
                                    [&](const TFileMove& earlier) { return earlier.From == moves[i].To; });
     // Older backups are about to be removed, so they count as free.
-    const bool oldBackup = !inMemory && std::find(oldTargets.begin(), oldTargets.end(), moves[i].To) != oldTargets.end();
+    const bool oldBackup =
+        !inMemory && std::find(oldTargets.begin(), oldTargets.end(), moves[i].To) != oldTargets.end();
     if (!TableFileExists(inMemory, moves[i].From)) RaiseEngineError(ec::InvalidPath, moves[i].From);
     if (!freed && !oldBackup && TableFileExists(inMemory, moves[i].To)) RaiseEngineError(ec::UnknownError, moves[i].To);
   }

@@ -27,8 +27,6 @@ inline void Scramble(std::uint8_t* buffer, std::size_t length, TScrambleSeed see
   }
 }
 
-inline void Unscramble(std::uint8_t* buffer, std::size_t length, TScrambleSeed seed) {
-  Scramble(buffer, length, seed);
-}
+inline void Unscramble(std::uint8_t* buffer, std::size_t length, TScrambleSeed seed) { Scramble(buffer, length, seed); }
 
 }  // namespace kavrin::engine

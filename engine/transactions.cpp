@@ -5,9 +5,9 @@
 // The log's records begin with the table's record image (its fields come first, with the same
 // definitions, so the slots line up), followed by the three log fields.
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
-#include <cstring>
 #include <vector>
 
 #include "engine/blob_file.h"
@@ -76,9 +76,8 @@ void TDataFile::StartTransaction() {
   primary.Unique = 1;
   primary.Descending = 1;  // the newest entry first
 
-  const std::string directory = FileName().substr(0, FileName().rfind('/') == std::string::npos
-                                                         ? 0
-                                                         : FileName().rfind('/') + 1);
+  const std::string directory =
+      FileName().substr(0, FileName().rfind('/') == std::string::npos ? 0 : FileName().rfind('/') + 1);
   const bool inMemory = InMemory() || transactionsInMemory_;
   auto log = std::make_unique<TDataFile>(owner_);
   log->SetInMemory(inMemory);
@@ -215,7 +214,8 @@ void TDataFile::RestoreBlobsFromLog(std::uint8_t* logEntry, std::uint8_t* image)
   TOnFailure closeAll([&] {
     CloseRecordBlobs(image);
     for (const TFieldDescriptor& field : fields_) {
-      if (field.Type == ftBlob && log.BlobIsOpen(field.FieldNumber, logEntry)) log.CloseBlob(field.FieldNumber, logEntry);
+      if (field.Type == ftBlob && log.BlobIsOpen(field.FieldNumber, logEntry))
+        log.CloseBlob(field.FieldNumber, logEntry);
     }
   });
   for (const TFieldDescriptor& field : fields_) {
@@ -290,9 +290,7 @@ void TDataFile::ReplayLog() {
   while (log.Next(entry.data()) == ec::Success) {
     takeImage();
     switch (operationOf()) {
-      case LogDeleted:
-        rewrite(findByPrimaryKey());
-        break;
+      case LogDeleted: rewrite(findByPrimaryKey()); break;
       case LogInserted:
         if (findByPrimaryKey()) {
           TOwnCall call(*this);
@@ -310,8 +308,7 @@ void TDataFile::ReplayLog() {
           rewrite(true);
         }
         break;
-      default:
-        break;  // a before image whose after image found no record
+      default: break;  // a before image whose after image found no record
     }
   }
 }

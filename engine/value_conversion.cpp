@@ -36,31 +36,22 @@ bool Supported(std::uint8_t from, std::uint8_t to) {
   if (from == to) return true;
   switch (from) {
     case ftString:
-      return OneOf(to, {ftDate, ftTime, ftTimeStamp, ftBoolean, ftSmallInt, ftInteger, ftWord, ftFloat, ftBCD, ftBytes});
-    case ftInteger:
-      return OneOf(to, {ftString, ftSmallInt, ftWord, ftFloat, ftBCD, ftBytes});
-    case ftSmallInt:
-      return OneOf(to, {ftString, ftInteger, ftBoolean, ftWord, ftFloat, ftBCD, ftBytes});
-    case ftWord:
-      return OneOf(to, {ftString, ftInteger, ftFloat, ftBCD, ftBoolean, ftSmallInt, ftBytes});
-    case ftBoolean:
-      return OneOf(to, {ftString, ftSmallInt, ftInteger, ftWord, ftBCD, ftBytes});
-    case ftFloat:
-      return OneOf(to, {ftString, ftSmallInt, ftInteger, ftWord, ftBCD, ftBytes});
-    case ftBCD:
-      return OneOf(to, {ftString, ftFloat, ftSmallInt, ftInteger, ftWord, ftBytes});
+      return OneOf(to,
+                   {ftDate, ftTime, ftTimeStamp, ftBoolean, ftSmallInt, ftInteger, ftWord, ftFloat, ftBCD, ftBytes});
+    case ftInteger: return OneOf(to, {ftString, ftSmallInt, ftWord, ftFloat, ftBCD, ftBytes});
+    case ftSmallInt: return OneOf(to, {ftString, ftInteger, ftBoolean, ftWord, ftFloat, ftBCD, ftBytes});
+    case ftWord: return OneOf(to, {ftString, ftInteger, ftFloat, ftBCD, ftBoolean, ftSmallInt, ftBytes});
+    case ftBoolean: return OneOf(to, {ftString, ftSmallInt, ftInteger, ftWord, ftBCD, ftBytes});
+    case ftFloat: return OneOf(to, {ftString, ftSmallInt, ftInteger, ftWord, ftBCD, ftBytes});
+    case ftBCD: return OneOf(to, {ftString, ftFloat, ftSmallInt, ftInteger, ftWord, ftBytes});
     case ftDate:
-    case ftTime:
-      return OneOf(to, {ftString, ftTimeStamp, ftBytes});
-    case ftTimeStamp:
-      return OneOf(to, {ftString, ftDate, ftTime, ftBytes});
+    case ftTime: return OneOf(to, {ftString, ftTimeStamp, ftBytes});
+    case ftTimeStamp: return OneOf(to, {ftString, ftDate, ftTime, ftBytes});
     case ftBytes:
     case ftLongWord:
     case ftFloat10:
-    case ftVarBytes:
-      return true;
-    default:
-      return false;
+    case ftVarBytes: return true;
+    default: return false;
   }
 }
 
@@ -127,21 +118,14 @@ void PutBCD(Currency amount, const TFieldDescriptor& field, std::uint8_t* value)
 void PutZero(const TFieldDescriptor& field, std::uint8_t* value) {
   std::memset(value, 0, FieldValueBufferSize);
   switch (field.Type) {
-    case ftDate:
-      StoreI32(value, kZeroDay);
-      break;
-    case ftTimeStamp:
-      StoreF64(value, runtime::TimeStampToMSecs(runtime::TTimeStamp{0, kZeroDay}));
-      break;
-    case ftBCD:
-      try {
-        PutBCD(Currency{}, field, value);
+    case ftDate: StoreI32(value, kZeroDay); break;
+    case ftTimeStamp: StoreF64(value, runtime::TimeStampToMSecs(runtime::TTimeStamp{0, kZeroDay})); break;
+    case ftBCD: try { PutBCD(Currency{}, field, value);
       } catch (...) {
         std::memset(value, 0, FieldValueBufferSize);
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -151,8 +135,7 @@ bool ConvertSameType(const TFieldDescriptor& oldField, const TFieldDescriptor& n
   switch (newField.Type) {
     case ftString:
     case ftBytes:
-    case ftVarBytes:
-      return CopyRaw(oldField, newField, value);
+    case ftVarBytes: return CopyRaw(oldField, newField, value);
     case ftBCD: {
       // The stored form carries its decimals; a field with other decimals needs the value re-encoded.
       if (oldField.Decimals == newField.Decimals) return false;
@@ -161,8 +144,7 @@ bool ConvertSameType(const TFieldDescriptor& oldField, const TFieldDescriptor& n
       PutBCD(amount, newField, value);
       return false;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -207,8 +189,7 @@ bool FromString(const TFieldDescriptor& oldField, const TFieldDescriptor& newFie
       PutBCD(amount, newField, value);
       return false;
     }
-    default:
-      throw TNoValue{};
+    default: throw TNoValue{};
   }
 }
 
@@ -217,18 +198,10 @@ bool FromInteger(const TFieldDescriptor& oldField, const TFieldDescriptor& newFi
   if (newField.Type == ftBytes) return CopyRaw(oldField, newField, value);
   std::int64_t number = 0;
   switch (oldField.Type) {
-    case ftSmallInt:
-      number = LoadI16(value);
-      break;
-    case ftWord:
-      number = LoadU16(value);
-      break;
-    case ftBoolean:
-      number = LoadU16(value) != 0 ? 1 : 0;
-      break;
-    default:
-      number = LoadI32(value);
-      break;
+    case ftSmallInt: number = LoadI16(value); break;
+    case ftWord: number = LoadU16(value); break;
+    case ftBoolean: number = LoadU16(value) != 0 ? 1 : 0; break;
+    default: number = LoadI32(value); break;
   }
   std::memset(value, 0, FieldValueBufferSize);
   switch (newField.Type) {
@@ -236,19 +209,11 @@ bool FromInteger(const TFieldDescriptor& oldField, const TFieldDescriptor& newFi
       return PutText(oldField.Type == ftBoolean ? BoolToText(number != 0) : runtime::IntToStr(number), newField, value);
     case ftSmallInt:
     case ftInteger:
-    case ftWord:
-      return PutInteger(number, newField, value);
-    case ftBoolean:
-      StoreI16(value, number != 0 ? 1 : 0);
-      return false;
-    case ftFloat:
-      StoreF64(value, static_cast<double>(number));
-      return false;
-    case ftBCD:
-      PutBCD(Currency::FromInt(number), newField, value);
-      return false;
-    default:
-      throw TNoValue{};
+    case ftWord: return PutInteger(number, newField, value);
+    case ftBoolean: StoreI16(value, number != 0 ? 1 : 0); return false;
+    case ftFloat: StoreF64(value, static_cast<double>(number)); return false;
+    case ftBCD: PutBCD(Currency::FromInt(number), newField, value); return false;
+    default: throw TNoValue{};
   }
 }
 
@@ -257,17 +222,12 @@ bool FromFloat(const TFieldDescriptor& oldField, const TFieldDescriptor& newFiel
   const double number = LoadF64(value);
   std::memset(value, 0, FieldValueBufferSize);
   switch (newField.Type) {
-    case ftString:
-      return PutText(runtime::FloatToStr(number), newField, value);
+    case ftString: return PutText(runtime::FloatToStr(number), newField, value);
     case ftSmallInt:
     case ftInteger:
-    case ftWord:
-      return PutInteger(TruncatedInteger(number), newField, value);
-    case ftBCD:
-      PutBCD(Currency::FromDouble(number), newField, value);
-      return false;
-    default:
-      throw TNoValue{};
+    case ftWord: return PutInteger(TruncatedInteger(number), newField, value);
+    case ftBCD: PutBCD(Currency::FromDouble(number), newField, value); return false;
+    default: throw TNoValue{};
   }
 }
 
@@ -276,17 +236,12 @@ bool FromBCD(const TFieldDescriptor& oldField, const TFieldDescriptor& newField,
   const Currency amount = BCDToCurrency(LoadI64(value));
   std::memset(value, 0, FieldValueBufferSize);
   switch (newField.Type) {
-    case ftString:
-      return PutText(runtime::CurrToStr(amount), newField, value);
-    case ftFloat:
-      StoreF64(value, amount.ToDouble());
-      return false;
+    case ftString: return PutText(runtime::CurrToStr(amount), newField, value);
+    case ftFloat: StoreF64(value, amount.ToDouble()); return false;
     case ftSmallInt:
     case ftInteger:
-    case ftWord:
-      return PutInteger(amount.Raw() / Currency::Scale, newField, value);
-    default:
-      throw TNoValue{};
+    case ftWord: return PutInteger(amount.Raw() / Currency::Scale, newField, value);
+    default: throw TNoValue{};
   }
 }
 
@@ -311,14 +266,9 @@ bool FromMoment(const TFieldDescriptor& oldField, const TFieldDescriptor& newFie
     default: {
       const runtime::TTimeStamp stamp = runtime::MSecsToTimeStamp(milliseconds);
       switch (newField.Type) {
-        case ftString:
-          return PutText(runtime::DateTimeToStr(runtime::TimeStampToDateTime(stamp)), newField, value);
-        case ftDate:
-          StoreI32(value, stamp.Date);
-          return false;
-        default:
-          StoreI32(value, stamp.Time);
-          return false;
+        case ftString: return PutText(runtime::DateTimeToStr(runtime::TimeStampToDateTime(stamp)), newField, value);
+        case ftDate: StoreI32(value, stamp.Date); return false;
+        default: StoreI32(value, stamp.Time); return false;
       }
     }
   }
@@ -326,21 +276,16 @@ bool FromMoment(const TFieldDescriptor& oldField, const TFieldDescriptor& newFie
 
 bool ConvertDifferentTypes(const TFieldDescriptor& oldField, const TFieldDescriptor& newField, std::uint8_t* value) {
   switch (oldField.Type) {
-    case ftString:
-      return FromString(oldField, newField, value);
+    case ftString: return FromString(oldField, newField, value);
     case ftSmallInt:
     case ftInteger:
     case ftWord:
-    case ftBoolean:
-      return FromInteger(oldField, newField, value);
-    case ftFloat:
-      return FromFloat(oldField, newField, value);
-    case ftBCD:
-      return FromBCD(oldField, newField, value);
+    case ftBoolean: return FromInteger(oldField, newField, value);
+    case ftFloat: return FromFloat(oldField, newField, value);
+    case ftBCD: return FromBCD(oldField, newField, value);
     case ftDate:
     case ftTime:
-    case ftTimeStamp:
-      return FromMoment(oldField, newField, value);
+    case ftTimeStamp: return FromMoment(oldField, newField, value);
     default:
       // Types without a conversion of their own are carried as their stored bytes.
       return CopyRaw(oldField, newField, value);

@@ -50,17 +50,28 @@ constexpr const char* kTable = "FILTERFUZZ.DAT";
 // X float10, VB varbytes 4.
 TDataFile& Table() {
   static TDataFile* table = [] {
-    std::vector<TFieldDescriptor> fields{
-        Field(1, "ID", ftInteger, 0, fstAutoInc), Field(2, "S", ftString, 8), Field(3, "SC", ftString, 6),
-        Field(4, "D", ftDate), Field(5, "M", ftBlob, 0, fstMemo), Field(6, "L", ftBoolean),
-        Field(7, "SI", ftSmallInt), Field(8, "I", ftInteger), Field(9, "F", ftFloat), Field(10, "B", ftBCD),
-        Field(11, "BY", ftBytes, 3), Field(12, "T", ftTime), Field(13, "TS", ftTimeStamp), Field(14, "W", ftWord),
-        Field(15, "LW", ftLongWord), Field(16, "X", ftFloat10), Field(17, "VB", ftVarBytes, 4)};
+    std::vector<TFieldDescriptor> fields{Field(1, "ID", ftInteger, 0, fstAutoInc),
+                                         Field(2, "S", ftString, 8),
+                                         Field(3, "SC", ftString, 6),
+                                         Field(4, "D", ftDate),
+                                         Field(5, "M", ftBlob, 0, fstMemo),
+                                         Field(6, "L", ftBoolean),
+                                         Field(7, "SI", ftSmallInt),
+                                         Field(8, "I", ftInteger),
+                                         Field(9, "F", ftFloat),
+                                         Field(10, "B", ftBCD),
+                                         Field(11, "BY", ftBytes, 3),
+                                         Field(12, "T", ftTime),
+                                         Field(13, "TS", ftTimeStamp),
+                                         Field(14, "W", ftWord),
+                                         Field(15, "LW", ftLongWord),
+                                         Field(16, "X", ftFloat10),
+                                         Field(17, "VB", ftVarBytes, 4)};
     fields[9].Decimals = 2;
     std::vector<TIndexDescriptor> indexes{
-        Index("", {1}, true, false, false),         Index("ByS", {2}, false, false, false),
+        Index("", {1}, true, false, false),           Index("ByS", {2}, false, false, false),
         Index("BySCNoCase", {3}, false, true, false), Index("ByDDown", {4}, false, false, true),
-        Index("ByISI", {8, 7}, false, false, false), Index("ByFDown", {9}, false, false, true),
+        Index("ByISI", {8, 7}, false, false, false),  Index("ByFDown", {9}, false, false, true),
         Index("ByW", {14}, false, false, false)};
     {
       TDataFile maker;
@@ -79,8 +90,8 @@ TDataFile& Table() {
       open->InitRecord(image.data());
       const std::uint32_t mix = n * 2654435761u;
       auto present = [&](int bit) { return ((mix >> bit) & 3) != 0; };
-      const std::string text = std::string(1, static_cast<char>('A' + n % 5)) + (n % 3 ? "b" : "") +
-                               (n % 7 == 0 ? "\xFF\xFF\xFF" : "");
+      const std::string text =
+          std::string(1, static_cast<char>('A' + n % 5)) + (n % 3 ? "b" : "") + (n % 7 == 0 ? "\xFF\xFF\xFF" : "");
       const std::int32_t whole[] = {-2147483647 - 1, -1, 0, 1, 5, 2147483647};
       const std::int16_t small[] = {-32768, 0, 7, 32767};
       const double real[] = {-1.5, 0.0, 0.25, 3.0, 1e300};

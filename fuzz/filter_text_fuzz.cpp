@@ -31,15 +31,24 @@ TFieldDescriptor Field(std::int16_t number, const char* name, std::uint8_t type,
 const std::vector<TFieldDescriptor>& Fields() {
   namespace e = kavrin::engine;
   static const std::vector<TFieldDescriptor> fields = {
-      Field(1, "S", e::ftString, 10),   Field(2, "D", e::ftDate),
-      Field(3, "M", e::ftBlob, 0, 0, e::fstMemo), Field(4, "L", e::ftBoolean),
-      Field(5, "SI", e::ftSmallInt),    Field(6, "I", e::ftInteger),
-      Field(7, "F", e::ftFloat),        Field(8, "B", e::ftBCD, 0, 2),
-      Field(9, "BY", e::ftBytes, 3),    Field(10, "T", e::ftTime),
-      Field(11, "TS", e::ftTimeStamp),  Field(12, "W", e::ftWord),
-      Field(13, "LW", e::ftLongWord),   Field(14, "X", e::ftFloat10),
-      Field(15, "VB", e::ftVarBytes, 5), Field(16, "A", e::ftInteger, 0, 0, e::fstAutoInc),
-      Field(17, "Long Name", e::ftString, 1), Field(-3, "B4", e::ftBCD, 0, 4),
+      Field(1, "S", e::ftString, 10),
+      Field(2, "D", e::ftDate),
+      Field(3, "M", e::ftBlob, 0, 0, e::fstMemo),
+      Field(4, "L", e::ftBoolean),
+      Field(5, "SI", e::ftSmallInt),
+      Field(6, "I", e::ftInteger),
+      Field(7, "F", e::ftFloat),
+      Field(8, "B", e::ftBCD, 0, 2),
+      Field(9, "BY", e::ftBytes, 3),
+      Field(10, "T", e::ftTime),
+      Field(11, "TS", e::ftTimeStamp),
+      Field(12, "W", e::ftWord),
+      Field(13, "LW", e::ftLongWord),
+      Field(14, "X", e::ftFloat10),
+      Field(15, "VB", e::ftVarBytes, 5),
+      Field(16, "A", e::ftInteger, 0, 0, e::fstAutoInc),
+      Field(17, "Long Name", e::ftString, 1),
+      Field(-3, "B4", e::ftBCD, 0, 4),
   };
   return fields;
 }

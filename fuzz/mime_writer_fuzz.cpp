@@ -110,7 +110,8 @@ std::string DecodeWord(std::string_view words) {
   std::size_t at = 0;
   while (true) {
     const std::size_t blank = words.find(' ', at);
-    const std::string_view word = words.substr(at, blank == std::string_view::npos ? std::string_view::npos : blank - at);
+    const std::string_view word =
+        words.substr(at, blank == std::string_view::npos ? std::string_view::npos : blank - at);
     if (word.size() > 75) std::abort();
     out += DecodeOneWord(word);
     if (blank == std::string_view::npos) return out;
@@ -143,7 +144,8 @@ void CheckEncoders(const std::string& bytes, std::size_t split) {
   // Quoted-printable carries its column across blocks.
   TQuotedPrintable qp;
   split = bytes.empty() ? 0 : split % bytes.size();
-  const std::string encoded = qp.Encode(std::string_view(bytes).substr(0, split)) + qp.Encode(std::string_view(bytes).substr(split));
+  const std::string encoded =
+      qp.Encode(std::string_view(bytes).substr(0, split)) + qp.Encode(std::string_view(bytes).substr(split));
   if (DecodeQuotedPrintable(encoded) != bytes) std::abort();
   std::size_t column = 0;
   for (std::size_t i = 0; i < encoded.size(); ++i) {

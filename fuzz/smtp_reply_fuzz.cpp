@@ -3,8 +3,8 @@
 // one transparent message.
 // Input: a flags byte (kept connection, cancel point), then chunks of [length byte][bytes].
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -105,10 +105,9 @@ int ws_startup(p::WORD, p::WSADATA* data) {
 }
 int ws_cleanup() { return 0; }
 
-const p::WinsockProvider kMemory = {ws_closesocket, ws_connect,     ws_htons,     ws_inet_addr,       ws_inet_ntoa,
-                                    ws_recv,        ws_send,        ws_socket,    ws_gethostname,     ws_WSAAsyncSelect,
-                                    ws_lookup,      ws_cancel,      ws_last_error, ws_startup,        ws_cleanup,
-                                    nullptr};
+const p::WinsockProvider kMemory = {
+    ws_closesocket, ws_connect,        ws_htons,  ws_inet_addr, ws_inet_ntoa,  ws_recv,    ws_send,    ws_socket,
+    ws_gethostname, ws_WSAAsyncSelect, ws_lookup, ws_cancel,    ws_last_error, ws_startup, ws_cleanup, nullptr};
 
 bool Known(std::string_view line) {
   for (std::string_view command : {"HELO ", "MAIL FROM:<", "RCPT TO:<", "DATA", "QUIT"})

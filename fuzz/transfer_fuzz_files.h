@@ -75,11 +75,11 @@ inline void WriteFuzzFiles(const std::uint8_t* data, std::size_t size, const std
 
 inline void ReadFuzzTable(const std::string& name) {
   try {
-    const auto table = transfer::OpenSourceTable(FuzzFolder() + "/" + name,
-                                                 [](const std::string&, std::string& password) {
-                                                   password = "secret";
-                                                   return true;
-                                                 });
+    const auto table =
+        transfer::OpenSourceTable(FuzzFolder() + "/" + name, [](const std::string&, std::string& password) {
+          password = "secret";
+          return true;
+        });
     std::vector<transfer::TSourceValue> values;
     while (table->Next(values)) {
     }

@@ -45,7 +45,7 @@ class HandleRegistry {
   static HandleRegistry& Instance();
 
   void Add(HANDLE handle, std::string name, bool read_only);  // may throw std::bad_alloc
-  bool Remove(HANDLE handle);                                  // false when the handle is unknown
+  bool Remove(HANDLE handle);                                 // false when the handle is unknown
 
   // Runs f(HandleEntry&) under the registry's lock; false when the handle is unknown.
   template <typename F>

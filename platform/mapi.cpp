@@ -152,7 +152,11 @@ std::string Message(const std::string& subject, const std::string& note, const R
   const std::string body = Body(note, &quoted_printable);
   header += "MIME-Version: 1.0\n";
   header += std::string("Content-Type: text/plain; charset=\"") + (eight_bit ? "ISO-8859-1" : "us-ascii") + "\"\n";
-  header += std::string("Content-Transfer-Encoding: ") + (quoted_printable ? "quoted-printable" : eight_bit ? "8bit" : "7bit") + "\n";
+  header += std::string("Content-Transfer-Encoding: ") +
+            (quoted_printable ? "quoted-printable"
+             : eight_bit      ? "8bit"
+                              : "7bit") +
+            "\n";
   return header + "\n" + body + (body.empty() || body.back() == '\n' ? "" : "\n");
 }
 
@@ -196,7 +200,8 @@ ULONG Run(const std::string& program, const std::vector<std::string>& args, cons
   pid_t pid = -1;
   const int started = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (started != 0) return started == ENOENT || started == EACCES || started == ENOEXEC ? MAPI_USER_ABORT : MAPI_E_FAILURE;
+  if (started != 0)
+    return started == ENOENT || started == EACCES || started == ENOEXEC ? MAPI_USER_ABORT : MAPI_E_FAILURE;
   theirs.Reset();
 
   if (input != nullptr) {

@@ -17,16 +17,16 @@ namespace {
 
 // statfs magic numbers of file systems that other machines may share.
 constexpr long kNetworkFileSystems[] = {
-    0x6969,                    // NFS
-    0x517B,                    // SMB
+    0x6969,                         // NFS
+    0x517B,                         // SMB
     static_cast<long>(0xFF534D42),  // CIFS
     static_cast<long>(0xFE534D42),  // SMB2
-    0x564C,                    // NCP
-    0x01021997,                // 9P
-    0x00C36400,                // Ceph
-    0x5346414F,                // AFS
-    0x65735546,                // FUSE (sshfs and the like)
-    0x73757245,                // Coda
+    0x564C,                         // NCP
+    0x01021997,                     // 9P
+    0x00C36400,                     // Ceph
+    0x5346414F,                     // AFS
+    0x65735546,                     // FUSE (sshfs and the like)
+    0x73757245,                     // Coda
 };
 
 constexpr std::uint64_t kLeastMapLength = std::uint64_t{1} << 20;

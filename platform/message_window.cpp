@@ -119,9 +119,8 @@ LRESULT SendMessage(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
 void RemovePostedMessages(HWND window, UINT msg, const std::function<bool(WPARAM, LPARAM)>& keep) {
   WindowSystem& system = System();
   std::lock_guard lock(system.queue_mutex);
-  std::erase_if(system.queue, [&](const Posted& p) {
-    return p.window == window && p.msg == msg && !keep(p.wparam, p.lparam);
-  });
+  std::erase_if(system.queue,
+                [&](const Posted& p) { return p.window == window && p.msg == msg && !keep(p.wparam, p.lparam); });
 }
 
 bool SetTimer(HWND window, WPARAM id, std::uint32_t interval_ms) {

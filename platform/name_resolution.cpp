@@ -75,18 +75,13 @@ bool ResolveName(const std::string& name, ResolvedName* resolved) {
 
   std::string match;
   switch (FindCaseVariant(prefix.empty() ? std::string(".") : prefix, base, &match)) {
-    case Scan::NoMatch:
-      return true;
+    case Scan::NoMatch: return true;
     case Scan::Match:
       resolved->path = prefix + match;
       resolved->exists = true;
       return true;
-    case Scan::Ambiguous:
-      SetLastError(ERROR_INVALID_NAME);
-      return false;
-    case Scan::DirectoryMissing:
-      SetLastError(ERROR_PATH_NOT_FOUND);
-      return false;
+    case Scan::Ambiguous: SetLastError(ERROR_INVALID_NAME); return false;
+    case Scan::DirectoryMissing: SetLastError(ERROR_PATH_NOT_FOUND); return false;
   }
   return true;
 }

@@ -33,8 +33,8 @@ struct RootName {
 };
 
 constexpr RootName kRoots[] = {
-    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},   {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
-    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"}, {HKEY_USERS, "HKEY_USERS"},
+    {HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT"},     {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"},
+    {HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},   {HKEY_USERS, "HKEY_USERS"},
     {HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG"}, {HKEY_DYN_DATA, "HKEY_DYN_DATA"},
 };
 
@@ -96,9 +96,7 @@ class KeyHandles {
   HKEY last_ = 0;
 };
 
-std::string RootFile(const std::string& directory, HKEY root) {
-  return directory + "/" + NameOfRoot(root) + ".reg";
-}
+std::string RootFile(const std::string& directory, HKEY root) { return directory + "/" + NameOfRoot(root) + ".reg"; }
 
 LONG CodeFromErrno(int err) { return static_cast<LONG>(Win32ErrorFromErrno(err)); }
 
@@ -231,8 +229,7 @@ RegistryKey* KeyToChange(RegistryDocument& document, const std::string& path) {
   return document.FindKey(path);
 }
 
-LONG OpenOrCreate(HKEY key, const std::string& sub_key, REGSAM desired, bool create, HKEY* result,
-                  DWORD* disposition) {
+LONG OpenOrCreate(HKEY key, const std::string& sub_key, REGSAM desired, bool create, HKEY* result, DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   const std::optional<KeyHandle> parent = KeyHandles::Instance().Get(key);
   if (!parent) return ERROR_INVALID_HANDLE;

@@ -366,7 +366,7 @@ std::optional<RegistryDocument> ParseRegistryText(std::string_view text, std::st
   std::string_view line;
   if (!lines.Next(&line) || line != kHeader) return std::nullopt;
 
-  std::size_t current = std::string::npos;  // index of the key being read
+  std::size_t current = std::string::npos;      // index of the key being read
   std::unordered_set<std::string> value_names;  // of the key being read, folded
   while (lines.Next(&line)) {
     const std::string_view trimmed = TrimRight(TrimLeft(line));
@@ -377,8 +377,8 @@ std::optional<RegistryDocument> ParseRegistryText(std::string_view text, std::st
       const std::size_t slash = full.find('\\');
       if (!RegistryNamesEqual(full.substr(0, slash), root_name)) return std::nullopt;
       const std::string_view path = slash == std::string_view::npos ? std::string_view() : full.substr(slash + 1);
-      if (slash != std::string_view::npos && SplitRegistryPath(path).size() !=
-          static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\')) + 1) {
+      if (slash != std::string_view::npos &&
+          SplitRegistryPath(path).size() != static_cast<std::size_t>(std::count(path.begin(), path.end(), '\\')) + 1) {
         return std::nullopt;  // an empty component
       }
       RegistryKey* existing = document.FindKey(path);

@@ -6,8 +6,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -440,11 +440,8 @@ std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) 
   if (Faulted(FaultFor(FileOp::Seek, handle))) return -1;
   std::int64_t base = 0;
   switch (method) {
-    case FILE_BEGIN:
-      break;
-    case FILE_CURRENT:
-      base = current;
-      break;
+    case FILE_BEGIN: break;
+    case FILE_CURRENT: base = current; break;
     case FILE_END: {
       struct stat st {};
       detail::CountOther();
@@ -452,8 +449,7 @@ std::int64_t SetFilePointer(HANDLE handle, std::int64_t distance, DWORD method) 
       base = st.st_size;
       break;
     }
-    default:
-      return NoPosition(ERROR_INVALID_PARAMETER);
+    default: return NoPosition(ERROR_INVALID_PARAMETER);
   }
   std::int64_t position = 0;
   if (const DWORD error = Offset(base, distance, &position); error != ERROR_SUCCESS) return NoPosition(error);

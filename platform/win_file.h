@@ -27,7 +27,7 @@ inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;
 inline constexpr DWORD FILE_SHARE_WRITE = 0x2;
 
-inline constexpr DWORD CREATE_NEW = 1;     // fails with ERROR_FILE_EXISTS when the name is taken
+inline constexpr DWORD CREATE_NEW = 1;  // fails with ERROR_FILE_EXISTS when the name is taken
 // Replaces (empties) an existing file; fails with ERROR_SHARING_VIOLATION while it is open anywhere,
 // whatever sharing that open allowed.
 inline constexpr DWORD CREATE_ALWAYS = 2;

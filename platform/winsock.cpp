@@ -28,10 +28,12 @@ int WinsockErrorFromErrno(int err) {
     case 0: return 0;
     case EINTR: return WSAEINTR;
     case EBADF: return WSAEBADF;
-    case EACCES: case EPERM: return WSAEACCES;
+    case EACCES:
+    case EPERM: return WSAEACCES;
     case EFAULT: return WSAEFAULT;
     case EINVAL: return WSAEINVAL;
-    case EMFILE: case ENFILE: return WSAEMFILE;
+    case EMFILE:
+    case ENFILE: return WSAEMFILE;
     case EAGAIN: return WSAEWOULDBLOCK;  // EWOULDBLOCK is the same number on Linux
     case EINPROGRESS: return WSAEINPROGRESS;
     case EALREADY: return WSAEALREADY;
@@ -52,8 +54,10 @@ int WinsockErrorFromErrno(int err) {
     case ENETRESET: return WSAENETRESET;
     case ECONNABORTED: return WSAECONNABORTED;
     // Winsock has no broken pipe: a send to a peer that went away is a reset connection.
-    case ECONNRESET: case EPIPE: return WSAECONNRESET;
-    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
+    case ECONNRESET:
+    case EPIPE: return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM: return WSAENOBUFS;
     case EISCONN: return WSAEISCONN;
     case ENOTCONN: return WSAENOTCONN;
     case ESHUTDOWN: return WSAESHUTDOWN;
@@ -78,7 +82,8 @@ int WinsockErrorFromResolver(int gai_error) {
     case 0: return 0;
     case EAI_NONAME: return WSAHOST_NOT_FOUND;
     case EAI_AGAIN: return WSATRY_AGAIN;
-    case EAI_NODATA: case EAI_ADDRFAMILY: return WSANO_DATA;
+    case EAI_NODATA:
+    case EAI_ADDRFAMILY: return WSANO_DATA;
     case EAI_MEMORY: return WSAENOBUFS;
     default: return WSANO_RECOVERY;
   }
@@ -87,7 +92,7 @@ int WinsockErrorFromResolver(int gai_error) {
 namespace {
 
 constexpr std::size_t kMaxAddresses = 35;  // Winsock's MAXADDRS
-constexpr UINT kLookupDone = WM_USER;       // on the provider's own window
+constexpr UINT kLookupDone = WM_USER;      // on the provider's own window
 
 int DefaultResolver(const std::string& name, std::vector<std::array<std::uint8_t, 4>>* addresses) {
   addrinfo hints{};
@@ -557,10 +562,22 @@ int ws_WSACleanup() {
 }
 
 constexpr WinsockProvider kPosixProvider = {
-    ws_closesocket, ws_connect, ws_htons,   ws_inet_addr,           ws_inet_ntoa,
-    ws_recv,        ws_send,    ws_socket,  ws_gethostname,         ws_WSAAsyncSelect,
-    ws_WSAAsyncGetHostByName,   ws_WSACancelAsyncRequest,           ws_WSAGetLastError,
-    ws_WSAStartup,  ws_WSACleanup,  ws_setsockopt,
+    ws_closesocket,
+    ws_connect,
+    ws_htons,
+    ws_inet_addr,
+    ws_inet_ntoa,
+    ws_recv,
+    ws_send,
+    ws_socket,
+    ws_gethostname,
+    ws_WSAAsyncSelect,
+    ws_WSAAsyncGetHostByName,
+    ws_WSACancelAsyncRequest,
+    ws_WSAGetLastError,
+    ws_WSAStartup,
+    ws_WSACleanup,
+    ws_setsockopt,
 };
 
 }  // namespace

@@ -134,7 +134,8 @@ inline constexpr WORD WSAGETASYNCERROR(LPARAM lparam) { return static_cast<WORD>
 inline constexpr WORD WSAGETSELECTEVENT(LPARAM lparam) { return static_cast<WORD>(lparam & 0xFFFF); }
 inline constexpr WORD WSAGETSELECTERROR(LPARAM lparam) { return static_cast<WORD>((lparam >> 16) & 0xFFFF); }
 inline constexpr LPARAM WSAMAKESELECTREPLY(int event, int error) {
-  return static_cast<LPARAM>((static_cast<std::uint32_t>(error & 0xFFFF) << 16) | static_cast<std::uint32_t>(event & 0xFFFF));
+  return static_cast<LPARAM>((static_cast<std::uint32_t>(error & 0xFFFF) << 16) |
+                             static_cast<std::uint32_t>(event & 0xFFFF));
 }
 
 // The functions the socket component calls, as a loaded library gives them.

@@ -88,8 +88,7 @@ class SingleBytePage {
       reverse_.emplace_back(codePoint, static_cast<std::uint8_t>(b));
     }
     // Stable, so that should two bytes share a character the lower one is the one written back.
-    std::stable_sort(reverse_.begin(), reverse_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(reverse_.begin(), reverse_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   }
 
   std::string Decode(std::string_view bytes) const {
@@ -169,10 +168,10 @@ constexpr std::array<std::uint8_t, 256> MakeAnsiUpperTable() {
   for (int b = 'a'; b <= 'z'; ++b) table[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(b - 0x20);
   for (int b = 0xE0; b <= 0xFE; ++b)
     if (b != 0xF7) table[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(b - 0x20);  // not the division sign
-  table[0x9A] = 0x8A;  // s caron
-  table[0x9C] = 0x8C;  // oe
-  table[0x9E] = 0x8E;  // z caron
-  table[0xFF] = 0x9F;  // y diaeresis
+  table[0x9A] = 0x8A;                                                                         // s caron
+  table[0x9C] = 0x8C;                                                                         // oe
+  table[0x9E] = 0x8E;                                                                         // z caron
+  table[0xFF] = 0x9F;                                                                         // y diaeresis
   // 0xB5 (micro) and 0xDF (sharp s) have no upper case in the page and stay as they are.
   return table;
 }
@@ -195,10 +194,9 @@ std::optional<std::array<long, 256>> SingleByteCodePoints(const char* name) {
     std::size_t outLeft = sizeof out;
     const bool decoded = iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) &&
                          inLeft == 0 && sizeof out - outLeft == 4;
-    points[static_cast<std::size_t>(b)] =
-        decoded ? static_cast<long>(out[0]) << 24 | static_cast<long>(out[1]) << 16 |
-                      static_cast<long>(out[2]) << 8 | static_cast<long>(out[3])
-                : -1;
+    points[static_cast<std::size_t>(b)] = decoded ? static_cast<long>(out[0]) << 24 | static_cast<long>(out[1]) << 16 |
+                                                        static_cast<long>(out[2]) << 8 | static_cast<long>(out[3])
+                                                  : -1;
   }
   iconv_close(handle);
   return points;

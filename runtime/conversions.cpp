@@ -293,9 +293,9 @@ TDateTime CombineDateAndTime(TDateTime date, TDateTime time) {
 
 constexpr std::array<std::string_view, 12> kShortMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr std::array<std::string_view, 12> kLongMonthNames = {"January", "February", "March",     "April",
-                                                              "May",     "June",     "July",      "August",
-                                                              "September", "October", "November", "December"};
+constexpr std::array<std::string_view, 12> kLongMonthNames = {"January",   "February", "March",    "April",
+                                                              "May",       "June",     "July",     "August",
+                                                              "September", "October",  "November", "December"};
 constexpr std::array<std::string_view, 7> kShortDayNames = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr std::array<std::string_view, 7> kLongDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                                            "Thursday", "Friday", "Saturday"};
@@ -316,9 +316,8 @@ bool UsesTwelveHourClock(std::string_view format) {
       if (c == quote) quote = 0;
     } else if (c == '\'' || c == '"') {
       quote = c;
-    } else if ((c == 'a' || c == 'A') &&
-               (StartsWithNoCase(format, i, "AM/PM") || StartsWithNoCase(format, i, "A/P") ||
-                StartsWithNoCase(format, i, "AMPM"))) {
+    } else if ((c == 'a' || c == 'A') && (StartsWithNoCase(format, i, "AM/PM") || StartsWithNoCase(format, i, "A/P") ||
+                                          StartsWithNoCase(format, i, "AMPM"))) {
       return true;
     }
   }
@@ -436,9 +435,7 @@ class DateTimeFormatter {
             AppendNested(settings_.LongTimeFormat, level);
           }
           break;
-        case 'A':
-          AppendMarker(format, i);
-          break;
+        case 'A': AppendMarker(format, i); break;
         case '/':
           out_ += settings_.DateSeparator;
           ++i;
@@ -717,8 +714,6 @@ std::string TimeToStr(TDateTime value) { return FormatDateTime(FormatSettings().
 
 std::string DateTimeToStr(TDateTime value) { return FormatDateTime("c", value); }
 
-std::string FormatDateTime(std::string_view format, TDateTime value) {
-  return DateTimeFormatter(value).Format(format);
-}
+std::string FormatDateTime(std::string_view format, TDateTime value) { return DateTimeFormatter(value).Format(format); }
 
 }  // namespace kavrin::runtime

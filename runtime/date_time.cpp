@@ -30,9 +30,7 @@ double RoundHalfEven(double x) {
   return r;
 }
 
-bool IsTimeStampValid(const TTimeStamp& stamp) {
-  return stamp.Date > 0 && stamp.Time >= 0 && stamp.Time < MSecsPerDay;
-}
+bool IsTimeStampValid(const TTimeStamp& stamp) { return stamp.Date > 0 && stamp.Time >= 0 && stamp.Time < MSecsPerDay; }
 
 // Day number (1 January 0001 = 1) to the proleptic Gregorian calendar, in 400/100/4/1-year cycles.
 void DecodeDayNumber(std::int32_t dayNumber, int& year, int& month, int& day) {
@@ -97,11 +95,10 @@ int DaysInMonth(int year, int month) {
 }
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
-    return false;
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
   std::int64_t y = year - 1;
-  std::int64_t days = y * 365 + y / 4 - y / 100 + y / 400 + kDaysBeforeMonth[IsLeapYear(year) ? 1 : 0][month - 1] +
-                      day - DateDelta;
+  std::int64_t days =
+      y * 365 + y / 4 - y / 100 + y / 400 + kDaysBeforeMonth[IsLeapYear(year) ? 1 : 0][month - 1] + day - DateDelta;
   out = static_cast<TDateTime>(days);
   return true;
 }
@@ -178,8 +175,7 @@ TTimeStamp MSecsToTimeStamp(double msecs) {
   double whole = std::round(msecs);
   constexpr double kLow = static_cast<double>(kInt32Min) * MSecsPerDay;
   constexpr double kHigh = (static_cast<double>(kInt32Max) + 1.0) * MSecsPerDay;
-  if (!(whole >= kLow && whole < kHigh))
-    throw EConvertError("'" + FloatToStr(msecs) + "' is not a valid timestamp");
+  if (!(whole >= kLow && whole < kHigh)) throw EConvertError("'" + FloatToStr(msecs) + "' is not a valid timestamp");
   std::int64_t ms = static_cast<std::int64_t>(whole);
   std::int64_t date = ms / MSecsPerDay;
   std::int64_t time = ms % MSecsPerDay;

@@ -41,7 +41,8 @@ bool ValidHeaderLine(std::string_view line) {
   }
   const std::size_t value = line.find(": ");
   const std::string_view unchanged = value == std::string_view::npos ? line : line.substr(0, value + 2);
-  return std::none_of(unchanged.begin(), unchanged.end(), [](char c) { return IsControl(static_cast<unsigned char>(c)); });
+  return std::none_of(unchanged.begin(), unchanged.end(),
+                      [](char c) { return IsControl(static_cast<unsigned char>(c)); });
 }
 
 }  // namespace
@@ -73,11 +74,20 @@ SendMailError MailErrorOf(int e, std::string* text) {
       case p::WSANOTINITIALISED: return {smeWinsock, "Winsock not initialized"};
       case p::WSAENETDOWN: return {smeNetworkDown, "Network down"};
       case p::WSAEACCES: return {smeInvalidAddress, "Invalid address specified"};
-      case p::WSAEINTR: case p::WSAEFAULT: case p::WSAEINVAL: case p::WSAEINPROGRESS: case p::WSAENOTSOCK:
-      case p::WSAEMSGSIZE: case p::WSAEOPNOTSUPP: case p::WSAEAFNOSUPPORT: case p::WSAEADDRINUSE:
-      case p::WSAEISCONN: case p::WSAENOTCONN: case p::WSAESHUTDOWN:
-        return {smeInternal, "Unexpected internal error in component"};
-      case p::WSAENETRESET: case p::WSAENOBUFS: return {smeGeneral, "General Winsock Error"};
+      case p::WSAEINTR:
+      case p::WSAEFAULT:
+      case p::WSAEINVAL:
+      case p::WSAEINPROGRESS:
+      case p::WSAENOTSOCK:
+      case p::WSAEMSGSIZE:
+      case p::WSAEOPNOTSUPP:
+      case p::WSAEAFNOSUPPORT:
+      case p::WSAEADDRINUSE:
+      case p::WSAEISCONN:
+      case p::WSAENOTCONN:
+      case p::WSAESHUTDOWN: return {smeInternal, "Unexpected internal error in component"};
+      case p::WSAENETRESET:
+      case p::WSAENOBUFS: return {smeGeneral, "General Winsock Error"};
       case p::WSAECONNABORTED: return {smeAborted, "Connection aborted due to timeout or other failure"};
       case p::WSAECONNRESET: return {smeReset, "Connection reset by remote side"};
       case p::WSAETIMEDOUT: return {smeTimeout, "timeout"};
@@ -85,8 +95,10 @@ SendMailError MailErrorOf(int e, std::string* text) {
       case p::WSAENETUNREACH: return {smeNetUnreachable, "Network unreachable"};
       case p::WSAEADDRNOTAVAIL: return {smeAddressNotAvailable, "Address not available"};
       case p::WSAECONNREFUSED: return {smeRefused, "Connection Refused"};
-      case p::WSAHOST_NOT_FOUND: case p::WSATRY_AGAIN: case p::WSANO_RECOVERY: case p::WSANO_DATA:
-        return {smeResolution, "Address resolution error"};
+      case p::WSAHOST_NOT_FOUND:
+      case p::WSATRY_AGAIN:
+      case p::WSANO_RECOVERY:
+      case p::WSANO_DATA: return {smeResolution, "Address resolution error"};
       case p::WSAEHOSTUNREACH: return {smeHostUnreachable, "Host Unreachable"};
       default: return {smeUnknown, "Unknown Error"};
     }
@@ -351,7 +363,8 @@ void SendMail::Expect(int next_state, int seconds) {
   reply_state_ = next_state;
   multi_line_code_ = 0;
   StopReplyTimer();
-  if (seconds > 0 && !Stopped()) p::SetTimer(Window(), kReplyTimer, static_cast<std::uint32_t>(std::min(seconds, INT_MAX / 1000)) * 1000u);
+  if (seconds > 0 && !Stopped())
+    p::SetTimer(Window(), kReplyTimer, static_cast<std::uint32_t>(std::min(seconds, INT_MAX / 1000)) * 1000u);
 }
 
 void SendMail::StopReplyTimer() { p::KillTimer(Window(), kReplyTimer); }
@@ -507,9 +520,7 @@ void SendMail::HandleReply(int code, const std::string& line) {
       if (!frame.Over()) Expect(1, TimeoutCommand);
       break;
     }
-    case 1:
-      SendMailFrom();
-      break;
+    case 1: SendMailFrom(); break;
     case 2:
       SendLine("RCPT TO:<" + main_address_ + ">");
       if (frame.Over()) return;
@@ -589,8 +600,7 @@ void SendMail::HandleReply(int code, const std::string& line) {
       MailInfo(smiDisconnected, "");
       if (frame.Current()) PostDone();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

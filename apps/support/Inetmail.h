@@ -62,8 +62,7 @@ class SendMail : public TStarSocket {
   // Seconds to wait for the server (RFC 5321 section 4.5.3.2); 0 waits for ever. The greeting; the
   // replies to HELO, MAIL, RCPT and QUIT; the 354 to DATA; each block of the message the socket has
   // not taken; the reply to the message's final ".".
-  int TimeoutGreeting = 300, TimeoutCommand = 300, TimeoutDataStart = 120, TimeoutDataBlock = 180,
-      TimeoutDataEnd = 600;
+  int TimeoutGreeting = 300, TimeoutCommand = 300, TimeoutDataStart = 120, TimeoutDataBlock = 180, TimeoutDataEnd = 600;
   TSendMailInfoEvent OnMailInfo;
   TSendMailErrorEvent OnMailError;
   TSendMailEvent OnFeedData;

@@ -8,8 +8,8 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <random>
 #include <exception>
+#include <random>
 #include <stdexcept>
 
 #include "platform/unique_fd.h"
@@ -53,7 +53,8 @@ std::string Word(std::string_view text, bool phrase) {
     // "_" and "?" raw would end or change the word when it is decoded.
     if (c == ' ')
       unit = "_";
-    else if (c == '_' || c == '?' || c == '=' || IsControl(c) || c > 126 || (phrase && kSpecials.find(ch) != std::string_view::npos))
+    else if (c == '_' || c == '?' || c == '=' || IsControl(c) || c > 126 ||
+             (phrase && kSpecials.find(ch) != std::string_view::npos))
       unit = Hex(c);
     else
       unit = std::string(1, ch);
@@ -139,7 +140,8 @@ void WriteAddressField(TMimeSink& sink, const char* field, const TStringList& li
     SplitRecipient(lines[i], &address, &name);
     if (i > 0) text += "\r\n";
     const std::string lead = i == 0 ? std::string(field) + ": " : " ";
-    text += FoldHeader(lead + (name.empty() ? address : DisplayName(name) + " <" + address + ">") + (i + 1 < lines.size() ? "," : ""));
+    text += FoldHeader(lead + (name.empty() ? address : DisplayName(name) + " <" + address + ">") +
+                       (i + 1 < lines.size() ? "," : ""));
   }
   if (!sink.Stopped()) sink.SendHeader(text);
 }
@@ -148,13 +150,15 @@ bool HasField(const TStringList& headers, std::string_view name) {
   return std::any_of(headers.begin(), headers.end(), [name](const std::string& line) {
     if (line.size() <= name.size() || line[name.size()] != ':') return false;
     for (std::size_t i = 0; i < name.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(name[i]))) return false;
+      if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(name[i])))
+        return false;
     return true;
   });
 }
 
 void TextPartLines(TMimeSink& sink, std::string_view text, bool quoted_printable) {
-  Header(sink, std::string("Content-Type: text/plain; charset=\"") + (HasEightBit(text) ? "ISO-8859-1" : "us-ascii") + "\"");
+  Header(sink,
+         std::string("Content-Type: text/plain; charset=\"") + (HasEightBit(text) ? "ISO-8859-1" : "us-ascii") + "\"");
   if (quoted_printable) Header(sink, "Content-Transfer-Encoding: quoted-printable");
 }
 
@@ -202,7 +206,8 @@ void SendUUEncoded(TMimeSink& sink, const std::string& data, const std::string& 
   if (!sink.Stopped()) sink.SendLine("begin 666 " + begin_name);
   for (std::size_t chunk = 0; chunk < data.size() && !sink.Stopped(); chunk += kUUChunk) {
     const std::string_view block = std::string_view(data).substr(chunk, kUUChunk);
-    for (std::size_t at = 0; at < block.size() && !sink.Stopped(); at += 45) sink.SendLine(UULine(block.substr(at, 45)));
+    for (std::size_t at = 0; at < block.size() && !sink.Stopped(); at += 45)
+      sink.SendLine(UULine(block.substr(at, 45)));
   }
   // uudecode needs the zero-length line before "end".
   if (!sink.Stopped()) sink.SendLine("`");
@@ -240,7 +245,9 @@ void SendAttachment(TMimeSink& sink, const std::string& line, const TAttachmentS
     encoding = settings->Encoding == TAttachEncoding::Automatic ? AutomaticEncoding(data) : settings->Encoding;
     if (encoding > TAttachEncoding::UUEncode) encoding = TAttachEncoding::Base64;
     const bool text = encoding == TAttachEncoding::PlainText || encoding == TAttachEncoding::QuotedPrintable;
-    type = !settings->ContentType.empty() ? Token(Cut(settings->ContentType, 80)) : text ? "text/plain" : "application/octet-stream";
+    type = !settings->ContentType.empty() ? Token(Cut(settings->ContentType, 80))
+           : text                         ? "text/plain"
+                                          : "application/octet-stream";
     if (!settings->Disposition.empty()) disposition = Token(Cut(settings->Disposition, 30));
     description = Cut(settings->Description, 255);
     if (!settings->Name.empty()) name = Cut(settings->Name, 255);
@@ -257,7 +264,8 @@ void SendAttachment(TMimeSink& sink, const std::string& line, const TAttachmentS
     if (encoding == TAttachEncoding::Base64) Header(sink, "Content-Transfer-Encoding: base64");
     if (encoding == TAttachEncoding::QuotedPrintable) Header(sink, "Content-Transfer-Encoding: Quoted-Printable");
   }
-  if (!disposition.empty()) Header(sink, "Content-Disposition: " + disposition + "; " + MimeParameter("filename", file_name));
+  if (!disposition.empty())
+    Header(sink, "Content-Disposition: " + disposition + "; " + MimeParameter("filename", file_name));
   if (!description.empty()) Header(sink, "Content-Description: " + EncodedWord(description));
   if (!sink.Stopped()) sink.SendLine("");
   if (sink.Stopped()) return;
@@ -394,7 +402,8 @@ std::string NewMessageId(std::string_view from_address) {
   // The sender's domain when it is a plain one; else the host's name.
   auto plain = [](std::string_view d) {
     return !d.empty() && d.size() <= 253 && std::all_of(d.begin(), d.end(), [](char c) {
-      return (std::isalnum(static_cast<unsigned char>(c)) != 0 && static_cast<unsigned char>(c) < 128) || c == '.' || c == '-';
+      return (std::isalnum(static_cast<unsigned char>(c)) != 0 && static_cast<unsigned char>(c) < 128) || c == '.' ||
+             c == '-';
     });
   };
   const std::size_t at = from_address.rfind('@');
@@ -555,7 +564,8 @@ void WriteMimeMessage(const TMimeMessage& m, TMimeSink& sink) {
     try {
       SendAttachment(sink, m.Attachments[i], settings);
     } catch (const std::exception&) {
-      if (!sink.Stopped()) sink.Info(12, settings != nullptr && !settings->FileName.empty() ? settings->FileName : m.Attachments[i]);
+      if (!sink.Stopped())
+        sink.Info(12, settings != nullptr && !settings->FileName.empty() ? settings->FileName : m.Attachments[i]);
     }
   }
   if (!sink.Stopped()) sink.SendLine(std::string("--") + kBoundary + "--");

@@ -14,7 +14,13 @@ namespace kavrin::support {
 
 using TStringList = std::vector<std::string>;
 
-enum class TAttachEncoding : std::uint8_t { Automatic = 0, Base64 = 1, QuotedPrintable = 2, PlainText = 3, UUEncode = 4 };
+enum class TAttachEncoding : std::uint8_t {
+  Automatic = 0,
+  Base64 = 1,
+  QuotedPrintable = 2,
+  PlainText = 3,
+  UUEncode = 4
+};
 
 // Optional settings of one attachment; empty texts take their defaults.
 struct TAttachmentSettings {

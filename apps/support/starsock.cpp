@@ -13,8 +13,8 @@ constexpr p::WPARAM kTimerId = 1;
 // Every entry the component calls must be there, as every ordinal had to be in the library.
 bool Complete(const p::WinsockProvider& w) {
   return w.closesocket && w.connect && w.htons && w.inet_addr && w.inet_ntoa && w.recv && w.send && w.socket &&
-         w.gethostname && w.WSAAsyncSelect && w.WSAAsyncGetHostByName && w.WSACancelAsyncRequest &&
-         w.WSAGetLastError && w.WSAStartup && w.WSACleanup;
+         w.gethostname && w.WSAAsyncSelect && w.WSAAsyncGetHostByName && w.WSACancelAsyncRequest && w.WSAGetLastError &&
+         w.WSAStartup && w.WSACleanup;
 }
 
 }  // namespace
@@ -121,8 +121,8 @@ std::string TStarSocket::AddressText() const {
 void TStarSocket::LookupHost(const std::string& name) {
   if (lookup_request_ != 0 || !started_) return;
   lookup_name_ = name.substr(0, 255);
-  lookup_request_ = winsock_->WSAAsyncGetHostByName(window_, kLookupReply, lookup_name_.c_str(), host_buffer_,
-                                                    sizeof host_buffer_);
+  lookup_request_ =
+      winsock_->WSAAsyncGetHostByName(window_, kLookupReply, lookup_name_.c_str(), host_buffer_, sizeof host_buffer_);
   if (lookup_request_ == 0) {
     SetLastError(winsock_->WSAGetLastError());
   } else {
@@ -228,8 +228,7 @@ p::LRESULT TStarSocket::WindowProc(p::UINT msg, p::WPARAM wparam, p::LPARAM lpar
     return 0;
   }
   switch (msg) {
-    case p::WM_QUERYENDSESSION:
-      return 1;
+    case p::WM_QUERYENDSESSION: return 1;
     case p::WM_TIMER:
       if (timer_id_ == 0 || wparam != timer_id_) return 0;
       if (--countdown_ <= 0) {
@@ -281,8 +280,7 @@ p::LRESULT TStarSocket::WindowProc(p::UINT msg, p::WPARAM wparam, p::LPARAM lpar
       }
       return 0;
     }
-    default:
-      return 0;
+    default: return 0;
   }
 }
 

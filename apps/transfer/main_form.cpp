@@ -97,9 +97,9 @@ TMainForm::TMainForm(TComponent* owner) : TForm(owner) {
   WhatsThisItem = new TMenuItem(this);
   WhatsThisItem->SetCaption("What's This ?");
   HelpPopup->Items().Add(WhatsThisItem);
-  for (TControl* control : std::initializer_list<TControl*>{
-           SourceDriveComboBox, SourceDirectoryListBox, FilesListBox, DestDriveComboBox, DestDirectoryListBox,
-           BeginButton, CloseButton, UsageButton, AboutButton, StatusBar}) {
+  for (TControl* control : std::initializer_list<TControl*>{SourceDriveComboBox, SourceDirectoryListBox, FilesListBox,
+                                                            DestDriveComboBox, DestDirectoryListBox, BeginButton,
+                                                            CloseButton, UsageButton, AboutButton, StatusBar}) {
     control->SetPopupMenu(HelpPopup);
   }
 

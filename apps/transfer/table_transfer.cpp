@@ -225,11 +225,9 @@ void TTableTransfer::TransferTable(const std::string& sourceDirectory, const std
 
   engine::TDataFile destination;
   TTableCycle cycle(ui_, destination);
-  const std::unique_ptr<TSourceTable> source =
-      OpenSourceTable(engine::AddBackslash(sourceDirectory) + table,
-                      [this](const std::string& fileName, std::string& password) {
-                        return ui_.AskPassword(fileName, password);
-                      });
+  const std::unique_ptr<TSourceTable> source = OpenSourceTable(
+      engine::AddBackslash(sourceDirectory) + table,
+      [this](const std::string& fileName, std::string& password) { return ui_.AskPassword(fileName, password); });
   CheckFieldNames(*source);
   const std::vector<TSourceField>& fields = source->Fields();
 

@@ -65,9 +65,8 @@ void BuildFieldDescriptor(TFieldImage& image, std::string_view name, int size, c
   if (type == TFieldType::ftBCD) image.Units2 = static_cast<std::uint16_t>(std::max(size, 0));
 }
 
-void BuildIndexDescriptor(TIndexImage& image, std::string_view name, std::uint8_t options,
-                          std::string_view expression, std::string_view fieldList,
-                          const std::vector<TSourceField>& fields) {
+void BuildIndexDescriptor(TIndexImage& image, std::string_view name, std::uint8_t options, std::string_view expression,
+                          std::string_view fieldList, const std::vector<TSourceField>& fields) {
   image = TIndexImage{};
   image.Name = runtime::Utf8ToDescriptorText(name, "Index name");
   image.Primary = (options & ixPrimary) != 0;
@@ -100,7 +99,8 @@ std::string ExpressionToFieldList(std::string_view expression) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t plus = expression.find('+', start);
-    const std::string part = Trim(expression.substr(start, plus == std::string_view::npos ? expression.npos : plus - start));
+    const std::string part =
+        Trim(expression.substr(start, plus == std::string_view::npos ? expression.npos : plus - start));
     if (!list.empty() || start > 0) list += ';';
     list += part;
     if (plus == std::string_view::npos) break;

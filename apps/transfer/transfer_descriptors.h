@@ -15,7 +15,7 @@ namespace kavrin::transfer {
 
 // What the transfer takes of the class library's 62-byte field image.
 struct TFieldImage {
-  std::string Name;  // as the engine stores it, in Windows-1252
+  std::string Name;          // as the engine stores it, in Windows-1252
   std::uint8_t Type = 0;     // engine field type
   std::uint8_t Subtype = 0;  // engine subtype
   std::uint16_t Units1 = 0;  // size
@@ -38,9 +38,8 @@ struct TIndexImage {
 void BuildFieldDescriptor(TFieldImage& image, std::string_view name, int size, classlib::TFieldType type);
 // Key field numbers are positions (from 1) in fields of the names in the ";"-separated list, or of the
 // expression's "+" parts when the options hold ixExpression; a name not there gives 0.
-void BuildIndexDescriptor(TIndexImage& image, std::string_view name, std::uint8_t options,
-                          std::string_view expression, std::string_view fieldList,
-                          const std::vector<TSourceField>& fields);
+void BuildIndexDescriptor(TIndexImage& image, std::string_view name, std::uint8_t options, std::string_view expression,
+                          std::string_view fieldList, const std::vector<TSourceField>& fields);
 bool IsPlainIndexExpression(std::string_view expression);
 std::string ExpressionToFieldList(std::string_view expression);
 

@@ -35,7 +35,8 @@ void TComponent::InsertComponent(TComponent* component) {
 }
 
 void TComponent::RemoveComponent(TComponent* component) {
-  auto found = std::find_if(owned_.begin(), owned_.end(), [component](const Entry& e) { return e.Component == component; });
+  auto found =
+      std::find_if(owned_.begin(), owned_.end(), [component](const Entry& e) { return e.Component == component; });
   if (found == owned_.end()) return;
   owned_.erase(found);
   component->owner_ = nullptr;
@@ -58,7 +59,8 @@ void TComponent::DestroyComponents() {
 }
 
 int TComponent::ComponentCount() const {
-  return static_cast<int>(std::count_if(owned_.begin(), owned_.end(), [](const Entry& e) { return e.Component != nullptr; }));
+  return static_cast<int>(
+      std::count_if(owned_.begin(), owned_.end(), [](const Entry& e) { return e.Component != nullptr; }));
 }
 
 TComponent* TComponent::Components(int index) const {

@@ -123,19 +123,14 @@ void TDataLink::DataEvent(TDataEvent event, std::intptr_t info) {
       KeepActiveInView();
       LayoutChanged();
       break;
-    case TDataEvent::deUpdateRecord:
-      UpdateRecord();
-      break;
-    case TDataEvent::deCheckBrowseMode:
-      CheckBrowseMode();
-      break;
+    case TDataEvent::deUpdateRecord: UpdateRecord(); break;
+    case TDataEvent::deCheckBrowseMode: CheckBrowseMode(); break;
     case TDataEvent::deFocusControl: {
       TField* field = reinterpret_cast<TField*>(info);
       FocusControl(field);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -51,7 +51,10 @@ class TDataLink {
   virtual void ActiveChanged() {}
   virtual void CheckBrowseMode() {}
   virtual void DataSetChanged() { RecordChanged(nullptr); }
-  virtual void DataSetScrolled(int distance) { (void)distance; DataSetChanged(); }
+  virtual void DataSetScrolled(int distance) {
+    (void)distance;
+    DataSetChanged();
+  }
   virtual void EditingChanged() {}
   // Handled when the link shows the field; it clears field to stop the search.
   virtual void FocusControl(TField*& field) { (void)field; }
@@ -89,11 +92,11 @@ class TFieldDataLink : public TDataLink {
   void Reset();
   bool CanModify() const;
 
-  TNotifyEvent OnDataChange;    // show the field's value
+  TNotifyEvent OnDataChange;     // show the field's value
   TNotifyEvent OnEditingChange;  // Editing changed
-  TNotifyEvent OnUpdateData;    // write the pending edit into Field()
-  TNotifyEvent OnActiveChange;  // the dataset opened or closed
-  TNotifyEvent OnFocusRequest;  // the dataset asks the control to take the focus
+  TNotifyEvent OnUpdateData;     // write the pending edit into Field()
+  TNotifyEvent OnActiveChange;   // the dataset opened or closed
+  TNotifyEvent OnFocusRequest;   // the dataset asks the control to take the focus
 
  protected:
   void ActiveChanged() override;

@@ -77,8 +77,10 @@ void TDataSet::CloseDataSet() {
   if (handle_ && !Destroying()) handle_->Close();
   SetState(TDataSetState::dsInactive);
   CloseCursor();
-  if (defaultFields_) DestroyFields();
-  else for (TField* field : fields_) field->Bind(field->Calculated() ? -1 : 0, field->Offset());
+  if (defaultFields_)
+    DestroyFields();
+  else
+    for (TField* field : fields_) field->Bind(field->Calculated() ? -1 : 0, field->Offset());
 }
 
 void TDataSet::OpenCursor(bool infoQuery) {
@@ -151,7 +153,8 @@ void TDataSet::GetIndexInfo() {
   const engine::TIndexDescriptor index = handle_->GetIndexDef(handle_->ActiveIndex());
   keyCaseInsensitive_ = index.CaseInsensitive != 0;
   keyFieldCount_ = index.KeyFieldCount;
-  for (std::size_t k = 0; k < keyFields_.size(); ++k) keyFields_[k] = k < index.KeyFields.size() ? index.KeyFields[k] : 0;
+  for (std::size_t k = 0; k < keyFields_.size(); ++k)
+    keyFields_[k] = k < index.KeyFields.size() ? index.KeyFields[k] : 0;
   indexKeyLength_ = index.KeyLength;
 }
 
@@ -361,15 +364,9 @@ std::int32_t TDataSet::GetRecord(int index, TGetMode mode) {
   std::uint8_t* buffer = Buffer(index);
   std::int32_t code = 0;
   switch (mode) {
-    case TGetMode::gmCurrent:
-      code = handle_->GetCurrent(buffer, false);
-      break;
-    case TGetMode::gmNext:
-      code = handle_->Next(buffer);
-      break;
-    case TGetMode::gmPrior:
-      code = handle_->Prior(buffer);
-      break;
+    case TGetMode::gmCurrent: code = handle_->GetCurrent(buffer, false); break;
+    case TGetMode::gmNext: code = handle_->Next(buffer); break;
+    case TGetMode::gmPrior: code = handle_->Prior(buffer); break;
   }
   if (code != 0) return code;
   std::uint8_t* info = RecInfo(buffer);
@@ -404,18 +401,11 @@ void TDataSet::SetCurrentRecord(int index) {
   if (currentRecord_ == index) return;
   std::uint8_t* buffer = Buffer(index);
   switch (RecInfo(buffer)[kRecInfoSize]) {
-    case bfBOF:
-      handle_->GotoBOF();
-      break;
-    case bfEOF:
-      handle_->GotoEOF();
-      break;
+    case bfBOF: handle_->GotoBOF(); break;
+    case bfEOF: handle_->GotoEOF(); break;
     case bfCurrent:
-    case bfInserted:
-      handle_->GotoBookmark(BookmarkData(buffer));
-      break;
-    default:
-      break;
+    case bfInserted: handle_->GotoBookmark(BookmarkData(buffer)); break;
+    default: break;
   }
   currentRecord_ = index;
 }
@@ -929,8 +919,10 @@ void TDataSet::DataEvent(TDataEvent event, std::intptr_t info) {
     // Pending control edits, browse-mode checks and focus requests cannot wait for EnableControls.
     if (event != TDataEvent::deUpdateRecord && event != TDataEvent::deCheckBrowseMode &&
         event != TDataEvent::deFocusControl) {
-      if (event == TDataEvent::deUpdateState) disabledState_ = true;
-      else disabledChange_ = true;
+      if (event == TDataEvent::deUpdateState)
+        disabledState_ = true;
+      else
+        disabledChange_ = true;
       return;
     }
   }
@@ -945,12 +937,9 @@ void TDataSet::SendEvent(TDataEvent event, std::intptr_t info) {
 
 std::uint8_t* TDataSet::FieldBuffer() const {
   switch (state_) {
-    case TDataSetState::dsSetKey:
-      return const_cast<TDataSet*>(this)->KeyBuffer(keyBuffer_) + 8;
-    case TDataSetState::dsCalcFields:
-      return calcBuffer_;
-    case TDataSetState::dsFilter:
-      return filterBuffer_;
+    case TDataSetState::dsSetKey: return const_cast<TDataSet*>(this)->KeyBuffer(keyBuffer_) + 8;
+    case TDataSetState::dsCalcFields: return calcBuffer_;
+    case TDataSetState::dsFilter: return filterBuffer_;
     default:
       if (buffers_.empty() || activeRecord_ >= recordCount_) return nullptr;
       return ActiveBuffer();
@@ -976,26 +965,20 @@ void TDataSet::SetFieldData(TField& field, const void* buffer) {
   std::uint8_t* target = nullptr;
   switch (state_) {
     case TDataSetState::dsEdit:
-    case TDataSetState::dsInsert:
-      target = ActiveBuffer();
-      break;
+    case TDataSetState::dsInsert: target = ActiveBuffer(); break;
     case TDataSetState::dsSetKey: {
       bool keyField = keyFieldCount_ == 0;
-      for (int k = 0; k < keyFieldCount_; ++k) keyField = keyField || keyFields_[static_cast<std::size_t>(k)] == field.FieldNo();
+      for (int k = 0; k < keyFieldCount_; ++k)
+        keyField = keyField || keyFields_[static_cast<std::size_t>(k)] == field.FieldNo();
       if (field.FieldNo() < 0 || !keyField) {
         DatabaseError(FormatMessage("Field '%s' is not indexed and cannot be modified", {field.DisplayName()}));
       }
       target = KeyBuffer(keyBuffer_) + 8;
       break;
     }
-    case TDataSetState::dsCalcFields:
-      target = calcBuffer_;
-      break;
-    case TDataSetState::dsFilter:
-      target = filterBuffer_;
-      break;
-    default:
-      DatabaseError("Dataset not in edit or insert mode");
+    case TDataSetState::dsCalcFields: target = calcBuffer_; break;
+    case TDataSetState::dsFilter: target = filterBuffer_; break;
+    default: DatabaseError("Dataset not in edit or insert mode");
   }
   if (!target) DatabaseError("Dataset not in edit or insert mode");
   if (field.FieldNo() < 0) {

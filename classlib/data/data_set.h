@@ -42,7 +42,9 @@ enum class TDataSetState : std::uint8_t {
 };
 
 // Whether a record is being edited or inserted in that state.
-inline bool EditingState(TDataSetState state) { return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert; }
+inline bool EditingState(TDataSetState state) {
+  return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert;
+}
 
 enum class TDataEvent {
   deFieldChange,
@@ -209,7 +211,9 @@ class TDataSet : public TComponent {
   // Data links reading the row at a window position set it for the time of the read.
   void SetActiveRecord(int index);
   std::uint8_t* ActiveBuffer() const;
-  std::uint8_t* Buffer(int index) const { return const_cast<std::uint8_t*>(buffers_.at(static_cast<std::size_t>(index)).data()); }
+  std::uint8_t* Buffer(int index) const {
+    return const_cast<std::uint8_t*>(buffers_.at(static_cast<std::size_t>(index)).data());
+  }
   std::uint8_t BookmarkFlag(int index) const;
   std::int32_t BufferRecordNumber(int index) const;
   // The window size asked for by the data links changed.

@@ -286,8 +286,10 @@ void TDataSet::SetFiltered(bool filtered) {
   if (filtered != filtered_) {
     FreeLookupCursor();
     handle_->GotoBOF();
-    if (filtered) ActivateFilters();
-    else DeactivateFilters();
+    if (filtered)
+      ActivateFilters();
+    else
+      DeactivateFilters();
     filtered_ = filtered;
   }
   First();
@@ -418,8 +420,7 @@ engine::TErrorCode TDataSet::RemoveScanFilter(std::uint32_t filter) {
   }
 }
 
-bool TDataSet::LocateRecord(const std::string& keyFields, const Variant& keyValues, TLocateOptions options,
-                            bool sync) {
+bool TDataSet::LocateRecord(const std::string& keyFields, const Variant& keyValues, TLocateOptions options, bool sync) {
   CheckBrowseMode();
   CursorPosChanged();
   std::uint8_t* work = Buffer(bufferCount_);
@@ -429,7 +430,8 @@ bool TDataSet::LocateRecord(const std::string& keyFields, const Variant& keyValu
   // a case-sensitive search find a record whose text differs in case.
   bool anyString = false;
   for (TField* field : fields) anyString = anyString || field->DataType() == TFieldType::ftString;
-  bool own = static_cast<int>(fields.size()) <= keyFieldCount_ && (!anyString || caseInsensitive == keyCaseInsensitive_);
+  bool own =
+      static_cast<int>(fields.size()) <= keyFieldCount_ && (!anyString || caseInsensitive == keyCaseInsensitive_);
   for (std::size_t i = 0; own && i < fields.size(); ++i) own = fields[i]->FieldNo() == keyFields_[i];
   engine::TDataFile* cursor = own ? handle_.get() : LookupCursor(keyFields, caseInsensitive);
   if (cursor) {

@@ -88,8 +88,7 @@ void TDataSource::DataEvent(TDataEvent event, std::intptr_t info) {
     case TDataEvent::deUpdateRecord:
       if (OnUpdateData) OnUpdateData(*this);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

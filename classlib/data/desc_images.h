@@ -58,8 +58,8 @@ class IndexDescImage {
   static IndexDescImage FromDescriptor(const engine::TIndexDescriptor& index, bool primary);
   // A new definition, maintained; at most 16 key fields are kept. A name Windows-1252 cannot hold
   // raises EConvertError.
-  static IndexDescImage Make(const std::string& name, bool primary, bool unique, bool descending,
-                             bool caseInsensitive, const std::vector<std::int16_t>& keyFields);
+  static IndexDescImage Make(const std::string& name, bool primary, bool unique, bool descending, bool caseInsensitive,
+                             const std::vector<std::int16_t>& keyFields);
 
  private:
   std::array<std::uint8_t, Size> bytes_{};

@@ -85,27 +85,21 @@ void TField::PropertyChanged(bool layout) {
 
 std::int32_t TField::DataSize() const {
   switch (dataType_) {
-    case TFieldType::ftString:
-      return size_ + 1;
+    case TFieldType::ftString: return size_ + 1;
     case TFieldType::ftSmallint:
     case TFieldType::ftWord:
-    case TFieldType::ftBoolean:
-      return 2;
+    case TFieldType::ftBoolean: return 2;
     case TFieldType::ftInteger:
     case TFieldType::ftDate:
     case TFieldType::ftTime:
-    case TFieldType::ftAutoInc:
-      return 4;
+    case TFieldType::ftAutoInc: return 4;
     case TFieldType::ftFloat:
     case TFieldType::ftCurrency:
     case TFieldType::ftBCD:
-    case TFieldType::ftDateTime:
-      return 8;
+    case TFieldType::ftDateTime: return 8;
     case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-      return size_;
-    default:
-      return 0;
+    case TFieldType::ftVarBytes: return size_;
+    default: return 0;
   }
 }
 
@@ -192,25 +186,13 @@ void TField::SetValue(const Variant& value) {
     return;
   }
   switch (value.VarType()) {
-    case TVarType::varBoolean:
-      SetAsBoolean(value.AsBoolean());
-      break;
+    case TVarType::varBoolean: SetAsBoolean(value.AsBoolean()); break;
     case TVarType::varSmallint:
-    case TVarType::varInteger:
-      SetAsInteger(value.AsInteger());
-      break;
-    case TVarType::varDouble:
-      SetAsFloat(value.AsFloat());
-      break;
-    case TVarType::varCurrency:
-      SetAsCurrency(value.AsCurrency());
-      break;
-    case TVarType::varDate:
-      SetAsDateTime(value.AsDateTime());
-      break;
-    default:
-      SetAsString(value.AsString());
-      break;
+    case TVarType::varInteger: SetAsInteger(value.AsInteger()); break;
+    case TVarType::varDouble: SetAsFloat(value.AsFloat()); break;
+    case TVarType::varCurrency: SetAsCurrency(value.AsCurrency()); break;
+    case TVarType::varDate: SetAsDateTime(value.AsDateTime()); break;
+    default: SetAsString(value.AsString()); break;
   }
 }
 
@@ -251,7 +233,8 @@ void TField::Assign(const TField* source) {
 }
 
 void TField::FocusControl() {
-  if (dataSet_ && dataSet_->Active()) dataSet_->DataEvent(TDataEvent::deFocusControl, reinterpret_cast<std::intptr_t>(this));
+  if (dataSet_ && dataSet_->Active())
+    dataSet_->DataEvent(TDataEvent::deFocusControl, reinterpret_cast<std::intptr_t>(this));
 }
 
 }  // namespace kavrin::classlib

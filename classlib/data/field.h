@@ -129,7 +129,10 @@ class TField : public TComponent {
  protected:
   TField(TComponent* owner, TFieldType dataType, std::int32_t size);
   void SetDataType(TFieldType type) { dataType_ = type; }
-  virtual std::string GetText(bool displayText) const { (void)displayText; return GetAsString(); }
+  virtual std::string GetText(bool displayText) const {
+    (void)displayText;
+    return GetAsString();
+  }
   virtual int DefaultDisplayWidth() const { return 10; }
   [[noreturn]] void AccessError(const char* typeName) const;
   void PropertyChanged(bool layout);

@@ -40,8 +40,7 @@ TField* NewField(TFieldType type, TComponent* owner) {
       field->SetBlobType(type);
       return field;
     }
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 
@@ -52,14 +51,9 @@ void CheckFieldSize(TFieldType type, std::int32_t size) {
   switch (type) {
     case TFieldType::ftString:
     case TFieldType::ftBytes:
-    case TFieldType::ftVarBytes:
-      valid = size >= 1 && size <= 245;
-      break;
-    case TFieldType::ftBCD:
-      valid = size >= 0 && size <= 32;
-      break;
-    default:
-      break;
+    case TFieldType::ftVarBytes: valid = size >= 1 && size <= 245; break;
+    case TFieldType::ftBCD: valid = size >= 0 && size <= 32; break;
+    default: break;
   }
   if (!valid) DatabaseError("Invalid field size");
 }
@@ -159,14 +153,9 @@ void TFieldDefs::AddFieldDesc(const FieldDescImage& image, bool required, std::i
   switch (image.Type()) {
     case engine::ftString:
     case engine::ftBytes:
-    case engine::ftVarBytes:
-      size = image.Length();
-      break;
-    case engine::ftBCD:
-      size = std::abs(image.Units2());
-      break;
-    default:
-      break;
+    case engine::ftVarBytes: size = image.Length(); break;
+    case engine::ftBCD: size = std::abs(image.Units2()); break;
+    default: break;
   }
   TFieldDef* def = new TFieldDef(*this, name, type, size, required, fieldNo);
   def->SetInternalCalcField(image.Calculated() != 0);

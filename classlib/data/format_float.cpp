@@ -76,7 +76,10 @@ std::string FormatSection(const std::string& section, double magnitude) {
   for (char c : section) {
     std::string& literal = seenDigit ? suffix : prefix;
     if (quote) {
-      if (c == quote) quote = 0; else literal += c;
+      if (c == quote)
+        quote = 0;
+      else
+        literal += c;
       continue;
     }
     if (c == '"' || c == '\'') {

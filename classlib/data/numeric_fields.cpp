@@ -21,13 +21,11 @@ std::string FormatG(double value) {
 
 [[noreturn]] void RangeError(const std::string& value, const std::string& name, const std::string& low,
                              const std::string& high) {
-  DatabaseError(FormatMessage("%s is not a valid value for field '%s'. The allowed range is %s to %s",
-                              {value, name, low, high}));
+  DatabaseError(
+      FormatMessage("%s is not a valid value for field '%s'. The allowed range is %s to %s", {value, name, low, high}));
 }
 
-[[noreturn]] void InvalidNumber(const std::string& text) {
-  DatabaseError("'" + text + "' is not a valid number");
-}
+[[noreturn]] void InvalidNumber(const std::string& text) { DatabaseError("'" + text + "' is not a valid number"); }
 
 }  // namespace
 
@@ -110,8 +108,8 @@ void TIntegerField::SetAsInteger(std::int32_t value) {
 }
 
 void TIntegerField::SetAsFloat(double value) {
-  if (!(std::fabs(value) < 2147483648.0)) RangeError(FormatG(value), DisplayName(), runtime::IntToStr(TypeMin()),
-                                                      runtime::IntToStr(TypeMax()));
+  if (!(std::fabs(value) < 2147483648.0))
+    RangeError(FormatG(value), DisplayName(), runtime::IntToStr(TypeMin()), runtime::IntToStr(TypeMax()));
   SetAsInteger(static_cast<std::int32_t>(std::nearbyint(value)));
 }
 
@@ -215,7 +213,8 @@ runtime::Currency TBCDField::GetAsCurrency() const {
 void TBCDField::SetAsCurrency(runtime::Currency value) {
   if (!(minValue_ == runtime::Currency{} && maxValue_ == runtime::Currency{})) {
     if (value < minValue_ || value > maxValue_) {
-      RangeError(FormatG(value.ToDouble()), DisplayName(), FormatG(minValue_.ToDouble()), FormatG(maxValue_.ToDouble()));
+      RangeError(FormatG(value.ToDouble()), DisplayName(), FormatG(minValue_.ToDouble()),
+                 FormatG(maxValue_.ToDouble()));
     }
   }
   std::uint8_t data[8];

@@ -1,18 +1,17 @@
 #include "classlib/data/other_fields.h"
 
-#include <cmath>
-
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "classlib/data/blob_stream.h"
 #include "classlib/data/data_set.h"
-#include "classlib/data/string_list.h"
 #include "classlib/data/exceptions.h"
+#include "classlib/data/string_list.h"
+#include "engine/byte_order.h"
 #include "engine/data_file.h"
 #include "engine/error_codes.h"
 #include "runtime/code_pages.h"
-#include "engine/byte_order.h"
 #include "runtime/conversions.h"
 #include "runtime/format_settings.h"
 
@@ -107,15 +106,9 @@ bool TDateTimeField::Load(runtime::TDateTime& value) const {
   std::uint8_t data[8] = {};
   if (!GetData(data)) return false;
   switch (DataType()) {
-    case TFieldType::ftDate:
-      value = engine::LoadI32(data) - runtime::DateDelta;
-      break;
-    case TFieldType::ftTime:
-      value = static_cast<double>(engine::LoadI32(data)) / runtime::MSecsPerDay;
-      break;
-    default:
-      try {
-        value = runtime::TimeStampToDateTime(runtime::MSecsToTimeStamp(engine::LoadF64(data)));
+    case TFieldType::ftDate: value = engine::LoadI32(data) - runtime::DateDelta; break;
+    case TFieldType::ftTime: value = static_cast<double>(engine::LoadI32(data)) / runtime::MSecsPerDay; break;
+    default: try { value = runtime::TimeStampToDateTime(runtime::MSecsToTimeStamp(engine::LoadF64(data)));
       } catch (const runtime::EConvertError&) {
         value = 0;  // a stored value outside the calendar reads as day 0
       }
@@ -142,9 +135,7 @@ void TDateTimeField::SetAsDateTime(runtime::TDateTime value) {
       if (stamp.Date < 1) DatabaseError("Invalid date for field '" + DisplayName() + "'");
       engine::StoreI32(data, stamp.Date);
       break;
-    case TFieldType::ftTime:
-      engine::StoreI32(data, stamp.Time);
-      break;
+    case TFieldType::ftTime: engine::StoreI32(data, stamp.Time); break;
     default:
       if (stamp.Date < 1) DatabaseError("Invalid date for field '" + DisplayName() + "'");
       engine::StoreF64(data, runtime::TimeStampToMSecs(stamp));
@@ -161,15 +152,9 @@ void TDateTimeField::SetAsString(const std::string& text) {
   runtime::TDateTime value = 0;
   bool done = false;
   switch (DataType()) {
-    case TFieldType::ftDate:
-      done = runtime::TryStrToDate(text, value);
-      break;
-    case TFieldType::ftTime:
-      done = runtime::TryStrToTime(text, value);
-      break;
-    default:
-      done = runtime::TryStrToDateTime(text, value);
-      break;
+    case TFieldType::ftDate: done = runtime::TryStrToDate(text, value); break;
+    case TFieldType::ftTime: done = runtime::TryStrToTime(text, value); break;
+    default: done = runtime::TryStrToDateTime(text, value); break;
   }
   if (!done) DatabaseError("'" + text + "' is not a valid date and time");
   SetAsDateTime(value);
@@ -180,12 +165,9 @@ std::string TDateTimeField::GetText(bool displayText) const {
   if (!Load(value)) return {};
   if (displayText && !displayFormat_.empty()) return runtime::FormatDateTime(displayFormat_, value);
   switch (DataType()) {
-    case TFieldType::ftDate:
-      return runtime::DateToStr(value);
-    case TFieldType::ftTime:
-      return runtime::TimeToStr(value);
-    default:
-      return runtime::DateTimeToStr(value);
+    case TFieldType::ftDate: return runtime::DateToStr(value);
+    case TFieldType::ftTime: return runtime::TimeToStr(value);
+    default: return runtime::DateTimeToStr(value);
   }
 }
 
@@ -194,9 +176,7 @@ Variant TDateTimeField::GetValue() const {
   return Load(value) ? Variant::FromDateTime(value) : Variant::Null();
 }
 
-bool TDateTimeField::IsValidChar(char32_t c) const {
-  return c < 0x80 && c != 0;
-}
+bool TDateTimeField::IsValidChar(char32_t c) const { return c < 0x80 && c != 0; }
 
 // --- bytes ----------------------------------------------------------------------------------------
 
@@ -244,17 +224,10 @@ TBlobField::TBlobField(TComponent* owner, TFieldType type) : TField(owner, type,
 std::string TBlobField::GetText(bool) const {
   const char* name = "(Blob)";
   switch (DataType()) {
-    case TFieldType::ftMemo:
-      name = "(Memo)";
-      break;
-    case TFieldType::ftGraphic:
-      name = "(Graphic)";
-      break;
-    case TFieldType::ftFmtMemo:
-      name = "(Formatted Memo)";
-      break;
-    default:
-      break;
+    case TFieldType::ftMemo: name = "(Memo)"; break;
+    case TFieldType::ftGraphic: name = "(Graphic)"; break;
+    case TFieldType::ftFmtMemo: name = "(Formatted Memo)"; break;
+    default: break;
   }
   std::string text = name;
   // Upper case when the field holds a value, as grids show it.
@@ -264,9 +237,7 @@ std::string TBlobField::GetText(bool) const {
   return text;
 }
 
-bool TBlobField::IsText() const {
-  return DataType() == TFieldType::ftMemo || DataType() == TFieldType::ftFmtMemo;
-}
+bool TBlobField::IsText() const { return DataType() == TFieldType::ftMemo || DataType() == TFieldType::ftFmtMemo; }
 
 std::string TBlobField::ReadBytes() const {
   auto& self = const_cast<TBlobField&>(*this);

@@ -8,7 +8,8 @@
 namespace kavrin::classlib {
 
 const std::string& TStringList::Strings(int index) const {
-  if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   return items_[static_cast<std::size_t>(index)];
 }
 

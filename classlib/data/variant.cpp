@@ -41,31 +41,26 @@ int Variant::ArrayHighBound() const {
 const Variant& Variant::operator[](int index) const {
   if (!IsArray()) throw EVariantError("Variant is not an array");
   const auto& items = std::get<std::vector<Variant>>(value_);
-  if (index < 0 || static_cast<std::size_t>(index) >= items.size()) throw EVariantError("Variant array index out of bounds");
+  if (index < 0 || static_cast<std::size_t>(index) >= items.size())
+    throw EVariantError("Variant array index out of bounds");
   return items[static_cast<std::size_t>(index)];
 }
 
 double Variant::AsFloat() const {
   switch (type_) {
-    case TVarType::varEmpty:
-      return 0;
-    case TVarType::varBoolean:
-      return std::get<bool>(value_) ? -1 : 0;
+    case TVarType::varEmpty: return 0;
+    case TVarType::varBoolean: return std::get<bool>(value_) ? -1 : 0;
     case TVarType::varSmallint:
-    case TVarType::varInteger:
-      return std::get<std::int32_t>(value_);
+    case TVarType::varInteger: return std::get<std::int32_t>(value_);
     case TVarType::varDouble:
-    case TVarType::varDate:
-      return std::get<double>(value_);
-    case TVarType::varCurrency:
-      return std::get<runtime::Currency>(value_).ToDouble();
+    case TVarType::varDate: return std::get<double>(value_);
+    case TVarType::varCurrency: return std::get<runtime::Currency>(value_).ToDouble();
     case TVarType::varString: {
       double number = 0;
       if (runtime::TryStrToFloat(std::get<std::string>(value_), number)) return number;
       CannotConvert("Double");
     }
-    default:
-      CannotConvert("Double");
+    default: CannotConvert("Double");
   }
 }
 
@@ -119,23 +114,15 @@ runtime::TDateTime Variant::AsDateTime() const {
 std::string Variant::AsString() const {
   switch (type_) {
     case TVarType::varEmpty:
-    case TVarType::varNull:
-      return {};
-    case TVarType::varBoolean:
-      return std::get<bool>(value_) ? "True" : "False";
+    case TVarType::varNull: return {};
+    case TVarType::varBoolean: return std::get<bool>(value_) ? "True" : "False";
     case TVarType::varSmallint:
-    case TVarType::varInteger:
-      return runtime::IntToStr(std::get<std::int32_t>(value_));
-    case TVarType::varDouble:
-      return runtime::FloatToStr(std::get<double>(value_));
-    case TVarType::varCurrency:
-      return runtime::CurrToStr(std::get<runtime::Currency>(value_));
-    case TVarType::varDate:
-      return runtime::DateTimeToStr(std::get<double>(value_));
-    case TVarType::varString:
-      return std::get<std::string>(value_);
-    case TVarType::varArray:
-      break;
+    case TVarType::varInteger: return runtime::IntToStr(std::get<std::int32_t>(value_));
+    case TVarType::varDouble: return runtime::FloatToStr(std::get<double>(value_));
+    case TVarType::varCurrency: return runtime::CurrToStr(std::get<runtime::Currency>(value_));
+    case TVarType::varDate: return runtime::DateTimeToStr(std::get<double>(value_));
+    case TVarType::varString: return std::get<std::string>(value_);
+    case TVarType::varArray: break;
   }
   CannotConvert("String");
 }

@@ -19,8 +19,18 @@ class EVariantError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class TVarType { varEmpty, varNull, varSmallint, varInteger, varDouble, varCurrency, varDate, varBoolean,
-                      varString, varArray };
+enum class TVarType {
+  varEmpty,
+  varNull,
+  varSmallint,
+  varInteger,
+  varDouble,
+  varCurrency,
+  varDate,
+  varBoolean,
+  varString,
+  varArray
+};
 
 class Variant {
  public:

@@ -47,10 +47,9 @@ bool TRegistry::OpenKey(const std::string& key, bool can_create) {
   const bool from_root = !key.empty() && key.front() == '\\';
   const std::string path = JoinPath(from_root ? std::string() : current_path_, key);
   HKEY opened = 0;
-  const LONG code = can_create
-                        ? platform::RegCreateKeyExA(root_, path, platform::REG_OPTION_NON_VOLATILE,
-                                                    platform::KEY_ALL_ACCESS, &opened, nullptr)
-                        : platform::RegOpenKeyExA(root_, path, 0, platform::KEY_ALL_ACCESS, &opened);
+  const LONG code = can_create ? platform::RegCreateKeyExA(root_, path, platform::REG_OPTION_NON_VOLATILE,
+                                                           platform::KEY_ALL_ACCESS, &opened, nullptr)
+                               : platform::RegOpenKeyExA(root_, path, 0, platform::KEY_ALL_ACCESS, &opened);
   if (!Check(code)) return false;
   CloseKey();
   current_ = opened;

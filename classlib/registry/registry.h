@@ -17,8 +17,7 @@ namespace kavrin::classlib {
 // Code() is the registry call's Win32 code (0 for a value of the wrong type).
 class ERegistryException : public std::runtime_error {
  public:
-  ERegistryException(const std::string& message, platform::DWORD code)
-      : std::runtime_error(message), code_(code) {}
+  ERegistryException(const std::string& message, platform::DWORD code) : std::runtime_error(message), code_(code) {}
   platform::DWORD Code() const { return code_; }
 
  private:

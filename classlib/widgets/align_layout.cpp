@@ -46,11 +46,8 @@ std::vector<TRect> AlignControls(const TRect& client, const std::vector<AlignIte
           rest.Right -= take;
           break;
         }
-        case TAlign::alClient:
-          out[i] = rest;
-          break;
-        case TAlign::alNone:
-          break;
+        case TAlign::alClient: out[i] = rest; break;
+        case TAlign::alNone: break;
       }
     }
   }

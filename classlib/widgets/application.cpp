@@ -6,7 +6,6 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
-
 #include <cstdio>
 #include <stdexcept>
 
@@ -85,9 +84,8 @@ TApplication::TApplication(int& argc, char** argv) {
   title_ = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
   events_ = new ApplicationEvents(this);
   qt_->installEventFilter(events_);
-  QObject::connect(qt_, &QApplication::focusChanged, events_, [this](QWidget*, QWidget* now) {
-    Guarded(this, [this, now] { FocusChanged(now); });
-  });
+  QObject::connect(qt_, &QApplication::focusChanged, events_,
+                   [this](QWidget*, QWidget* now) { Guarded(this, [this, now] { FocusChanged(now); }); });
   QObject::connect(qt_, &QGuiApplication::focusWindowChanged, events_, [this](QWindow*) {
     Guarded(this, [] {
       if (TScreen* s = TScreen::Instance()) s->ActiveFormMayHaveChanged(false);

@@ -15,7 +15,9 @@ namespace kavrin::classlib {
 
 std::string TClipboard::AsText() const { return QGuiApplication::clipboard()->text().toStdString(); }
 
-void TClipboard::SetAsText(const std::string& text) { QGuiApplication::clipboard()->setText(QString::fromStdString(text)); }
+void TClipboard::SetAsText(const std::string& text) {
+  QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+}
 
 bool TClipboard::HasFormat(unsigned format) const {
   const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -54,9 +56,13 @@ void SendClipboardCommand(TClipboardCommand command) {
   // Editors inside other controls: a drop-down's edit, a grid's in-place editor.
   if (auto* line = qobject_cast<QLineEdit*>(focus)) {
     switch (command) {
-      case TClipboardCommand::Cut: if (!line->isReadOnly()) line->cut(); break;
+      case TClipboardCommand::Cut:
+        if (!line->isReadOnly()) line->cut();
+        break;
       case TClipboardCommand::Copy: line->copy(); break;
-      case TClipboardCommand::Paste: if (!line->isReadOnly()) line->paste(); break;
+      case TClipboardCommand::Paste:
+        if (!line->isReadOnly()) line->paste();
+        break;
     }
   } else if (auto* text = qobject_cast<QTextEdit*>(focus)) {
     switch (command) {

@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
-
 #include <algorithm>
 
 #include "classlib/widgets/form.h"
@@ -123,13 +122,11 @@ class ControlEvents : public QObject {
   bool Handle(QObject* watched, QEvent* event) {
     switch (event->type()) {
       case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-        return HandleKey(watched, static_cast<QKeyEvent*>(event));
+      case QEvent::KeyRelease: return HandleKey(watched, static_cast<QKeyEvent*>(event));
       case QEvent::MouseButtonPress:
       case QEvent::MouseButtonDblClick:
       case QEvent::MouseButtonRelease:
-      case QEvent::MouseMove:
-        return HandleMouse(static_cast<QMouseEvent*>(event));
+      case QEvent::MouseMove: return HandleMouse(static_cast<QMouseEvent*>(event));
       case QEvent::ContextMenu: {
         TControl* c = control_;
         while (c && !c->PopupMenu()) c = c->Parent();
@@ -145,8 +142,7 @@ class ControlEvents : public QObject {
         }
         if (watched == control_->Widget()) control_->Resized();
         return false;
-      default:
-        return false;
+      default: return false;
     }
   }
 
@@ -182,7 +178,8 @@ class ControlEvents : public QObject {
     if (ch != 0) win->KeyPress(ch);
     if (ch == 0) return true;
     if (ch != original) {
-      QKeyEvent replacement(QEvent::KeyPress, key->key(), key->modifiers(), QString(QChar(static_cast<unsigned char>(ch))));
+      QKeyEvent replacement(QEvent::KeyPress, key->key(), key->modifiers(),
+                            QString(QChar(static_cast<unsigned char>(ch))));
       g_replayingKey = true;
       QCoreApplication::sendEvent(watched, &replacement);
       g_replayingKey = false;
@@ -233,8 +230,7 @@ class ControlEvents : public QObject {
         }
         return false;
       }
-      default:
-        return false;
+      default: return false;
     }
   }
 
@@ -445,9 +441,12 @@ void TControl::SetCursor(TCursor cursor) {
     case crHandPoint: widget_->setCursor(Qt::PointingHandCursor); break;
     case crCross: widget_->setCursor(Qt::CrossCursor); break;
     case crDrag: widget_->setCursor(Qt::DragMoveCursor); break;
-    case crNoDrop: case crNo: widget_->setCursor(Qt::ForbiddenCursor); break;
-    case crSizeWE: case crHSplit: widget_->setCursor(Qt::SizeHorCursor); break;
-    case crSizeNS: case crVSplit: widget_->setCursor(Qt::SizeVerCursor); break;
+    case crNoDrop:
+    case crNo: widget_->setCursor(Qt::ForbiddenCursor); break;
+    case crSizeWE:
+    case crHSplit: widget_->setCursor(Qt::SizeHorCursor); break;
+    case crSizeNS:
+    case crVSplit: widget_->setCursor(Qt::SizeVerCursor); break;
     default: widget_->unsetCursor(); break;
   }
 }

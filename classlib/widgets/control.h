@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "classlib/widgets/align_layout.h"
 #include "classlib/data/component.h"
+#include "classlib/widgets/align_layout.h"
 #include "classlib/widgets/geometry.h"
 #include "classlib/widgets/graphics.h"
 #include "classlib/widgets/keys.h"
@@ -31,11 +31,10 @@ enum class TDragState { dsDragEnter, dsDragLeave, dsDragMove };
 
 // Cursor values as the class library numbers them.
 using TCursor = int;
-inline constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4,
-                         crSizeNESW = -6, crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10,
-                         crHourGlass = -11, crDrag = -12, crNoDrop = -13, crHSplit = -14, crVSplit = -15,
-                         crMultiDrag = -16, crSQLWait = -17, crNo = -18, crAppStart = -19, crHelp = -20,
-                         crHandPoint = -21;
+inline constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4, crSizeNESW = -6,
+                         crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9, crUpArrow = -10, crHourGlass = -11,
+                         crDrag = -12, crNoDrop = -13, crHSplit = -14, crVSplit = -15, crMultiDrag = -16,
+                         crSQLWait = -17, crNo = -18, crAppStart = -19, crHelp = -20, crHandPoint = -21;
 
 class TControl;
 using TNotifyEvent = std::function<void(TComponent* Sender)>;

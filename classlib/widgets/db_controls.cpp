@@ -133,7 +133,10 @@ void TDBEdit::KeyPress(char& key) {
     key = 0;
     return;
   }
-  if (mask_ && key != '\b' && !mask_->Accepts(static_cast<std::size_t>(LineEdit()->hasSelectedText() ? LineEdit()->selectionStart() : LineEdit()->cursorPosition()), key)) {
+  if (mask_ && key != '\b' &&
+      !mask_->Accepts(static_cast<std::size_t>(LineEdit()->hasSelectedText() ? LineEdit()->selectionStart()
+                                                                             : LineEdit()->cursorPosition()),
+                      key)) {
     key = 0;
     return;
   }
@@ -221,7 +224,8 @@ TDBComboBox::TDBComboBox(TWinControl& parent) : TComboBox(parent) {
     if (Field()) Field()->SetText(Caption());
   };
   link_.OnFocusRequest = [this] { SetFocus(); };
-  QObject::connect(Combo(), &QComboBox::activated, Combo(), [this](int index) { Guarded(this, [this, index] { Choose(index); }); });
+  QObject::connect(Combo(), &QComboBox::activated, Combo(),
+                   [this](int index) { Guarded(this, [this, index] { Choose(index); }); });
 }
 
 TDBComboBox::~TDBComboBox() { link_.SetDataSource(nullptr); }
@@ -310,15 +314,14 @@ class TDBNavigator::Link : public TDataLink {
 
 namespace {
 
-const char* const kNavHints[] = {"First record", "Prior record", "Next record", "Last record", "Insert record",
-                                 "Delete record", "Edit record", "Post edit", "Cancel edit", "Refresh data"};
+const char* const kNavHints[] = {"First record",  "Prior record", "Next record", "Last record", "Insert record",
+                                 "Delete record", "Edit record",  "Post edit",   "Cancel edit", "Refresh data"};
 const char* const kNavGlyphs[] = {"|<", "<", ">", ">|", "+", "-", "^", "\u2713", "x", "\u21bb"};
 
 }  // namespace
 
 TDBNavigator::TDBNavigator(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent),
-      link_(std::make_unique<Link>(*this)) {
+    : TWinControl(ControlOwner(parent), &parent), link_(std::make_unique<Link>(*this)) {
   auto* box = new QWidget;
   Attach(box);
   for (std::size_t i = 0; i < buttons_.size(); ++i) {
@@ -327,7 +330,8 @@ TDBNavigator::TDBNavigator(TWinControl& parent)
     button->setText(QString::fromUtf8(kNavGlyphs[i]));
     button->setToolTip(kNavHints[i]);
     const auto which = static_cast<TNavigateBtn>(i);
-    QObject::connect(button, &QToolButton::clicked, button, [this, which] { Guarded(this, [this, which] { BtnClick(which); }); });
+    QObject::connect(button, &QToolButton::clicked, button,
+                     [this, which] { Guarded(this, [this, which] { BtnClick(which); }); });
     buttons_[i] = button;
     visible_.Include(which);
   }
@@ -395,7 +399,8 @@ bool TDBNavigator::ButtonEnabled(TNavigateBtn button) const {
 }
 
 void TDBNavigator::UpdateButtons() {
-  for (std::size_t i = 0; i < buttons_.size(); ++i) buttons_[i]->setEnabled(ButtonEnabled(static_cast<TNavigateBtn>(i)));
+  for (std::size_t i = 0; i < buttons_.size(); ++i)
+    buttons_[i]->setEnabled(ButtonEnabled(static_cast<TNavigateBtn>(i)));
   Layout();
 }
 
@@ -409,8 +414,8 @@ void TDBNavigator::BtnClick(TNavigateBtn button) {
       case TNavigateBtn::nbLast: ds->Last(); break;
       case TNavigateBtn::nbInsert: ds->Insert(); break;
       case TNavigateBtn::nbDelete:
-        if (!ConfirmDelete ||
-            MessageDlg(DeleteRecordQuestion, TMsgDlgType::mtConfirmation, {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) == mrOk) {
+        if (!ConfirmDelete || MessageDlg(DeleteRecordQuestion, TMsgDlgType::mtConfirmation,
+                                         {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}) == mrOk) {
           ds->Delete();
         }
         break;

@@ -2,7 +2,6 @@
 
 #include <QFontMetrics>
 #include <QLineEdit>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -77,9 +76,9 @@ class TDBGrid::Link : public TDataLink {
 };
 
 TDBGrid::TDBGrid(TWinControl& parent) : TStringGrid(parent), link_(std::make_unique<Link>(*this)) {
-  dbOptions_ = {TDBGridOption::dgEditing,  TDBGridOption::dgTitles, TDBGridOption::dgIndicator,
-                TDBGridOption::dgColumnResize, TDBGridOption::dgColLines, TDBGridOption::dgRowLines,
-                TDBGridOption::dgTabs, TDBGridOption::dgConfirmDelete, TDBGridOption::dgCancelOnExit};
+  dbOptions_ = {TDBGridOption::dgEditing,      TDBGridOption::dgTitles,        TDBGridOption::dgIndicator,
+                TDBGridOption::dgColumnResize, TDBGridOption::dgColLines,      TDBGridOption::dgRowLines,
+                TDBGridOption::dgTabs,         TDBGridOption::dgConfirmDelete, TDBGridOption::dgCancelOnExit};
   SetDefaultRowHeight(18);
   chosen_.changed_ = [this] { Refill(); };
   ApplyOptions();
@@ -109,8 +108,10 @@ void TDBGrid::SetReadOnly(bool value) {
 
 void TDBGrid::ApplyOptions() {
   TGridOptions o;
-  if (dbOptions_.Has(TDBGridOption::dgColLines)) o.Include(TGridOption::goVertLine).Include(TGridOption::goFixedVertLine);
-  if (dbOptions_.Has(TDBGridOption::dgRowLines)) o.Include(TGridOption::goHorzLine).Include(TGridOption::goFixedHorzLine);
+  if (dbOptions_.Has(TDBGridOption::dgColLines))
+    o.Include(TGridOption::goVertLine).Include(TGridOption::goFixedVertLine);
+  if (dbOptions_.Has(TDBGridOption::dgRowLines))
+    o.Include(TGridOption::goHorzLine).Include(TGridOption::goFixedHorzLine);
   if (dbOptions_.Has(TDBGridOption::dgTabs)) o.Include(TGridOption::goTabs);
   if (dbOptions_.Has(TDBGridOption::dgEditing) && !readOnly_) o.Include(TGridOption::goEditing);
   if (dbOptions_.Has(TDBGridOption::dgColumnResize)) o.Include(TGridOption::goColSizing);
@@ -425,8 +426,14 @@ void TDBGrid::KeyDown(Word& key, TShiftState shift) {
       if (ds->State() == TDataSetState::dsInsert && !ds->Modified() && !pendingModified_) break;
       if (ds->MoveBy(1) == 0 && ds->Eof() && canInsert) ds->Append();
       break;
-    case VK_PRIOR: HideEditor(); ds->MoveBy(-std::max(1, link_->BufferCount())); break;
-    case VK_NEXT: HideEditor(); ds->MoveBy(std::max(1, link_->BufferCount())); break;
+    case VK_PRIOR:
+      HideEditor();
+      ds->MoveBy(-std::max(1, link_->BufferCount()));
+      break;
+    case VK_NEXT:
+      HideEditor();
+      ds->MoveBy(std::max(1, link_->BufferCount()));
+      break;
     case VK_HOME:
     case VK_END:
       if (!shift.Ctrl) {
@@ -463,17 +470,15 @@ void TDBGrid::KeyDown(Word& key, TShiftState shift) {
         ShowEditor();
       }
       break;
-    default:
-      TStringGrid::KeyDown(key, shift);
-      return;
+    default: TStringGrid::KeyDown(key, shift); return;
   }
   key = 0;
 }
 
 void TDBGrid::DoExit() {
   TDataSet* ds = link_->Active() ? link_->DataSet() : nullptr;
-  if (ds && dbOptions_.Has(TDBGridOption::dgCancelOnExit) && ds->State() == TDataSetState::dsInsert && !ds->Modified() &&
-      !pendingModified_) {
+  if (ds && dbOptions_.Has(TDBGridOption::dgCancelOnExit) && ds->State() == TDataSetState::dsInsert &&
+      !ds->Modified() && !pendingModified_) {
     // An untouched new row does not outlive leaving the grid.
     ds->Cancel();
   } else {

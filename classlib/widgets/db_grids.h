@@ -17,8 +17,18 @@ class TDataSource;
 class TField;
 
 enum class TDBGridOption {
-  dgEditing, dgAlwaysShowEditor, dgTitles, dgIndicator, dgColumnResize, dgColLines, dgRowLines, dgTabs,
-  dgRowSelect, dgAlwaysShowSelection, dgConfirmDelete, dgCancelOnExit,
+  dgEditing,
+  dgAlwaysShowEditor,
+  dgTitles,
+  dgIndicator,
+  dgColumnResize,
+  dgColLines,
+  dgRowLines,
+  dgTabs,
+  dgRowSelect,
+  dgAlwaysShowSelection,
+  dgConfirmDelete,
+  dgCancelOnExit,
 };
 using TDBGridOptions = TSetOf<TDBGridOption>;
 

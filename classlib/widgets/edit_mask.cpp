@@ -105,9 +105,12 @@ bool TEditMask::Accepts(std::size_t position, char c) const {
   if (position >= positions_.size()) return false;
   const auto u = static_cast<unsigned char>(c);
   switch (positions_[position].Ch) {
-    case 'L': case 'l': return std::isalpha(u) != 0;
-    case 'A': case 'a': return std::isalnum(u) != 0;
-    case '0': case '9': return std::isdigit(u) != 0;
+    case 'L':
+    case 'l': return std::isalpha(u) != 0;
+    case 'A':
+    case 'a': return std::isalnum(u) != 0;
+    case '0':
+    case '9': return std::isdigit(u) != 0;
     case '#': return std::isdigit(u) != 0 || c == '+' || c == '-';
     default: return true;
   }

@@ -1,7 +1,7 @@
 #include "classlib/widgets/ext_controls.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QTabBar>
@@ -9,7 +9,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
-
 #include <algorithm>
 
 #include "classlib/widgets/form.h"
@@ -243,7 +242,7 @@ class StatusBarWidget : public QWidget {
       QRect inner = r.adjusted(0, 2, 0, 0);
       DrawBevel(p, inner, TPanelBevel::bvLowered, 1);
       p.setPen(ToQColor(owner_->Font().Color()));
-      Qt::Alignment a = Qt::AlignVCenter | (alignment == TAlignment::taCenter        ? Qt::AlignHCenter
+      Qt::Alignment a = Qt::AlignVCenter | (alignment == TAlignment::taCenter         ? Qt::AlignHCenter
                                             : alignment == TAlignment::taRightJustify ? Qt::AlignRight
                                                                                       : Qt::AlignLeft);
       p.drawText(inner.adjusted(2, 0, -2, 0), a, QString::fromStdString(text));
@@ -287,7 +286,8 @@ void TStatusBar::PanelsChanged() { Invalidate(); }
 
 // ---- TPageControl and TTabSheet
 
-TTabSheet::TTabSheet(TPageControl& pageControl) : TWinControl(ControlOwner(pageControl), nullptr), pageControl_(&pageControl) {
+TTabSheet::TTabSheet(TPageControl& pageControl)
+    : TWinControl(ControlOwner(pageControl), nullptr), pageControl_(&pageControl) {
   auto* page = new QWidget;
   Attach(page);
   // The sheet lies on the page control (so its controls find their form) but Qt's tab widget holds

@@ -1,10 +1,9 @@
 #include "classlib/widgets/file_lists.h"
 
-#include <QListWidget>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QListWidget>
 #include <algorithm>
 #include <filesystem>
 
@@ -70,7 +69,8 @@ std::vector<std::string> ListFiles(const std::string& dir, const std::string& ma
     if (::stat(it->path().c_str(), &st) != 0) continue;
     // Read-only means no write bit at all, as the engine reads the attribute.
     const bool readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-    if (readOnly ? types.Has(TFileAttr::ftReadOnly) : (types.Has(TFileAttr::ftNormal) || types.Has(TFileAttr::ftArchive))) {
+    if (readOnly ? types.Has(TFileAttr::ftReadOnly)
+                 : (types.Has(TFileAttr::ftNormal) || types.Has(TFileAttr::ftArchive))) {
       out.push_back(name);
     }
   }
@@ -96,7 +96,9 @@ void TDirectoryListBox::SetDirectory(const std::string& dir) {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     Items().Add(entries_[i].Name);
     // Indent by level; the item text stays the folder's name.
-    List()->item(static_cast<int>(i))->setText(QString(entries_[i].Level * 2, ' ') + QString::fromStdString(entries_[i].Name));
+    List()
+        ->item(static_cast<int>(i))
+        ->setText(QString(entries_[i].Level * 2, ' ') + QString::fromStdString(entries_[i].Name));
     if (entries_[i].Open) currentIndex = static_cast<int>(i);
   }
   SetItemIndex(currentIndex);

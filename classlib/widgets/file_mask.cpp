@@ -23,7 +23,8 @@ std::vector<std::string> SplitFileMask(std::string_view mask) {
   std::size_t start = 0;
   while (start <= mask.size()) {
     const auto semi = mask.find(';', start);
-    const auto piece = Trimmed(mask.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
+    const auto piece =
+        Trimmed(mask.substr(start, semi == std::string_view::npos ? std::string_view::npos : semi - start));
     if (!piece.empty()) out.emplace_back(piece);
     if (semi == std::string_view::npos) break;
     start = semi + 1;

@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
-
 #include <algorithm>
 
 #include "classlib/widgets/application.h"
@@ -22,7 +21,7 @@ namespace kavrin::classlib {
 namespace {
 constexpr const char* kFormProperty = "kavrinForm";
 constexpr int kBusyFreeRetryMs = 20;
-}
+}  // namespace
 
 // The top-level window of a form (or the widget inside an MDI child's subwindow).
 class FormWindow : public QWidget {
@@ -162,7 +161,8 @@ void TForm::ApplyWindowFlags() {
   if (borderStyle_ != TFormBorderStyle::bsNone) {
     flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (borderIcons_.Has(TBorderIcon::biSystemMenu)) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    const bool dialogLike = borderStyle_ == TFormBorderStyle::bsDialog || borderStyle_ == TFormBorderStyle::bsToolWindow;
+    const bool dialogLike =
+        borderStyle_ == TFormBorderStyle::bsDialog || borderStyle_ == TFormBorderStyle::bsToolWindow;
     if (!dialogLike && borderIcons_.Has(TBorderIcon::biMinimize)) flags |= Qt::WindowMinimizeButtonHint;
     if (!dialogLike && borderIcons_.Has(TBorderIcon::biMaximize)) flags |= Qt::WindowMaximizeButtonHint;
     if (borderIcons_.Has(TBorderIcon::biHelp)) flags |= Qt::WindowContextHelpButtonHint;
@@ -345,8 +345,8 @@ void TForm::FirstShowPlacement() {
     if (!reference && TApplication::Instance()) reference = TApplication::Instance()->MainForm();
     if (reference == this || (reference && !reference->Showing())) reference = nullptr;
   }
-  if (position_ == TPosition::poScreenCenter || ((position_ == TPosition::poMainFormCenter ||
-                                                  position_ == TPosition::poOwnerFormCenter) && !reference)) {
+  if (position_ == TPosition::poScreenCenter ||
+      ((position_ == TPosition::poMainFormCenter || position_ == TPosition::poOwnerFormCenter) && !reference)) {
     g.moveTopLeft(QPoint(area.x() + (area.width() - g.width()) / 2, area.y() + (area.height() - g.height()) / 2));
     window_->setGeometry(g);
   } else if (reference) {
@@ -405,9 +405,9 @@ void TForm::Close() {
   // using what the form owns; the close can be asked again later.
   if (TApplication* app = TApplication::Instance(); app && app->Busy()) return;
   if (!CloseQuery()) return;
-  TCloseAction action = IsMDIChild() ? (borderIcons_.Has(TBorderIcon::biMinimize) ? TCloseAction::caMinimize
-                                                                                  : TCloseAction::caNone)
-                                     : TCloseAction::caHide;
+  TCloseAction action =
+      IsMDIChild() ? (borderIcons_.Has(TBorderIcon::biMinimize) ? TCloseAction::caMinimize : TCloseAction::caNone)
+                   : TCloseAction::caHide;
   if (!DoClose(action)) return;
   TApplication* app = TApplication::Instance();
   if (app && app->MainForm() == this) {
@@ -439,7 +439,8 @@ void TForm::Release() {
   if (modal_) return;  // freed when its modal run ends
   // Freed from the event loop, after the handler that asked for it has returned.
   QObject* guard = window_;
-  QMetaObject::invokeMethod(guard, [this] { FreeWhenIdle(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      guard, [this] { FreeWhenIdle(); }, Qt::QueuedConnection);
 }
 
 void TForm::FreeWhenIdle() {
@@ -596,7 +597,10 @@ void TForm::RefreshWindowMenu() {
     std::string caption = "&" + std::to_string(n) + " " + child->Caption();
     entries.emplace_back(caption, [child] { child->BringToFront(); });
   }
-  windowMenu_->SetWindowList(entries, active ? static_cast<int>(std::find(mdiChildren_.begin(), mdiChildren_.end(), active) - mdiChildren_.begin()) : -1);
+  windowMenu_->SetWindowList(
+      entries,
+      active ? static_cast<int>(std::find(mdiChildren_.begin(), mdiChildren_.end(), active) - mdiChildren_.begin())
+             : -1);
 }
 
 }  // namespace kavrin::classlib

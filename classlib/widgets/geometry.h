@@ -22,8 +22,6 @@ struct TRect {
 };
 
 inline TRect Rect(int left, int top, int right, int bottom) { return TRect{left, top, right, bottom}; }
-inline TRect Bounds(int left, int top, int width, int height) {
-  return TRect{left, top, left + width, top + height};
-}
+inline TRect Bounds(int left, int top, int width, int height) { return TRect{left, top, left + width, top + height}; }
 
 }  // namespace kavrin::classlib

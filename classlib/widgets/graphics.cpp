@@ -10,7 +10,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-
 #include <array>
 #include <stdexcept>
 
@@ -19,10 +18,10 @@ namespace kavrin::classlib {
 namespace {
 
 // The classic Windows scheme, in the 0x00BBGGRR form.
-constexpr std::array<TColor, 25> kSystemColors{
-    0xC0C0C0, 0x808000, 0x800000, 0x808080, 0xC0C0C0, 0xFFFFFF, 0x000000, 0x000000, 0x000000,
-    0xFFFFFF, 0xC0C0C0, 0xC0C0C0, 0x808080, 0x800000, 0xFFFFFF, 0xC0C0C0, 0x808080, 0x808080,
-    0x000000, 0xC0C0C0, 0xFFFFFF, 0x000000, 0xDFDFDF, 0x000000, 0xE1FFFF};
+constexpr std::array<TColor, 25> kSystemColors{0xC0C0C0, 0x808000, 0x800000, 0x808080, 0xC0C0C0, 0xFFFFFF, 0x000000,
+                                               0x000000, 0x000000, 0xFFFFFF, 0xC0C0C0, 0xC0C0C0, 0x808080, 0x800000,
+                                               0xFFFFFF, 0xC0C0C0, 0x808080, 0x808080, 0x000000, 0xC0C0C0, 0xFFFFFF,
+                                               0x000000, 0xDFDFDF, 0x000000, 0xE1FFFF};
 
 int ScreenPixelsPerInch() {
   if (auto* screen = QGuiApplication::primaryScreen()) return static_cast<int>(screen->logicalDotsPerInch() + 0.5);
@@ -79,7 +78,8 @@ std::uint32_t ColorToRGB(TColor color) {
 
 QColor ToQColor(TColor color) {
   const auto bgr = ColorToRGB(color);
-  return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF), static_cast<int>((bgr >> 16) & 0xFF));
+  return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                static_cast<int>((bgr >> 16) & 0xFF));
 }
 
 TFont::TFont() : name_("Liberation Sans"), pixelsPerInch_(ScreenPixelsPerInch()) {}
@@ -285,13 +285,15 @@ void TBitmap::SaveToFile(const std::string& fileName) const {
   const QString name = QString::fromStdString(fileName);
   // A name without a known picture extension is written as a bitmap, the programs' picture format.
   const bool known = name.endsWith(".png", Qt::CaseInsensitive) || name.endsWith(".jpg", Qt::CaseInsensitive);
-  if (!image_->save(name, known ? nullptr : "BMP")) throw std::runtime_error("Cannot write the picture file " + fileName);
+  if (!image_->save(name, known ? nullptr : "BMP"))
+    throw std::runtime_error("Cannot write the picture file " + fileName);
 }
 
 void TBitmap::LoadFromBytes(const std::string& bytes) {
   EndDraw();
   QImage loaded;
-  if (!bytes.empty() && !loaded.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()))) {
+  if (!bytes.empty() &&
+      !loaded.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()))) {
     throw std::runtime_error("Bitmap image is not valid");
   }
   *image_ = loaded.isNull() ? QImage() : loaded.convertToFormat(QImage::Format_RGB32);

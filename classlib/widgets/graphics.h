@@ -25,17 +25,17 @@ inline constexpr TColor clBlack = 0x000000, clMaroon = 0x000080, clGreen = 0x008
                         clNavy = 0x800000, clPurple = 0x800080, clTeal = 0x808000, clGray = 0x808080,
                         clSilver = 0xC0C0C0, clRed = 0x0000FF, clLime = 0x00FF00, clYellow = 0x00FFFF,
                         clBlue = 0xFF0000, clFuchsia = 0xFF00FF, clAqua = 0xFFFF00, clWhite = 0xFFFFFF;
-inline constexpr TColor SystemColor(int index) { return static_cast<TColor>(0x80000000u | static_cast<unsigned>(index)); }
-inline constexpr TColor clScrollBar = SystemColor(0), clBackground = SystemColor(1),
-                        clActiveCaption = SystemColor(2), clInactiveCaption = SystemColor(3),
-                        clMenu = SystemColor(4), clWindow = SystemColor(5), clWindowFrame = SystemColor(6),
-                        clMenuText = SystemColor(7), clWindowText = SystemColor(8),
-                        clCaptionText = SystemColor(9), clAppWorkSpace = SystemColor(12),
-                        clHighlight = SystemColor(13), clHighlightText = SystemColor(14),
-                        clBtnFace = SystemColor(15), clBtnShadow = SystemColor(16),
-                        clGrayText = SystemColor(17), clBtnText = SystemColor(18),
-                        clBtnHighlight = SystemColor(20), cl3DDkShadow = SystemColor(21),
-                        cl3DLight = SystemColor(22), clInfoText = SystemColor(23), clInfoBk = SystemColor(24);
+inline constexpr TColor SystemColor(int index) {
+  return static_cast<TColor>(0x80000000u | static_cast<unsigned>(index));
+}
+inline constexpr TColor clScrollBar = SystemColor(0), clBackground = SystemColor(1), clActiveCaption = SystemColor(2),
+                        clInactiveCaption = SystemColor(3), clMenu = SystemColor(4), clWindow = SystemColor(5),
+                        clWindowFrame = SystemColor(6), clMenuText = SystemColor(7), clWindowText = SystemColor(8),
+                        clCaptionText = SystemColor(9), clAppWorkSpace = SystemColor(12), clHighlight = SystemColor(13),
+                        clHighlightText = SystemColor(14), clBtnFace = SystemColor(15), clBtnShadow = SystemColor(16),
+                        clGrayText = SystemColor(17), clBtnText = SystemColor(18), clBtnHighlight = SystemColor(20),
+                        cl3DDkShadow = SystemColor(21), cl3DLight = SystemColor(22), clInfoText = SystemColor(23),
+                        clInfoBk = SystemColor(24);
 inline constexpr TColor clNone = 0x1FFFFFFF;
 
 // The RGB value of a colour; system colours come from the classic Windows scheme, so that forms look
@@ -78,8 +78,24 @@ class TFont {
 
 enum class TBrushStyle { bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross, bsDiagCross };
 enum class TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
-enum class TPenMode { pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
-                      pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor };
+enum class TPenMode {
+  pmBlack,
+  pmWhite,
+  pmNop,
+  pmNot,
+  pmCopy,
+  pmNotCopy,
+  pmMergePenNot,
+  pmMaskPenNot,
+  pmMergeNotPen,
+  pmMaskNotPen,
+  pmMerge,
+  pmNotMerge,
+  pmMask,
+  pmNotMask,
+  pmXor,
+  pmNotXor
+};
 
 struct TBrush {
   TColor Color = clWhite;

@@ -4,11 +4,10 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QWheelEvent>
-
 #include <algorithm>
 #include <stdexcept>
 
@@ -569,8 +568,12 @@ void TStringGrid::KeyDown(Word& key, TShiftState shift) {
   switch (key) {
     case VK_UP: MoveBy(0, -1); break;
     case VK_DOWN: MoveBy(0, 1); break;
-    case VK_LEFT: if (!options_.Has(TGridOption::goRowSelect)) MoveBy(-1, 0); break;
-    case VK_RIGHT: if (!options_.Has(TGridOption::goRowSelect)) MoveBy(1, 0); break;
+    case VK_LEFT:
+      if (!options_.Has(TGridOption::goRowSelect)) MoveBy(-1, 0);
+      break;
+    case VK_RIGHT:
+      if (!options_.Has(TGridOption::goRowSelect)) MoveBy(1, 0);
+      break;
     case VK_PRIOR: FocusCell(col_, row_ - page); break;
     case VK_NEXT: FocusCell(col_, row_ + page); break;
     case VK_HOME: shift.Ctrl ? FocusCell(col_, fixedRows_) : FocusCell(fixedCols_, row_); break;
@@ -598,8 +601,7 @@ void TStringGrid::KeyDown(Word& key, TShiftState shift) {
       }
       break;
     }
-    default:
-      return;
+    default: return;
   }
   key = 0;
 }
@@ -669,10 +671,16 @@ bool TStringGrid::EditorKey(QKeyEvent* event) {
   const bool atEnd = editor_->cursorPosition() == editor_->text().size() && !editor_->hasSelectedText();
   bool toGrid = false;
   switch (key) {
-    case VK_UP: case VK_DOWN: case VK_PRIOR: case VK_NEXT: case VK_ESCAPE: toGrid = true; break;
+    case VK_UP:
+    case VK_DOWN:
+    case VK_PRIOR:
+    case VK_NEXT:
+    case VK_ESCAPE: toGrid = true; break;
     case VK_INSERT: toGrid = shift.NoKeyModifier(); break;
-    case VK_LEFT: case VK_HOME: toGrid = atStart || shift.Ctrl; break;
-    case VK_RIGHT: case VK_END: toGrid = atEnd || shift.Ctrl; break;
+    case VK_LEFT:
+    case VK_HOME: toGrid = atStart || shift.Ctrl; break;
+    case VK_RIGHT:
+    case VK_END: toGrid = atEnd || shift.Ctrl; break;
     case VK_TAB: toGrid = !shift.Alt; break;
     case VK_DELETE: toGrid = shift.Ctrl; break;
     default: break;
@@ -779,9 +787,9 @@ void TStringGrid::Paint(QPainter& painter, const QRect& area) {
       if (isCurrent && focused) state.Include(TGridDrawStateItem::gdFocused);
       canvas_.Font.Assign(Font());
       canvas_.Brush.Style = TBrushStyle::bsSolid;
-      const bool highlight = selected && focused &&
-                             (!isCurrent || options_.Has(TGridOption::goDrawFocusSelected) ||
-                              options_.Has(TGridOption::goRowSelect));
+      const bool highlight =
+          selected && focused &&
+          (!isCurrent || options_.Has(TGridOption::goDrawFocusSelected) || options_.Has(TGridOption::goRowSelect));
       if (fixed) {
         canvas_.Brush.Color = fixedColor_;
       } else if (highlight) {

@@ -9,8 +9,15 @@ namespace kavrin::classlib {
 
 // WinHelp commands the programs use.
 enum : unsigned {
-  HELP_CONTEXT = 0x1, HELP_QUIT = 0x2, HELP_CONTENTS = 0x3, HELP_INDEX = 0x3, HELP_HELPONHELP = 0x4,
-  HELP_SETCONTENTS = 0x5, HELP_CONTEXTPOPUP = 0x8, HELP_FINDER = 0xB, HELP_KEY = 0x101,
+  HELP_CONTEXT = 0x1,
+  HELP_QUIT = 0x2,
+  HELP_CONTENTS = 0x3,
+  HELP_INDEX = 0x3,
+  HELP_HELPONHELP = 0x4,
+  HELP_SETCONTENTS = 0x5,
+  HELP_CONTEXTPOPUP = 0x8,
+  HELP_FINDER = 0xB,
+  HELP_KEY = 0x101,
 };
 
 struct THelpRequest {

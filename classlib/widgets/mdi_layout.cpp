@@ -54,8 +54,8 @@ std::vector<TRect> IconLayout(const TRect& client, int count) {
   for (int i = 0; i < count; ++i) {
     const int row = i / perRow;
     const int col = i % perRow;
-    out.push_back(Bounds(client.Left + col * kIconWidth, client.Bottom - (row + 1) * kIconHeight, kIconWidth,
-                         kIconHeight));
+    out.push_back(
+        Bounds(client.Left + col * kIconWidth, client.Bottom - (row + 1) * kIconHeight, kIconWidth, kIconHeight));
   }
   return out;
 }

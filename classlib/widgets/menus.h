@@ -2,13 +2,12 @@
 // hints for the status line, and insert and delete at an index.
 #pragma once
 
+#include <QMenuBar>
+#include <QPointer>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <QMenuBar>
-#include <QPointer>
 
 #include "classlib/data/component.h"
 #include "classlib/widgets/control.h"

@@ -1,7 +1,6 @@
 #include "classlib/widgets/printer_choice.h"
 
 #include <QPrinterInfo>
-
 #include <utility>
 
 namespace kavrin::classlib {

@@ -7,7 +7,6 @@
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QTimer>
-
 #include <algorithm>
 #include <cerrno>
 #include <utility>
@@ -48,7 +47,8 @@ QtMessageLoop::~QtMessageLoop() {
 void QtMessageLoop::Wake() {
   // One queued call at a time is enough: it delivers everything queued when it runs.
   if (wake_queued_.exchange(true)) return;
-  QMetaObject::invokeMethod(&context_, [this] { Dispatch(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      &context_, [this] { Dispatch(); }, Qt::QueuedConnection);
 }
 
 void QtMessageLoop::Dispatch() {

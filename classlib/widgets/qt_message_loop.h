@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <atomic>
 #include <cstdint>
 #include <map>

@@ -9,7 +9,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
-
 #include <cctype>
 #include <map>
 
@@ -89,10 +88,14 @@ TModalResult QtUi::MessageBox(const TMessageRequest& request) {
     QMessageBox::ButtonRole Role;
   };
   static const Choice choices[] = {
-      {TMsgDlgBtn::mbYes, "&Yes", QMessageBox::YesRole},       {TMsgDlgBtn::mbNo, "&No", QMessageBox::NoRole},
-      {TMsgDlgBtn::mbOK, "OK", QMessageBox::AcceptRole},       {TMsgDlgBtn::mbCancel, "Cancel", QMessageBox::RejectRole},
-      {TMsgDlgBtn::mbAbort, "&Abort", QMessageBox::RejectRole}, {TMsgDlgBtn::mbRetry, "&Retry", QMessageBox::AcceptRole},
-      {TMsgDlgBtn::mbIgnore, "&Ignore", QMessageBox::AcceptRole}, {TMsgDlgBtn::mbAll, "&All", QMessageBox::YesRole},
+      {TMsgDlgBtn::mbYes, "&Yes", QMessageBox::YesRole},
+      {TMsgDlgBtn::mbNo, "&No", QMessageBox::NoRole},
+      {TMsgDlgBtn::mbOK, "OK", QMessageBox::AcceptRole},
+      {TMsgDlgBtn::mbCancel, "Cancel", QMessageBox::RejectRole},
+      {TMsgDlgBtn::mbAbort, "&Abort", QMessageBox::RejectRole},
+      {TMsgDlgBtn::mbRetry, "&Retry", QMessageBox::AcceptRole},
+      {TMsgDlgBtn::mbIgnore, "&Ignore", QMessageBox::AcceptRole},
+      {TMsgDlgBtn::mbAll, "&All", QMessageBox::YesRole},
       {TMsgDlgBtn::mbHelp, "&Help", QMessageBox::HelpRole},
   };
   std::map<QAbstractButton*, TModalResult> results;

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QScreen>
-
 #include <algorithm>
 #include <stdexcept>
 
@@ -17,15 +16,20 @@ TScreen* g_screen = nullptr;
 
 Qt::CursorShape ShapeOf(TCursor cursor) {
   switch (cursor) {
-    case crHourGlass: case crSQLWait: return Qt::WaitCursor;
+    case crHourGlass:
+    case crSQLWait: return Qt::WaitCursor;
     case crAppStart: return Qt::BusyCursor;
     case crIBeam: return Qt::IBeamCursor;
     case crCross: return Qt::CrossCursor;
     case crHandPoint: return Qt::PointingHandCursor;
-    case crDrag: case crMultiDrag: return Qt::DragMoveCursor;
-    case crNoDrop: case crNo: return Qt::ForbiddenCursor;
-    case crSizeWE: case crHSplit: return Qt::SizeHorCursor;
-    case crSizeNS: case crVSplit: return Qt::SizeVerCursor;
+    case crDrag:
+    case crMultiDrag: return Qt::DragMoveCursor;
+    case crNoDrop:
+    case crNo: return Qt::ForbiddenCursor;
+    case crSizeWE:
+    case crHSplit: return Qt::SizeHorCursor;
+    case crSizeNS:
+    case crVSplit: return Qt::SizeVerCursor;
     case crHelp: return Qt::WhatsThisCursor;
     default: return Qt::ArrowCursor;
   }

@@ -25,8 +25,7 @@ void ScriptedUi::Fail(const std::string& failure) {
 
 std::string ScriptedUi::Describe(const Expectation& e) {
   switch (e.What) {
-    case Kind::Message:
-      return DescribeType(e.Type) + " box \"" + e.Text + "\" [" + DescribeButtons(e.Buttons) + "]";
+    case Kind::Message: return DescribeType(e.Type) + " box \"" + e.Text + "\" [" + DescribeButtons(e.Buttons) + "]";
     case Kind::Modal: return "modal form \"" + e.Text + "\"";
     case Kind::Open: return "open dialog \"" + e.Text + "\"";
     case Kind::Save: return "save dialog \"" + e.Text + "\"";
@@ -146,8 +145,8 @@ std::optional<ScriptedUi::Expectation> ScriptedUi::Take(Kind kind, const std::st
 
 TModalResult ScriptedUi::MessageBox(const TMessageRequest& request) {
   messages_.push_back(request);
-  const std::string came = DescribeType(request.Type) + " box \"" + request.Text + "\" [" +
-                           DescribeButtons(request.Buttons) + "]";
+  const std::string came =
+      DescribeType(request.Type) + " box \"" + request.Text + "\" [" + DescribeButtons(request.Buttons) + "]";
   // The answer to a box nobody expected: the most cautious of its buttons.
   auto fallback = [&] {
     if (request.Buttons.Has(TMsgDlgBtn::mbCancel)) return mrCancel;

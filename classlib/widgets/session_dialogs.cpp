@@ -5,8 +5,7 @@
 
 namespace kavrin::classlib {
 
-TSessionPasswordDialog::TSessionPasswordDialog(TComponent* owner, TSession& session)
-    : TForm(owner), session_(session) {
+TSessionPasswordDialog::TSessionPasswordDialog(TComponent* owner, TSession& session) : TForm(owner), session_(session) {
   SetCaption(PasswordDialogCaption);
   SetWidth(330);
   SetHeight(110);

@@ -15,7 +15,6 @@
 #include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextEdit>
-
 #include <algorithm>
 #include <cctype>
 #include <fstream>
@@ -118,8 +117,7 @@ void TLabel::ApplyFont() {
 
 // ---- TButton
 
-TButton::TButton(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent) {
+TButton::TButton(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   button_ = new QPushButton;
   button_->setAutoDefault(false);
   Attach(button_);
@@ -162,8 +160,7 @@ void TButton::Click() {
 
 // ---- TCustomEdit
 
-TCustomEdit::TCustomEdit(TWinControl& parent, bool)
-    : TWinControl(ControlOwner(parent), &parent) {}
+TCustomEdit::TCustomEdit(TWinControl& parent, bool) : TWinControl(ControlOwner(parent), &parent) {}
 
 void TCustomEdit::Changed() {
   if (!settingText_) Modified = true;
@@ -256,7 +253,8 @@ int TMemoLines::Count() const {
 }
 
 std::string TMemoLines::Strings(int index) const {
-  if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   return memo_.TextEdit()->document()->findBlockByNumber(index).text().toStdString();
 }
 
@@ -393,7 +391,9 @@ void TMemo::SetSelLength(int value) {
                 QTextCursor::KeepAnchor);
   edit_->setTextCursor(c);
 }
-std::string TMemo::SelText() const { return edit_->textCursor().selectedText().replace(QChar(0x2029), "\r\n").toStdString(); }
+std::string TMemo::SelText() const {
+  return edit_->textCursor().selectedText().replace(QChar(0x2029), "\r\n").toStdString();
+}
 void TMemo::SetSelText(const std::string& text) {
   QString t = Q(text);
   t.replace("\r\n", "\n");
@@ -432,8 +432,7 @@ class CheckBoxWidget : public QCheckBox {
   TCheckBox* owner_;
 };
 
-TCheckBox::TCheckBox(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent) {
+TCheckBox::TCheckBox(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   box_ = new CheckBoxWidget(this);
   Attach(box_);
   SetBounds(0, 0, 97, 17);
@@ -443,7 +442,7 @@ void TCheckBox::ApplyCaption() { box_->setText(Q(Caption())); }
 
 void TCheckBox::SetState(TCheckBoxState state) {
   if (state == TCheckBoxState::cbGrayed && !AllowGrayed) box_->setTristate(true);
-  const Qt::CheckState q = state == TCheckBoxState::cbChecked   ? Qt::Checked
+  const Qt::CheckState q = state == TCheckBoxState::cbChecked  ? Qt::Checked
                            : state == TCheckBoxState::cbGrayed ? Qt::PartiallyChecked
                                                                : Qt::Unchecked;
   box_->setCheckState(q);
@@ -454,7 +453,9 @@ void TCheckBox::SetState(TCheckBoxState state) {
 
 void TCheckBox::Toggle() {
   switch (state_) {
-    case TCheckBoxState::cbUnchecked: SetState(AllowGrayed ? TCheckBoxState::cbGrayed : TCheckBoxState::cbChecked); break;
+    case TCheckBoxState::cbUnchecked:
+      SetState(AllowGrayed ? TCheckBoxState::cbGrayed : TCheckBoxState::cbChecked);
+      break;
     case TCheckBoxState::cbChecked: SetState(TCheckBoxState::cbUnchecked); break;
     case TCheckBoxState::cbGrayed: SetState(TCheckBoxState::cbChecked); break;
   }
@@ -462,8 +463,7 @@ void TCheckBox::Toggle() {
 
 // ---- TRadioButton
 
-TRadioButton::TRadioButton(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent) {
+TRadioButton::TRadioButton(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   button_ = new QRadioButton;
   Attach(button_);
   SetBounds(0, 0, 113, 17);
@@ -483,8 +483,7 @@ void TRadioButton::SetChecked(bool value) {
 
 // ---- TGroupBox
 
-TGroupBox::TGroupBox(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent) {
+TGroupBox::TGroupBox(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   box_ = new QGroupBox;
   Attach(box_);
   SetBounds(0, 0, 185, 105);
@@ -494,8 +493,7 @@ void TGroupBox::ApplyCaption() { box_->setTitle(Q(Caption())); }
 
 // ---- TRadioGroup
 
-TRadioGroup::TRadioGroup(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent) {
+TRadioGroup::TRadioGroup(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   box_ = new QGroupBox;
   Attach(box_);
   SetBounds(0, 0, 185, 105);
@@ -561,8 +559,7 @@ void TRadioGroup::SetColumns(int columns) {
 
 // ---- TComboBox
 
-TComboBox::TComboBox(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent) {
+TComboBox::TComboBox(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   combo_ = new QComboBox;
   combo_->setInsertPolicy(QComboBox::NoInsert);
   Attach(combo_);
@@ -570,10 +567,25 @@ TComboBox::TComboBox(TWinControl& parent)
   SetStyle(TComboBoxStyle::csDropDown);
   SetColor(clWindow);
   MirrorItems(
-      items_, [this](int i) { setting_ = true; combo_->insertItem(i, Q(items_.Strings(i))); setting_ = false; },
-      [this](int i) { setting_ = true; combo_->removeItem(i); setting_ = false; },
+      items_,
+      [this](int i) {
+        setting_ = true;
+        combo_->insertItem(i, Q(items_.Strings(i)));
+        setting_ = false;
+      },
+      [this](int i) {
+        setting_ = true;
+        combo_->removeItem(i);
+        setting_ = false;
+      },
       [this](int i) { combo_->setItemText(i, Q(items_.Strings(i))); },
-      [this] { setting_ = true; const QString t = combo_->currentText(); combo_->clear(); if (combo_->isEditable()) combo_->setEditText(t); setting_ = false; });
+      [this] {
+        setting_ = true;
+        const QString t = combo_->currentText();
+        combo_->clear();
+        if (combo_->isEditable()) combo_->setEditText(t);
+        setting_ = false;
+      });
   QObject::connect(combo_, &QComboBox::activated, combo_, [this](int) {
     Guarded(this, [this] {
       if (OnChange) OnChange(this);
@@ -581,7 +593,8 @@ TComboBox::TComboBox(TWinControl& parent)
     });
   });
   QObject::connect(combo_, &QComboBox::editTextChanged, combo_, [this](const QString&) {
-    if (!setting_ && combo_->isEditable()) Guarded(this, [this] {
+    if (!setting_ && combo_->isEditable())
+      Guarded(this, [this] {
         if (OnChange) OnChange(this);
       });
   });
@@ -669,8 +682,7 @@ class ListBoxDelegate : public QStyledItemDelegate {
   TListBox* owner_;
 };
 
-TListBox::TListBox(TWinControl& parent)
-    : TWinControl(ControlOwner(parent), &parent) {
+TListBox::TListBox(TWinControl& parent) : TWinControl(ControlOwner(parent), &parent) {
   list_ = new QListWidget;
   auto* delegate = new ListBoxDelegate(this);
   delegate->setParent(list_);

@@ -29,8 +29,7 @@ enum class TComboBoxStyle { csDropDown, csSimple, csDropDownList, csOwnerDrawFix
 enum class TListBoxStyle { lbStandard, lbOwnerDrawFixed, lbOwnerDrawVariable };
 enum class TOwnerDrawStateItem { odSelected, odGrayed, odDisabled, odChecked, odFocused };
 using TOwnerDrawState = TSetOf<TOwnerDrawStateItem>;
-using TDrawItemEvent =
-    std::function<void(TComponent* Control, int Index, const TRect& Rect, TOwnerDrawState State)>;
+using TDrawItemEvent = std::function<void(TComponent* Control, int Index, const TRect& Rect, TOwnerDrawState State)>;
 
 // The caption as shown: "&" marks the accelerator and is not drawn; "&&" is one "&".
 std::string StripAccelerator(const std::string& caption);

@@ -18,7 +18,8 @@ int CompareTextIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 void TStringItems::CheckIndex(int index) const {
-  if (index < 0 || index >= Count()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= Count())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const std::string& TStringItems::Strings(int index) const {
@@ -148,9 +149,8 @@ void TStringItems::SetSorted(bool sorted) {
   sorted_ = sorted;
   if (!sorted_) return;
   std::vector<Item> copy = items_;
-  std::stable_sort(copy.begin(), copy.end(), [](const Item& a, const Item& b) {
-    return CompareTextIgnoringCase(a.Text, b.Text) < 0;
-  });
+  std::stable_sort(copy.begin(), copy.end(),
+                   [](const Item& a, const Item& b) { return CompareTextIgnoringCase(a.Text, b.Text) < 0; });
   Clear();
   sorted_ = false;
   for (const auto& item : copy) AddObject(item.Text, item.Object);

@@ -13,7 +13,7 @@ namespace kavrin::classlib {
 namespace {
 Ui* g_ui = nullptr;
 TEventExceptionSink g_exceptionSink;
-}
+}  // namespace
 
 Ui& CurrentUi() {
   if (g_ui) return *g_ui;

@@ -66,13 +66,12 @@ TEST(FilterExpr, BinaryComparisonAndBlankTest) {
   const auto greater = expr.NewBinaryNode(TCanOp::Greater, qty, expr.NewConstNode(engine::ftInteger, five));
   const auto blank = expr.NewUnaryNode(TCanOp::NotBlank, expr.NewFieldNode(8, "R"));
   const auto root = expr.NewBinaryNode(TCanOp::Or, greater, blank);
-  EXPECT_EQ(ToHex(expr.GetFilterData(root)),
-            WithoutSpaces("02005a0006000a005200 "
-                          "020000000b0000000c003200 "
-                          "020000000500000018002400 040000000000000007000000 "
-                          "0500000000000000060004000200 "
-                          "01000000020000003c00 040000000000000008000600 "
-                          "510005000000 5200"));
+  EXPECT_EQ(ToHex(expr.GetFilterData(root)), WithoutSpaces("02005a0006000a005200 "
+                                                           "020000000b0000000c003200 "
+                                                           "020000000500000018002400 040000000000000007000000 "
+                                                           "0500000000000000060004000200 "
+                                                           "01000000020000003c00 040000000000000008000600 "
+                                                           "510005000000 5200"));
 }
 
 TEST(FilterExpr, OnlyTheTreeUnderTheRootIsWritten) {

@@ -4,10 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QPushButton>
 #include <QProcess>
+#include <QPushButton>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -177,7 +176,9 @@ TEST_F(AbortFormTest, CancelPressedDuringPageTwoStopsTheReportAndTheNextReportPr
        [&] { return printer.Delivered.empty() && printer.Aborted == 2; }, [&] { return printer.Port(); },
        [&](const std::string&) { return printer.Delivered.size() == 1 && printer.Delivered[0].Sheets == 2; }},
       {"PDF file",
-       [&](const std::string&) { return std::make_unique<TReportWorks>(pdf, qt_preview, qt_screen, AbortFormFactory()); },
+       [&](const std::string&) {
+         return std::make_unique<TReportWorks>(pdf, qt_preview, qt_screen, AbortFormFactory());
+       },
        [] { return true; }, [&] { return pdf.Port(); },
        [](const std::string& folder) { return PdfPages(folder + "/next.pdf") == 2; }},
   };

@@ -1,9 +1,8 @@
 #include "components/ascifile.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -140,7 +139,8 @@ TEST_F(AsciiFileTest, ImportedLinesIntoANewRecord) {
 }
 
 TEST_F(AsciiFileTest, AnEmptyFirstColumnOfATabFileKeepsItsPlace) {
-  Create("NOTES", {Field(1, "Note", en::ftString, 10), Field(2, "Id", en::ftInteger), Field(3, "Name", en::ftString, 10)},
+  Create("NOTES",
+         {Field(1, "Note", en::ftString, 10), Field(2, "Id", en::ftInteger), Field(3, "Name", en::ftString, 10)},
          {Index("", {2}, true)});
   auto& table = Open("NOTES");
   TAsciiFile ascii;
@@ -162,7 +162,9 @@ TEST_F(AsciiFileTest, UpdatingByKey) {
       {"empty values never clear a field", TImportType::itUpdate, "1,\"\",  \r\n", {"1|Old|7", "2|Two|8"}},
       {"update changes the given values", TImportType::itUpdate, "2,,9\r\n", {"1|Old|7", "2|Two|9"}},
       {"update skips an unknown key", TImportType::itUpdate, "3,New,1\r\n", {"1|Old|7", "2|Two|8"}},
-      {"append and update appends an unknown key", TImportType::itAppendUpdate, "3,New,1\r\n1,Renamed\r\n",
+      {"append and update appends an unknown key",
+       TImportType::itAppendUpdate,
+       "3,New,1\r\n1,Renamed\r\n",
        {"1|Renamed|7", "2|Two|8", "3|New|1"}},
   };
   int n = 0;
@@ -184,7 +186,8 @@ TEST_F(AsciiFileTest, UpdatingByKey) {
 }
 
 TEST_F(AsciiFileTest, KeyOnASecondaryIndex) {
-  Create("BYNAME", {Field(1, "Id", en::ftInteger), Field(2, "Name", en::ftString, 20), Field(3, "Count", en::ftInteger)},
+  Create("BYNAME",
+         {Field(1, "Id", en::ftInteger), Field(2, "Name", en::ftString, 20), Field(3, "Count", en::ftInteger)},
          {Index("", {1}, true), Index("ByName", {2}, false, true)});
   auto& table = Open("BYNAME");
   AddPerson(table, 1, "Ann", 1);
@@ -199,7 +202,9 @@ TEST_F(AsciiFileTest, KeyOnASecondaryIndex) {
 }
 
 TEST_F(AsciiFileTest, StringsKeepQuotesAndLoseLineEndsOnExport) {
-  Create("MEMO", {Field(1, "Id", en::ftInteger), Field(2, "Name", en::ftString, 30), Field(3, "Notes", en::ftBlob, 0, en::fstMemo)},
+  Create("MEMO",
+         {Field(1, "Id", en::ftInteger), Field(2, "Name", en::ftString, 30),
+          Field(3, "Notes", en::ftBlob, 0, en::fstMemo)},
          {Index("", {1}, true)});
   auto& table = Open("MEMO");
   table.Append();
@@ -219,17 +224,25 @@ TEST_F(AsciiFileTest, StringsKeepQuotesAndLoseLineEndsOnExport) {
 
 // Every field type, written and read back, with the four combinations of delimiter and FoxPro format.
 TEST_F(AsciiFileTest, EveryFieldTypeRoundTrips) {
-  std::vector<en::TFieldDescriptor> fields{
-      Field(1, "ID", en::ftInteger),         Field(2, "Str", en::ftString, 20),
-      Field(3, "Small", en::ftSmallInt),     Field(4, "Word", en::ftWord),
-      Field(5, "Flag", en::ftBoolean),       Field(6, "Real", en::ftFloat),
-      Field(7, "Money", en::ftFloat, 0, en::fstMoney), Field(8, "Amount", en::ftBCD),
-      Field(9, "Day", en::ftDate),           Field(10, "Clock", en::ftTime),
-      Field(11, "Stamp", en::ftTimeStamp),   Field(12, "Raw", en::ftBytes, 4),
-      Field(13, "VarRaw", en::ftVarBytes, 10), Field(14, "Auto", en::ftInteger, 0, en::fstAutoInc),
-      Field(15, "Data", en::ftBlob, 0, en::fstBinary), Field(16, "Notes", en::ftBlob, 0, en::fstMemo),
-      Field(17, "Picture", en::ftBlob, 0, en::fstGraphic), Field(18, "Fmt", en::ftBlob, 0, en::fstFormattedMemo),
-      Field(19, "Typed", en::ftBlob, 0, en::fstTypedBinary)};
+  std::vector<en::TFieldDescriptor> fields{Field(1, "ID", en::ftInteger),
+                                           Field(2, "Str", en::ftString, 20),
+                                           Field(3, "Small", en::ftSmallInt),
+                                           Field(4, "Word", en::ftWord),
+                                           Field(5, "Flag", en::ftBoolean),
+                                           Field(6, "Real", en::ftFloat),
+                                           Field(7, "Money", en::ftFloat, 0, en::fstMoney),
+                                           Field(8, "Amount", en::ftBCD),
+                                           Field(9, "Day", en::ftDate),
+                                           Field(10, "Clock", en::ftTime),
+                                           Field(11, "Stamp", en::ftTimeStamp),
+                                           Field(12, "Raw", en::ftBytes, 4),
+                                           Field(13, "VarRaw", en::ftVarBytes, 10),
+                                           Field(14, "Auto", en::ftInteger, 0, en::fstAutoInc),
+                                           Field(15, "Data", en::ftBlob, 0, en::fstBinary),
+                                           Field(16, "Notes", en::ftBlob, 0, en::fstMemo),
+                                           Field(17, "Picture", en::ftBlob, 0, en::fstGraphic),
+                                           Field(18, "Fmt", en::ftBlob, 0, en::fstFormattedMemo),
+                                           Field(19, "Typed", en::ftBlob, 0, en::fstTypedBinary)};
   fields[7].Decimals = 2;
   struct Case {
     TFileType type;
@@ -246,8 +259,9 @@ TEST_F(AsciiFileTest, EveryFieldTypeRoundTrips) {
     Create(target, fields, {Index("", {1}, true)});
     auto& table = Open(source);
     table.Append();
-    const char* const values[] = {"1", "Say \"hi\" now", "-7", "65535", "True", "-1.25", "12.5", "-123.45", "3/5/2001",
-                                  "1:02:03 PM", "3/4/1999 5:06:07 AM", "ab\x01z", "xyz"};
+    const char* const values[] = {
+        "1",          "Say \"hi\" now",      "-7",      "65535", "True", "-1.25", "12.5", "-123.45", "3/5/2001",
+        "1:02:03 PM", "3/4/1999 5:06:07 AM", "ab\x01z", "xyz"};
     for (int i = 0; i < 13; ++i) table.Fields(i)->SetAsString(values[i]);
     table.FieldByName("Data")->SetAsString(binary);
     table.FieldByName("Notes")->SetAsString("line1\r\nline2");
@@ -303,8 +317,9 @@ TEST_F(AsciiFileTest, EveryFieldTypeRoundTrips) {
 }
 
 TEST_F(AsciiFileTest, FoxproValuesOnImport) {
-  Create("FOX", {Field(1, "Id", en::ftInteger), Field(2, "Flag", en::ftBoolean), Field(3, "Day", en::ftDate),
-                 Field(4, "Real", en::ftFloat)},
+  Create("FOX",
+         {Field(1, "Id", en::ftInteger), Field(2, "Flag", en::ftBoolean), Field(3, "Day", en::ftDate),
+          Field(4, "Real", en::ftFloat)},
          {Index("", {1}, true)});
   struct Case {
     const char* line;
@@ -376,8 +391,9 @@ TEST_F(AsciiFileTest, HeaderLines) {
 }
 
 TEST_F(AsciiFileTest, TwoGraphicFieldsWriteSideFilesRecordByRecord) {
-  Create("PICS", {Field(1, "Id", en::ftInteger), Field(2, "Front", en::ftBlob, 0, en::fstGraphic),
-                  Field(3, "Back", en::ftBlob, 0, en::fstGraphic)},
+  Create("PICS",
+         {Field(1, "Id", en::ftInteger), Field(2, "Front", en::ftBlob, 0, en::fstGraphic),
+          Field(3, "Back", en::ftBlob, 0, en::fstGraphic)},
          {Index("", {1}, true)});
   auto& table = Open("PICS");
   for (int id = 1; id <= 3; ++id) {
@@ -406,7 +422,8 @@ TEST_F(AsciiFileTest, TwoGraphicFieldsWriteSideFilesRecordByRecord) {
 }
 
 TEST_F(AsciiFileTest, HiddenFieldsHaveNoColumn) {
-  Create("HID", {Field(1, "Secret", en::ftString, 10), Field(2, "Id", en::ftInteger), Field(3, "Name", en::ftString, 10)},
+  Create("HID",
+         {Field(1, "Secret", en::ftString, 10), Field(2, "Id", en::ftInteger), Field(3, "Name", en::ftString, 10)},
          {Index("", {2}, true)});
   auto& table = Open("HID");
   table.Append();
@@ -529,7 +546,8 @@ TEST_F(AsciiFileTest, AFailureOfAnUpdateRunKeepsWhatCameBefore) {
 }
 
 TEST_F(AsciiFileTest, SideFilesLoadOnlyFromTheTextFilesFolder) {
-  Create("BLOBS", {Field(1, "Id", en::ftInteger), Field(2, "Data", en::ftBlob, 0, en::fstBinary)}, {Index("", {1}, true)});
+  Create("BLOBS", {Field(1, "Id", en::ftInteger), Field(2, "Data", en::ftBlob, 0, en::fstBinary)},
+         {Index("", {1}, true)});
   ::mkdir(PathOf("in").c_str(), 0755);
   ::mkdir(PathOf("in/sub").c_str(), 0755);
   ::mkdir(PathOf("other").c_str(), 0755);
@@ -643,7 +661,10 @@ TEST_F(AsciiFileTest, EmptyMissingAndMarkedFiles) {
   EXPECT_EQ(table.RecordCount(), 0);
   EXPECT_EQ(progress, 1);
   // UTF-8 with a byte-order mark, a Ctrl+Z end and blank lines.
-  WriteWholeFile(ascii.FileName(), "\xEF\xBB\xBF" "1,\"Grüße\",2\r\n\r\n   \r\n2,\"Zoë\"\r\n\x1a" "3,\"never\"\r\n");
+  WriteWholeFile(ascii.FileName(),
+                 "\xEF\xBB\xBF"
+                 "1,\"Grüße\",2\r\n\r\n   \r\n2,\"Zoë\"\r\n\x1a"
+                 "3,\"never\"\r\n");
   ascii.ImportFile();
   EXPECT_TRUE(errors.empty());
   EXPECT_EQ(Rows(table), (std::vector<std::string>{"1|Grüße|2", "2|Zoë|<null>"}));
@@ -675,8 +696,7 @@ TEST_F(AsciiFileTest, ExportProgressAbortAppendAndFileErrors) {
   ascii.SetExportType(TExportType::etAppend);
   ascii.ExportFile();
   EXPECT_EQ(calls.size(), 2u);
-  EXPECT_EQ(ReadWholeFile(ascii.FileName()),
-            "1,\"P1\",1\r\n2,\"P2\",2\r\n3,\"P3\",3\r\n1,\"P1\",1\r\n2,\"P2\",2\r\n");
+  EXPECT_EQ(ReadWholeFile(ascii.FileName()), "1,\"P1\",1\r\n2,\"P2\",2\r\n3,\"P3\",3\r\n1,\"P1\",1\r\n2,\"P2\",2\r\n");
   ascii.SetExportType(TExportType::etReplace);
   ascii.ExportFile();
   EXPECT_EQ(ReadWholeFile(ascii.FileName()), "1,\"P1\",1\r\n2,\"P2\",2\r\n");
@@ -690,7 +710,8 @@ TEST_F(AsciiFileTest, ExportProgressAbortAppendAndFileErrors) {
 }
 
 TEST_F(AsciiFileTest, ASideFileThatCannotBeWrittenEndsTheExportThroughTheEvent) {
-  Create("SIDE", {Field(1, "Id", en::ftInteger), Field(2, "Data", en::ftBlob, 0, en::fstBinary)}, {Index("", {1}, true)});
+  Create("SIDE", {Field(1, "Id", en::ftInteger), Field(2, "Data", en::ftBlob, 0, en::fstBinary)},
+         {Index("", {1}, true)});
   auto& table = Open("SIDE");
   for (int id = 1; id <= 2; ++id) {
     table.Append();

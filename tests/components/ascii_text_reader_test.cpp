@@ -76,10 +76,24 @@ TEST(AsciiLineReaderTest, LineEndsBlankLinesCtrlZAndByteOrderMark) {
       {"lone CR and LF end lines too", "a\rb\nc\n\rd", {"a", "b", "c", "d"}},
       {"blank and control-only lines are skipped", "\r\n\r\n  \t\x01\r\na\r\n \r\n", {"a"}},
       {"leading blanks and tabs belong to the line", "\t2\t3\r\n  x\r\n", {"\t2\t3", "  x"}},
-      {"Ctrl+Z before a line ends the file", "a\r\n\x1a" "b\r\n", {"a"}},
-      {"Ctrl+Z inside a line ends it and the file", "ab\x1a" "cd\r\ne", {"ab"}},
-      {"byte-order mark skipped", "\xEF\xBB\xBF" "1,x\r\n", {"1,x"}},
-      {"a mark later is text", "a\r\n\xEF\xBB\xBF" "b", {"a", "\xEF\xBB\xBF" "b"}},
+      {"Ctrl+Z before a line ends the file",
+       "a\r\n\x1a"
+       "b\r\n",
+       {"a"}},
+      {"Ctrl+Z inside a line ends it and the file",
+       "ab\x1a"
+       "cd\r\ne",
+       {"ab"}},
+      {"byte-order mark skipped",
+       "\xEF\xBB\xBF"
+       "1,x\r\n",
+       {"1,x"}},
+      {"a mark later is text",
+       "a\r\n\xEF\xBB\xBF"
+       "b",
+       {"a",
+        "\xEF\xBB\xBF"
+        "b"}},
       {"empty file", "", {}},
       {"only a mark", "\xEF\xBB\xBF", {}},
       {"NUL bytes inside a line stay", std::string("a\0b", 3), {std::string("a\0b", 3)}},

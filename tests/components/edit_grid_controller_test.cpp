@@ -12,8 +12,7 @@ namespace {
 class FakeGrid : public EditGridView {
  public:
   FakeGrid(int cols, int rows, int fixed_cols = 1, int fixed_rows = 1)
-      : cols_(cols), fixed_cols_(fixed_cols), fixed_rows_(fixed_rows), tab_stops_(cols, true),
-        widths_(cols, 64) {
+      : cols_(cols), fixed_cols_(fixed_cols), fixed_rows_(fixed_rows), tab_stops_(cols, true), widths_(cols, 64) {
     SetRowCount(rows);
     row_ = fixed_rows;
     col_ = fixed_cols;
@@ -106,8 +105,8 @@ struct KeyCase {
   std::string rows_after;
   int row_after;
   int col_after;
-  std::string log;        // focus moves
-  std::string new_rows;   // rows NewRow fired for
+  std::string log;       // focus moves
+  std::string new_rows;  // rows NewRow fired for
 };
 
 TEST(EditGridTest, KeySequences) {
@@ -129,16 +128,33 @@ TEST(EditGridTest, KeySequences) {
       {"Tab at the end of a row wraps", {"a", "b"}, 10, 1, 3, {kTab}, "a,b,", 2, 1, "", ""},
       {"Tab at the end of the last row leaves", {"a"}, 10, 1, 3, {kTab}, "a,", 1, 3, "[next control]", ""},
       {"Right at the end of the last row stays", {"a"}, 10, 1, 3, {kRight}, "a,", 1, 3, "", ""},
-      {"Shift+Tab at the first column of the first row leaves", {"a"}, 10, 1, 1, {kShiftTab}, "a,", 1, 1,
-       "[previous control]", ""},
+      {"Shift+Tab at the first column of the first row leaves",
+       {"a"},
+       10,
+       1,
+       1,
+       {kShiftTab},
+       "a,",
+       1,
+       1,
+       "[previous control]",
+       ""},
       {"Shift+Tab wraps to the previous row's last column", {"a", "b"}, 10, 2, 1, {kShiftTab}, "a,b,", 1, 3, "", ""},
       {"Left skips the column without tab stop", {"a"}, 10, 1, 3, {kLeft}, "a,", 1, 1, "", ""},
       {"Shift+Tab on an empty last row removes it", {"a", ""}, 10, 2, 1, {kShiftTab}, "a,", 1, 3, "", ""},
-      {"Tab round a whole grid", {"a", "b"}, 10, 1, 1, {kTab, kTab, kTab, kTab}, "a,b,", 2, 3,
-       "[next control]", ""},
+      {"Tab round a whole grid", {"a", "b"}, 10, 1, 1, {kTab, kTab, kTab, kTab}, "a,b,", 2, 3, "[next control]", ""},
       {"typing a list", {"a"}, 10, 1, 1, {kDown, kDown}, "a,,", 2, 1, "", "2 "},
-      {"Home and End do nothing", {"a"}, 10, 1, 3, {{GridKey::Home}, {GridKey::End, {false, true, false}}}, "a,", 1,
-       3, "", ""},
+      {"Home and End do nothing",
+       {"a"},
+       10,
+       1,
+       3,
+       {{GridKey::Home}, {GridKey::End, {false, true, false}}},
+       "a,",
+       1,
+       3,
+       "",
+       ""},
   };
   for (const KeyCase& c : cases) {
     SCOPED_TRACE(c.why);

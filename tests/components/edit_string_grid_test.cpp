@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
-
 #include <string>
 #include <vector>
 
@@ -115,7 +114,15 @@ TEST_F(EditGridFormTest, KeySequences) {
       {"Tab at the end of a row wraps", {"a", "b"}, 1, 3, {kTab}, "a,b,", 2, 1, "grid", ""},
       {"Tab at the end of the last row leaves for the next control", {"a"}, 1, 3, {kTab}, "a,", 1, 3, "after", ""},
       {"Right at the end of the last row stays", {"a"}, 1, 3, {kRight}, "a,", 1, 3, "grid", ""},
-      {"Shift+Tab at the first cell leaves for the previous control", {"a"}, 1, 1, {kBacktab}, "a,", 1, 1, "before",
+      {"Shift+Tab at the first cell leaves for the previous control",
+       {"a"},
+       1,
+       1,
+       {kBacktab},
+       "a,",
+       1,
+       1,
+       "before",
        ""},
       {"Shift+Tab wraps to the previous row's last column", {"a", "b"}, 2, 1, {kBacktab}, "a,b,", 1, 3, "grid", ""},
       {"Shift+Tab on an empty last row removes it", {"a", ""}, 2, 1, {kBacktab}, "a,", 1, 3, "grid", ""},
@@ -151,8 +158,7 @@ TEST_F(EditGridFormTest, ARowCheckShowsItsErrorBoxOnceWhenTheGridIsLeft) {
   f.grid->OnRowExit = [&](int row, bool& can_exit) {
     ++checks;
     if (f.grid->Cells(1, row) != "bad") return;
-    classlib::MessageDlg("Row " + std::to_string(row) + " is not complete.", classlib::TMsgDlgType::mtError,
-                         {B::mbOK});
+    classlib::MessageDlg("Row " + std::to_string(row) + " is not complete.", classlib::TMsgDlgType::mtError, {B::mbOK});
     can_exit = false;
   };
   f.FocusAt(2, 1);

@@ -1,8 +1,7 @@
 #include "components/hist_menu_history.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>

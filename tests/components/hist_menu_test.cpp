@@ -5,7 +5,6 @@
 
 #include <QAction>
 #include <QMenu>
-
 #include <string>
 #include <vector>
 
@@ -20,10 +19,10 @@ namespace kavrin::components::histmenu {
 namespace {
 
 using classlib::Application;
+using classlib::TComponent;
 using classlib::TForm;
 using classlib::TMainMenu;
 using classlib::TMenuItem;
-using classlib::TComponent;
 
 const char* const kUtilityKey = "SOFTWARE\\Trevane Software\\KAVRIN Database System\\Database System Utility";
 const char* const kHistoryKey =
@@ -88,9 +87,17 @@ void WriteNorvasHistory(const testing::RegistryFolder& folder) {
 TEST_F(HistMenuFormTest, NorvasHistoryFollowsItsFileMenuAndAClickReportsCaptionAndTag) {
   WriteNorvasHistory(folder);
   history->LoadHistory();
-  const std::vector<std::string> expected = {
-      "&Open...", "&Close", "-", "E&xit", "-", "C:\\Data\\CUSTOMER.DAT", "C:\\Data\\ORDERS.DAT",
-      "C:\\Data\\PARTS.DAT", "C:\\Data\\VENDORS.DAT", "C:\\Data\\EMPLOYEE.DAT", "C:\\Data\\ITEMS.DAT"};
+  const std::vector<std::string> expected = {"&Open...",
+                                             "&Close",
+                                             "-",
+                                             "E&xit",
+                                             "-",
+                                             "C:\\Data\\CUSTOMER.DAT",
+                                             "C:\\Data\\ORDERS.DAT",
+                                             "C:\\Data\\PARTS.DAT",
+                                             "C:\\Data\\VENDORS.DAT",
+                                             "C:\\Data\\EMPLOYEE.DAT",
+                                             "C:\\Data\\ITEMS.DAT"};
   EXPECT_EQ(Captions(), expected);
   EXPECT_EQ(Shown(), expected);
   EXPECT_EQ(history->ItemCount(), 6);

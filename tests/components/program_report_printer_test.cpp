@@ -4,11 +4,9 @@
 #include "components/program_report_printer.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <QProcess>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>

@@ -1,8 +1,7 @@
 #include "components/qel_form_enh_placement.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -103,8 +102,8 @@ std::string FormSection(const RegistryFolder& folder) {
   return at == std::string::npos ? file : file.substr(at);
 }
 
-std::string Stored(const std::string& left, const std::string& top, const std::string& width,
-                   const std::string& height, const std::string& state) {
+std::string Stored(const std::string& left, const std::string& top, const std::string& width, const std::string& height,
+                   const std::string& state) {
   return kHeader + kFormSection + "\"Left\"=\"" + left + "\"\n\"Top\"=\"" + top + "\"\n\"Width\"=\"" + width +
          "\"\n\"Height\"=\"" + height + "\"\n\"WindowState\"=\"" + state + "\"\n\n";
 }
@@ -161,10 +160,10 @@ TEST(QelFormEnhTest, StoredStatesAndWhatTheFormAllows) {
     bool visible;
     std::uint32_t show;
   } cases[] = {
-      {"0", true, true, true, SW_SHOWNORMAL},     {"1", true, true, true, SW_SHOWMINIMIZED},
-      {"1", true, false, true, SW_SHOWNORMAL},    {"2", true, true, true, SW_SHOWMAXIMIZED},
-      {"2", false, true, true, SW_SHOWNORMAL},    {"7", true, true, true, SW_SHOWNORMAL},
-      {"2", true, true, false, SW_HIDE},          {"1", true, true, false, SW_HIDE},
+      {"0", true, true, true, SW_SHOWNORMAL},  {"1", true, true, true, SW_SHOWMINIMIZED},
+      {"1", true, false, true, SW_SHOWNORMAL}, {"2", true, true, true, SW_SHOWMAXIMIZED},
+      {"2", false, true, true, SW_SHOWNORMAL}, {"7", true, true, true, SW_SHOWNORMAL},
+      {"2", true, true, false, SW_HIDE},       {"1", true, true, false, SW_HIDE},
   };
   for (const auto& c : cases) {
     RegistryFolder folder;
@@ -187,14 +186,17 @@ TEST(QelFormEnhTest, StoredTextsAndTheLeftEdgeTheyGive) {
     std::string stored_left;  // the whole value line's data
     std::int32_t left;
   } cases[] = {
-      {"\"0x10\"", 16},    {"\"0X1f\"", 31},   {"\"42\"", 42},       {"\"-5\"", -5},
-      {"\"0xFFFFFFFF\"", -1}, {"\"0x\"", 100},  {"\"x10\"", 100},     {"\"abc\"", 100},
-      {"\"\"", 100},       {"\"0x1G\"", 100},  {"\"12 \"", 100},     {"\"99999999999\"", 100},
-      {"\"0x100000000\"", 100}, {"\"+7\"", 100}, {"dword:00000010", 100}, {"hex:31,30,00", 100},
+      {"\"0x10\"", 16},         {"\"0X1f\"", 31},       {"\"42\"", 42},
+      {"\"-5\"", -5},           {"\"0xFFFFFFFF\"", -1}, {"\"0x\"", 100},
+      {"\"x10\"", 100},         {"\"abc\"", 100},       {"\"\"", 100},
+      {"\"0x1G\"", 100},        {"\"12 \"", 100},       {"\"99999999999\"", 100},
+      {"\"0x100000000\"", 100}, {"\"+7\"", 100},        {"dword:00000010", 100},
+      {"hex:31,30,00", 100},
   };
   for (const auto& c : cases) {
     RegistryFolder folder;
-    WriteWholeFile(folder.RootFile("HKEY_LOCAL_MACHINE"), kHeader + kFormSection + "\"Left\"=" + c.stored_left + "\n\n");
+    WriteWholeFile(folder.RootFile("HKEY_LOCAL_MACHINE"),
+                   kHeader + kFormSection + "\"Left\"=" + c.stored_left + "\n\n");
     FakeForm form;
     TQelFormEnhPlacement placement(form);
     Configure(placement);

@@ -5,7 +5,6 @@
 
 #include <QMdiArea>
 #include <QWidget>
-
 #include <map>
 #include <string>
 

@@ -1,8 +1,7 @@
 #include "components/reg_files.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 #include <string>
@@ -61,15 +60,13 @@ TEST_F(RegFileTest, ValuesStoreAsTheirRegistryFormsAndReadBack) {
       {"Small", Variant(std::int16_t{-3}), "\"Small\"=dword:fffffffd\n", Variant(-3)},
       {"Yes", Variant(true), "\"Yes\"=dword:ffffffff\n", Variant(-1)},
       {"No", Variant(false), "\"No\"=dword:00000000\n", Variant(0)},
-      {"Double", Variant(2.5), "\"Double\"=hex:05,00,00,00,00,00,00,00,00,00,00,00,00,00,04,40\n",
-       Variant(2.5)},
+      {"Double", Variant(2.5), "\"Double\"=hex:05,00,00,00,00,00,00,00,00,00,00,00,00,00,04,40\n", Variant(2.5)},
       {"Money", Variant(runtime::Currency::FromRaw(12345)),
        "\"Money\"=hex:06,00,00,00,00,00,00,00,39,30,00,00,00,00,00,00\n", Variant(runtime::Currency::FromRaw(12345))},
       {"When", Variant::FromDateTime(36526.25), "\"When\"=hex:07,00,00,00,00,00,00,00,00,00,00,00,c8,d5,e1,40\n",
        Variant::FromDateTime(36526.25)},
       {"Empty", Variant(""), "\"Empty\"=\"\"\n", Variant("")},
-      {"Text", Variant("C:\\Data \"x\""), "\"Text\"=\"C:\\\\Data \\\"x\\\"\"\n",
-       Variant("C:\\Data \"x\"")},
+      {"Text", Variant("C:\\Data \"x\""), "\"Text\"=\"C:\\\\Data \\\"x\\\"\"\n", Variant("C:\\Data \"x\"")},
   };
   std::string expected = kHeader + kParents + kSection;
   for (const auto& c : cases) {
@@ -100,14 +97,10 @@ TEST_F(RegFileTest, StoredFormsOnlyReadAndThoseThatReadAsEmptyOrAsTheDefault) {
     Variant read;
   } cases[] = {
       {"Single record", Variant(0.5)},  // the class library keeps no single kind
-      {"OLE string record", Variant()},
-      {"Variant array record", Variant()},
-      {"15 bytes", Variant()},
-      {"Expandable", Variant()},
-      {"Short dword", Variant()},
-      {"No data", fallback},
-      {"No data text", fallback},
-      {"Missing", fallback},
+      {"OLE string record", Variant()}, {"Variant array record", Variant()},
+      {"15 bytes", Variant()},          {"Expandable", Variant()},
+      {"Short dword", Variant()},       {"No data", fallback},
+      {"No data text", fallback},       {"Missing", fallback},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(reg_.ReadValue(c.name, fallback), c.read) << c.name;
@@ -162,7 +155,8 @@ TEST_F(RegFileTest, ReadingAMissingPathCreatesItAndGivesTheDefault) {
 TEST_F(RegFileTest, KindsWithoutAStoredFormAreRefusedAfterTheKeyIsMade) {
   const Variant kinds[] = {Variant(), Variant::Null(), Variant::Array({Variant(1)})};
   for (const Variant& kind : kinds) {
-    EXPECT_EQ(RaisedBy([&] { reg_.WriteValue("V", kind); }), "Invalid variant type") << static_cast<int>(kind.VarType());
+    EXPECT_EQ(RaisedBy([&] { reg_.WriteValue("V", kind); }), "Invalid variant type")
+        << static_cast<int>(kind.VarType());
   }
   EXPECT_EQ(File(), kHeader + kParents + kSection + "\n");
 }
@@ -233,9 +227,7 @@ TEST(RegFileRootTest, FolderWithoutWritePermission) {
     TRegFile reg;
     reg.SetRootKey(TRootKey::hkLocalMachine);
     reg.SetKey(kUtilityKey);
-    return RaisedBy([&] { reg.WriteValue("Lock Retry Count", Variant(15)); }) == "Reg Error: 00000005"
-               ? 0
-               : 1;
+    return RaisedBy([&] { reg.WriteValue("Lock Retry Count", Variant(15)); }) == "Reg Error: 00000005" ? 0 : 1;
   });
   unsetenv("KAVRIN_REGISTRY_DIR");
   if (!matched) GTEST_SKIP() << "running as root and cannot change to another user to make permissions bite";

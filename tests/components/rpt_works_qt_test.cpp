@@ -1,13 +1,11 @@
 // The report printer on its Qt devices, offscreen: the preview bitmap and real PDF files read back
 // with poppler's tools.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStringList>
-
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -251,8 +249,8 @@ TEST(ReportPdfQt, CancelDuringPageTwoLeavesNoFileAndTheNextReportPrints) {
 
   d.report.FileName = dir.PathOf("next.pdf");
   TwoLandscapePages(d.report);
-  EXPECT_TRUE(std::regex_search(RunTool("pdfinfo", {QString::fromStdString(d.report.FileName)}),
-                                std::regex("Pages: +2\n")));
+  EXPECT_TRUE(
+      std::regex_search(RunTool("pdfinfo", {QString::fromStdString(d.report.FileName)}), std::regex("Pages: +2\n")));
 }
 
 TEST(ReportPdfQt, WithoutAQueueThePrinterWritesANewPdfInTheDocumentsFolder) {
@@ -266,7 +264,8 @@ TEST(ReportPdfQt, WithoutAQueueThePrinterWritesANewPdfInTheDocumentsFolder) {
     d.report.PrintLeft("x", 0, 0, 1, 1);
     d.report.EndReport();
   }
-  EXPECT_EQ(RunTool("ls", {"-A", QString::fromStdString(dir.Path())}), "Listing of a_b_c (2).pdf\nListing of a_b_c.pdf\n");
+  EXPECT_EQ(RunTool("ls", {"-A", QString::fromStdString(dir.Path())}),
+            "Listing of a_b_c (2).pdf\nListing of a_b_c.pdf\n");
   EXPECT_EQ(QtPrinterDevice::PdfNameOf(""), "Untitled");
   ::unsetenv("XDG_DOCUMENTS_DIR");
 }

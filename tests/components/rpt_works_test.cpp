@@ -52,9 +52,7 @@ void CancelJob(TPrintDevice& printer) {
 
 class ReportWorksTest : public ::testing::Test {
  protected:
-  ReportWorksTest() {
-    report.SetReportFont(kArial10);
-  }
+  ReportWorksTest() { report.SetReportFont(kArial10); }
 
   TReportWorks::TPrintingDialogFactory Factory() {
     return [this](TPrintDevice& p) {
@@ -98,7 +96,7 @@ TEST(ReportArithmetic, MulDivZoomValueAndAddPercentRoundHalvesAwayFromZero) {
   struct Case {
     std::int32_t a, b, c, expected;
   } cases[] = {
-      {3, 1, 2, 2}, {-3, 1, 2, -2}, {3, -1, 2, -2}, {5, 1, 2, 3}, {1, 150, 100, 2}, {1, 250, 100, 3},
+      {3, 1, 2, 2},     {-3, 1, 2, -2}, {3, -1, 2, -2},    {5, 1, 2, 3},  {1, 150, 100, 2},       {1, 250, 100, 3},
       {10, 96, 72, 13}, {7, 96, 72, 9}, {10, 300, 72, 42}, {1, 1, 0, -1}, {2000000000, 2, 1, -1},
   };
   for (const Case& c : cases) EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
@@ -305,10 +303,8 @@ TEST_F(ReportWorksTest, ZoomDoublesPreviewBitmapPensAndFontsAndSmallSizesUseSmal
     std::int32_t width, height, pen, set_pen, font_height;
     const char* face;
   } cases[] = {
-      {100, 12, 816, 1056, 1, 2, 16, "Arial"},
-      {200, 12, 1632, 2112, 2, 4, 32, "Arial"},
-      {100, 8, 816, 1056, 1, 2, 11, "Arial"},
-      {100, 7, 816, 1056, 1, 2, 9, "Small Fonts"},
+      {100, 12, 816, 1056, 1, 2, 16, "Arial"},       {200, 12, 1632, 2112, 2, 4, 32, "Arial"},
+      {100, 8, 816, 1056, 1, 2, 11, "Arial"},        {100, 7, 816, 1056, 1, 2, 9, "Small Fonts"},
       {200, 7, 1632, 2112, 2, 4, 18, "Small Fonts"},
   };
   for (const Case& c : cases) {
@@ -428,9 +424,10 @@ TEST_F(ReportWorksTest, MemoLinesWithAnEmptyLineBetween) {
 TEST_F(ReportWorksTest, MemoFieldsOfATable) {
   namespace en = kavrin::engine;
   kavrin::testing::TempDir dir;
-  en::testing::CreateTableAt(dir.PathOf("NOTES"), {en::testing::Field(1, "Id", en::ftInteger),
-                                                   en::testing::Field(2, "Notes", en::ftBlob, 0, en::fstMemo)},
-                             {en::testing::Index("", {1}, true)});
+  en::testing::CreateTableAt(
+      dir.PathOf("NOTES"),
+      {en::testing::Field(1, "Id", en::ftInteger), en::testing::Field(2, "Notes", en::ftBlob, 0, en::fstMemo)},
+      {en::testing::Index("", {1}, true)});
   {
     dataset::TKAVRINTable table;
     table.SetDatabaseName(dir.Path());
@@ -443,7 +440,9 @@ TEST_F(ReportWorksTest, MemoFieldsOfATable) {
       std::int32_t end_y;
     } cases[] = {
         {"an empty line between", "A\r\n\r\nB", {"TextOut(300,300,1;A)", "TextOut(300,392,1;B)"}, 300 + 3 * 46},
-        {"text beyond CP437 comes back as it was", "Grüße\nZoë", {"TextOut(300,300,1;Grüße)", "TextOut(300,346,1;Zoë)"},
+        {"text beyond CP437 comes back as it was",
+         "Grüße\nZoë",
+         {"TextOut(300,300,1;Grüße)", "TextOut(300,346,1;Zoë)"},
          300 + 2 * 46},
         {"a null memo prints nothing", nullptr, {}, 300},
         {"a final line end adds no line", "x\r\n", {"TextOut(300,300,1;x)"}, 300 + 46},
@@ -656,8 +655,7 @@ TEST(ReportFailures, AnyFailureEndsTheReportDiscardsTheJobRestoresThePortAndRele
     RecordingPreview preview;
     RecordingScreen screen;
     DialogLog dialogs;
-    TReportWorks report(printer, preview, screen,
-                        [&](TPrintDevice&) { return std::make_unique<FakeDialog>(dialogs); });
+    TReportWorks report(printer, preview, screen, [&](TPrintDevice&) { return std::make_unique<FakeDialog>(dialogs); });
     report.Destination = TDestination::dFile;
     report.FileName = "/tmp/x.pdf";
     report.OnPrint = [&] {

@@ -96,12 +96,8 @@ TEST_F(BlobStreamTest, ReadsPastTheEndAndSeeks) {
     std::int64_t ask;
     std::int64_t got;
   } cases[] = {
-      {-10, cl::soFromEnd, size - 10, 100, 10},
-      {0, cl::soFromEnd, size, 5, 0},
-      {5, cl::soFromEnd, size + 5, 5, 0},
-      {3, cl::soFromBeginning, 3, 4, 4},
-      {-2, cl::soFromCurrent, 5, 1, 1},
-      {-100, cl::soFromBeginning, 0, 2, 2},
+      {-10, cl::soFromEnd, size - 10, 100, 10}, {0, cl::soFromEnd, size, 5, 0},   {5, cl::soFromEnd, size + 5, 5, 0},
+      {3, cl::soFromBeginning, 3, 4, 4},        {-2, cl::soFromCurrent, 5, 1, 1}, {-100, cl::soFromBeginning, 0, 2, 2},
   };
   const std::string stored = runtime::Utf8ToOem(LongText());
   for (const Case& c : cases) {
@@ -176,7 +172,8 @@ TEST_F(BlobStreamTest, AGraphicRoundTripsByteForByteWithoutAPrefix) {
 }
 
 TEST_F(BlobStreamTest, StatesThatRefuseOrLeaveTheStreamUnopened) {
-  EXPECT_EQ(DatabaseMessageOf([&] { cl::TBlobStream stream(Data(), cl::bmWrite); }), "Dataset not in edit or insert mode");
+  EXPECT_EQ(DatabaseMessageOf([&] { cl::TBlobStream stream(Data(), cl::bmWrite); }),
+            "Dataset not in edit or insert mode");
   table->Append();  // a row being inserted is no fetched record
   {
     cl::TBlobStream stream(Notes(), cl::bmRead);
@@ -187,9 +184,8 @@ TEST_F(BlobStreamTest, StatesThatRefuseOrLeaveTheStreamUnopened) {
   }
   table->Cancel();
   std::string message;
-  table->SetOnFilterRecord([&](cl::TDataSet& set, bool&) {
-    message = DatabaseMessageOf([&] { set.FieldByName("Notes")->AsString(); });
-  });
+  table->SetOnFilterRecord(
+      [&](cl::TDataSet& set, bool&) { message = DatabaseMessageOf([&] { set.FieldByName("Notes")->AsString(); }); });
   table->SetFiltered(true);
   EXPECT_EQ(message, "Cannot access field 'Notes' in a filter");
 }

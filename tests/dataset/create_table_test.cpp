@@ -23,13 +23,15 @@ class CreateTableTest : public DataSetTest {
     return table;
   }
   // The engine's own view of the new table.
-  std::vector<en::TFieldDescriptor> EngineFields(const std::string& name, std::vector<en::TIndexDescriptor>* indexes = nullptr,
+  std::vector<en::TFieldDescriptor> EngineFields(const std::string& name,
+                                                 std::vector<en::TIndexDescriptor>* indexes = nullptr,
                                                  std::uint16_t* blockSize = nullptr) {
     en::TDataFile file;
     file.SetFileName(PathOf(name));
     file.Open();
     std::vector<en::TFieldDescriptor> fields(file.FieldCount());
-    for (std::uint16_t i = 0; i < file.FieldCount(); ++i) file.FieldDefByIndex(static_cast<std::uint16_t>(i + 1), fields[i]);
+    for (std::uint16_t i = 0; i < file.FieldCount(); ++i)
+      file.FieldDefByIndex(static_cast<std::uint16_t>(i + 1), fields[i]);
     if (indexes) {
       indexes->clear();
       for (int n = 0; n <= file.IndexCount(); ++n) indexes->push_back(file.GetIndexDef(static_cast<std::uint8_t>(n)));
@@ -132,10 +134,10 @@ TEST_F(CreateTableTest, DescriptorEdgeCasesAsATable) {
     std::uint16_t type16, subtype16;
     std::int16_t units1, units2, length;
   } cases[] = {
-      {TFieldType::ftBCD, 2, 8, 0, 8, 2, 8},       {TFieldType::ftCurrency, 0, 7, 21, 8, 0, 8},
-      {TFieldType::ftAutoInc, 0, 6, 29, 0, 0, 0},  {TFieldType::ftString, 25, 1, 0, 25, 0, 25},
-      {TFieldType::ftSmallint, 9, 5, 0, 2, 0, 2},  {TFieldType::ftWord, 0, 12, 0, 2, 0, 2},
-      {TFieldType::ftDateTime, 0, 11, 0, 8, 0, 8}, {TFieldType::ftGraphic, 0, 3, 26, 4, 0, 4},
+      {TFieldType::ftBCD, 2, 8, 0, 8, 2, 8},          {TFieldType::ftCurrency, 0, 7, 21, 8, 0, 8},
+      {TFieldType::ftAutoInc, 0, 6, 29, 0, 0, 0},     {TFieldType::ftString, 25, 1, 0, 25, 0, 25},
+      {TFieldType::ftSmallint, 9, 5, 0, 2, 0, 2},     {TFieldType::ftWord, 0, 12, 0, 2, 0, 2},
+      {TFieldType::ftDateTime, 0, 11, 0, 8, 0, 8},    {TFieldType::ftGraphic, 0, 3, 26, 4, 0, 4},
       {TFieldType::ftTypedBinary, 0, 3, 28, 4, 0, 4}, {TFieldType::ftBytes, 16, 9, 0, 16, 0, 16},
   };
   for (const Case& c : cases) {
@@ -212,7 +214,8 @@ TEST_F(CreateTableTest, FailuresAndWhereTheDefinitionsComeFrom) {
   // Key fields take the numbers of the new table, whatever numbers the definitions held.
   auto renumbered = NewTable("RENUMBERED");
   renumbered->FieldDefs().AddFieldDesc(cl::FieldDescImage::FromDescriptor(Field(7, "Code", en::ftInteger)), false, 7);
-  renumbered->FieldDefs().AddFieldDesc(cl::FieldDescImage::FromDescriptor(Field(9, "Name", en::ftString, 12)), false, 9);
+  renumbered->FieldDefs().AddFieldDesc(cl::FieldDescImage::FromDescriptor(Field(9, "Name", en::ftString, 12)), false,
+                                       9);
   renumbered->IndexDefs().Add("", "Code", cl::ixPrimary);
   renumbered->IndexDefs().Add("ByName", "Name", cl::ixCaseInsensitive);
   renumbered->CreateTable();

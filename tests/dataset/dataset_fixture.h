@@ -1,11 +1,11 @@
 // Tables on disk for the dataset tests, and a data link that shows what a grid would.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "classlib/data/data_link.h"
 #include "classlib/data/data_source.h"

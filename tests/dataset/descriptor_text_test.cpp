@@ -44,10 +44,10 @@ class DescriptorTextTest : public DataSetTest {
     en::TDataFile table;
     table.SetExclusive(true);
     table.SetFileName(PathOf(name));
-    table.CreateTable(false, "", {Index("", {1}, true), Index("\xCDNDICE", {2})},
-                      {Field(1, "ID", en::ftInteger), Field(2, "CAF\xC9", en::ftString, 10),
-                       Field(3, "PRICE\x80", en::ftInteger)},
-                      512, "Caf\xE9 table");
+    table.CreateTable(
+        false, "", {Index("", {1}, true), Index("\xCDNDICE", {2})},
+        {Field(1, "ID", en::ftInteger), Field(2, "CAF\xC9", en::ftString, 10), Field(3, "PRICE\x80", en::ftInteger)},
+        512, "Caf\xE9 table");
     table.Open();
     std::vector<std::uint8_t> image(table.RecordSize());
     for (std::int32_t id : {1, 2}) {
@@ -135,8 +135,10 @@ TEST_F(DescriptorTextTest, CreateTableStoresWindows1252AndRefusesWhatItLacks) {
   table->IndexDefs().Add("BY\u00C9", "stra\u00DFe", 0);
   table->CreateTable();
   EXPECT_EQ(StoredFieldNames("MADE"),
-            (std::vector<std::string>{"ID", "STRA\xDF" "E", "LONG\xC4\xD6\xDC\xC5\xC9" + std::string(21, 'X'),
-                                      "BY\xC9"}));
+            (std::vector<std::string>{"ID",
+                                      "STRA\xDF"
+                                      "E",
+                                      "LONG\xC4\xD6\xDC\xC5\xC9" + std::string(21, 'X'), "BY\xC9"}));
   table->Open();
   EXPECT_EQ(table->FieldDefs()[2].Name(), longName);
   table->Close();

@@ -73,16 +73,13 @@ TEST_F(EditingTest, AnExclusiveTableThatCannotWriteAtCloseStaysOpen) {
             problems += "the close with room answered " + std::to_string(again) + "; ";
           }
           break;
-        case TEnd::CloseWithoutWriting:
-          table->CloseWithoutWriting();
-          break;
-        case TEnd::Free:
-          table.reset();
-          break;
+        case TEnd::CloseWithoutWriting: table->CloseWithoutWriting(); break;
+        case TEnd::Free: table.reset(); break;
       }
       kavrin::testing::UnlimitFileSize();
       if (table && table->Active()) problems += "the table is still open; ";
-      if (end.end != TEnd::CloseAgain && kavrin::testing::ReadWholeFile(data) != before) problems += "letting go wrote; ";
+      if (end.end != TEnd::CloseAgain && kavrin::testing::ReadWholeFile(data) != before)
+        problems += "letting go wrote; ";
       return problems;
     });
     EXPECT_EQ(problems, "");
@@ -128,8 +125,8 @@ TEST_F(EditingTest, InsertIntoAnEmptyTableAndPost) {
 
 TEST_F(EditingTest, RequiredFieldsStopPostOnlyForValueTypes) {
   std::vector<en::TFieldDescriptor> fields{Field(1, "ID", en::ftInteger, 0, en::fstAutoInc),
-                                            Field(2, "Name", en::ftString, 10), Field(3, "Born", en::ftDate),
-                                            Field(4, "Notes", en::ftBlob, 0, en::fstMemo)};
+                                           Field(2, "Name", en::ftString, 10), Field(3, "Born", en::ftDate),
+                                           Field(4, "Notes", en::ftBlob, 0, en::fstMemo)};
   for (auto& field : fields) field.Required = field.Type != en::ftBlob;
   Create("REQ", fields, {Index("", {1}, true)});
   struct Case {
@@ -174,8 +171,14 @@ TEST_F(EditingTest, StringsStoreTheirCodePageAndAreCutInStoredBytes) {
     std::string readBack;
   };
   const Case cases[] = {
-      {true, "Grüße ½", "Gr\x81\xE1" "e \xAB", "Grüße ½"},
-      {false, "Grüße ½", "Gr\xFC\xDF" "e \xBD", "Grüße ½"},
+      {true, "Grüße ½",
+       "Gr\x81\xE1"
+       "e \xAB",
+       "Grüße ½"},
+      {false, "Grüße ½",
+       "Gr\xFC\xDF"
+       "e \xBD",
+       "Grüße ½"},
       {true, "ÄÖÜäöüßé€", "\x8E\x99\x9A\x84\x94\x81\xE1\x82?", "ÄÖÜäöüßé?"},
       {false, "naïve café au lait", "na\xEFve caf\xE9", "naïve café"},
       {true, "", "<null>", ""},
@@ -276,8 +279,8 @@ TEST_F(EditingTest, EventsRunInOrderAndCalculatedFieldsFollowTheRecord) {
   table->Cancel();
   table->Delete();
   EXPECT_EQ(events, (std::vector<std::string>{"BeforeInsert", "OnNewRecord", "AfterInsert", "BeforePost", "AfterPost",
-                                              "BeforeEdit", "AfterEdit", "BeforeCancel", "AfterCancel",
-                                              "BeforeDelete", "AfterDelete"}));
+                                              "BeforeEdit", "AfterEdit", "BeforeCancel", "AfterCancel", "BeforeDelete",
+                                              "AfterDelete"}));
   EXPECT_EQ(changes, std::vector<std::string>{"21"});
   EXPECT_EQ(DatabaseMessageOf([&] { doubled->SetAsInteger(1); }), "Dataset not in edit or insert mode");
 
@@ -319,7 +322,8 @@ TEST_F(EditingTest, ACalculatedStringShorterThanItsSizeIsCopiedAndZeroFilled) {
 
 TEST_F(EditingTest, NumbersAndDatesShowTheirFormats) {
   std::vector<en::TFieldDescriptor> fields{Field(1, "ID", en::ftInteger), Field(2, "Amount", en::ftBCD),
-                                            Field(3, "Price", en::ftFloat, 0, en::fstMoney), Field(4, "Day", en::ftDate)};
+                                           Field(3, "Price", en::ftFloat, 0, en::fstMoney),
+                                           Field(4, "Day", en::ftDate)};
   fields[1].Decimals = 2;
   Create("FMT", fields, {Index("", {1}, true)});
   auto table = Table("FMT");
@@ -457,8 +461,8 @@ TEST_F(EditingTest, DataSourcesAndFieldLinksHearChanges) {
   EXPECT_EQ(table->FieldByName("Name")->AsString(), "typed");
   EXPECT_EQ(shown, "typed");
   EXPECT_EQ(editing, 2);
-  EXPECT_EQ(states, (std::vector<TDataSetState>{TDataSetState::dsInactive, TDataSetState::dsBrowse, TDataSetState::dsEdit,
-                                                TDataSetState::dsBrowse}));
+  EXPECT_EQ(states, (std::vector<TDataSetState>{TDataSetState::dsInactive, TDataSetState::dsBrowse,
+                                                TDataSetState::dsEdit, TDataSetState::dsBrowse}));
   EXPECT_NE(std::find(seen.begin(), seen.end(), "Name"), seen.end());
   table->Close();
   EXPECT_EQ(link.Field(), nullptr);

@@ -26,7 +26,9 @@ class LocksTest : public DataSetTest {
     ASSERT_TRUE(holder->Ready());
   }
   bool HolderLocks(int record) { return holder->Send("lock " + std::to_string(record)).ok; }
-  std::string HolderLockError(int record) { return std::to_string(holder->Send("lock " + std::to_string(record)).error); }
+  std::string HolderLockError(int record) {
+    return std::to_string(holder->Send("lock " + std::to_string(record)).error);
+  }
   void HolderUnlocks(int record) { ASSERT_TRUE(holder->Send("unlock " + std::to_string(record)).ok); }
   // The holder's answer: "ok", "ok VALUE" or "error CODE".
   std::string Holder(const std::string& command) {

@@ -1,5 +1,6 @@
-#include "classlib/data/session.h"
 #include "dataset/query.h"
+
+#include "classlib/data/session.h"
 #include "engine/engine_error.h"
 #include "tests/dataset/dataset_fixture.h"
 

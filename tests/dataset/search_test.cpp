@@ -35,8 +35,8 @@ struct Person {
 
 // Names and cities carry upper-half characters, so keys compare stored CP437 bytes.
 const Person kPeople[] = {
-    {1, "anna", "Zürich", 50},  {2, "Bert", "Bern", 20},     {3, "carl", "Zürich", 90},  {4, "Dora", "Århus", 70},
-    {5, "Émile", "Bern", 20},   {6, "frida", "Zug", 10},     {7, "Gösta", "Zürich", 30}, {8, "hans", "Bern", 60},
+    {1, "anna", "Zürich", 50}, {2, "Bert", "Bern", 20}, {3, "carl", "Zürich", 90},  {4, "Dora", "Århus", 70},
+    {5, "Émile", "Bern", 20},  {6, "frida", "Zug", 10}, {7, "Gösta", "Zürich", 30}, {8, "hans", "Bern", 60},
 };
 
 class SearchTest : public DataSetTest {
@@ -91,9 +91,9 @@ TEST_F(SearchTest, KeySearchAsATable) {
   } cases[] = {
       {"", {"5"}, 0, false, true, 5},
       {"", {"42"}, 0, false, false, 0},
-      {"", {"0"}, 0, true, false, 1},           // nearest before the first key
-      {"", {"99"}, 0, true, false, 8},          // nearest after the last key rests on the last
-      {"ByName", {"DORA"}, 0, false, true, 4},  // case-insensitive index
+      {"", {"0"}, 0, true, false, 1},                 // nearest before the first key
+      {"", {"99"}, 0, true, false, 8},                // nearest after the last key rests on the last
+      {"ByName", {"DORA"}, 0, false, true, 4},        // case-insensitive index
       {"ByCityName", {"Zürich"}, 1, false, true, 7},  // case-sensitive: "Gösta" sorts before "anna"
       {"ByCityName", {"Zürich", "carl"}, 0, false, true, 3},
       {"ByCityName", {"Zürich", "Gösta"}, 2, false, true, 7},
@@ -108,10 +108,14 @@ TEST_F(SearchTest, KeySearchAsATable) {
     table->First();
     table->SetKey();
     std::vector<std::string> names;
-    if (std::string(c.index).empty()) names = {"ID"};
-    else if (std::string(c.index) == "ByName" || std::string(c.index) == "ByNameCase") names = {"Name"};
-    else if (std::string(c.index) == "ByCityName") names = {"City", "Name"};
-    else names = {"Score"};
+    if (std::string(c.index).empty())
+      names = {"ID"};
+    else if (std::string(c.index) == "ByName" || std::string(c.index) == "ByNameCase")
+      names = {"Name"};
+    else if (std::string(c.index) == "ByCityName")
+      names = {"City", "Name"};
+    else
+      names = {"Score"};
     for (std::size_t i = 0; i < c.values.size(); ++i) table->FieldByName(names[i])->SetAsString(c.values[i]);
     if (c.fieldCount) table->SetKeyFieldCount(c.fieldCount);
     table->Post();
@@ -245,7 +249,8 @@ TEST_F(SearchTest, FilterTextAndCallbackAsTables) {
     EXPECT_EQ(AllIds(), c.ids);
   }
   table->SetFilter("");
-  table->SetOnFilterRecord([](cl::TDataSet& set, bool& accept) { accept = set.FieldByName("Score")->AsInteger() % 20 == 10; });
+  table->SetOnFilterRecord(
+      [](cl::TDataSet& set, bool& accept) { accept = set.FieldByName("Score")->AsInteger() % 20 == 10; });
   EXPECT_EQ(AllIds(), (std::vector<int>{1, 3, 4, 6, 7}));
   table->SetFiltered(false);
   EXPECT_EQ(AllIds().size(), 8u);
@@ -272,7 +277,8 @@ TEST_F(SearchTest, FindWithFilterTextAndWithCallbackLeavesFilteredOff) {
   EXPECT_EQ(Id(), 7);
 
   table->SetFilter("");
-  table->SetOnFilterRecord([](cl::TDataSet& set, bool& accept) { accept = set.FieldByName("City")->AsString() == "Bern"; });
+  table->SetOnFilterRecord(
+      [](cl::TDataSet& set, bool& accept) { accept = set.FieldByName("City")->AsString() == "Bern"; });
   EXPECT_TRUE(table->FindFirst());
   EXPECT_EQ(Id(), 2);
   EXPECT_TRUE(table->FindNext());
@@ -328,7 +334,8 @@ TEST_F(SearchTest, CallbackFilterReadsACalculatedFieldFromAWholeBuffer) {
   table->OnCalcFields = [](cl::TDataSet& set) {
     set.FieldByName("Doubled")->SetAsInteger(set.FieldByName("Score")->AsInteger() * 2);
   };
-  table->SetOnFilterRecord([](cl::TDataSet& set, bool& accept) { accept = set.FieldByName("Doubled")->AsInteger() > 100; });
+  table->SetOnFilterRecord(
+      [](cl::TDataSet& set, bool& accept) { accept = set.FieldByName("Doubled")->AsInteger() > 100; });
   table->SetFiltered(true);
   table->Open();
   EXPECT_EQ(AllIds(), (std::vector<int>{3, 4, 8}));

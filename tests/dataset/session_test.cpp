@@ -1,8 +1,9 @@
+#include "classlib/data/session.h"
+
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "classlib/data/session.h"
 #include "engine/data_file.h"
 #include "engine/error_codes.h"
 #include "engine/password_list.h"
@@ -97,7 +98,8 @@ TEST_F(SessionTest, NameChecksAndTheirMessages) {
   cl::TDatabase database;
   EXPECT_EQ(DatabaseMessageOf([&] { database.Open(); }), "Database name missing");
   database.SetDatabaseName("DB");
-  EXPECT_EQ(DatabaseMessageOf([&] { database.StartTransaction(); }), "Cannot perform this operation on a closed database");
+  EXPECT_EQ(DatabaseMessageOf([&] { database.StartTransaction(); }),
+            "Cannot perform this operation on a closed database");
   cl::TDatabase twin;
   EXPECT_EQ(DatabaseMessageOf([&] { twin.SetDatabaseName("db"); }), "Duplicate database name 'db'");
   database.SetSessionName("Nobody");
@@ -173,7 +175,13 @@ TEST_F(SessionTest, PasswordsThroughOnPasswordAndTheDialog) {
     int code;
     std::vector<std::string> left;  // TablePasswords afterwards
   } cases[] = {
-      {"adds the password", [](cl::TSession& s, bool& go) { s.AddPassword("hush"); go = true; }, 0, {"hush"}},
+      {"adds the password",
+       [](cl::TSession& s, bool& go) {
+         s.AddPassword("hush");
+         go = true;
+       },
+       0,
+       {"hush"}},
       {"answers no", [](cl::TSession&, bool& go) { go = false; }, en::ec::PasswordRequired, {}},
       {"answers yes and adds nothing", [](cl::TSession&, bool& go) { go = true; }, en::ec::PasswordRequired, {}},
       {"adds a wrong one, then gives up",
@@ -181,7 +189,8 @@ TEST_F(SessionTest, PasswordsThroughOnPasswordAndTheDialog) {
          go = !en::TablePasswords().Contains("wrong");
          s.AddPassword("wrong");
        },
-       en::ec::PasswordRequired, {"wrong", "wrong"}},
+       en::ec::PasswordRequired,
+       {"wrong", "wrong"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -37,10 +37,12 @@ TEST_F(TableOpenTest, EveryEngineTypeGivesItsFieldClassTypeSizeAndValue) {
       {en::ftString, 0, 12, typeid(classlib::TStringField), TFieldType::ftString, 12, "Hello", "Hello"},
       {en::ftDate, 0, 0, typeid(classlib::TDateField), TFieldType::ftDate, 0, "2/29/2024", "2/29/2024"},
       {en::ftBlob, en::fstMemo, 0, typeid(classlib::TMemoField), TFieldType::ftMemo, 0, "Grüße, memo", "Grüße, memo"},
-      {en::ftBlob, en::fstBinary, 0, typeid(classlib::TBlobField), TFieldType::ftBlob, 0, "\xFF\x80 bin", "\xFF\x80 bin"},
+      {en::ftBlob, en::fstBinary, 0, typeid(classlib::TBlobField), TFieldType::ftBlob, 0, "\xFF\x80 bin",
+       "\xFF\x80 bin"},
       {en::ftBlob, en::fstFormattedMemo, 0, typeid(classlib::TBlobField), TFieldType::ftFmtMemo, 0, nullptr, nullptr},
       {en::ftBlob, en::fstOLE, 0, typeid(classlib::TBlobField), TFieldType::ftBlob, 0, nullptr, nullptr},
-      {en::ftBlob, en::fstGraphic, 0, typeid(classlib::TGraphicField), TFieldType::ftGraphic, 0, "BM picture", "BM picture"},
+      {en::ftBlob, en::fstGraphic, 0, typeid(classlib::TGraphicField), TFieldType::ftGraphic, 0, "BM picture",
+       "BM picture"},
       {en::ftBlob, en::fstTypedBinary, 0, typeid(classlib::TBlobField), TFieldType::ftTypedBinary, 0, nullptr, nullptr},
       {en::ftBoolean, 0, 0, typeid(classlib::TBooleanField), TFieldType::ftBoolean, 0, "False", "False"},
       {en::ftSmallInt, 0, 0, typeid(classlib::TSmallintField), TFieldType::ftSmallint, 0, "-32768", "-32768"},
@@ -98,9 +100,10 @@ TEST_F(TableOpenTest, EveryEngineTypeGivesItsFieldClassTypeSizeAndValue) {
 }
 
 TEST_F(TableOpenTest, IndexDefinitionsNameKeyFieldsByFieldNumber) {
-  Create("NUMBERED",
-         {Field(10, "Code", en::ftInteger), Field(20, "Name", en::ftString, 10), Field(30, "City", en::ftString, 10)},
-         {Index("", {10}, true), Index("ByCityName", {30, 20}, false, true), Index("ByName", {20}, false, false, true)});
+  Create(
+      "NUMBERED",
+      {Field(10, "Code", en::ftInteger), Field(20, "Name", en::ftString, 10), Field(30, "City", en::ftString, 10)},
+      {Index("", {10}, true), Index("ByCityName", {30, 20}, false, true), Index("ByName", {20}, false, false, true)});
   auto table = Table("NUMBERED");
   table->IndexDefs().Update();  // from a temporary cursor, the table closed
   ASSERT_EQ(table->IndexDefs().Count(), 3);

@@ -131,7 +131,8 @@ TEST_P(BlobFileTest, StoreWritesTheWorkingCopiesBack) {
   std::string payload = "abc";
   payload.resize(10, '\0');
   payload += "wxyz";
-  EXPECT_EQ(fixture.Bytes(), HeaderBytes(8, 2, 0, 1024) + BlockBytes(512, {0x01020304, -2, 14, 0x7FFFFFFF, 70000, payload}));
+  EXPECT_EQ(fixture.Bytes(),
+            HeaderBytes(8, 2, 0, 1024) + BlockBytes(512, {0x01020304, -2, 14, 0x7FFFFFFF, 70000, payload}));
 }
 
 TEST_P(BlobFileTest, RefusesOffsetsThatNameNoBlock) {
@@ -408,8 +409,8 @@ TEST_P(BlobFileTest, RepairChainKeepsWhatBelongsToTheRecord) {
     std::vector<FixtureBlock> blocks;
     std::int32_t first;
     std::int32_t firstAfter;
-    std::int32_t total;                    // of the first block, when kept
-    std::vector<std::int32_t> nextLinks;   // of the blocks at 512, 1024, ... afterwards
+    std::int32_t total;                   // of the first block, when kept
+    std::vector<std::int32_t> nextLinks;  // of the blocks at 512, 1024, ... afterwards
     std::uint32_t freeHead;
   } cases[] = {
       {"no blob", {{}}, 0, 0, 0, {0}, 0},
@@ -419,15 +420,35 @@ TEST_P(BlobFileTest, RepairChainKeepsWhatBelongsToTheRecord) {
       {"another record's block is dropped, not freed", {{0, 0, 10, 6, 10}}, 512, 0, 0, {0}, 0},
       {"single block shorter than its length", {{0, 0, 100, kRecord, 300}}, 512, 512, 100, {0}, 0},
       {"single block longer than its length", {{0, 0, 300, kRecord, 100}}, 512, 512, 100, {0}, 0},
-      {"sound chain", {{0, 1024, 494, kRecord, 1000}, {512, 1536, 494, kRecord}, {1024, 0, 12, kRecord}}, 512, 512,
-       1000, {1024, 1536, 0}, 0},
+      {"sound chain",
+       {{0, 1024, 494, kRecord, 1000}, {512, 1536, 494, kRecord}, {1024, 0, 12, kRecord}},
+       512,
+       512,
+       1000,
+       {1024, 1536, 0},
+       0},
       {"cut at another record's block",
-       {{0, 1024, 494, kRecord, 1000}, {512, 1536, 494, kRecord}, {1024, 0, 12, 6}}, 512, 512, 988, {1024, 0, 0}, 0},
-      {"cut at a link past the end", {{0, 1024, 494, kRecord, 5000}, {512, 9216, 100, kRecord}}, 512, 512, 594,
-       {1024, 0}, 0},
+       {{0, 1024, 494, kRecord, 1000}, {512, 1536, 494, kRecord}, {1024, 0, 12, 6}},
+       512,
+       512,
+       988,
+       {1024, 0, 0},
+       0},
+      {"cut at a link past the end",
+       {{0, 1024, 494, kRecord, 5000}, {512, 9216, 100, kRecord}},
+       512,
+       512,
+       594,
+       {1024, 0},
+       0},
       {"cut at a misaligned link", {{0, 777, 300, kRecord, 5000}}, 512, 512, 300, {0}, 0},
-      {"cut where the chain loops", {{0, 1024, 494, kRecord, 5000}, {512, 512, 494, kRecord}}, 512, 512, 988,
-       {1024, 0}, 0},
+      {"cut where the chain loops",
+       {{0, 1024, 494, kRecord, 5000}, {512, 512, 494, kRecord}},
+       512,
+       512,
+       988,
+       {1024, 0},
+       0},
   };
   for (const auto& c : cases) {
     TBlobFile& file = fixture.Open(FileBytes(c.blocks));

@@ -63,7 +63,9 @@ class TestOwner : public TBlobOwner {
 
 using Image = std::vector<std::uint8_t>;
 inline Image NewImage() { return Image(TestRecordSize, 0); }
-inline std::int32_t SlotReference(const Image& image, std::int16_t field) { return Get32(image.data() + SlotOf(field) + 1); }
+inline std::int32_t SlotReference(const Image& image, std::int16_t field) {
+  return Get32(image.data() + SlotOf(field) + 1);
+}
 inline void SetSlotReference(Image& image, std::int16_t field, std::int32_t reference) {
   image[SlotOf(field)] = reference != 0 ? 1 : 0;
   Put32(image.data() + SlotOf(field) + 1, reference);
@@ -71,12 +73,14 @@ inline void SetSlotReference(Image& image, std::int16_t field, std::int32_t refe
 
 // File bytes laid out by hand, independently of the code under test.
 inline void PutLE(std::string& bytes, std::size_t at, std::uint32_t value, int width) {
-  for (int i = 0; i < width; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (int i = 0; i < width; ++i)
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 inline std::uint32_t GetLE(const std::string& bytes, std::size_t at, int width) {
   std::uint32_t value = 0;
   for (int i = 0; i < width; ++i) {
-    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i)))) << (8 * i);
+    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes.at(at + static_cast<std::size_t>(i))))
+             << (8 * i);
   }
   return value;
 }

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/byte_order.h"
 #include "engine/index_file.h"
 #include "engine/memory_files.h"
 #include "platform/win_file.h"
 #include "tests/engine/index_test_support.h"
-#include "engine/byte_order.h"
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/temp_dir.h"
 

@@ -203,7 +203,10 @@ TEST_P(CacheSettingsTest, SmallestAndLargestCachesWriteTheSameBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Workloads, CacheSettingsTest,
-                         ::testing::Values(WorkloadCase{"Exclusive", [](const std::string& path, std::uint32_t seed) { ExclusiveWorkload(path, seed); }},
+                         ::testing::Values(WorkloadCase{"Exclusive",
+                                                        [](const std::string& path, std::uint32_t seed) {
+                                                          ExclusiveWorkload(path, seed);
+                                                        }},
                                            WorkloadCase{"Shared", SharedWorkload}),
                          [](const ::testing::TestParamInfo<WorkloadCase>& info) { return info.param.name; });
 

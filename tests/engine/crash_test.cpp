@@ -87,8 +87,7 @@ void KillBeforeFileOperation(std::int64_t n) {
 void KillBeforeFileChange(std::int64_t n) {
   auto count = std::make_shared<std::int64_t>(0);
   platform::SetFileFaultHook([n, count](platform::FileOp op, const std::string&) -> platform::DWORD {
-    if (op != platform::FileOp::Read && op != platform::FileOp::Seek && op != platform::FileOp::Open &&
-        ++*count == n) {
+    if (op != platform::FileOp::Read && op != platform::FileOp::Seek && op != platform::FileOp::Open && ++*count == n) {
       raise(SIGKILL);
     }
     return 0;
@@ -149,16 +148,15 @@ std::vector<std::int32_t> LinkedBlocks(TBlobFile& blobs, std::int64_t first) {
       for (const std::int32_t block : LinkedBlocks(blobs, first)) {
         const auto [at, added] = namedBy.emplace(block, n);
         if (!added && at->second != n) {
-          return ::testing::AssertionFailure() << "block " << block << " is in the chains of records " << at->second
-                                               << " and " << n;
+          return ::testing::AssertionFailure()
+                 << "block " << block << " is in the chains of records " << at->second << " and " << n;
         }
       }
     }
   }
   for (const std::int32_t block : LinkedBlocks(blobs, blobs.Header().FreeBlockHead)) {
     if (namedBy.count(block) != 0) {
-      return ::testing::AssertionFailure() << "free block " << block << " is in the chain of record "
-                                           << namedBy[block];
+      return ::testing::AssertionFailure() << "free block " << block << " is in the chain of record " << namedBy[block];
     }
   }
   return ::testing::AssertionSuccess();
@@ -280,8 +278,7 @@ struct TReports {
         if (!refused) _exit(7);
       }
       if (id % 2 == 0) {
-        const std::int32_t target =
-            live[std::uniform_int_distribution<std::size_t>(0, live.size() - 1)(random)];
+        const std::int32_t target = live[std::uniform_int_distribution<std::size_t>(0, live.size() - 1)(random)];
         const std::int32_t version = ++versions[static_cast<std::size_t>(target)];
         Report(reportFd, kUpdateStarted, target);
         table.SelectIndex(0);
@@ -399,8 +396,7 @@ void CrashTest::RunKilledWriters(int runs, bool transactions) {
   int transactionsEnded = 0;
   for (int run = 0; run < runs; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    const std::string path =
-        FreshDirectory((transactions ? "t" : "w") + std::to_string(run)) + "/SHARED.DAT";
+    const std::string path = FreshDirectory((transactions ? "t" : "w") + std::to_string(run)) + "/SHARED.DAT";
     testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
     const bool byOperation = run % 2 == 1;
     const auto killAt = byOperation ? std::uniform_int_distribution<std::int64_t>(1, 6000)(random) : 0;
@@ -471,7 +467,8 @@ TEST_F(CrashTest, KilledWriterInTransactionsLosesNoCommittedInsert) {
 }
 
 // A change that reuses a deleted record's slot and its freed blocks, killed before each of its file
-// writes in turn: after repair no record holds the deleted record's letters (its freed blocks still hold them, and name the same slot as owner).
+// writes in turn: after repair no record holds the deleted record's letters (its freed blocks still hold them, and name
+// the same slot as owner).
 TEST_F(CrashTest, AKilledChangeInAReusedSlotNeverHoldsTheDeletedRecordsBlob) {
   struct TCase {
     const char* Name;
@@ -498,8 +495,7 @@ TEST_F(CrashTest, AKilledChangeInAReusedSlotNeverHoldsTheDeletedRecordsBlob) {
   const std::vector<TCase> cases{
       {"insert", [](TDataFile&, std::vector<std::uint8_t>&) {},
        [&](TDataFile& table, std::vector<std::uint8_t>& image) { insert(table, image, 3, longMemo); }},
-      {"update adding a memo",
-       [&](TDataFile& table, std::vector<std::uint8_t>& image) { insert(table, image, 3, ""); },
+      {"update adding a memo", [&](TDataFile& table, std::vector<std::uint8_t>& image) { insert(table, image, 3, ""); },
        [&](TDataFile& table, std::vector<std::uint8_t>& image) {
          findForUpdate(table, image, 3);
          WriteMemo(table, image.data(), 5, longMemo);
@@ -520,7 +516,8 @@ TEST_F(CrashTest, AKilledChangeInAReusedSlotNeverHoldsTheDeletedRecordsBlob) {
     bool finished = false;
     for (std::int64_t killAt = 1; !finished && killAt < 200; ++killAt) {
       SCOPED_TRACE(std::string(change.Name) + ", killed before write " + std::to_string(killAt));
-      const std::string path = FreshDirectory("reuse" + std::to_string(number) + "-" + std::to_string(killAt)) + "/SHARED.DAT";
+      const std::string path =
+          FreshDirectory("reuse" + std::to_string(number) + "-" + std::to_string(killAt)) + "/SHARED.DAT";
       testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
       {
         TDataFile table;
@@ -669,18 +666,20 @@ TEST_F(CrashTest, AKilledBlobChangeNeverLeavesANamedBlockOnTheFreeList) {
   // insert takes the six free blocks and then blocks from the end of the file. A growth past the block
   // cache (1,023 blocks) must not write a block early to make room.
   const std::vector<TCase> cases{
-      {"cut short", [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(250, MemoLetter(3))); }},
+      {"cut short",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(250, MemoLetter(3))); }},
       {"cut to nothing", [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, ""); }},
       {"record deleted",
        [](TDataFile& t, std::vector<std::uint8_t>& i) {
          if (!FindRecord(t, i, 3)) _exit(5);
          t.DeleteRecord();
        }},
-      {"grown", [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(2000, MemoLetter(3))); }},
-      {"inserted", [](TDataFile& t, std::vector<std::uint8_t>& i) { InsertWithMemo(t, i, 4, std::string(900, MemoLetter(4))); }},
+      {"grown",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(2000, MemoLetter(3))); }},
+      {"inserted",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { InsertWithMemo(t, i, 4, std::string(900, MemoLetter(4))); }},
       {"grown past the block cache",
-       [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(150000, MemoLetter(3))); },
-       97},
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(150000, MemoLetter(3))); }, 97},
   };
   const std::int32_t goingOn = 5;
   const std::string goingOnMemo(1500, MemoLetter(goingOn));
@@ -704,7 +703,8 @@ TEST_F(CrashTest, AKilledBlobChangeNeverLeavesANamedBlockOnTheFreeList) {
       SCOPED_TRACE(std::string(change.Name) + ", killed before file change " + std::to_string(killAt));
       const std::string path =
           CopyOfTable(prepared, dir.PathOf("named" + std::to_string(number) + "-" + std::to_string(killAt)));
-      finished = !RunKilledChange(path, killAt, [](TDataFile&, std::vector<std::uint8_t>&) {}, change.Change);
+      finished = !RunKilledChange(
+          path, killAt, [](TDataFile&, std::vector<std::uint8_t>&) {}, change.Change);
 
       ASSERT_TRUE(NoNamedBlockIsFree(path));
       {
@@ -754,7 +754,9 @@ TEST_F(CrashTest, AKilledRollbackLeavesTheRecordsValueBeforeOrAfterItWhole) {
   using TStep = std::function<void(TDataFile&, std::vector<std::uint8_t>&)>;
   // A record's value: its count field and its memo, or nothing for a record that is not there.
   using TValue = std::optional<std::pair<std::int32_t, std::string>>;
-  auto value = [](std::int32_t size, char letter) { return TValue{{size, std::string(static_cast<std::size_t>(size), letter)}}; };
+  auto value = [](std::int32_t size, char letter) {
+    return TValue{{size, std::string(static_cast<std::size_t>(size), letter)}};
+  };
   struct TCase {
     const char* Name;
     TValue Before;  // what the record holds before the transaction, and after its rollback
@@ -816,7 +818,8 @@ TEST_F(CrashTest, AKilledRollbackLeavesTheRecordsValueBeforeOrAfterItWhole) {
       table.Open();
       std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
       TValue found;
-      if (FindRecord(table, image, 3)) found = TValue{{GetInteger(table, image.data(), 4), ReadMemo(table, image.data(), 5)}};
+      if (FindRecord(table, image, 3))
+        found = TValue{{GetInteger(table, image.data(), 4), ReadMemo(table, image.data(), 5)}};
       auto shown = [](const TValue& v) {
         return v ? std::to_string(v->first) + " with a memo of " + std::to_string(v->second.size()) + " bytes " +
                        v->second.substr(0, 1) + "..." + v->second.substr(v->second.empty() ? 0 : v->second.size() - 1)

@@ -108,7 +108,13 @@ TEST_F(CursorEndsTest, TheInsertedRecordIsCurrentWhereverTheCursorStood) {
       {"last record, cursor after the last", {10, 20}, [](TDataFile& t) { t.GotoEOF(); }, 30},
       {"first record, cursor after the last", {10, 20}, [](TDataFile& t) { t.GotoEOF(); }, 5},
       {"last record, cursor before the first", {10, 20}, [](TDataFile& t) { t.GotoBOF(); }, 30},
-      {"between, cursor on a record", {10, 20}, [](TDataFile& t) { t.GotoBOF(); t.Next(nullptr); }, 15},
+      {"between, cursor on a record",
+       {10, 20},
+       [](TDataFile& t) {
+         t.GotoBOF();
+         t.Next(nullptr);
+       },
+       15},
   };
   int tables = 0;
   for (const bool exclusive : {false, true}) {

@@ -271,7 +271,10 @@ TEST_F(CursorFaultsTest, CloseFromInsideItsOwnOperationIsRefused) {
     std::function<void(TDataFile&)> run;
   } maintenance[] = {
       {"repair", [](TDataFile& t) { t.RepairTable(); }},
-      {"restructure", [&](TDataFile& t) { t.RestructureTable(false, "", indexes, {id, name}, 512, ""); }},
+      {"restructure",
+       [&](TDataFile& t) {
+         t.RestructureTable(false, "", indexes, {id, name}, 512, "");
+       }},
   };
   for (const auto& m : maintenance) {
     SCOPED_TRACE(m.what);

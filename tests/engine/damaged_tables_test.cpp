@@ -20,11 +20,11 @@
 namespace kavrin::engine {
 namespace {
 
+using kavrin::testing::ReadWholeFile;
+using kavrin::testing::WriteWholeFile;
 using testing::ErrorCodeOf;
 using testing::Field;
 using testing::Index;
-using kavrin::testing::ReadWholeFile;
-using kavrin::testing::WriteWholeFile;
 
 std::uint32_t GetLE(const std::string& bytes, std::size_t at) {
   std::uint32_t value = 0;

@@ -16,9 +16,9 @@
 #include "engine/cache_budget.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
-#include "tests/engine/error_code_of.h"
 #include "engine/memory_files.h"
 #include "engine/password_list.h"
+#include "tests/engine/error_code_of.h"
 #include "tests/engine/table_fixture.h"
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/temp_dir.h"
@@ -311,7 +311,7 @@ TEST_F(DataFileCoreTest, RecordsReadAheadAreWholeUnitsAndSkipCachedRecords) {
   const std::int32_t id = -1;
   table.SetField(1, changed->Buffer(), &id);
   changed->SetDirty(true);
-  for (std::int32_t n = 90; n <= 110; ++n) table.FetchRecord(n);  // forward, up to the changed one
+  for (std::int32_t n = 90; n <= 110; ++n) table.FetchRecord(n);   // forward, up to the changed one
   for (std::int32_t n = 350; n >= 300; --n) table.FetchRecord(n);  // backward
   EXPECT_GT(table.RecordCacheCount(), 100u);
   for (std::int32_t n = 1; n <= kRecords; ++n) {
@@ -349,7 +349,7 @@ TEST_F(DataFileCoreTest, RecordsLeavingTheCacheTakeOnlyOldChangedNeighbours) {
     return id;
   };
   for (std::int32_t n = 1; n <= capacity; ++n) change(n);
-  change(3);  // used again: the newest in the cache
+  change(3);                          // used again: the newest in the cache
   AppendRecord(table, capacity + 1);  // record 1 leaves the cache
   EXPECT_EQ(idOnDisk(1), -1);
   EXPECT_EQ(idOnDisk(2), -2);  // an old neighbour went with it
@@ -405,10 +405,8 @@ TEST_F(DataFileCoreTest, DamagedHeaderWrittenElsewhereIsRefusedOnReRead) {
     std::vector<std::uint8_t> bytes;
   };
   const Damage damages[] = {
-      {"next record number 0", 13, {0, 0, 0, 0}},
-      {"negative next record number", 13, {0xFF, 0xFF, 0xFF, 0xFF}},
-      {"blob block size changed", 4, {0x00, 0x04, 0, 0}},
-      {"blob field count changed", 25, {3, 0}},
+      {"next record number 0", 13, {0, 0, 0, 0}},         {"negative next record number", 13, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"blob block size changed", 4, {0x00, 0x04, 0, 0}}, {"blob field count changed", 25, {3, 0}},
       {"record size changed", 21, {0xFF, 0x00}},
   };
   for (const Damage& damage : damages) {

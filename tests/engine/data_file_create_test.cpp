@@ -6,11 +6,11 @@
 
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
-#include "tests/engine/error_code_of.h"
 #include "engine/index_file.h"
 #include "engine/memory_files.h"
 #include "engine/password_list.h"
 #include "platform/win_file.h"
+#include "tests/engine/error_code_of.h"
 #include "tests/engine/table_fixture.h"
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/holder_process.h"
@@ -58,23 +58,38 @@ TEST(ValidateDefinition, RefusesBadDefinitionsNamingWhatIsWrong) {
   };
   const Case cases[] = {
       {"valid", [](Definition&) {}, 0, ""},
-      {"blank password", [](Definition& d) { d.encrypted = true; d.password = "   "; }, ec::InvalidPassword, "T.DAT"},
-      {"16-character password", [](Definition& d) { d.encrypted = true; d.password = std::string(16, 'p'); },
+      {"blank password",
+       [](Definition& d) {
+         d.encrypted = true;
+         d.password = "   ";
+       },
+       ec::InvalidPassword, "T.DAT"},
+      {"16-character password",
+       [](Definition& d) {
+         d.encrypted = true;
+         d.password = std::string(16, 'p');
+       },
        ec::InvalidPassword, "T.DAT"},
       {"513 fields", [](Definition& d) { d.fields.resize(513, Field(9, "X", ftInteger)); }, ec::FieldLimits, "T.DAT"},
       {"31 secondary indexes", [](Definition& d) { d.indexes.resize(32, Index("S", {1})); }, ec::IndexLimits, "T.DAT"},
       {"30 secondary indexes", [](Definition& d) { d.indexes.resize(31, Index("S", {1})); }, 0, ""},
       {"block size 63", [](Definition& d) { d.blockSize = 63; }, ec::BlobFieldsOrBlockSize, "T.DAT"},
-      {"names equal up to case and blanks", [](Definition& d) { d.fields[2].Name = " name "; },
-       ec::InvalidFieldName, "Name"},
+      {"names equal up to case and blanks", [](Definition& d) { d.fields[2].Name = " name "; }, ec::InvalidFieldName,
+       "Name"},
       // Stored names are Windows-1252 and upper-case with its table: "café" and "CAFÉ" are one name.
       {"Windows-1252 names equal up to case",
-       [](Definition& d) { d.fields[1].Name = "caf\xE9"; d.fields[2].Name = "CAF\xC9"; }, ec::InvalidFieldName,
-       "caf\xE9"},
-      {"Windows-1252 names that differ", [](Definition& d) { d.fields[1].Name = "caf\xE9"; d.fields[2].Name = "CAFE"; },
+       [](Definition& d) {
+         d.fields[1].Name = "caf\xE9";
+         d.fields[2].Name = "CAF\xC9";
+       },
+       ec::InvalidFieldName, "caf\xE9"},
+      {"Windows-1252 names that differ",
+       [](Definition& d) {
+         d.fields[1].Name = "caf\xE9";
+         d.fields[2].Name = "CAFE";
+       },
        0, ""},
-      {"name not starting with a letter", [](Definition& d) { d.fields[1].Name = "1st"; }, ec::InvalidFieldName,
-       "1st"},
+      {"name not starting with a letter", [](Definition& d) { d.fields[1].Name = "1st"; }, ec::InvalidFieldName, "1st"},
       {"empty name", [](Definition& d) { d.fields[1].Name = "  "; }, ec::InvalidFieldName, "  "},
       {"duplicate field number", [](Definition& d) { d.fields[2].FieldNumber = 2; }, ec::InvalidFieldDefinition,
        "Name"},
@@ -83,19 +98,40 @@ TEST(ValidateDefinition, RefusesBadDefinitionsNamingWhatIsWrong) {
       {"type 16", [](Definition& d) { d.fields[1].Type = 16; }, ec::InvalidFieldDefinition, "Name"},
       {"string of 246", [](Definition& d) { d.fields[1].Size = 246; }, ec::InvalidFieldDefinition, "Name"},
       {"string of 245", [](Definition& d) { d.fields[1].Size = 245; }, 0, ""},
-      {"bad date default", [](Definition& d) { d.fields.push_back(Field(4, "D", ftDate)); d.fields[3].Default = "13/45/2024"; },
+      {"bad date default",
+       [](Definition& d) {
+         d.fields.push_back(Field(4, "D", ftDate));
+         d.fields[3].Default = "13/45/2024";
+       },
        ec::InvalidValidityCheck, "D"},
-      {"date keyword in lower case", [](Definition& d) { d.fields.push_back(Field(4, "D", ftDate)); d.fields[3].Default = "date"; },
+      {"date keyword in lower case",
+       [](Definition& d) {
+         d.fields.push_back(Field(4, "D", ftDate));
+         d.fields[3].Default = "date";
+       },
        0, ""},
-      {"keyword not accepted as a minimum", [](Definition& d) { d.fields.push_back(Field(4, "D", ftDate)); d.fields[3].Minimum = "DATE"; },
+      {"keyword not accepted as a minimum",
+       [](Definition& d) {
+         d.fields.push_back(Field(4, "D", ftDate));
+         d.fields[3].Minimum = "DATE";
+       },
        ec::InvalidValidityCheck, "D"},
-      {"smallint maximum out of range", [](Definition& d) { d.fields.push_back(Field(4, "S", ftSmallInt)); d.fields[3].Maximum = "40000"; },
+      {"smallint maximum out of range",
+       [](Definition& d) {
+         d.fields.push_back(Field(4, "S", ftSmallInt));
+         d.fields[3].Maximum = "40000";
+       },
        ec::InvalidValidityCheck, "S"},
       {"string defaults are not checked", [](Definition& d) { d.fields[1].Default = "anything"; }, 0, ""},
       {"key field that does not exist", [](Definition& d) { d.indexes[0].KeyFields[1] = 9; }, ec::InvalidFieldNumber,
        "T.DAT"},
       {"no key fields", [](Definition& d) { d.indexes[0].KeyFields[0] = 0; }, ec::InvalidKeySize, "Primary"},
-      {"key over 254 bytes", [](Definition& d) { d.fields[1].Size = 245; d.indexes[0].KeyFields[1] = 2; d.indexes[0].KeyFields[2] = 3; },
+      {"key over 254 bytes",
+       [](Definition& d) {
+         d.fields[1].Size = 245;
+         d.indexes[0].KeyFields[1] = 2;
+         d.indexes[0].KeyFields[2] = 3;
+       },
        ec::InvalidKeySize, "Primary"},
       {"non-unique secondary pushed past 255 by the record id",
        [](Definition& d) {
@@ -138,7 +174,7 @@ TEST(ValidateDefinition, CompletesTheDescriptors) {
   d.fields.push_back(Field(4, "Flag", ftBoolean, 7));  // size is only for strings and bytes
   d.fields[3].Decimals = 3;                            // decimals only for BCD
   d.fields[2].Decimals = 2;
-  d.indexes.push_back(Index("ByID", {1}));            // non-unique: + 4 for the record id
+  d.indexes.push_back(Index("ByID", {1}));  // non-unique: + 4 for the record id
   d.indexes.push_back(Index("ByIDUnique", {1}, true));
   std::vector<std::int16_t> seventeen(17, 1);
   d.indexes.push_back(Index("Many", seventeen));
@@ -180,8 +216,7 @@ TEST_F(CreateTableTest, NeedsAnExclusiveWritableCursor) {
             ec::MustBeExclusive);
   table.SetExclusive(true);
   table.SetReadOnly(true);
-  EXPECT_EQ(CodeOf([&] { table.CreateTable(false, "", SimpleIndexes(), SimpleFields(), 512, ""); }),
-            ec::AccessDenied);
+  EXPECT_EQ(CodeOf([&] { table.CreateTable(false, "", SimpleIndexes(), SimpleFields(), 512, ""); }), ec::AccessDenied);
   EXPECT_FALSE(platform::FileExists(Path()));
 }
 
@@ -214,8 +249,7 @@ TEST_F(CreateTableTest, FailureAfterTheFilesExistRemovesThemAll) {
   fields.push_back(Field(4, "Notes", ftBlob, 0, fstMemo));
   int writes = 0;
   platform::SetFileFaultHook([&](platform::FileOp op, const std::string& name) -> platform::DWORD {
-    return op == platform::FileOp::Write && name.ends_with(".IDX") && ++writes == 2 ? platform::ERROR_DISK_FULL
-                                                                                      : 0;
+    return op == platform::FileOp::Write && name.ends_with(".IDX") && ++writes == 2 ? platform::ERROR_DISK_FULL : 0;
   });
   const TErrorCode code = CodeOf([&] { CreateTableAt(Path(), fields, SimpleIndexes()); });
   platform::SetFileFaultHook(nullptr);
@@ -254,8 +288,7 @@ TEST_F(CreateTableTest, CleanUpRemovesWhatTheCreationMadeAndKeepsItsError) {
     TDataFile table;
     table.SetExclusive(true);
     table.SetFileName(Path());
-    const TErrorCode code =
-        CodeOf([&] { table.CreateTable(false, "", SimpleIndexes(), SimpleFields(), 512, "new"); });
+    const TErrorCode code = CodeOf([&] { table.CreateTable(false, "", SimpleIndexes(), SimpleFields(), 512, "new"); });
     platform::SetFileFaultHook(nullptr);
     EXPECT_NE(code, 0) << c.what;
     EXPECT_NE(code, ec::CannotDelete) << c.what << ": the clean-up hid the failure";
@@ -325,7 +358,8 @@ TEST_F(CreateTableTest, DeleteRenameCopyAsOneTable) {
     EXPECT_TRUE(platform::FileExists(dir.PathOf(std::string("C") + ext)));
   }
   table.DeleteTable();
-  for (const char* ext : {".DAT", ".IDX", ".BLB"}) EXPECT_FALSE(platform::FileExists(dir.PathOf(std::string("C") + ext)));
+  for (const char* ext : {".DAT", ".IDX", ".BLB"})
+    EXPECT_FALSE(platform::FileExists(dir.PathOf(std::string("C") + ext)));
 }
 
 TEST_F(CreateTableTest, CopyWithoutBlobsOverATableWithBlobsLeavesNoStrayBlobFile) {

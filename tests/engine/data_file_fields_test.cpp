@@ -10,10 +10,10 @@
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
-#include "tests/engine/error_code_of.h"
 #include "engine/memory_files.h"
 #include "runtime/date_time.h"
 #include "runtime/format_settings.h"
+#include "tests/engine/error_code_of.h"
 #include "tests/engine/table_fixture.h"
 
 namespace kavrin::engine {
@@ -26,9 +26,7 @@ using testing::Index;
 TErrorCode CodeOf(const std::function<void()>& action) { return testing::ErrorCodeOf(action); }
 
 // 10 June 2024 14:30:15.250, the clock every default reads.
-runtime::TDateTime FixedNow() {
-  return runtime::EncodeDate(2024, 6, 10) + runtime::EncodeTime(14, 30, 15, 250);
-}
+runtime::TDateTime FixedNow() { return runtime::EncodeDate(2024, 6, 10) + runtime::EncodeTime(14, 30, 15, 250); }
 
 class FieldAccessTest : public ::testing::Test {
  protected:
@@ -117,19 +115,30 @@ TEST_F(FieldAccessTest, NullFieldsReadAsZeroFilledValues) {
 
 TEST_F(FieldAccessTest, DefaultsByTypeAndKeyword) {
   std::vector<TFieldDescriptor> fields{
-      Field(1, "ID", ftInteger),        Field(2, "Day", ftDate),         Field(3, "Clock", ftTime),
-      Field(4, "Stamp", ftTimeStamp),   Field(5, "Midday", ftTimeStamp), Field(6, "Yes", ftBoolean),
-      Field(7, "Lower", ftBoolean),     Field(8, "Small", ftSmallInt),   Field(9, "Word", ftWord),
-      Field(10, "Real", ftFloat),       Field(11, "Money", ftBCD),       Field(12, "Text", ftString, 8),
-      Field(13, "Bad", ftInteger),      Field(14, "DateWord", ftInteger), Field(15, "Notes", ftBlob, 0, fstMemo),
-      Field(16, "Parsed", ftDate),      Field(17, "StampDay", ftTimeStamp),
+      Field(1, "ID", ftInteger),
+      Field(2, "Day", ftDate),
+      Field(3, "Clock", ftTime),
+      Field(4, "Stamp", ftTimeStamp),
+      Field(5, "Midday", ftTimeStamp),
+      Field(6, "Yes", ftBoolean),
+      Field(7, "Lower", ftBoolean),
+      Field(8, "Small", ftSmallInt),
+      Field(9, "Word", ftWord),
+      Field(10, "Real", ftFloat),
+      Field(11, "Money", ftBCD),
+      Field(12, "Text", ftString, 8),
+      Field(13, "Bad", ftInteger),
+      Field(14, "DateWord", ftInteger),
+      Field(15, "Notes", ftBlob, 0, fstMemo),
+      Field(16, "Parsed", ftDate),
+      Field(17, "StampDay", ftTimeStamp),
   };
-  fields[1].Default = "date";   // keywords in any case
+  fields[1].Default = "date";  // keywords in any case
   fields[2].Default = "Time";
-  fields[3].Default = "TIME";   // the time of day on day 0
+  fields[3].Default = "TIME";  // the time of day on day 0
   fields[4].Default = "now";
   fields[5].Default = "True";
-  fields[6].Default = "true";   // only "True" is true
+  fields[6].Default = "true";  // only "True" is true
   fields[7].Default = "-12";
   fields[8].Default = "65535";
   fields[9].Default = "2.5";

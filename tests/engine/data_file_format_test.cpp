@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "engine/engine_error.h"
-#include "tests/engine/error_code_of.h"
 #include "engine/file_handler.h"
 #include "engine/memory_files.h"
 #include "engine/scrambling.h"
+#include "tests/engine/error_code_of.h"
 
 namespace kavrin::engine {
 namespace {
@@ -178,11 +178,11 @@ TEST(FieldLayout, DataSizesByType) {
     std::uint8_t size;
     int bytes;
   };
-  const Case cases[] = {{ftString, 10, 11}, {ftString, 245, 246}, {ftBytes, 7, 7}, {ftVarBytes, 9, 9},
-                        {ftBoolean, 0, 2},  {ftSmallInt, 0, 2},   {ftWord, 0, 2},  {ftFloat, 0, 8},
-                        {ftBCD, 0, 8},      {ftTimeStamp, 0, 8},  {ftFloat10, 0, 10}, {ftDate, 0, 4},
-                        {ftBlob, 0, 4},     {ftInteger, 0, 4},    {ftTime, 0, 4},  {ftLongWord, 0, 4},
-                        {ftInvalid, 0, 0},  {16, 7, 7}};
+  const Case cases[] = {
+      {ftString, 10, 11}, {ftString, 245, 246}, {ftBytes, 7, 7}, {ftVarBytes, 9, 9}, {ftBoolean, 0, 2},
+      {ftSmallInt, 0, 2}, {ftWord, 0, 2},       {ftFloat, 0, 8}, {ftBCD, 0, 8},      {ftTimeStamp, 0, 8},
+      {ftFloat10, 0, 10}, {ftDate, 0, 4},       {ftBlob, 0, 4},  {ftInteger, 0, 4},  {ftTime, 0, 4},
+      {ftLongWord, 0, 4}, {ftInvalid, 0, 0},    {16, 7, 7}};
   for (const Case& c : cases) EXPECT_EQ(FieldDataSize(c.type, c.size), c.bytes) << int(c.type);
 }
 
@@ -284,8 +284,7 @@ TEST(LayoutValidation, DecodesAFileStartAndUnscramblesEachDescriptor) {
   EXPECT_EQ(layout.Header.Password, "pw");
 
   EXPECT_EQ(CodeOf([&] { DecodeDataFileLayout(std::span(file).first(100), "T.DAT"); }), ec::ReadError);
-  EXPECT_EQ(CodeOf([&] { DecodeDataFileLayout(std::span(file).first(file.size() - 1), "T.DAT"); }),
-            ec::ReadError);
+  EXPECT_EQ(CodeOf([&] { DecodeDataFileLayout(std::span(file).first(file.size() - 1), "T.DAT"); }), ec::ReadError);
 }
 
 // A record owner over one file handler, laid out as a table with two fields.
@@ -342,8 +341,8 @@ TEST_F(RecordTest, GoldenImageAtItsPosition) {
   record.WriteRecord();
   EXPECT_FALSE(record.Dirty());
 
-  const Bytes expected = Place(21, {{0, {0x01, 0x02, 0x01, 0x00, 0x00, 0xFE, 0xFF, 0xFF, 0xFF, 0x01}},
-                                    {10, Text("hello")}});
+  const Bytes expected =
+      Place(21, {{0, {0x01, 0x02, 0x01, 0x00, 0x00, 0xFE, 0xFF, 0xFF, 0xFF, 0x01}}, {10, Text("hello")}});
   const auto& data = file.MemoryFile()->Data();
   EXPECT_EQ(Bytes(data.begin() + 127 + 2 * 265 + 21, data.begin() + 127 + 2 * 265 + 42), expected);
 

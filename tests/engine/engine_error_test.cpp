@@ -31,8 +31,7 @@ TEST_F(EngineErrorTest, RaiseFillsOnlyTheSlotOfTheCodesGroup) {
   EXPECT_EQ(ErrorContext().FieldName, "");
   EXPECT_EQ(ErrorContext().IndexName, "");
   EXPECT_EQ(GetEngineErrorMessage(10258), "Record in data file ORDERS.DAT is in use by another user");
-  EXPECT_STREQ(error.what(),
-               "KAVRIN Engine Error # 10258 Record in data file ORDERS.DAT is in use by another user");
+  EXPECT_STREQ(error.what(), "KAVRIN Engine Error # 10258 Record in data file ORDERS.DAT is in use by another user");
   ASSERT_EQ(error.ErrorCount(), 1);
   EXPECT_EQ(error.GetErrors(0).ErrorCode(), 10258);
   EXPECT_EQ(error.GetErrors(0).NativeError(), 0);
@@ -162,9 +161,7 @@ TEST_F(EngineErrorTest, RaiseHookReplacesTheException) {
   EXPECT_THROW(RaiseEngineError(9729, "K.DAT"), EDBEngineError);
 }
 
-TEST_F(EngineErrorTest, EngineErrorIsADatabaseError) {
-  EXPECT_THROW(EngineError(9729), EDatabaseError);
-}
+TEST_F(EngineErrorTest, EngineErrorIsADatabaseError) { EXPECT_THROW(EngineError(9729), EDatabaseError); }
 
 TEST_F(EngineErrorTest, NameMayComeFromTheContextItself) {
   SetErrorContext(11013, "SELF.DAT");

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "engine/engine_error.h"
-#include "tests/engine/error_code_of.h"
 #include "engine/file_copy.h"
 #include "engine/memory_files.h"
 #include "engine/scrambling.h"
 #include "platform/win_file.h"
+#include "tests/engine/error_code_of.h"
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/holder_process.h"
 #include "tests/helpers/temp_dir.h"
@@ -314,7 +314,7 @@ TEST(FileHandlerDisk, MapLastErrorTable) {
     TErrorCode code;
   };
   const Case cases[] = {
-      {platform::ERROR_FILE_NOT_FOUND, 11010},   {platform::ERROR_PATH_NOT_FOUND, 11010},
+      {platform::ERROR_FILE_NOT_FOUND, 11010},      {platform::ERROR_PATH_NOT_FOUND, 11010},
       {platform::ERROR_TOO_MANY_OPEN_FILES, 11012}, {platform::ERROR_ACCESS_DENIED, 11013},
       {platform::ERROR_SHARING_VIOLATION, 11013},   {platform::ERROR_NETWORK_ACCESS_DENIED, 11013},
       {platform::ERROR_INVALID_HANDLE, 11014},      {platform::ERROR_NOT_ENOUGH_MEMORY, 11016},

@@ -38,17 +38,13 @@ class TFilterTextGenerator {
   std::string Expression(int depth) {
     if (depth == 0 || Chance(0.35)) return Comparison();
     switch (random_() % 5) {
-      case 0:
-        return Expression(depth - 1) + " AND " + Expression(depth - 1);
-      case 1:
-        return Expression(depth - 1) + " or " + Expression(depth - 1);
-      case 2:
-        return "NOT " + Parenthesised(depth - 1);
+      case 0: return Expression(depth - 1) + " AND " + Expression(depth - 1);
+      case 1: return Expression(depth - 1) + " or " + Expression(depth - 1);
+      case 2: return "NOT " + Parenthesised(depth - 1);
       case 3:
         // An and under a not, whose operands may both be read from the records.
         return "not (" + Expression(depth - 1) + " and " + Expression(depth - 1) + ")";
-      default:
-        return Parenthesised(depth - 1);
+      default: return Parenthesised(depth - 1);
     }
   }
 
@@ -64,8 +60,8 @@ class TFilterTextGenerator {
   std::string Name(const std::string& name) { return Chance(0.3) ? "[" + name + "]" : name; }
 
   std::string Comparison() {
-    static const std::vector<std::string> names{"", "ID", "S", "SC", "D", "M", "L", "SI", "I",
-                                                "F", "B", "BY", "T", "TS", "W", "LW", "X", "VB"};
+    static const std::vector<std::string> names{"",  "ID", "S",  "SC", "D",  "M", "L",  "SI", "I",
+                                                "F", "B",  "BY", "T",  "TS", "W", "LW", "X",  "VB"};
     if (Chance(0.15)) {
       const std::string& field = names[1 + random_() % (names.size() - 1)];
       return Name(field) + (Chance(0.5) ? " IS NULL" : " IS not NULL");
@@ -90,8 +86,8 @@ class TFilterTextGenerator {
     const std::string written = values.Quoted ? Quoted(constant) : constant;
     if (Chance(0.1)) {
       // The constant first: turned round by the parser.
-      static const std::vector<std::pair<std::string, std::string>> mirrored{
-          {"=", "="}, {"<>", "<>"}, {"<", ">"}, {">", "<"}, {"<=", ">="}, {">=", "<="}};
+      static const std::vector<std::pair<std::string, std::string>> mirrored{{"=", "="}, {"<>", "<>"}, {"<", ">"},
+                                                                             {">", "<"}, {"<=", ">="}, {">=", "<="}};
       for (const auto& [from, to] : mirrored) {
         if (from == op) return written + " " + to + " " + Name(name);
       }

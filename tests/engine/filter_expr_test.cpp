@@ -2,6 +2,8 @@
 // gives at the edges of its type, with nulls, partial lengths and descending indexes, whichever way the
 // keys are walked; the complement rewrites; the optimisation levels; and the checks that keep an
 // untrusted block from being read out of bounds.
+#include "classlib/filter_expr.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "classlib/expr_parser.h"
-#include "classlib/filter_expr.h"
 #include "engine/byte_order.h"
 #include "engine/data_file.h"
 #include "engine/filter_block.h"
@@ -24,8 +25,7 @@ namespace {
 
 using testing::Ids;
 
-constexpr TComplementRule kRules[] = {TComplementRule::SmallerSide, TComplementRule::Always,
-                                      TComplementRule::Never};
+constexpr TComplementRule kRules[] = {TComplementRule::SmallerSide, TComplementRule::Always, TComplementRule::Never};
 
 class FilterExprTest : public ::testing::Test {
  protected:
@@ -216,11 +216,10 @@ TEST_F(FilterExprTest, ComparisonsMatchingMostRecordsAreStoredAsTheirComplement)
     std::int32_t rootOperator;
   };
   const Case cases[] = {
-      {"Qty = 5", fnUnary, foNot},           {"Qty <> 5", fnBinary, foOr},       {"Qty > -100", fnUnary, foNot},
-      {"Qty >= -3", fnUnary, foNot},         {"Qty < 100", fnUnary, foNot},      {"Qty <= 5", fnUnary, foNot},
-      {"Name IS NOT NULL", fnUnary, foNot},  {"Name = 'K*'", fnUnary, foNot},    {"Name >= 'B'", fnUnary, foNot},
-      {"Qty > 5", fnCompare, foGreater},
-      {"Price > 0", fnCompare, foGreater},  // no index: walked as it is
+      {"Qty = 5", fnUnary, foNot},          {"Qty <> 5", fnBinary, foOr},        {"Qty > -100", fnUnary, foNot},
+      {"Qty >= -3", fnUnary, foNot},        {"Qty < 100", fnUnary, foNot},       {"Qty <= 5", fnUnary, foNot},
+      {"Name IS NOT NULL", fnUnary, foNot}, {"Name = 'K*'", fnUnary, foNot},     {"Name >= 'B'", fnUnary, foNot},
+      {"Qty > 5", fnCompare, foGreater},    {"Price > 0", fnCompare, foGreater},  // no index: walked as it is
   };
   for (const Case& c : cases) {
     const std::vector<std::uint8_t> original = Parse(c.text);
@@ -324,8 +323,8 @@ TEST_F(FilterExprTest, BlocksThatCannotBeReadSafelyAreRefused) {
       {"root that is a field", both(i32(kNodes, fnField), u16(kNodes + 8, 4))},
       {"blank test of a constant", both(i32(kNodes, fnUnary), both(i32(kNodes + 4, foIsBlank), u16(kNodes + 8, 28)))},
       {"not of a field", both(i32(kNodes, fnUnary), both(i32(kNodes + 4, foNot), u16(kNodes + 8, 16)))},
-      {"and of a field and a constant", both(i32(kNodes, fnBinary), both(i32(kNodes + 4, foAnd),
-                                                                           both(u16(kNodes + 8, 16), u16(kNodes + 10, 28))))},
+      {"and of a field and a constant",
+       both(i32(kNodes, fnBinary), both(i32(kNodes + 4, foAnd), both(u16(kNodes + 8, 16), u16(kNodes + 10, 28))))},
       {"not of itself", both(i32(kNodes, fnUnary), both(i32(kNodes + 4, foNot), u16(kNodes + 8, 0)))},
   };
   for (const Case& c : cases) {

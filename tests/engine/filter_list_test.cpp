@@ -23,8 +23,7 @@ namespace {
 
 using testing::Ids;
 
-constexpr TComplementRule kRules[] = {TComplementRule::SmallerSide, TComplementRule::Always,
-                                      TComplementRule::Never};
+constexpr TComplementRule kRules[] = {TComplementRule::SmallerSide, TComplementRule::Always, TComplementRule::Never};
 
 std::int32_t OddRecords(std::uint32_t, std::uint8_t*, std::int32_t record) { return record % 2; }
 
@@ -184,8 +183,7 @@ TEST_F(FilterListTest, AnAdditionThatFailsAtAnyReadLeavesNoFilterBehind) {
     if (expressionCode == 0) {
       ASSERT_EQ(table_.RemoveFilter(added), ec::Success);
     }
-    EXPECT_EQ(table_.ActivateFilter(RecordCallbackHandle),
-              callbackCode != 0 ? ec::InvalidFilterHandle : ec::Success);
+    EXPECT_EQ(table_.ActivateFilter(RecordCallbackHandle), callbackCode != 0 ? ec::InvalidFilterHandle : ec::Success);
     if (callbackCode == 0) {
       ASSERT_EQ(table_.RemoveFilter(RecordCallbackHandle), ec::Success);
     }

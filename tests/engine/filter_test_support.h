@@ -29,12 +29,23 @@ namespace kavrin::engine::testing {
 // F float, B BCD 2, BY bytes 3, T time, TS timestamp, W word, LW longword, X float10, VB varbytes 4.
 inline std::vector<TFieldDescriptor> EveryTypeFields() {
   std::vector<TFieldDescriptor> fields{
-      Field(1, "ID", ftInteger, 0, fstAutoInc), Field(2, "S", ftString, 8), Field(3, "SC", ftString, 6),
-      Field(4, "D", ftDate),                    Field(5, "M", ftBlob, 0, fstMemo), Field(6, "L", ftBoolean),
-      Field(7, "SI", ftSmallInt),               Field(8, "I", ftInteger),          Field(9, "F", ftFloat),
-      Field(10, "B", ftBCD),                    Field(11, "BY", ftBytes, 3),       Field(12, "T", ftTime),
-      Field(13, "TS", ftTimeStamp),             Field(14, "W", ftWord),            Field(15, "LW", ftLongWord),
-      Field(16, "X", ftFloat10),                Field(17, "VB", ftVarBytes, 4),
+      Field(1, "ID", ftInteger, 0, fstAutoInc),
+      Field(2, "S", ftString, 8),
+      Field(3, "SC", ftString, 6),
+      Field(4, "D", ftDate),
+      Field(5, "M", ftBlob, 0, fstMemo),
+      Field(6, "L", ftBoolean),
+      Field(7, "SI", ftSmallInt),
+      Field(8, "I", ftInteger),
+      Field(9, "F", ftFloat),
+      Field(10, "B", ftBCD),
+      Field(11, "BY", ftBytes, 3),
+      Field(12, "T", ftTime),
+      Field(13, "TS", ftTimeStamp),
+      Field(14, "W", ftWord),
+      Field(15, "LW", ftLongWord),
+      Field(16, "X", ftFloat10),
+      Field(17, "VB", ftVarBytes, 4),
   };
   fields[9].Decimals = 2;
   return fields;
@@ -69,8 +80,9 @@ struct TFieldValues {
 
 inline const std::vector<TFieldValues>& EveryTypeValues() {
   static const std::vector<TFieldValues> values{
-      {2, {"", "a", "al", "alpha", "Alpha", "ALPHA", "beta", "Beta", "gamma", "zzzzzzzz", "\u00e9t\u00e9",
-           "\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0"},
+      {2,
+       {"", "a", "al", "alpha", "Alpha", "ALPHA", "beta", "Beta", "gamma", "zzzzzzzz", "\u00e9t\u00e9",
+        "\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0\u00a0"},
        true},
       {3, {"mix", "Mix", "MIX", "other", "Zed", "zed"}, true},
       {4, {"1/1/0001", "12/31/1999", "1/2/2000", "6/15/2010", "12/31/9999"}, true},
@@ -113,8 +125,7 @@ inline std::vector<std::uint8_t> StoredValue(const TFieldDescriptor& field, cons
 
 // Fills the every-type table: count records, about nullShare of each field null, values from
 // EveryTypeValues, then about deletedShare of them deleted. Record n has ID n.
-inline void FillEveryTypeTable(TDataFile& table, int count, double nullShare, double deletedShare,
-                               std::uint32_t seed) {
+inline void FillEveryTypeTable(TDataFile& table, int count, double nullShare, double deletedShare, std::uint32_t seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> unit(0, 1);
   const std::vector<TFieldDescriptor> fields = FieldsOf(table);
@@ -192,21 +203,15 @@ class TNaiveFilter {
       std::vector<std::uint8_t> stored(256, 0);
       table_.GetField(descriptor.FieldNumber, image, isNull, stored.data());
       if (isNull) return op == 4;
-      const int order = Compare(descriptor, stored.data(), value, compare && LoadU16(n + 8) != 0,
-                                compare ? LoadU16(n + 10) : 0);
+      const int order =
+          Compare(descriptor, stored.data(), value, compare && LoadU16(n + 8) != 0, compare ? LoadU16(n + 10) : 0);
       switch (op) {
-        case 3:
-          return order == 0;
-        case 4:
-          return order != 0;
-        case 5:
-          return order > 0;
-        case 6:
-          return order < 0;
-        case 7:
-          return order >= 0;
-        default:
-          return order <= 0;
+        case 3: return order == 0;
+        case 4: return order != 0;
+        case 5: return order > 0;
+        case 6: return order < 0;
+        case 7: return order >= 0;
+        default: return order <= 0;
       }
     }
     return true;
@@ -217,8 +222,8 @@ class TNaiveFilter {
     return a < b ? -1 : (b < a ? 1 : 0);
   }
 
-  static int Compare(const TFieldDescriptor& field, const std::uint8_t* a, const std::uint8_t* b,
-                     bool caseInsensitive, std::uint16_t partial) {
+  static int Compare(const TFieldDescriptor& field, const std::uint8_t* a, const std::uint8_t* b, bool caseInsensitive,
+                     std::uint16_t partial) {
     switch (field.Type) {
       case ftString: {
         std::vector<std::uint8_t> x(field.Size + 1u, 0), y(field.Size + 1u, 0);
@@ -234,18 +239,13 @@ class TNaiveFilter {
       }
       case ftDate:
       case ftInteger:
-      case ftTime:
-        return Order(LoadI32(a), LoadI32(b));
+      case ftTime: return Order(LoadI32(a), LoadI32(b));
       case ftBoolean:
-      case ftWord:
-        return Order(LoadU16(a), LoadU16(b));
-      case ftSmallInt:
-        return Order(LoadI16(a), LoadI16(b));
+      case ftWord: return Order(LoadU16(a), LoadU16(b));
+      case ftSmallInt: return Order(LoadI16(a), LoadI16(b));
       case ftFloat:
-      case ftTimeStamp:
-        return Order(LoadF64(a), LoadF64(b));
-      case ftBCD:
-        return Order(LoadI64(a), LoadI64(b));
+      case ftTimeStamp: return Order(LoadF64(a), LoadF64(b));
+      case ftBCD: return Order(LoadI64(a), LoadI64(b));
       default: {
         // Types without an order of their own compare as the bytes they are stored as.
         const int order = std::memcmp(a, b, static_cast<std::size_t>(FieldDataSize(field)));
@@ -292,7 +292,6 @@ inline std::vector<std::int32_t> WalkIds(TDataFile& table) {
   }
   return ids;
 }
-
 
 // ID integer (primary), Name string 10, City string 10, Qty integer, Price float, Note memo. ByName,
 // ByQtyDown (descending) and ByNameCityNoCase (case-insensitive, two fields); City, Price and Note

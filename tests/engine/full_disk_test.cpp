@@ -35,7 +35,9 @@ constexpr std::int16_t kId = 1;
 constexpr std::int16_t kName = 2;
 constexpr std::int16_t kMemo = 3;
 
-std::string MemoOf(std::int32_t id, std::size_t length) { return std::string(length, static_cast<char>('a' + id % 26)); }
+std::string MemoOf(std::int32_t id, std::size_t length) {
+  return std::string(length, static_cast<char>('a' + id % 26));
+}
 std::string NameOf(std::int32_t id, int version) { return "n" + std::to_string(id) + "v" + std::to_string(version); }
 
 struct TRow {
@@ -133,8 +135,9 @@ std::vector<std::string> Contents(const std::string& path) {
 
 // A record is mostly its unindexed padding, so the data file outgrows the index file.
 void CreateTable(const std::string& path) {
-  testing::CreateTableAt(path, {Field(kId, "ID", ftInteger), Field(kName, "Name", ftString, 20),
-                                Field(kMemo, "Memo", ftBlob, 0, fstMemo), Field(4, "Pad", ftString, 200)},
+  testing::CreateTableAt(path,
+                         {Field(kId, "ID", ftInteger), Field(kName, "Name", ftString, 20),
+                          Field(kMemo, "Memo", ftBlob, 0, fstMemo), Field(4, "Pad", ftString, 200)},
                          {Index("", {kId}, true), Index("ByName", {kName})});
 }
 
@@ -164,13 +167,18 @@ std::vector<TCase> Cases() {
          for (std::int32_t id = 1; id <= 300; ++id) Insert(table, id, NameOf(id, 0), "");
        },
        [](TDataFile& table) { Insert(table, 1000, NameOf(1000, 0), ""); },
-       [](std::map<std::int32_t, TRow>& rows) { rows[1000] = {NameOf(1000, 0), ""}; }},
+       [](std::map<std::int32_t, TRow>& rows) {
+         rows[1000] = {NameOf(1000, 0), ""};
+       }},
       {"insert with a memo", fewLongMemos,
        [](TDataFile& table) { Insert(table, 1000, NameOf(1000, 0), MemoOf(1000, 4000)); },
-       [](std::map<std::int32_t, TRow>& rows) { rows[1000] = {NameOf(1000, 0), MemoOf(1000, 4000)}; }},
-      {"update growing a memo", fewLongMemos,
-       [](TDataFile& table) { Update(table, 2, NameOf(2, 1), MemoOf(2, 9000)); },
-       [](std::map<std::int32_t, TRow>& rows) { rows[2] = {NameOf(2, 1), MemoOf(2, 9000)}; }},
+       [](std::map<std::int32_t, TRow>& rows) {
+         rows[1000] = {NameOf(1000, 0), MemoOf(1000, 4000)};
+       }},
+      {"update growing a memo", fewLongMemos, [](TDataFile& table) { Update(table, 2, NameOf(2, 1), MemoOf(2, 9000)); },
+       [](std::map<std::int32_t, TRow>& rows) {
+         rows[2] = {NameOf(2, 1), MemoOf(2, 9000)};
+       }},
   };
 }
 
@@ -190,16 +198,13 @@ std::string RunCase(const std::string& path, const TCase& change, TFailure failu
   bool written = false;
   platform::SetFileFaultHook([&](platform::FileOp op, const std::string&) -> platform::DWORD {
     switch (failure) {
-      case TFailure::ReservationRefused:
-        return op == platform::FileOp::Reserve ? platform::ERROR_DISK_FULL : 0;
-      case TFailure::NoReservationAndLimit:
-        return op == platform::FileOp::Reserve ? platform::ERROR_NOT_SUPPORTED : 0;
+      case TFailure::ReservationRefused: return op == platform::FileOp::Reserve ? platform::ERROR_DISK_FULL : 0;
+      case TFailure::NoReservationAndLimit: return op == platform::FileOp::Reserve ? platform::ERROR_NOT_SUPPORTED : 0;
       case TFailure::WriteFails:
         if (op != platform::FileOp::Write || written) return 0;
         written = true;
         return platform::ERROR_DISK_FULL;
-      case TFailure::FileSizeLimit:
-        break;
+      case TFailure::FileSizeLimit: break;
     }
     return 0;
   });
@@ -327,7 +332,8 @@ TEST(FullDisk, AnExclusiveCloseWithoutSpaceStaysOpenWithItsChanges) {
       LimitFileSize(contents[0].size());
       for (int attempt = 1; attempt <= 2; ++attempt) {
         const TErrorCode code = testing::ErrorCodeOf([&] { table->Close(); });
-        if (code != ec::WriteError) problems += "close " + std::to_string(attempt) + " answered " + std::to_string(code) + "; ";
+        if (code != ec::WriteError)
+          problems += "close " + std::to_string(attempt) + " answered " + std::to_string(code) + "; ";
         if (!table->Opened()) return problems + "the cursor closed; ";
       }
       if (Contents(path) != contents) problems += "the failed close wrote; ";

@@ -193,9 +193,11 @@ TEST_P(IndexCursorTest, RangeLimitsNavigationCountsAndPositions) {
 }
 
 TEST_P(IndexCursorTest, RecordCallbackSkipsRejectedKeys) {
-  file().SetRecordCallback([](std::uint32_t modulus, std::uint8_t* image, std::int32_t record) -> std::int32_t {
-    return image != nullptr && (record / 10) % static_cast<std::int32_t>(modulus) == 0 ? 0x101 : 0x100;
-  }, 3);
+  file().SetRecordCallback(
+      [](std::uint32_t modulus, std::uint8_t* image, std::int32_t record) -> std::int32_t {
+        return image != nullptr && (record / 10) % static_cast<std::int32_t>(modulus) == 0 ? 0x101 : 0x100;
+      },
+      3);
   file().SetCallbackActive(true);
   const auto accepted = [&](int ordinal) { return (RecordAt(ordinal) / 10) % 3 == 0; };
   file().FirstKey();

@@ -39,9 +39,12 @@ TEST_F(IndexFileTest, FixFileNameReplacesOnlyTheLastComponentsExtension) {
     const char* given;
     const char* fixed;
   } cases[] = {
-      {"ORDERS.DAT", "ORDERS.IDX"},         {"  orders.dat ", "orders.IDX"},
-      {"ORDERS", "ORDERS.IDX"},             {"/data/v1.2/ORDERS", "/data/v1.2/ORDERS.IDX"},
-      {"/data/v1.2/ORDERS.DAT", "/data/v1.2/ORDERS.IDX"}, {"A.B.C", "A.B.IDX"},
+      {"ORDERS.DAT", "ORDERS.IDX"},
+      {"  orders.dat ", "orders.IDX"},
+      {"ORDERS", "ORDERS.IDX"},
+      {"/data/v1.2/ORDERS", "/data/v1.2/ORDERS.IDX"},
+      {"/data/v1.2/ORDERS.DAT", "/data/v1.2/ORDERS.IDX"},
+      {"A.B.C", "A.B.IDX"},
   };
   for (const auto& c : cases) EXPECT_EQ(file.FixFileName(c.given), c.fixed) << c.given;
 }
@@ -167,11 +170,15 @@ TEST_F(IndexFileTest, DefinitionsRefuseWhatTheFileCannotHold) {
     const char* indexName;
   };
   const Case cases[] = {
-      {"second primary", [&] { file.CreatePrimaryIndex(9, 1, one, true, false, false); }, ec::PrimaryIndexExists, "Primary"},
+      {"second primary", [&] { file.CreatePrimaryIndex(9, 1, one, true, false, false); }, ec::PrimaryIndexExists,
+       "Primary"},
       {"no name", [&] { file.AddSecondaryIndex("  ", 9, one, true, false, false, 1); }, ec::IndexNameMissing, "  "},
-      {"blob key field", [&] { file.AddSecondaryIndex("B", 9, blob, true, false, false, 1); }, ec::InvalidIndexFieldType, "B"},
-      {"key of 256 bytes", [&] { file.AddSecondaryIndex("K", 256, one, false, false, false, 1); }, ec::InvalidKeySize, "K"},
-      {"16 fields with the primary's", [&] { file.AddSecondaryIndex("M", 9, many, true, false, false, 16); }, ec::IndexLimits, ""},
+      {"blob key field", [&] { file.AddSecondaryIndex("B", 9, blob, true, false, false, 1); },
+       ec::InvalidIndexFieldType, "B"},
+      {"key of 256 bytes", [&] { file.AddSecondaryIndex("K", 256, one, false, false, false, 1); }, ec::InvalidKeySize,
+       "K"},
+      {"16 fields with the primary's", [&] { file.AddSecondaryIndex("M", 9, many, true, false, false, 16); },
+       ec::IndexLimits, ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CodeOf(c.action), c.code) << c.what;

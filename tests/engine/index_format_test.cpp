@@ -92,7 +92,8 @@ TEST(IndexFileHeaderLayout, ValidationRefusesWhatNoPageCouldHave) {
       {"version", [](TIndexFileHeader& h) { h.Version = 3; }, ec::IncorrectVersion},
       {"end not on a page", [](TIndexFileHeader& h) { h.EndOfFile = 2561; }, ec::HeaderError},
       {"end before the pages", [](TIndexFileHeader& h) { h.EndOfFile = 0; }, ec::HeaderError},
-      {"end past the lock bytes", [](TIndexFileHeader& h) { h.EndOfFile = MaxIndexFileEnd + PageSize; }, ec::HeaderError},
+      {"end past the lock bytes", [](TIndexFileHeader& h) { h.EndOfFile = MaxIndexFileEnd + PageSize; },
+       ec::HeaderError},
       {"31 secondaries", [](TIndexFileHeader& h) { h.HighestSecondary = 31; }, ec::HeaderError},
       {"root at the end", [](TIndexFileHeader& h) { h.Descriptors[0].Root = h.EndOfFile; }, ec::HeaderError},
       {"free chain off a page", [](TIndexFileHeader& h) { h.Descriptors[5].FreeChain = 2600; }, ec::HeaderError},
@@ -118,9 +119,9 @@ Image LeafImage() {
   StoreU16(&image[1], 4);
   StoreI32(&image[3], 2560);
   StoreI32(&image[7], 2560 + 2048);
-  std::vector<std::uint8_t> entries = {0, 'A', 'B', 'C', 'D', 7, 0, 0, 0,  // full key
-                                       3, 'F', 8, 0, 0, 0,                 // shares "ABC"
-                                       4, 9, 0, 0, 0,                      // equal: no key bytes
+  std::vector<std::uint8_t> entries = {0, 'A', 'B', 'C', 'D', 7,  0, 0, 0,  // full key
+                                       3, 'F', 8,   0,   0,   0,            // shares "ABC"
+                                       4, 9,   0,   0,   0,                 // equal: no key bytes
                                        0, 'B', '0', '0', '0', 10, 0, 0, 0};
   StoreU16(&image[11], static_cast<std::uint16_t>(entries.size()));
   std::memcpy(&image[13], entries.data(), entries.size());
@@ -212,12 +213,33 @@ TEST(PageCodec, DamagedPagesRaisePageBuffersCorrupt) {
       {"previous off the page grid", [](Image& i) { StoreI32(&i[3], 2561); }},
       {"next at the end of the file", [](Image& i) { StoreI32(&i[7], End); }},
       {"next into the header", [](Image& i) { StoreI32(&i[7], 1024); }},
-      {"interior over its capacity", [&](Image& i) { interior(i); StoreU16(&i[1], 1011 / 13 + 1); }},
-      {"interior with a used size", [&](Image& i) { interior(i); StoreU16(&i[11], 13); }},
-      {"child off the grid", [&](Image& i) { interior(i); StoreI32(&i[13 + 4], 3000); }},
-      {"child beyond the end", [&](Image& i) { interior(i); StoreI32(&i[13 + 4], End); }},
-      {"child with no keys", [&](Image& i) { interior(i); StoreI32(&i[13 + 8], 0); }},
-      {"counts past 32 bits", [&](Image& i) {
+      {"interior over its capacity",
+       [&](Image& i) {
+         interior(i);
+         StoreU16(&i[1], 1011 / 13 + 1);
+       }},
+      {"interior with a used size",
+       [&](Image& i) {
+         interior(i);
+         StoreU16(&i[11], 13);
+       }},
+      {"child off the grid",
+       [&](Image& i) {
+         interior(i);
+         StoreI32(&i[13 + 4], 3000);
+       }},
+      {"child beyond the end",
+       [&](Image& i) {
+         interior(i);
+         StoreI32(&i[13 + 4], End);
+       }},
+      {"child with no keys",
+       [&](Image& i) {
+         interior(i);
+         StoreI32(&i[13 + 8], 0);
+       }},
+      {"counts past 32 bits",
+       [&](Image& i) {
          interior(i);
          StoreU16(&i[1], 2);
          StoreI32(&i[13 + 8], 0x7FFFFFFF);

@@ -105,8 +105,8 @@ std::vector<std::string> RunWorkload(const std::string& path, const SpotCase& c,
     return id;
   };
   auto look = [&] {
-    std::string line = "pos " + std::to_string(table.RecordNo()) + " bof " + std::to_string(table.AtBOF()) +
-                       " eof " + std::to_string(table.AtEOF());
+    std::string line = "pos " + std::to_string(table.RecordNo()) + " bof " + std::to_string(table.AtBOF()) + " eof " +
+                       std::to_string(table.AtEOF());
     TErrorCode code = table.GetCurrent(seen.data(), false);
     line += " cur " + std::to_string(code) + ":" + std::to_string(code == 0 ? idOf(seen.data()) : 0);
     code = table.Next(seen.data());
@@ -164,7 +164,9 @@ std::vector<std::string> RunWorkload(const std::string& path, const SpotCase& c,
 
 class InsertedSpotTest : public ::testing::TestWithParam<SpotCase> {
  protected:
-  void SetUp() override { runtime::SetClock([] { return 45000.25; }); }
+  void SetUp() override {
+    runtime::SetClock([] { return 45000.25; });
+  }
   void TearDown() override {
     TDataFile::SetInsertedSpotUse(true);
     runtime::SetClock(nullptr);
@@ -194,18 +196,16 @@ TEST_P(InsertedSpotTest, CursorAndFilesAsAfterASearch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, InsertedSpotTest,
-                         ::testing::Values(SpotCase{"PrimaryOnly", false, 0, false, false},
-                                           SpotCase{"PrimaryOnlyRange", false, 0, true, false},
-                                           SpotCase{"PrimaryOnlyFilter", false, 0, false, true},
-                                           SpotCase{"Primary", true, 0, false, false},
-                                           SpotCase{"PrimaryRangeFilter", true, 0, true, true},
-                                           SpotCase{"UniqueCode", true, 1, false, false},
-                                           SpotCase{"Group", true, 2, false, false},
-                                           SpotCase{"GroupRange", true, 2, true, false},
-                                           SpotCase{"GroupFilter", true, 2, false, true},
-                                           SpotCase{"NameDescending", true, 3, false, false}),
-                         [](const ::testing::TestParamInfo<SpotCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InsertedSpotTest,
+    ::testing::Values(SpotCase{"PrimaryOnly", false, 0, false, false},
+                      SpotCase{"PrimaryOnlyRange", false, 0, true, false},
+                      SpotCase{"PrimaryOnlyFilter", false, 0, false, true}, SpotCase{"Primary", true, 0, false, false},
+                      SpotCase{"PrimaryRangeFilter", true, 0, true, true},
+                      SpotCase{"UniqueCode", true, 1, false, false}, SpotCase{"Group", true, 2, false, false},
+                      SpotCase{"GroupRange", true, 2, true, false}, SpotCase{"GroupFilter", true, 2, false, true},
+                      SpotCase{"NameDescending", true, 3, false, false}),
+    [](const ::testing::TestParamInfo<SpotCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kavrin::engine

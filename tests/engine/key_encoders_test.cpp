@@ -67,14 +67,13 @@ void ExpectOrderPreserved(std::vector<T> values, Encode encode) {
 
 TEST(KeyEncoders, ByteOrderIsValueOrder) {
   const double inf = std::numeric_limits<double>::infinity();
-  ExpectOrderPreserved<double, 8>({-inf, -1e300, -2.0, -1.0, -1e-300, 0.0, 1e-300, 1.0, 2.0, 1e300, inf},
-                                  FloatToKey);
-  ExpectOrderPreserved<std::int32_t, 4>({std::numeric_limits<std::int32_t>::min(), -65536, -1, 0, 1, 255, 256,
-                                         std::numeric_limits<std::int32_t>::max()},
-                                        IntegerToKey);
-  ExpectOrderPreserved<std::int64_t, 8>({std::numeric_limits<std::int64_t>::min(), -12502, -1, 0, 70, 12502,
-                                         std::numeric_limits<std::int64_t>::max()},
-                                        Int64ToKey);
+  ExpectOrderPreserved<double, 8>({-inf, -1e300, -2.0, -1.0, -1e-300, 0.0, 1e-300, 1.0, 2.0, 1e300, inf}, FloatToKey);
+  ExpectOrderPreserved<std::int32_t, 4>(
+      {std::numeric_limits<std::int32_t>::min(), -65536, -1, 0, 1, 255, 256, std::numeric_limits<std::int32_t>::max()},
+      IntegerToKey);
+  ExpectOrderPreserved<std::int64_t, 8>(
+      {std::numeric_limits<std::int64_t>::min(), -12502, -1, 0, 70, 12502, std::numeric_limits<std::int64_t>::max()},
+      Int64ToKey);
   ExpectOrderPreserved<std::int16_t, 2>({-32768, -256, -1, 0, 1, 256, 32767}, SmallIntToKey);
   ExpectOrderPreserved<std::uint16_t, 2>({0, 1, 255, 256, 65535}, WordToKey);
 }

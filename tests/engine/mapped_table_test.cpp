@@ -1,9 +1,8 @@
 // Tables read through a map of their files: a file cut short by another process gives the engine's
 // read error, never SIGBUS.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
@@ -11,9 +10,9 @@
 
 #include "engine/data_file.h"
 #include "engine/data_file_format.h"
-#include "engine/index_file.h"
 #include "engine/engine_error.h"
 #include "engine/error_codes.h"
+#include "engine/index_file.h"
 #include "tests/engine/error_code_of.h"
 #include "tests/engine/table_fixture.h"
 #include "tests/helpers/temp_dir.h"
@@ -108,7 +107,9 @@ TEST_P(MappedTableTest, AnIndexFileCutShortUnderTheReaderGivesAReadError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ExclusiveAndShared, MappedTableTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Exclusive" : "Shared"; });
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Exclusive" : "Shared";
+                         });
 
 }  // namespace
 }  // namespace kavrin::engine

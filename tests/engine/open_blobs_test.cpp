@@ -89,7 +89,8 @@ TEST_P(OpenBlobsTest, AThousandBytesTakeThreeBlocks) {
   const std::int32_t first = SaveNew(text);
   EXPECT_EQ(first, 512);
   fixture.Flush();
-  EXPECT_EQ(fixture.Bytes(), HeaderBytes(2, 2, 0, 2048) + BlockBytes(512, {0, 1024, 494, 4, 1000, text.substr(0, 494)}) +
+  EXPECT_EQ(fixture.Bytes(), HeaderBytes(2, 2, 0, 2048) +
+                                 BlockBytes(512, {0, 1024, 494, 4, 1000, text.substr(0, 494)}) +
                                  BlockBytes(512, {512, 1536, 494, 4, 0, text.substr(494, 494)}) +
                                  BlockBytes(512, {1024, 0, 12, 4, 0, text.substr(988)}));
 
@@ -178,10 +179,11 @@ TEST_P(OpenBlobsTest, ReadsThatReachPastTheEnd) {
     TErrorCode code;
     std::int32_t read;
   } cases[] = {
-      {995, 10, ec::EndOfBlob, 5},  {999, 10, ec::EndOfBlob, 1},  {1000, 1, ec::EndOfBlob, 0},
-      {1200, 1, ec::EndOfBlob, 0},  {0, 1000, ec::Success, 1000}, {1000, 0, ec::Success, 0},
-      {990, 10, ec::Success, 10},   {-1, 1, ec::InvalidBlobLength, 0}, {0, -1, ec::InvalidBlobLength, 0},
-      {INT32_MAX, INT32_MAX, ec::EndOfBlob, 0},
+      {995, 10, ec::EndOfBlob, 5},       {999, 10, ec::EndOfBlob, 1},
+      {1000, 1, ec::EndOfBlob, 0},       {1200, 1, ec::EndOfBlob, 0},
+      {0, 1000, ec::Success, 1000},      {1000, 0, ec::Success, 0},
+      {990, 10, ec::Success, 10},        {-1, 1, ec::InvalidBlobLength, 0},
+      {0, -1, ec::InvalidBlobLength, 0}, {INT32_MAX, INT32_MAX, ec::EndOfBlob, 0},
   };
   for (const auto& c : cases) {
     std::string buffer(1000, '?');

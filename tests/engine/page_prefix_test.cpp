@@ -62,7 +62,7 @@ TEST(PagePrefixes, AShortPrefixFromTheFileIsRecomputedAsBefore) {
   image[0] = RootLeafPage;
   StoreU16(&image[1], 2);
   const std::vector<std::uint8_t> entries = {0, 'A', 'B', 'C', 'D', 7, 0, 0, 0,  // full key
-                                             1, 'B', 'C', 'F', 8, 0, 0, 0};      // shares only "A"
+                                             1, 'B', 'C', 'F', 8,   0, 0, 0};    // shares only "A"
   StoreU16(&image[11], static_cast<std::uint16_t>(entries.size()));
   std::memcpy(&image[13], entries.data(), entries.size());
   TPage around(4, 0);

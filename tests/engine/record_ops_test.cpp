@@ -13,10 +13,10 @@
 #include "engine/blob_file.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
-#include "tests/engine/error_code_of.h"
 #include "engine/index_file.h"
 #include "engine/memory_files.h"
 #include "platform/ticks.h"
+#include "tests/engine/error_code_of.h"
 #include "tests/engine/table_fixture.h"
 #include "tests/helpers/temp_dir.h"
 
@@ -988,7 +988,8 @@ namespace {
 // Updates on a walk through a range of a secondary index, most changing no key: an exclusive cursor
 // must go on exactly as a shared one, which always finds its place again after a change.
 std::vector<std::int64_t> UpdateWalk(const std::string& path, bool exclusive) {
-  const std::vector<TFieldDescriptor> fields{testing::Field(1, "ID", ftInteger), testing::Field(2, "Name", ftString, 20),
+  const std::vector<TFieldDescriptor> fields{testing::Field(1, "ID", ftInteger),
+                                             testing::Field(2, "Name", ftString, 20),
                                              testing::Field(3, "Note", ftString, 12)};
   testing::CreateTableAt(path, fields, {testing::Index("", {1}, true), testing::Index("Name", {2}, false)});
   TDataFile table;

@@ -53,8 +53,8 @@ class RepairTest : public ::testing::Test {
 
   std::string FileOf(const char* extension) const { return dir.PathOf(std::string("STOCK") + extension); }
 
-  void Create(std::vector<TFieldDescriptor> fields, std::vector<TIndexDescriptor> indexes, std::uint16_t blockSize = 512,
-              const std::string& password = "") {
+  void Create(std::vector<TFieldDescriptor> fields, std::vector<TIndexDescriptor> indexes,
+              std::uint16_t blockSize = 512, const std::string& password = "") {
     testing::CreateTableAt(path, std::move(fields), std::move(indexes), false, password, blockSize);
   }
 

@@ -80,8 +80,8 @@ class RestructureTest : public ::testing::Test {
     TablePasswords().Clear();
   }
 
-  void Create(std::vector<TFieldDescriptor> fields = ItemFields(), std::vector<TIndexDescriptor> indexes = ItemIndexes(),
-              bool inMemory = false) {
+  void Create(std::vector<TFieldDescriptor> fields = ItemFields(),
+              std::vector<TIndexDescriptor> indexes = ItemIndexes(), bool inMemory = false) {
     testing::CreateTableAt(path, std::move(fields), std::move(indexes), inMemory);
   }
 
@@ -110,7 +110,8 @@ class RestructureTest : public ::testing::Test {
       table.SetField(3, image.data(), &item.qty);
       if (!item.notes.empty()) {
         ASSERT_EQ(table.OpenBlob(4, image.data()), 0);
-        ASSERT_EQ(table.WriteBlob(4, image.data(), 0, static_cast<std::int32_t>(item.notes.size()), item.notes.data()), 0);
+        ASSERT_EQ(table.WriteBlob(4, image.data(), 0, static_cast<std::int32_t>(item.notes.size()), item.notes.data()),
+                  0);
       }
       table.InsertRecord(image.data());
       if (!item.notes.empty()) table.CloseBlob(4, image.data());
@@ -149,19 +150,13 @@ class RestructureTest : public ::testing::Test {
     table.GetField(number, image, isNull, value.data());
     if (isNull) return "";
     switch (field->Type) {
-      case ftString:
-        return reinterpret_cast<const char*>(value.data());
+      case ftString: return reinterpret_cast<const char*>(value.data());
       case ftSmallInt:
-      case ftBoolean:
-        return std::to_string(LoadI16(value.data()));
-      case ftWord:
-        return std::to_string(LoadU16(value.data()));
-      case ftBCD:
-        return std::to_string(LoadI64(value.data()));
-      case ftFloat:
-        return std::to_string(LoadF64(value.data()));
-      default:
-        return std::to_string(LoadI32(value.data()));
+      case ftBoolean: return std::to_string(LoadI16(value.data()));
+      case ftWord: return std::to_string(LoadU16(value.data()));
+      case ftBCD: return std::to_string(LoadI64(value.data()));
+      case ftFloat: return std::to_string(LoadF64(value.data()));
+      default: return std::to_string(LoadI32(value.data()));
     }
   }
 
@@ -262,8 +257,8 @@ TEST_F(RestructureTest, ChecksAndDefaultsTakeTheRebuild) {
     auto fields = ItemFields();
     change(fields[2]);
     Restructure(fields, ItemIndexes());
-    EXPECT_EQ(FileNames(), (std::set<std::string>{"ITEMS.BBK", "ITEMS.BLB", "ITEMS.DAT", "ITEMS.DBK", "ITEMS.IBK",
-                                                  "ITEMS.IDX"}));
+    EXPECT_EQ(FileNames(),
+              (std::set<std::string>{"ITEMS.BBK", "ITEMS.BLB", "ITEMS.DAT", "ITEMS.DBK", "ITEMS.IBK", "ITEMS.IDX"}));
     EXPECT_EQ(Items(), kThreeItems);
   }
 }
@@ -298,7 +293,8 @@ TEST_F(RestructureTest, NewUniqueIndexLeavesLaterDuplicatesOut) {
 }
 
 TEST_F(RestructureTest, RecordsFailingTheNewChecksAreLeftOut) {
-  const std::vector<std::tuple<const char*, std::function<void(std::vector<TFieldDescriptor>&)>, std::vector<std::int32_t>>>
+  const std::vector<
+      std::tuple<const char*, std::function<void(std::vector<TFieldDescriptor>&)>, std::vector<std::int32_t>>>
       cases = {
           {"required name", [](auto& f) { f[1].Required = true; }, {1, 2}},
           {"minimum quantity", [](auto& f) { f[2].Minimum = "15"; }, {2, 3}},
@@ -385,8 +381,8 @@ TEST_F(RestructureTest, FieldsAreNumberedByPositionAndKeysFollow) {
   Create();
   InsertItems(kThreeItems);
   // Name goes, a field numbered 7 comes in before Qty, and Qty gets an index.
-  std::vector<TFieldDescriptor> fields{Field(1, "ID", ftInteger), Field(7, "Added", ftString, 5), Field(3, "Qty", ftInteger),
-                                       Field(4, "Notes", ftBlob, 0, fstMemo)};
+  std::vector<TFieldDescriptor> fields{Field(1, "ID", ftInteger), Field(7, "Added", ftString, 5),
+                                       Field(3, "Qty", ftInteger), Field(4, "Notes", ftBlob, 0, fstMemo)};
   fields[1].Default = "new";
   LossHandler handler;
   Restructure(fields, {Index("", {1}, true), Index("ByQty", {3})}, &handler);
@@ -427,7 +423,9 @@ TEST_F(RestructureTest, ConvertedValuesAndTheLossesTheyReport) {
     return f;
   };
   auto setInt = [](std::int32_t v) { return [v](TDataFile& t, std::uint8_t* image) { t.SetField(2, image, &v); }; };
-  auto setText = [](std::string v) { return [v](TDataFile& t, std::uint8_t* image) { t.SetField(2, image, v.c_str()); }; };
+  auto setText = [](std::string v) {
+    return [v](TDataFile& t, std::uint8_t* image) { t.SetField(2, image, v.c_str()); };
+  };
   auto setBlob = [](std::string v) {
     return [v](TDataFile& t, std::uint8_t* image) {
       t.OpenBlob(2, image);
@@ -438,17 +436,19 @@ TEST_F(RestructureTest, ConvertedValuesAndTheLossesTheyReport) {
       {"integer 70000 to smallint", Field(2, "V", ftInteger), setInt(70000), Field(2, "V", ftSmallInt), "4464", 1},
       {"integer to smallint", Field(2, "V", ftInteger), setInt(-12), Field(2, "V", ftSmallInt), "-12", 0},
       {"date to integer", Field(2, "V", ftDate), setInt(737784), Field(2, "V", ftInteger), "0", 1},
-      {"string cut", Field(2, "V", ftString, 20), setText("abcdefghijklmnopqrst"), withSize(Field(2, "V", ftString), 10),
-       "abcdefghij", 1},
+      {"string cut", Field(2, "V", ftString, 20), setText("abcdefghijklmnopqrst"),
+       withSize(Field(2, "V", ftString), 10), "abcdefghij", 1},
       {"string letters to integer", Field(2, "V", ftString, 20), setText("abc"), Field(2, "V", ftInteger), "0", 1},
       {"string number to float", Field(2, "V", ftString, 20), setText("2.5"), Field(2, "V", ftFloat), "2.500000", 0},
       {"memo to string", Field(2, "V", ftBlob, 0, fstMemo), setBlob("long text"), withSize(Field(2, "V", ftString), 10),
        "", 1},
-      {"empty memo to string", Field(2, "V", ftBlob, 0, fstMemo), setBlob(""), withSize(Field(2, "V", ftString), 10), "",
+      {"empty memo to string", Field(2, "V", ftBlob, 0, fstMemo), setBlob(""), withSize(Field(2, "V", ftString), 10),
+       "", 0},
+      {"memo to memo", Field(2, "V", ftBlob, 0, fstMemo), setBlob("kept"), Field(2, "V", ftBlob, 0, fstBinary), "kept",
        0},
-      {"memo to memo", Field(2, "V", ftBlob, 0, fstMemo), setBlob("kept"), Field(2, "V", ftBlob, 0, fstBinary), "kept", 0},
       {"string to memo", Field(2, "V", ftString, 20), setText("text"), Field(2, "V", ftBlob, 0, fstMemo), "", 1},
-      {"null is not converted", Field(2, "V", ftDate), [](TDataFile&, std::uint8_t*) {}, Field(2, "V", ftInteger), "", 0},
+      {"null is not converted", Field(2, "V", ftDate), [](TDataFile&, std::uint8_t*) {}, Field(2, "V", ftInteger), "",
+       0},
       {"integer into an AutoInc field holding another value", Field(2, "V", ftInteger), setInt(77),
        Field(2, "V", ftInteger, 0, fstAutoInc), "1", 1},
       {"integer into an AutoInc field holding the id", Field(2, "V", ftInteger), setInt(1),
@@ -546,7 +546,8 @@ TEST_F(RestructureTest, RefusesBeforeAnythingIsMade) {
   EXPECT_EQ(run([](TDataFile&) {}, bigger, sameName), ec::IndexExists) << "refused by the new table's creation";
   std::filesystem::permissions(dir.PathOf("ITEMS.IDX"), std::filesystem::perms::owner_read);
   EXPECT_EQ(run([](TDataFile&) {}, bigger), ec::AccessDenied) << "a file read-only on disk";
-  std::filesystem::permissions(dir.PathOf("ITEMS.IDX"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::permissions(dir.PathOf("ITEMS.IDX"),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(Files(), before);
   EXPECT_EQ(run([](TDataFile& t) { t.Open(); }, bigger), ec::FileInUse);
 }
@@ -574,7 +575,8 @@ TEST_F(RestructureTest, AFailedRenameIsUndoneAndTheTemporaryTableGoes) {
     const std::string failing = c.failingMove;
     platform::SetFileFaultHook([failing](platform::FileOp op, const std::string& name) -> platform::DWORD {
       const bool temporary = name.find("TMP") != std::string::npos;
-      const bool hit = failing.starts_with("ITEMS") ? name.ends_with("/" + failing) : temporary && name.ends_with(failing);
+      const bool hit =
+          failing.starts_with("ITEMS") ? name.ends_with("/" + failing) : temporary && name.ends_with(failing);
       return op == platform::FileOp::Move && hit ? platform::ERROR_ACCESS_DENIED : 0;
     });
     EXPECT_EQ(ErrorCodeOf([&] { Restructure(fields, ItemIndexes()); }), ec::UnknownError);
@@ -689,9 +691,7 @@ TEST_F(RestructureTest, AnInterruptedSwitchIsUndone) {
     // Moves files of a table restructured once (old in the backups) into the state a crash leaves.
     std::function<void()> crash;
   };
-  auto move = [this](const char* from, const char* to) {
-    std::filesystem::rename(dir.PathOf(from), dir.PathOf(to));
-  };
+  auto move = [this](const char* from, const char* to) { std::filesystem::rename(dir.PathOf(from), dir.PathOf(to)); };
   const Case cases[] = {
       {"old index and blob file gone to their backups, old data file not yet",
        [&] {

@@ -26,8 +26,9 @@ void Put(Bytes& out, std::size_t at, std::initializer_list<std::uint8_t> bytes) 
 }
 void PutI32(Bytes& out, std::size_t at, std::int32_t v) {
   const auto u = static_cast<std::uint32_t>(v);
-  Put(out, at, {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u >> 16),
-                static_cast<std::uint8_t>(u >> 24)});
+  Put(out, at,
+      {static_cast<std::uint8_t>(u), static_cast<std::uint8_t>(u >> 8), static_cast<std::uint8_t>(u >> 16),
+       static_cast<std::uint8_t>(u >> 24)});
 }
 void PutText(Bytes& out, std::size_t at, std::string_view text) {
   out[at] = static_cast<std::uint8_t>(text.size());
@@ -47,10 +48,10 @@ struct TLongWordTable {
 
   static Bytes DataFile() {
     Bytes dat(127 + 2 * 265 + 3 * RecordSize, 0);
-    PutI32(dat, 0, 7);  // change counter
-    dat[8] = 2;         // version
-    PutI32(dat, 13, 4);  // next record number
-    PutI32(dat, 17, 3);  // last unique id
+    PutI32(dat, 0, 7);                          // change counter
+    dat[8] = 2;                                 // version
+    PutI32(dat, 13, 4);                         // next record number
+    PutI32(dat, 17, 3);                         // last unique id
     Put(dat, 21, {RecordSize, 0, 2, 0, 0, 0});  // record size, field count, no blob fields
     PutText(dat, 35, "made elsewhere");
     const std::size_t field1 = 127, field2 = 127 + 265;
@@ -97,8 +98,8 @@ struct TLongWordTable {
     Put(idx, 3584, {3, 3, 0});
     Put(idx, 3584 + 11, {22, 0});
     Put(idx, 3584 + 13, {0, 0, 0x80, 0, 0, 1, 1, 0, 0, 0,  //
-                         4, 2, 2, 0, 0, 0,                 //
-                         4, 3, 3, 0, 0, 0});
+                         4, 2, 2,    0, 0, 0,              //
+                         4, 3, 3,    0, 0, 0});
     return idx;
   }
 };

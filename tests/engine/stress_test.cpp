@@ -293,8 +293,8 @@ class TTableCheck {
       for (std::size_t i = 1; i < walked.size(); ++i) {
         const TSeenRecord& a = walked[i - 1];
         const TSeenRecord& b = walked[i];
-        const bool ordered = index == 1 ? a.Code < b.Code
-                                        : (a.Owner < b.Owner || (a.Owner == b.Owner && a.UniqueId < b.UniqueId));
+        const bool ordered =
+            index == 1 ? a.Code < b.Code : (a.Owner < b.Owner || (a.Owner == b.Owner && a.UniqueId < b.UniqueId));
         if (!ordered) {
           Problem("index " + std::to_string(index) + " out of order between " + std::to_string(a.Id) + " and " +
                   std::to_string(b.Id));
@@ -417,10 +417,10 @@ class TTableCheck {
 
 struct StressCase {
   const char* name;
-  int processes;  // unless KAVRIN_STRESS_PROCS says otherwise
+  int processes;   // unless KAVRIN_STRESS_PROCS says otherwise
   int operations;  // per process, unless KAVRIN_STRESS_OPS says otherwise
   std::uint16_t blockSize;
-  bool tableLock;  // process 0 holds the table lock for a while halfway through
+  bool tableLock;            // process 0 holds the table lock for a while halfway through
   int transactionEvery = 0;  // one operation in this many starts a transaction (0: none)
 };
 
@@ -484,9 +484,9 @@ TEST_P(StressTest, TableHoldsExactlyWhatEveryProcessLeftBehind) {
     total.TransactionKeyViolations += l.TransactionKeyViolations;
   }
   std::cout << "[ stress   ] " << processes << " processes x " << operations << " operations: " << total.Inserts
-            << " inserts, " << total.Updates << " updates (" << total.KeyChanges << " changing keys), "
-            << total.Deletes << " deletes, " << total.LockedReads << " locked reads; " << total.RecordLocked
-            << " record-locked, " << total.KeyViolations << " key violations";
+            << " inserts, " << total.Updates << " updates (" << total.KeyChanges << " changing keys), " << total.Deletes
+            << " deletes, " << total.LockedReads << " locked reads; " << total.RecordLocked << " record-locked, "
+            << total.KeyViolations << " key violations";
   if (c.transactionEvery > 0) {
     std::cout << "; " << total.Commits << " commits, " << total.Rollbacks << " rollbacks, "
               << total.TransactionKeyViolations << " key violations inside transactions";

@@ -92,9 +92,8 @@ class TWorker {
   // Locks taken by the operation from here on are released by Unlock; the transaction's own stay.
   std::vector<std::int32_t> HeldLocks() const { return table_.LockedRecords(); }
   bool HoldsNewLocks(const std::vector<std::int32_t>& held) const {
-    return std::any_of(table_.LockedRecords().begin(), table_.LockedRecords().end(), [&](std::int32_t record) {
-      return std::find(held.begin(), held.end(), record) == held.end();
-    });
+    return std::any_of(table_.LockedRecords().begin(), table_.LockedRecords().end(),
+                       [&](std::int32_t record) { return std::find(held.begin(), held.end(), record) == held.end(); });
   }
   void Unlock(const std::vector<std::int32_t>& held) {
     if (!inTransaction_) {
@@ -673,8 +672,8 @@ void WriteLedger(const std::string& path, const TLedger& ledger) {
   std::ofstream out(path, std::ios::trunc);
   out << "process " << ledger.Process << "\n";
   out << "counts " << ledger.Inserts << ' ' << ledger.Updates << ' ' << ledger.KeyChanges << ' ' << ledger.Deletes
-      << ' ' << ledger.LockedReads << ' ' << ledger.Scans << ' ' << ledger.RecordLocked << ' '
-      << ledger.KeyViolations << ' ' << ledger.TableLockRefused << ' ' << ledger.TableLockChanges << "\n";
+      << ' ' << ledger.LockedReads << ' ' << ledger.Scans << ' ' << ledger.RecordLocked << ' ' << ledger.KeyViolations
+      << ' ' << ledger.TableLockRefused << ' ' << ledger.TableLockChanges << "\n";
   out << "transactions " << ledger.Commits << ' ' << ledger.Rollbacks << ' ' << ledger.TransactionKeyViolations << "\n";
   out << "tablelock " << ledger.TableLockTaken << ' ' << ledger.TableLockReleased << "\n";
   for (const auto& [began, ended] : ledger.Changes) out << "change " << began << ' ' << ended << "\n";

@@ -68,8 +68,8 @@ struct TLedger {
   std::int64_t Deletes = 0;
   std::int64_t LockedReads = 0;
   std::int64_t Scans = 0;
-  std::int64_t RecordLocked = 0;  // 10258 met
-  std::int64_t KeyViolations = 0;  // 9729 met
+  std::int64_t RecordLocked = 0;      // 10258 met
+  std::int64_t KeyViolations = 0;     // 9729 met
   std::int64_t TableLockRefused = 0;  // 10241 met while taking the table lock
   std::int64_t TableLockChanges = 0;  // changes made under the table lock
   std::int64_t Commits = 0;
@@ -81,7 +81,7 @@ struct TLedger {
   std::int64_t TableLockTaken = -1;
   std::int64_t TableLockReleased = -1;
   std::map<std::int32_t, TExpectedRecord> Records;  // by primary key: what this process left behind
-  std::vector<std::string> Faults;  // what the engine did wrong, as seen from this process
+  std::vector<std::string> Faults;                  // what the engine did wrong, as seen from this process
 };
 
 std::int64_t MonotonicNanoseconds();

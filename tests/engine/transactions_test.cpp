@@ -11,10 +11,10 @@
 #include "engine/blob_file.h"
 #include "engine/data_file.h"
 #include "engine/engine_error.h"
-#include "tests/engine/error_code_of.h"
 #include "engine/memory_files.h"
 #include "engine/password_list.h"
 #include "platform/win_file.h"
+#include "tests/engine/error_code_of.h"
 #include "tests/engine/table_fixture.h"
 #include "tests/helpers/file_contents.h"
 #include "tests/helpers/temp_dir.h"
@@ -45,9 +45,9 @@ class TransactionTest : public ::testing::TestWithParam<bool> {
     MemoryFiles().Clear();
     TablePasswords().Clear();
     path = InMemory() ? "/mem/TX.DAT" : dir.PathOf("TX.DAT");
-    testing::CreateTableAt(path,
-                           {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 10), Field(3, "Memo", ftBlob, 0, fstMemo)},
-                           {Index("", {1}, true), Index("ByName", {2})}, InMemory());
+    testing::CreateTableAt(
+        path, {Field(1, "ID", ftInteger), Field(2, "Name", ftString, 10), Field(3, "Memo", ftBlob, 0, fstMemo)},
+        {Index("", {1}, true), Index("ByName", {2})}, InMemory());
     table.SetInMemory(InMemory());
     table.SetFileName(path);
     table.Open();
@@ -511,11 +511,12 @@ TEST_F(SharedTransactionTest, RollbackIntoASlotAnotherProcessFreedMovesTheIdToTh
   EXPECT_EQ(CodeOf([&] { DeleteId(table, 1); }), 0);
   EXPECT_EQ(InChildProcess(path, [](TDataFile& other) { InsertId(other, 4); }), 0);
   EXPECT_EQ(CodeOf([&] { InsertId(table, 5); }), 0);
-  EXPECT_EQ(InChildProcess(path, [](TDataFile& other) {
-              DeleteId(other, 4);
-              DeleteId(other, 5);
-              DeleteId(other, 3);
-            }),
+  EXPECT_EQ(InChildProcess(path,
+                           [](TDataFile& other) {
+                             DeleteId(other, 4);
+                             DeleteId(other, 5);
+                             DeleteId(other, 3);
+                           }),
             0);
   EXPECT_EQ(CodeOf([&] { InsertId(table, 6); }), 0);
   EXPECT_EQ(table.RecordCount(), 1);

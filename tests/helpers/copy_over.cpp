@@ -29,7 +29,8 @@ CopyOver::CopyOver(const std::string& path, const std::string& content, off_t fi
   for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
     if (CPU_ISSET(cpu, &allowed_)) cpus.push_back(cpu);
   }
-  void* shared = mmap(nullptr, sizeof(std::atomic<std::uint64_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  void* shared =
+      mmap(nullptr, sizeof(std::atomic<std::uint64_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   if (shared == MAP_FAILED) throw std::runtime_error("mmap");
   begun_ = new (shared) std::atomic<std::uint64_t>(0);
   writer_ = fork();
@@ -40,7 +41,8 @@ CopyOver::CopyOver(const std::string& path, const std::string& content, off_t fi
     const auto rest = static_cast<ssize_t>(content.size()) - firstPiece;
     bool written = fd >= 0 && firstPiece > 0 && rest > 0;
     for (int round = 0; written && round < rounds; ++round) {
-      written = ftruncate(fd, 0) == 0 && pwrite(fd, content.data(), static_cast<std::size_t>(firstPiece), 0) == firstPiece;
+      written =
+          ftruncate(fd, 0) == 0 && pwrite(fd, content.data(), static_cast<std::size_t>(firstPiece), 0) == firstPiece;
       // The rest once a read on the half-written file has begun (the wait is bounded, should the reader
       // stall).
       const std::uint64_t seen = begun_->load();

@@ -15,9 +15,9 @@
 // A line it cannot parse is answered "error 87" (ERROR_INVALID_PARAMETER).
 #include <cstdint>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <optional>
 
 #include "platform/byte_locks.h"
 #include "platform/win_error.h"

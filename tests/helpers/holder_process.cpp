@@ -68,12 +68,9 @@ const char* ShareArgument(HolderShare share) { return share == HolderShare::Shar
 
 const char* DispositionArgument(HolderDisposition disposition) {
   switch (disposition) {
-    case HolderDisposition::CreateAlways:
-      return "create";
-    case HolderDisposition::CreateNew:
-      return "new";
-    case HolderDisposition::OpenExisting:
-      break;
+    case HolderDisposition::CreateAlways: return "create";
+    case HolderDisposition::CreateNew: return "new";
+    case HolderDisposition::OpenExisting: break;
   }
   return "open";
 }

@@ -59,7 +59,7 @@ std::string Answer(en::TDataFile& table, const std::string& line) {
   std::string verb;
   in >> verb;
   const std::vector<std::pair<const char*, std::function<void()>>> whole_table = {
-      {"locktable", [&] { table.LockTable(); }},     {"unlocktable", [&] { table.UnlockTable(); }},
+      {"locktable", [&] { table.LockTable(); }},    {"unlocktable", [&] { table.UnlockTable(); }},
       {"start", [&] { table.StartTransaction(); }}, {"commit", [&] { table.Commit(); }},
       {"rollback", [&] { table.Rollback(); }},
   };

@@ -192,18 +192,10 @@ TEST_F(ByteLockTest, ARangeHeldElsewhereIsGrantedOnceTheHolderLetsGo) {
     EXPECT_EQ(LockResult(h, 1000, 8), ERROR_LOCK_VIOLATION) << "refused at once, without waiting";
     EXPECT_EQ(LockResult(h, 1004, 1), ERROR_LOCK_VIOLATION);
     switch (release) {
-      case Release::Unlock:
-        ASSERT_TRUE(holder->Unlock(1000, 8).ok);
-        break;
-      case Release::Close:
-        ASSERT_TRUE(holder->Close().ok);
-        break;
-      case Release::Stop:
-        ASSERT_EQ(holder->Stop(), 0);
-        break;
-      case Release::Kill:
-        holder->Kill();
-        break;
+      case Release::Unlock: ASSERT_TRUE(holder->Unlock(1000, 8).ok); break;
+      case Release::Close: ASSERT_TRUE(holder->Close().ok); break;
+      case Release::Stop: ASSERT_EQ(holder->Stop(), 0); break;
+      case Release::Kill: holder->Kill(); break;
     }
     ASSERT_EQ(LockResult(h, 1000, 8), ERROR_SUCCESS);
     ASSERT_EQ(UnlockResult(h, 1000, 8), ERROR_SUCCESS);

@@ -1,8 +1,7 @@
 #include "platform/mapi.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -60,8 +59,18 @@ class MapiTest : public ::testing::Test {
 
   kavrin::testing::TempDir dir_;
   MapiRecipDesc to_{0, MAPI_TO, "Support - Trevane Software", "SMTP:support@example.com"};
-  MapiMessage message_{0, "Incident Report for KAVRIN Database System", "Reported By: Jim\r\n.\r\nend", nullptr, nullptr,
-                       nullptr, 0, nullptr, 1, &to_, 0, nullptr};
+  MapiMessage message_{0,
+                       "Incident Report for KAVRIN Database System",
+                       "Reported By: Jim\r\n.\r\nend",
+                       nullptr,
+                       nullptr,
+                       nullptr,
+                       0,
+                       nullptr,
+                       1,
+                       &to_,
+                       0,
+                       nullptr};
   ScopedEnv display_{"DISPLAY", nullptr};
   ScopedEnv wayland_{"WAYLAND_DISPLAY", nullptr};
 };
@@ -85,14 +94,29 @@ TEST_F(MapiTest, EightBitTextsAreLabelledAndHeadersEncoded) {
   MapiRecipDesc recips[] = {{0, MAPI_TO, "M\xfcller, Hans", "hans@example.com"},
                             {0, MAPI_CC, "Smith, John", "john@example.com"},
                             {0, MAPI_BCC, nullptr, "hidden@example.com"}};
-  MapiMessage m{0, "Gr\xfc\xdf\x65\r\nBcc: evil@example.com", "Stra\xdf\x65", nullptr, nullptr, nullptr, 0, nullptr, 3, recips, 0, nullptr};
+  MapiMessage m{0,
+                "Gr\xfc\xdf\x65\r\nBcc: evil@example.com",
+                "Stra\xdf\x65",
+                nullptr,
+                nullptr,
+                nullptr,
+                0,
+                nullptr,
+                3,
+                recips,
+                0,
+                nullptr};
   EXPECT_EQ(Send(&m), SUCCESS_SUCCESS);
   const std::string input = ReadFile(dir_.PathOf("input"));
   EXPECT_NE(input.find("To: =?ISO-8859-1?Q?M=FCller=2C_Hans?= <hans@example.com>\n"), std::string::npos) << input;
   EXPECT_NE(input.find("Cc: \"Smith, John\" <john@example.com>\n"), std::string::npos) << input;
   EXPECT_NE(input.find("Bcc: hidden@example.com\n"), std::string::npos) << input;
-  EXPECT_NE(input.find("Subject: =?ISO-8859-1?Q?Gr=FC=DFe=0D=0ABcc=3A_evil=40example=2Ecom?=\n"), std::string::npos) << input;
-  EXPECT_NE(input.find("charset=\"ISO-8859-1\"\nContent-Transfer-Encoding: 8bit\n\nStra\xdf" "e\n"), std::string::npos) << input;
+  EXPECT_NE(input.find("Subject: =?ISO-8859-1?Q?Gr=FC=DFe=0D=0ABcc=3A_evil=40example=2Ecom?=\n"), std::string::npos)
+      << input;
+  EXPECT_NE(input.find("charset=\"ISO-8859-1\"\nContent-Transfer-Encoding: 8bit\n\nStra\xdf"
+                       "e\n"),
+            std::string::npos)
+      << input;
   EXPECT_EQ(input.find("\nBcc: evil"), std::string::npos);
 }
 

@@ -1,10 +1,8 @@
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-
 #include <optional>
 #include <string>
 #include <vector>
@@ -174,8 +172,8 @@ TEST_F(MappedReadsTest, AFileCopiedOverByAnotherProcessNeverReadsZerosItDidNotHo
       }
     }
     EXPECT_TRUE(writer.Succeeded());
-    EXPECT_EQ(wrong, 0) << "of " << reads << " reads; the first has " << std::count(firstWrong.begin(), firstWrong.end(), '\0')
-                        << " zeros";
+    EXPECT_EQ(wrong, 0) << "of " << reads << " reads; the first has "
+                        << std::count(firstWrong.begin(), firstWrong.end(), '\0') << " zeros";
     EXPECT_GT(whole, 0);
     // The file whole again: the map gives the record.
     EXPECT_EQ(ReadAt(reader, kRecord, kCount), record);

@@ -1,7 +1,6 @@
 // Names reach files the way they do on a case-insensitive Windows disk.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>

@@ -1,10 +1,9 @@
 #include "platform/registry.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -98,9 +97,10 @@ TEST(RegistryTest, StoredFormsReadInAnyCaseAndWriteBackByteForByte) {
   WriteWholeFile(file, kStoredForms);
 
   Key key;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\TREVANE SOFTWARE\\kavrin database system\\database system utility",
-                          0, KEY_ALL_ACCESS, key.Out()),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\TREVANE SOFTWARE\\kavrin database system\\database system utility",
+                    0, KEY_ALL_ACCESS, key.Out()),
+      ERROR_SUCCESS);
   const struct {
     const char* lookup;
     DWORD type;

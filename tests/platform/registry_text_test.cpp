@@ -195,16 +195,16 @@ TEST(RegistryTextTest, NamesCompareWithoutCaseByAFixedTable) {
     bool equal;
   } cases[] = {
       {"Lock Retry Count", "LOCK retry count", true},
-      {"\xC3\xA4", "\xC3\x84", true},            // a umlaut
-      {"\xC3\xBF", "\xC5\xB8", true},            // y diaeresis
-      {"\xC5\x82", "\xC5\x81", true},            // l stroke
-      {"\xCE\xB1", "\xCE\x91", true},            // alpha
-      {"\xCF\x82", "\xCE\xA3", true},            // final sigma
-      {"\xD0\xB6", "\xD0\x96", true},            // zhe
-      {"\xD1\x91", "\xD0\x81", true},            // io
-      {"\xC3\xB7", "\xC3\x97", false},           // division and multiplication signs
+      {"\xC3\xA4", "\xC3\x84", true},   // a umlaut
+      {"\xC3\xBF", "\xC5\xB8", true},   // y diaeresis
+      {"\xC5\x82", "\xC5\x81", true},   // l stroke
+      {"\xCE\xB1", "\xCE\x91", true},   // alpha
+      {"\xCF\x82", "\xCE\xA3", true},   // final sigma
+      {"\xD0\xB6", "\xD0\x96", true},   // zhe
+      {"\xD1\x91", "\xD0\x81", true},   // io
+      {"\xC3\xB7", "\xC3\x97", false},  // division and multiplication signs
       {"a", "ab", false},
-      {"\xE4", "\xC4", false},                   // not UTF-8: bytes compare as they are
+      {"\xE4", "\xC4", false},  // not UTF-8: bytes compare as they are
       {"\xE4", "\xE4", true},
       {"", "", true},
   };

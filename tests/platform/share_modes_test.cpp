@@ -1,7 +1,6 @@
 // Windows share modes between processes, and within one process, with a real second process.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <string>
@@ -137,15 +136,9 @@ TEST_F(ShareModeTest, AnExclusiveHoldEndsWithTheHolder) {
     ASSERT_TRUE(holder.Ready());
     ASSERT_EQ(CreateFileA(path_, GENERIC_READ, kShared, OPEN_EXISTING), INVALID_HANDLE_VALUE);
     switch (end) {
-      case End::Stop:
-        EXPECT_EQ(holder.Stop(), 0);
-        break;
-      case End::CloseOnly:
-        EXPECT_TRUE(holder.Close().ok);
-        break;
-      case End::Kill:
-        holder.Kill();
-        break;
+      case End::Stop: EXPECT_EQ(holder.Stop(), 0); break;
+      case End::CloseOnly: EXPECT_TRUE(holder.Close().ok); break;
+      case End::Kill: holder.Kill(); break;
     }
     HANDLE h = CreateFileA(path_, kReadWrite, 0, OPEN_EXISTING);
     EXPECT_NE(h, INVALID_HANDLE_VALUE);

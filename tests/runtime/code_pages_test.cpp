@@ -1,10 +1,11 @@
+#include "runtime/code_pages.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "runtime/code_pages.h"
 #include "runtime/conversions.h"
 
 namespace kavrin::runtime {
@@ -87,15 +88,15 @@ TEST(CodePages, InvalidUtf8BecomesOneQuestionMarkPerByte) {
   };
   const std::vector<Case> cases = {
       {"\xFF", "?"},
-      {"a\x80z", "a?z"},                          // stray continuation byte
-      {"\xE2\x82", "??"},                         // truncated euro sign
+      {"a\x80z", "a?z"},   // stray continuation byte
+      {"\xE2\x82", "??"},  // truncated euro sign
       {"\xE2\x82x", "??x"},
-      {"\xC0\xAF", "??"},                         // overlong "/"
-      {"\xE0\x80\xAF", "???"},                    // overlong, three bytes
-      {"\xED\xA0\x80", "???"},                    // a surrogate
-      {"\xF4\x90\x80\x80", "????"},               // past U+10FFFF
-      {"\xF8\x88\x80\x80\x80", "?????"},          // five-byte form
-      {"\xC3", "?"},                              // truncated at the end
+      {"\xC0\xAF", "??"},                 // overlong "/"
+      {"\xE0\x80\xAF", "???"},            // overlong, three bytes
+      {"\xED\xA0\x80", "???"},            // a surrogate
+      {"\xF4\x90\x80\x80", "????"},       // past U+10FFFF
+      {"\xF8\x88\x80\x80\x80", "?????"},  // five-byte form
+      {"\xC3", "?"},                      // truncated at the end
       {"\xC3\xA9\xC3", "\xE9?"},
   };
   for (const Case& c : cases) {
@@ -111,8 +112,8 @@ TEST(CodePages, AnsiUpperTable) {
     std::uint8_t upper;
   };
   const std::vector<Case> changed = {
-      {'a', 'A'}, {'m', 'M'}, {'z', 'Z'}, {0xE0, 0xC0}, {0xE9, 0xC9}, {0xF6, 0xD6}, {0xF8, 0xD8},
-      {0xFE, 0xDE}, {0x9A, 0x8A}, {0x9C, 0x8C}, {0x9E, 0x8E}, {0xFF, 0x9F},
+      {'a', 'A'},   {'m', 'M'},   {'z', 'Z'},   {0xE0, 0xC0}, {0xE9, 0xC9}, {0xF6, 0xD6},
+      {0xF8, 0xD8}, {0xFE, 0xDE}, {0x9A, 0x8A}, {0x9C, 0x8C}, {0x9E, 0x8E}, {0xFF, 0x9F},
   };
   for (const Case& c : changed) EXPECT_EQ(AnsiUpperByte(c.byte), c.upper) << int(c.byte);
 
@@ -151,7 +152,9 @@ TEST(DescriptorText, StoredInWindows1252BothWays) {
   };
   const std::vector<Case> cases = {
       {"CUSTNO", "CUSTNO"},
-      {"Gr\xF6\xDF" "e", "Gr\u00F6\u00DFe"},
+      {"Gr\xF6\xDF"
+       "e",
+       "Gr\u00F6\u00DFe"},
       {"CAF\xC9", "CAF\u00C9"},
       {"PRICE\x80", "PRICE\u20AC"},  // a character CP437 lacks
       {"\x8A\x9F", "\u0160\u0178"},
@@ -204,7 +207,7 @@ TEST(DescriptorText, NamesCompareWithTheWindows1252UpperCaseTable) {
       {"custno", "CUSTNO", true},
       {"caf\u00E9", "CAF\u00C9", true},
       {"\u0161tevilo", "\u0160TEVILO", true},  // s caron, upper-cased at 0x9A -> 0x8A
-      {"stra\u00DFe", "STRASSE", false},        // sharp s has no upper case in the page
+      {"stra\u00DFe", "STRASSE", false},       // sharp s has no upper case in the page
       {"caf\u00E9", "CAFE", false},
       {"NAME", "NAME ", false},
       {"\u03A9", "\u03A9", true},

@@ -1,13 +1,14 @@
+#include "runtime/currency.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "runtime/conversions.h"
-#include "runtime/currency.h"
 #include "runtime/format_settings.h"
 #include "runtime_test_support.h"
 
@@ -41,11 +42,11 @@ TEST_F(CurrencyTest, FromDoubleRoundsHalvesToEven) {
       {0.0, 0},
       {1.5, 15000},
       {-2.25, -22500},
-      {0.03125, 312},    // 312.5 -> even 312
-      {0.09375, 938},    // 937.5 -> even 938
+      {0.03125, 312},  // 312.5 -> even 312
+      {0.09375, 938},  // 937.5 -> even 938
       {-0.03125, -312},
       {-0.09375, -938},
-      {0.00015, 1},      // the double is just below 1.5 ten-thousandths
+      {0.00015, 1},  // the double is just below 1.5 ten-thousandths
       {0.12345678, 1235},
       {-0.12345678, -1235},
       {1e-30, 0},
@@ -79,8 +80,8 @@ TEST_F(CurrencyTest, ParseTable) {
       {"12.5", 125000},
       {"  -0.0001  ", -1},
       {"1.23456", 12346},
-      {"1.23455", 12346},   // tie -> even
-      {"1.23445", 12344},   // tie -> even
+      {"1.23455", 12346},  // tie -> even
+      {"1.23445", 12344},  // tie -> even
       {"1.234450000000000000001", 12345},
       {"-1.23455", -12346},
       {"0.00005", 0},

@@ -1,3 +1,7 @@
+#include "runtime/date_time.h"
+
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -7,10 +11,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "runtime/conversions.h"
-#include "runtime/date_time.h"
 #include "runtime_test_support.h"
 
 namespace kavrin::runtime {
@@ -42,25 +43,13 @@ TEST_F(DateTimeTest, EncodeDateTable) {
     std::optional<double> value;
   };
   const std::vector<Case> cases = {
-      {1899, 12, 30, 0.0},
-      {1899, 12, 31, 1.0},
-      {1900, 1, 1, 2.0},
+      {1899, 12, 30, 0.0},         {1899, 12, 31, 1.0},         {1900, 1, 1, 2.0},
       {1900, 3, 1, 61.0},  // 1900 is no leap year, unlike some spreadsheets' calendars
-      {2000, 1, 1, 36526.0},
-      {2024, 2, 29, 45351.0},
-      {1899, 12, 29, -1.0},
-      {1, 1, 1, -693593.0},
-      {9999, 12, 31, 2958465.0},
-      {2023, 2, 29, std::nullopt},
-      {1900, 2, 29, std::nullopt},
-      {2000, 2, 30, std::nullopt},
-      {2023, 4, 31, std::nullopt},
-      {2023, 0, 1, std::nullopt},
-      {2023, 13, 1, std::nullopt},
-      {2023, 1, 0, std::nullopt},
-      {0, 12, 31, std::nullopt},
-      {10000, 1, 1, std::nullopt},
-      {-1, 1, 1, std::nullopt},
+      {2000, 1, 1, 36526.0},       {2024, 2, 29, 45351.0},      {1899, 12, 29, -1.0},
+      {1, 1, 1, -693593.0},        {9999, 12, 31, 2958465.0},   {2023, 2, 29, std::nullopt},
+      {1900, 2, 29, std::nullopt}, {2000, 2, 30, std::nullopt}, {2023, 4, 31, std::nullopt},
+      {2023, 0, 1, std::nullopt},  {2023, 13, 1, std::nullopt}, {2023, 1, 0, std::nullopt},
+      {0, 12, 31, std::nullopt},   {10000, 1, 1, std::nullopt}, {-1, 1, 1, std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.year) + "-" + std::to_string(c.month) + "-" + std::to_string(c.day));
@@ -186,9 +175,17 @@ TEST_F(DateTimeTest, TimeStampTable) {
 
 TEST_F(DateTimeTest, TimeStampsRoundTripOnBothSidesOf1899) {
   const std::vector<TTimeStamp> stamps = {
-      {0, DateDelta},         {43200000, DateDelta},       {1, DateDelta + 1},      {86399999, DateDelta + 45000},
-      {21600000, DateDelta - 1}, {64800000, DateDelta - 2}, {86399999, DateDelta - 1000}, {0, 1},
-      {12345678, 1},          {0, DateDelta + 2958465},    {86399999, DateDelta + 2958465},
+      {0, DateDelta},
+      {43200000, DateDelta},
+      {1, DateDelta + 1},
+      {86399999, DateDelta + 45000},
+      {21600000, DateDelta - 1},
+      {64800000, DateDelta - 2},
+      {86399999, DateDelta - 1000},
+      {0, 1},
+      {12345678, 1},
+      {0, DateDelta + 2958465},
+      {86399999, DateDelta + 2958465},
   };
   for (const TTimeStamp& stamp : stamps) {
     SCOPED_TRACE(std::to_string(stamp.Date) + "." + std::to_string(stamp.Time));
@@ -219,8 +216,8 @@ TEST_F(DateTimeTest, InvalidValuesRaiseInsteadOfOverflowing) {
     EXPECT_THROW(DecodeDate(v, y, m, d), EConvertError);
     EXPECT_THROW(FormatDateTime("c", v), EConvertError);
   }
-  for (TTimeStamp bad : {TTimeStamp{-1, DateDelta}, TTimeStamp{MSecsPerDay, DateDelta}, TTimeStamp{0, 0},
-                         TTimeStamp{0, -5}}) {
+  for (TTimeStamp bad :
+       {TTimeStamp{-1, DateDelta}, TTimeStamp{MSecsPerDay, DateDelta}, TTimeStamp{0, 0}, TTimeStamp{0, -5}}) {
     SCOPED_TRACE(std::to_string(bad.Date) + "." + std::to_string(bad.Time));
     EXPECT_THROW(TimeStampToDateTime(bad), EConvertError);
   }

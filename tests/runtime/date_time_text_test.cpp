@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "runtime/conversions.h"
 #include "runtime/date_time.h"
@@ -294,9 +294,14 @@ TEST_F(DateTimeText, FormatsThatNameThemselvesStop) {
 
 TEST_F(DateTimeText, TextRoundTrips) {
   const std::vector<TDateTime> values = {
-      At(D(2024, 3, 5), T(14, 7, 9)),  D(2024, 2, 29),          At(D(1899, 12, 30), T(0, 0, 1)),
-      At(D(1850, 7, 4), T(23, 59, 59)), At(D(1, 1, 1), T(12, 0)), At(D(9999, 12, 31), T(11, 0)),
-      D(100, 1, 1),                    -1.75,
+      At(D(2024, 3, 5), T(14, 7, 9)),
+      D(2024, 2, 29),
+      At(D(1899, 12, 30), T(0, 0, 1)),
+      At(D(1850, 7, 4), T(23, 59, 59)),
+      At(D(1, 1, 1), T(12, 0)),
+      At(D(9999, 12, 31), T(11, 0)),
+      D(100, 1, 1),
+      -1.75,
   };
   for (TDateTime v : values) {
     std::string text = DateTimeToStr(v);

@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "runtime/conversions.h"
 #include "runtime_test_support.h"

@@ -12,7 +12,8 @@ namespace {
 
 // The recoding table of a code page, or nothing when iconv does not know the page.
 std::optional<std::array<char, 256>> BuildTable(int codePage) {
-  const std::optional<std::array<long, 256>> source = runtime::SingleByteCodePoints(("CP" + std::to_string(codePage)).c_str());
+  const std::optional<std::array<long, 256>> source =
+      runtime::SingleByteCodePoints(("CP" + std::to_string(codePage)).c_str());
   if (!source) return std::nullopt;
   const std::optional<std::array<long, 256>> fromOem = runtime::SingleByteCodePoints("CP437");
   std::map<long, char> oem;

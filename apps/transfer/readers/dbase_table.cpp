@@ -162,10 +162,20 @@ void TDBaseTable::ReadFields(const TFileBytes& head) {
     field.Name = recoder_.ToUtf8(Trim(name));
     if (field.Name.empty()) dbf_.Damaged("field name");
     switch (f.Type) {
-      case 'C': field.Type = TFieldType::ftString; field.Size = f.Length; break;
-      case 'N': case 'F': field.Type = TFieldType::ftFloat; break;
-      case 'D': field.Type = TFieldType::ftDate; if (f.Length != 8) dbf_.Damaged("field " + field.Name); break;
-      case 'L': field.Type = TFieldType::ftBoolean; if (f.Length != 1) dbf_.Damaged("field " + field.Name); break;
+      case 'C':
+        field.Type = TFieldType::ftString;
+        field.Size = f.Length;
+        break;
+      case 'N':
+      case 'F': field.Type = TFieldType::ftFloat; break;
+      case 'D':
+        field.Type = TFieldType::ftDate;
+        if (f.Length != 8) dbf_.Damaged("field " + field.Name);
+        break;
+      case 'L':
+        field.Type = TFieldType::ftBoolean;
+        if (f.Length != 1) dbf_.Damaged("field " + field.Name);
+        break;
       case 'M': field.Type = TFieldType::ftMemo; break;
       case 'B': field.Type = TFieldType::ftBlob; break;
       case 'G': field.Type = TFieldType::ftDBaseOle; break;
@@ -285,8 +295,8 @@ std::string TDBaseTable::ReadMemo(std::size_t field, std::uint32_t block) const 
 }
 
 void TDBaseTable::BadValue(std::size_t field, const std::string& what) const {
-  throw ESourceError(fileName_, "field " + fields_[field].Name + " of record " + std::to_string(recordNumber_) +
-                                    " holds " + what);
+  throw ESourceError(fileName_,
+                     "field " + fields_[field].Name + " of record " + std::to_string(recordNumber_) + " holds " + what);
 }
 
 // A number as dBase writes it: optional blanks, sign, digits, one point, an exponent for F.
@@ -327,7 +337,8 @@ TSourceValue TDBaseTable::DecodeValue(std::size_t field, const std::uint8_t* p) 
       value.Bytes = recoder_.Recode(text);
       break;
     }
-    case 'N': case 'F': {
+    case 'N':
+    case 'F': {
       const std::string text = Trim(raw);
       if (text.empty()) return value;
       double number = 0;
@@ -340,8 +351,9 @@ TSourceValue TDBaseTable::DecodeValue(std::size_t field, const std::uint8_t* p) 
       if (text.empty() || text == "00000000") return value;
       runtime::TDateTime date = 0;
       bool ok = text.size() == 8 && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-      if (ok) ok = runtime::TryEncodeDate(std::stoi(text.substr(0, 4)), std::stoi(text.substr(4, 2)),
-                                          std::stoi(text.substr(6, 2)), date);
+      if (ok)
+        ok = runtime::TryEncodeDate(std::stoi(text.substr(0, 4)), std::stoi(text.substr(4, 2)),
+                                    std::stoi(text.substr(6, 2)), date);
       if (!ok) BadValue(field, "no date: \"" + text + "\"");
       value.Bytes = Bytes(runtime::DateTimeToTimeStamp(date).Date);
       break;
@@ -349,12 +361,17 @@ TSourceValue TDBaseTable::DecodeValue(std::size_t field, const std::uint8_t* p) 
     case 'L': {
       const char c = raw[0];
       if (c == ' ' || c == '?' || c == '\0') return value;
-      if (std::strchr("TtYy", c)) value.Bytes = Bytes(static_cast<std::int16_t>(1));
-      else if (std::strchr("FfNn", c)) value.Bytes = Bytes(static_cast<std::int16_t>(0));
-      else BadValue(field, "no logical value");
+      if (std::strchr("TtYy", c))
+        value.Bytes = Bytes(static_cast<std::int16_t>(1));
+      else if (std::strchr("FfNn", c))
+        value.Bytes = Bytes(static_cast<std::int16_t>(0));
+      else
+        BadValue(field, "no logical value");
       break;
     }
-    case 'M': case 'B': case 'G': {
+    case 'M':
+    case 'B':
+    case 'G': {
       std::uint32_t block = 0;
       if (f.Length == 4) {
         block = LoadU32(p);
@@ -371,16 +388,17 @@ TSourceValue TDBaseTable::DecodeValue(std::size_t field, const std::uint8_t* p) 
       if (f.Type == 'M') value.Bytes = recoder_.Recode(value.Bytes);
       break;
     }
-    case 'I': case '+':
+    case 'I':
+    case '+':
       if (std::all_of(p, p + 4, [](std::uint8_t b) { return b == 0; })) return value;
       value.Bytes = Bytes(static_cast<std::int32_t>(LoadBigEndian32(p) ^ 0x80000000u));
       break;
-    case 'O': case '@':
+    case 'O':
+    case '@':
       if (std::all_of(p, p + 8, [](std::uint8_t b) { return b == 0; })) return value;
       value.Bytes = Bytes(DecodeSortedDouble(p));
       break;
-    default:
-      BadValue(field, "a value of an unknown type");
+    default: BadValue(field, "a value of an unknown type");
   }
   value.Null = false;
   return value;

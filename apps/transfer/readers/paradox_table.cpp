@@ -114,10 +114,21 @@ struct TParadoxHeader {
 
 int RecordWidth(std::uint8_t type, std::uint8_t size) {
   switch (type) {
-    case 0x01: case 0x0C: case 0x0D: case 0x0E: case 0x0F: case 0x10: case 0x18: return size;
-    case 0x02: case 0x04: case 0x14: case 0x16: return 4;
+    case 0x01:
+    case 0x0C:
+    case 0x0D:
+    case 0x0E:
+    case 0x0F:
+    case 0x10:
+    case 0x18: return size;
+    case 0x02:
+    case 0x04:
+    case 0x14:
+    case 0x16: return 4;
     case 0x03: return 2;
-    case 0x05: case 0x06: case 0x15: return 8;
+    case 0x05:
+    case 0x06:
+    case 0x15: return 8;
     case 0x09: return 1;
     case 0x17: return 17;
     default: return -1;
@@ -355,8 +366,7 @@ void TParadoxTable::ReadSecondaryIndexes() {
     const TSourceFile file(path);
     const TParadoxHeader x = ReadHeader(file);
     const bool group = UpperAscii(path.substr(path.size() - 2, 1)) == "G";
-    if (group ? (x.FileType != 6 && x.FileType != 8) : (x.FileType != 3 && x.FileType != 5))
-      file.Damaged("file type");
+    if (group ? (x.FileType != 6 && x.FileType != 8) : (x.FileType != 3 && x.FileType != 5)) file.Damaged("file type");
     if (x.KeyFields == 0) file.Damaged("key field count");
     TSourceIndex index;
     for (std::uint16_t i = 0; i < x.KeyFields; ++i) {
@@ -396,8 +406,8 @@ const TSourceFile& TParadoxTable::BlobFile() const {
 }
 
 void TParadoxTable::BadValue(std::size_t field, const char* what) const {
-  throw ESourceError(fileName_, "field " + fields_[field].Name + " of record " + std::to_string(recordNumber_) +
-                                    " holds " + what);
+  throw ESourceError(fileName_,
+                     "field " + fields_[field].Name + " of record " + std::to_string(recordNumber_) + " holds " + what);
 }
 
 std::string TParadoxTable::ReadBlob(std::size_t field, const std::uint8_t* p) const {
@@ -453,12 +463,8 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
       value.Bytes = recoder_.Recode(std::string(p, end));
       break;
     }
-    case 0x18:
-      value.Bytes.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(f.Width));
-      break;
-    case 0x03:
-      value.Bytes = Bytes(static_cast<std::int16_t>((p[0] << 8 | p[1]) ^ 0x8000));
-      break;
+    case 0x18: value.Bytes.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(f.Width)); break;
+    case 0x03: value.Bytes = Bytes(static_cast<std::int16_t>((p[0] << 8 | p[1]) ^ 0x8000)); break;
     case 0x02: {
       const auto day = static_cast<std::int32_t>(LoadBigEndian32(p) ^ 0x80000000u);
       if (day < 1 || day > 3652059) BadValue(field, "no valid date");
@@ -471,12 +477,11 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
       value.Bytes = Bytes(ms);
       break;
     }
-    case 0x04: case 0x16:
-      value.Bytes = Bytes(static_cast<std::int32_t>(LoadBigEndian32(p) ^ 0x80000000u));
-      break;
-    case 0x05: case 0x06: case 0x15:
-      value.Bytes = Bytes(DecodeSortedDouble(p));
-      break;
+    case 0x04:
+    case 0x16: value.Bytes = Bytes(static_cast<std::int32_t>(LoadBigEndian32(p) ^ 0x80000000u)); break;
+    case 0x05:
+    case 0x06:
+    case 0x15: value.Bytes = Bytes(DecodeSortedDouble(p)); break;
     case 0x09:
       if (p[0] != 0x80 && p[0] != 0x81) BadValue(field, "no valid logical value");
       value.Bytes = Bytes(static_cast<std::int16_t>(p[0] == 0x81 ? 1 : 0));
@@ -521,8 +526,7 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
       value.Bytes = Bytes(negative ? -raw : raw);
       break;
     }
-    default:
-      BadValue(field, "a value of an unknown type");
+    default: BadValue(field, "a value of an unknown type");
   }
   return value;
 }

@@ -137,7 +137,8 @@ std::vector<std::string> FindCompanions(const std::string& path, bool (*acceptEx
     if (upper.size() <= stem.size() || upper.compare(0, stem.size(), stem) != 0) continue;
     if (!acceptExtension(std::string_view(upper).substr(stem.size()))) continue;
     for (const auto& [otherUpper, otherPath] : found)
-      if (otherUpper == upper) throw ESourceError(JoinPath(directory, name), "two files differ only in case: " + otherPath);
+      if (otherUpper == upper)
+        throw ESourceError(JoinPath(directory, name), "two files differ only in case: " + otherPath);
     found.emplace_back(upper, JoinPath(directory, name));
   }
   std::sort(found.begin(), found.end());

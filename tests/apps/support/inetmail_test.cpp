@@ -1,22 +1,21 @@
 #include "apps/support/Inetmail.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
-#include <thread>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/apps/support/mail_test_support.h"
@@ -61,15 +60,17 @@ std::string Transcript(bool quit = true) {
 // The whole dialogue of one message, every reply ended by eol, each sent whole or a byte at a time.
 std::vector<PeerStep> Dialogue(const std::string& eol = "\r\n", bool bytewise = false) {
   auto say = [&](const std::string& text) { return bytewise ? Dribble(text + eol) : Say(text + eol); };
-  return {say("220 ready"), Hear(), say("250 hello"), Hear(), say("250 ok"), Hear(), say("250 ok"), Hear(),
-          say("354 go"),    HearData(), say("250 queued"), Hear(), say("221 bye"), HearUntilClosed()};
+  return {say("220 ready"), Hear(),           say("250 hello"), Hear(),     say("250 ok"),     Hear(),
+          say("250 ok"),    Hear(),           say("354 go"),    HearData(), say("250 queued"), Hear(),
+          say("221 bye"),   HearUntilClosed()};
 }
 
 Events Sent(Events before = {}) {
   Events e = std::move(before);
-  const Events rest = {"info 1 250 hello", "info 1 250 ok",     "info 9 support@example.com", "info 1 250 ok",
-                       "info 1 354 go",    "info 10 5",         "info 11 5",                   "info 1 250 queued",
-                       "info 4 ",          "info 1 221 bye",    "info 3 ",                     "done"};
+  const Events rest = {"info 1 250 hello", "info 1 250 ok",     "info 9 support@example.com",
+                       "info 1 250 ok",    "info 1 354 go",     "info 10 5",
+                       "info 11 5",        "info 1 250 queued", "info 4 ",
+                       "info 1 221 bye",   "info 3 ",           "done"};
   e.insert(e.end(), rest.begin(), rest.end());
   return e;
 }
@@ -112,14 +113,21 @@ struct FaultCase {
 TEST_F(SendMailTest, FaultTable) {
   const std::string long_text(1500, '2');
   const FaultCase cases[] = {
-      {"greeting 421", {Say("421 busy\r\n"), HearUntilClosed()},
-       {"info 0 127.0.0.1", "info 1 421 busy", "error 13 Unexpected response: 421 busy", "done"}, 13, false, ""},
+      {"greeting 421",
+       {Say("421 busy\r\n"), HearUntilClosed()},
+       {"info 0 127.0.0.1", "info 1 421 busy", "error 13 Unexpected response: 421 busy", "done"},
+       13,
+       false,
+       ""},
       {"MAIL FROM refused",
        {Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("550 denied\r\n"), HearUntilClosed()},
        {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 550 denied",
         "error 13 Unexpected response: 550 denied", "done"},
-       13, false, Transcript().substr(0, Transcript().find("RCPT"))},
-      {"multi-line replies advance once", [] {
+       13,
+       false,
+       Transcript().substr(0, Transcript().find("RCPT"))},
+      {"multi-line replies advance once",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s[0] = Say("220-first\r\n220-second\r\n220 ready\r\n");
          s[2] = Say("250-hello\r\n250-SIZE 1000\r\n250 hello\r\n");
@@ -134,15 +142,26 @@ TEST_F(SendMailTest, FaultTable) {
       {"LF-only replies", Dialogue("\n"), Sent({"info 0 127.0.0.1", "info 1 220 ready"}), 0, true, Transcript()},
       {"one byte at a time", Dialogue("\r\n", true), Sent({"info 0 127.0.0.1", "info 1 220 ready"}), 0, true,
        Transcript()},
-      {"over-long line", {Say(long_text), Pause(2000)},
-       {"info 0 127.0.0.1", "error 13 Unexpected response: " + long_text.substr(0, 1000), "done"}, 13, false, ""},
-      {"over-long complete line", {Say("220 " + long_text + "\r\n"), Pause(2000)},
-       {"info 0 127.0.0.1", "error 13 Unexpected response: " + ("220 " + long_text).substr(0, 1000), "done"}, 13,
-       false, ""},
-      {"close after the greeting", {Say("220 ready\r\n"), Hear(), Hangup()},
-       {"info 0 127.0.0.1", "info 1 220 ready", "info 3 ", "error 17 Prematurely Disconnected", "done"}, 17, false,
+      {"over-long line",
+       {Say(long_text), Pause(2000)},
+       {"info 0 127.0.0.1", "error 13 Unexpected response: " + long_text.substr(0, 1000), "done"},
+       13,
+       false,
+       ""},
+      {"over-long complete line",
+       {Say("220 " + long_text + "\r\n"), Pause(2000)},
+       {"info 0 127.0.0.1", "error 13 Unexpected response: " + ("220 " + long_text).substr(0, 1000), "done"},
+       13,
+       false,
+       ""},
+      {"close after the greeting",
+       {Say("220 ready\r\n"), Hear(), Hangup()},
+       {"info 0 127.0.0.1", "info 1 220 ready", "info 3 ", "error 17 Prematurely Disconnected", "done"},
+       17,
+       false,
        "HELO " + HostName() + "\r\n"},
-      {"close mid-DATA", [] {
+      {"close mid-DATA",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s.resize(10);
          s.push_back(Hangup());
@@ -151,16 +170,21 @@ TEST_F(SendMailTest, FaultTable) {
        {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 250 ok", "info 9 support@example.com",
         "info 1 250 ok", "info 1 354 go", "info 10 5", "info 11 5", "info 3 ", "error 17 Prematurely Disconnected",
         "done"},
-       17, false, Transcript(false)},
+       17,
+       false,
+       Transcript(false)},
       {"bare codes without text",
        {Say("220\r\n"), Hear(), Say("250\r\n"), Hear(), Say("250\r\n"), Hear(), Say("250\r\n"), Hear(), Say("354\r\n"),
         HearData(), Say("250\r\n"), Hear(), Say("221\r\n"), HearUntilClosed()},
        {"info 0 127.0.0.1", "info 1 220", "info 1 250", "info 1 250", "info 9 support@example.com", "info 1 250",
         "info 1 354", "info 10 5", "info 11 5", "info 1 250", "info 4 ", "info 1 221", "info 3 ", "done"},
-       0, true, Transcript()},
+       0,
+       true,
+       Transcript()},
       // Replies are read by their whole code (RFC 5321 section 4.2): the message goes out only after a
       // 354, is sent only with a 2yz to its end, and a line that is no reply stops the dialogue.
-      {"250 to DATA", [] {
+      {"250 to DATA",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s[8] = Say("250 ok\r\n");
          s.resize(9);
@@ -169,18 +193,24 @@ TEST_F(SendMailTest, FaultTable) {
        }(),
        {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 250 ok", "info 9 support@example.com",
         "info 1 250 ok", "info 1 250 ok", "error 13 Unexpected response: 250 ok", "done"},
-       13, false, Transcript().substr(0, Transcript().find("From:"))},
-      {"a stray empty line", [] {
+       13,
+       false,
+       Transcript().substr(0, Transcript().find("From:"))},
+      {"a stray empty line",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s[2] = Say("250 hello\r\n\r\n");
          s.resize(3);
          s.push_back(HearUntilClosed());
          return s;
        }(),
-       {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 ", "error 13 Unexpected response: ",
-        "done"},
-       13, false, Transcript().substr(0, Transcript().find("RCPT"))},
-      {"554 to the message", [] {
+       {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 ",
+        "error 13 Unexpected response: ", "done"},
+       13,
+       false,
+       Transcript().substr(0, Transcript().find("RCPT"))},
+      {"554 to the message",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s[10] = Say("554 rejected\r\n");
          s.resize(11);
@@ -190,26 +220,37 @@ TEST_F(SendMailTest, FaultTable) {
        {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 250 ok", "info 9 support@example.com",
         "info 1 250 ok", "info 1 354 go", "info 10 5", "info 11 5", "info 1 554 rejected",
         "error 13 Unexpected response: 554 rejected", "done"},
-       13, false, Transcript(false)},
-      {"a multi-line reply whose code changes", [] {
+       13,
+       false,
+       Transcript(false)},
+      {"a multi-line reply whose code changes",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s[2] = Say("250-hello\r\n550 no\r\n");
          s.resize(3);
          s.push_back(HearUntilClosed());
          return s;
        }(),
-       {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250-hello", "info 1 550 no", "error 13 Unexpected response: 550 no",
-        "done"},
-       13, false, Transcript().substr(0, Transcript().find("MAIL"))},
-      {"a code of two digits", {Say("22 ready\r\n"), HearUntilClosed()},
-       {"info 0 127.0.0.1", "info 1 22 ready", "error 13 Unexpected response: 22 ready", "done"}, 13, false, ""},
-      {"221 but the server stays", [] {
+       {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250-hello", "info 1 550 no",
+        "error 13 Unexpected response: 550 no", "done"},
+       13,
+       false,
+       Transcript().substr(0, Transcript().find("MAIL"))},
+      {"a code of two digits",
+       {Say("22 ready\r\n"), HearUntilClosed()},
+       {"info 0 127.0.0.1", "info 1 22 ready", "error 13 Unexpected response: 22 ready", "done"},
+       13,
+       false,
+       ""},
+      {"221 but the server stays",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s.back() = Pause(3000);
          return s;
        }(),
        Sent({"info 0 127.0.0.1", "info 1 220 ready"}), 0, true, Transcript()},
-      {"accept, 221 and close in one write", [] {
+      {"accept, 221 and close in one write",
+       [] {
          std::vector<PeerStep> s = Dialogue();
          s.resize(10);
          s.push_back(Say("250 queued\r\n221 bye\r\n"));
@@ -224,20 +265,24 @@ TEST_F(SendMailTest, FaultTable) {
        }(),
        0, true, Transcript(false), Sent({"info 0 127.0.0.1", "info 1 220 ready"})},
       {"recipient refused, the next one tried",
-       {Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(),
-        Say("550 no such user\r\n"), Hear(), Say("354 go\r\n"), HearData(), Say("250 queued\r\n"), Hear(),
+       {Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"),
+        Hear(), Say("550 no such user\r\n"), Hear(), Say("354 go\r\n"), HearData(), Say("250 queued\r\n"), Hear(),
         Say("221 bye\r\n"), HearUntilClosed()},
        {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 250 ok", "info 9 support@example.com",
         "info 1 250 ok", "info 9 second@example.com", "info 1 550 no such user", "info 8 second@example.com",
         "info 1 354 go", "info 10 5", "info 11 5", "info 1 250 queued", "info 4 ", "info 1 221 bye", "info 3 ", "done"},
-       0, true, ""},
+       0,
+       true,
+       ""},
       {"all recipients refused",
-       {Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("550 no\r\n"), Hear(),
-        Say("554 no valid recipients\r\n"), HearUntilClosed()},
+       {Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("550 no\r\n"),
+        Hear(), Say("554 no valid recipients\r\n"), HearUntilClosed()},
        {"info 0 127.0.0.1", "info 1 220 ready", "info 1 250 hello", "info 1 250 ok", "info 9 support@example.com",
         "info 1 550 no", "info 8 support@example.com", "info 1 554 no valid recipients",
         "error 13 Unexpected response: 554 no valid recipients", "done"},
-       13, false, Transcript().substr(0, Transcript().find("From:"))},
+       13,
+       false,
+       Transcript().substr(0, Transcript().find("From:"))},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -275,9 +320,8 @@ TEST_F(SendMailTest, ARefusedConnectIsErrorTwelve) {
 }
 
 TEST_F(SendMailTest, AFailedLookupIsErrorSixteen) {
-  platform::SetHostResolver([](const std::string&, std::vector<std::array<std::uint8_t, 4>>*) {
-    return platform::WSAHOST_NOT_FOUND;
-  });
+  platform::SetHostResolver(
+      [](const std::string&, std::vector<std::array<std::uint8_t, 4>>*) { return platform::WSAHOST_NOT_FOUND; });
   SendMail mail;
   Record(mail);
   Fill(mail, 25);
@@ -429,7 +473,9 @@ int BusyRecv(platform::SOCKET s, char* buf, int len, int flags) {
   refused_last = false;
   return platform::PosixWinsockProvider().recv(s, buf, len, flags);
 }
-int BusyLastError() { return refused_last ? platform::WSAEWOULDBLOCK : platform::PosixWinsockProvider().WSAGetLastError(); }
+int BusyLastError() {
+  return refused_last ? platform::WSAEWOULDBLOCK : platform::PosixWinsockProvider().WSAGetLastError();
+}
 
 TEST_F(SendMailTest, ASocketThatTakesNothingIsWaitedForInTheLoop) {
   platform::WinsockProvider busy = platform::PosixWinsockProvider();
@@ -554,10 +600,11 @@ TEST_F(SendMailTest, EachSendNamesTheMainRecipientOnce) {
 }
 
 TEST_F(SendMailTest, AKeptConnectionSendsTheNextMessageWithoutHelo) {
-  ScriptedPeer peer({Say("220 ready\r\n"), Hear(), Say("250 hello\r\n"), Hear(), Say("250 ok\r\n"), Hear(),
-                     Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData(), Say("250 queued\r\n"),
-                     Hear(), Say("250 ok\r\n"), Hear(), Say("250 ok\r\n"), Hear(), Say("354 go\r\n"), HearData(),
-                     Say("250 queued\r\n"), Hear(), Say("221 bye\r\n"), HearUntilClosed()});
+  ScriptedPeer peer(
+      {Say("220 ready\r\n"),  Hear(), Say("250 hello\r\n"), Hear(),           Say("250 ok\r\n"),     Hear(),
+       Say("250 ok\r\n"),     Hear(), Say("354 go\r\n"),    HearData(),       Say("250 queued\r\n"), Hear(),
+       Say("250 ok\r\n"),     Hear(), Say("250 ok\r\n"),    Hear(),           Say("354 go\r\n"),     HearData(),
+       Say("250 queued\r\n"), Hear(), Say("221 bye\r\n"),   HearUntilClosed()});
   SendMail mail;
   Record(mail);
   Fill(mail, peer.Port());
@@ -762,7 +809,8 @@ TEST_F(SendMailTest, AServerThatStopsAnsweringEndsTheSendAtItsTimeout) {
     SendMail mail;
     Record(mail);
     Fill(mail, peer.Port());
-    mail.TimeoutGreeting = mail.TimeoutCommand = mail.TimeoutDataStart = mail.TimeoutDataBlock = mail.TimeoutDataEnd = 1;
+    mail.TimeoutGreeting = mail.TimeoutCommand = mail.TimeoutDataStart = mail.TimeoutDataBlock = mail.TimeoutDataEnd =
+        1;
     // Far more than the socket buffers of both ends hold.
     if (c.big) mail.MailText = TStringList(16000, std::string(1000, 'a'));
     mail.SetAction(TMailAction::Send_Mail);
@@ -823,9 +871,12 @@ TEST(SmtpServerText, ADottedAddressOrAHostName) {
     const char* host;
   };
   const Case cases[] = {
-      {"192.168.0.1", "192.168.0.1", ""},   {"mail.example.com", "", "mail.example.com"},
-      {"3com.example", "", "3com.example"}, {"10.0.0.300", "", "10.0.0.300"},
-      {"10.0.0", "", "10.0.0"},             {"1.2.3.4.5", "", "1.2.3.4.5"},
+      {"192.168.0.1", "192.168.0.1", ""},
+      {"mail.example.com", "", "mail.example.com"},
+      {"3com.example", "", "3com.example"},
+      {"10.0.0.300", "", "10.0.0.300"},
+      {"10.0.0", "", "10.0.0"},
+      {"1.2.3.4.5", "", "1.2.3.4.5"},
       {"0.0.0.0", "0.0.0.0", ""},
   };
   for (const Case& c : cases) {

@@ -1,9 +1,8 @@
 // What the SMTP tests share: a poll loop for the component, and a recorder of its events.
 #pragma once
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>

@@ -1,8 +1,7 @@
 #include "apps/support/mime_writer.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -88,7 +87,8 @@ TEST(MimeWriter, RecipientsAreOneFieldEachCcHeaderButNoBcc) {
   m.ListTo = {"a@x.org|Alice", "b@x.org", "c@x.org|Smith, John"};
   m.Listcc = {"d@x.org|M\xfcller", "e@x.org"};
   const std::string wire = Write(m);
-  EXPECT_NE(wire.find("To: Alice <a@x.org>,\r\n b@x.org,\r\n \"Smith, John\" <c@x.org>\r\n"), std::string::npos) << wire;
+  EXPECT_NE(wire.find("To: Alice <a@x.org>,\r\n b@x.org,\r\n \"Smith, John\" <c@x.org>\r\n"), std::string::npos)
+      << wire;
   EXPECT_NE(wire.find("cc: =?ISO-8859-1?Q?M=FCller?= <d@x.org>,\r\n e@x.org\r\n"), std::string::npos) << wire;
 }
 
@@ -138,7 +138,8 @@ std::string Unfolded(const std::string& folded) {
 }
 
 TEST(MimeWriter, FoldingBreaksOnlyBeforeBlanksOutsideQuotes) {
-  const std::string words = "Subject: " + std::string(60, 'a') + " " + std::string(60, 'b') + " " + std::string(60, 'c');
+  const std::string words =
+      "Subject: " + std::string(60, 'a') + " " + std::string(60, 'b') + " " + std::string(60, 'c');
   const std::string quoted = "From: \"" + std::string(50, 'q') + " " + std::string(50, 'r') + "\" <a@x.org>";
   const std::string encoded = "Subject: " + EncodedWord(std::string(100, '\xe4') + " end");
   const struct {
@@ -210,9 +211,11 @@ TEST(MimeWriter, ParametersUseRfc2231ForEightBitAndLongValues) {
       {"a \"b\".txt", "filename=\"a \\\"b\\\".txt\""},
       {"M\xe4rz 1.txt", "filename*=ISO-8859-1''M%E4rz%201.txt"},
       {"x\r\ny.txt", "filename=\"x__y.txt\""},
-      {std::string(70, 'f'), "filename*0=\"" + std::string(60, 'f') + "\"; filename*1=\"" + std::string(10, 'f') + "\""},
-      {std::string(20, '\xe9'), "filename*0*=ISO-8859-1''%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9; "
-                                "filename*1*=%E9%E9%E9%E9"},
+      {std::string(70, 'f'),
+       "filename*0=\"" + std::string(60, 'f') + "\"; filename*1=\"" + std::string(10, 'f') + "\""},
+      {std::string(20, '\xe9'),
+       "filename*0*=ISO-8859-1''%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9%E9; "
+       "filename*1*=%E9%E9%E9%E9"},
   };
   for (const auto& [value, parameter] : cases) EXPECT_EQ(MimeParameter("filename", value), parameter) << value;
 }
@@ -251,16 +254,20 @@ TEST(MimeWriter, TextEncodingFollowsItsBytesAndLineLengths) {
   };
   const Case cases[] = {
       {{"plain ascii"}, "Content-Type: text/plain; charset=\"us-ascii\"\r\n\r\n"},
-      {{"one\ttab"}, "Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"},
-      {{"Stra\xdf\x65"}, "Content-Type: text/plain; charset=\"ISO-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"},
+      {{"one\ttab"},
+       "Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"},
+      {{"Stra\xdf\x65"},
+       "Content-Type: text/plain; charset=\"ISO-8859-1\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"},
       {{std::string(998, 'a')}, "Content-Type: text/plain; charset=\"us-ascii\"\r\n\r\n"},
-      {{std::string(999, 'a')}, "Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"},
+      {{std::string(999, 'a')},
+       "Content-Type: text/plain; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"},
   };
   for (const Case& c : cases) {
     TMimeMessage m = Basic();
     m.MailText = c.text;
     const std::string wire = Write(m);
-    EXPECT_NE(wire.find(std::string("Mime-Version: 1.0\r\n") + c.type_lines), std::string::npos) << c.text[0].substr(0, 20);
+    EXPECT_NE(wire.find(std::string("Mime-Version: 1.0\r\n") + c.type_lines), std::string::npos)
+        << c.text[0].substr(0, 20);
   }
 }
 
@@ -347,29 +354,37 @@ TEST_F(AttachmentTest, WithoutSettingsAFileGoesBase64AsOctetStream) {
   const std::string b = "==============ghyurgtfy573======___";
   EXPECT_EQ(wire.substr(wire.find("Mime-Version")),
             "Mime-Version: 1.0\r\n"
-            "Content-Type: multipart/mixed; boundary=\"" + b + "\"\r\n"
-            "\r\n"
-            "--" + b + "\r\n"
-            "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
-            "\r\n"
-            "see file\r\n"
-            "--" + b + "\r\n"
-            "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment; filename=\"data.bin\"\r\n"
-            "\r\n"
-            "AAcOFRwjKjE4P0ZNVFtiaXB3foWMk5qhqK+2vcTL0tng5+71/AMKERgfJi00O0JJUFdeZWxzeoGI\r\n"
-            "jw==\r\n"
-            "--" + b + "--\r\n"
-            "\r\n");
-  const std::vector<std::pair<int, std::string>> infos = {
-      {10, "8"}, {11, "8"}, {5, m.Attachments[0]}, {6, "58"}, {7, "57"}, {7, "60"}};
+            "Content-Type: multipart/mixed; boundary=\"" +
+                b +
+                "\"\r\n"
+                "\r\n"
+                "--" +
+                b +
+                "\r\n"
+                "Content-Type: text/plain; charset=\"us-ascii\"\r\n"
+                "\r\n"
+                "see file\r\n"
+                "--" +
+                b +
+                "\r\n"
+                "Content-Type: application/octet-stream; name=\"data.bin\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n"
+                "Content-Disposition: attachment; filename=\"data.bin\"\r\n"
+                "\r\n"
+                "AAcOFRwjKjE4P0ZNVFtiaXB3foWMk5qhqK+2vcTL0tng5+71/AMKERgfJi00O0JJUFdeZWxzeoGI\r\n"
+                "jw==\r\n"
+                "--" +
+                b +
+                "--\r\n"
+                "\r\n");
+  const std::vector<std::pair<int, std::string>> infos = {{10, "8"}, {11, "8"}, {5, m.Attachments[0]},
+                                                          {6, "58"}, {7, "57"}, {7, "60"}};
   EXPECT_EQ(c.infos, infos);
 }
 
 TEST_F(AttachmentTest, UUEncodedPartsAreNamedUueAndEndWithTheZeroLine) {
-  const std::pair<std::string, std::string> names[] = {{"report.TXT", "report.uue"}, {"README", "README.uue"},
-                                                       {"a.b.c", "a.b.uue"}};
+  const std::pair<std::string, std::string> names[] = {
+      {"report.TXT", "report.uue"}, {"README", "README.uue"}, {"a.b.c", "a.b.uue"}};
   for (const auto& [in, out] : names) EXPECT_EQ(UUName(in), out);
   TMimeMessage m = Basic();
   m.Attachments = {File("report.TXT", "Cat")};
@@ -379,7 +394,9 @@ TEST_F(AttachmentTest, UUEncodedPartsAreNamedUueAndEndWithTheZeroLine) {
   const std::string wire = Write(m);
   EXPECT_NE(wire.find("Content-Type: application/octet-stream; name=\"report.uue\"\r\n"
                       "Content-Disposition: attachment; filename=\"report.uue\"\r\n"
-                      "\r\n" + std::string(61, '=') + "\r\n"
+                      "\r\n" +
+                      std::string(61, '=') +
+                      "\r\n"
                       "begin 666 report.TXT\r\n"
                       "#0V%T\r\n"
                       "`\r\n"

@@ -1,7 +1,6 @@
 // SendMail against a real SMTP server (aiosmtpd), the messages read back with Python's email reader.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <ctime>
 #include <fstream>
@@ -167,10 +166,10 @@ TEST_F(RealServerTest, CcAndBccReachTheServerButBccStaysOutOfTheHeader) {
   mail_.ListBcc = {"hidden@example.com"};
   const ServerMessage m = Send();
   EXPECT_EQ(m.All("rcpt"), (std::vector<std::vector<std::string>>{{"support@example.com"},
-                                                                   {"second@example.com"},
-                                                                   {"carol@example.com"},
-                                                                   {"dave@example.com"},
-                                                                   {"hidden@example.com"}}));
+                                                                  {"second@example.com"},
+                                                                  {"carol@example.com"},
+                                                                  {"dave@example.com"},
+                                                                  {"hidden@example.com"}}));
   EXPECT_EQ(m.All("address"), (std::vector<std::vector<std::string>>{
                                   {"From", "Jim Kirk", "jim@example.com"},
                                   {"To", "Support - Trevane Software", "support@example.com"},
@@ -271,7 +270,9 @@ TEST_F(RealServerTest, LongHeadersFoldAndEightBitNamesAreEncoded) {
   for (int i = 0; i < 40; ++i) long_words += "Wort" + std::to_string(i) + " \xfc\xdf ";
   long_words += "Ende";
   const std::string long_name = std::string(120, 'N') + " " + std::string(100, 'M') + ", Jr.";
-  const std::string umlaut_file = "Pr\xfc\x66" "bericht M\xe4rz \"1\".txt";
+  const std::string umlaut_file =
+      "Pr\xfc\x66"
+      "bericht M\xe4rz \"1\".txt";
   const std::string long_file = std::string(200, 'f') + ".log";
   struct Case {
     const char* what;
@@ -326,7 +327,11 @@ TEST_F(RealServerTest, ContentThatLooksLikeHeadersOrCommandsStaysWhereItWasPut) 
       {"name", "Jim\r\nBcc: evil@example.com", "Support\r\nX-Injected: yes", "Incident Report", "", {"body"}},
       {"subject", "Jim Kirk", "Support", "Report\r\nBcc: evil@example.com\r\n\r\nfake body", "", {"body"}},
       {"header value", "Jim Kirk", "Support", "Incident Report", "X-Note: a\r\nBcc: evil@example.com", {"body"}},
-      {"body", "Jim Kirk", "Support", "Incident Report", "",
+      {"body",
+       "Jim Kirk",
+       "Support",
+       "Incident Report",
+       "",
        {"line", ".", "QUIT", "RSET", "MAIL FROM:<evil@example.com>", ".\r\nRCPT TO:<evil@example.com>", "\n.\n"}},
   };
   for (const Case& c : cases) {
@@ -377,7 +382,13 @@ TEST_F(RealServerTest, BadAddressesAndHeaderLinesAreRefusedBeforeConnecting) {
       {"Headers line without colon", "jim@example.com", "support@example.com", {}, {}, {}, {"just words"}},
       // A comma splits the header's address list; RFC 5321 and 5322 carry no byte above 126.
       {"TO with a comma", "jim@example.com", "support@example.com,evil@example.com", {}, {}, {}, {}},
-      {"ListTo line with a comma", "jim@example.com", "support@example.com", {"a@example.com,b@example.com|A"}, {}, {}, {}},
+      {"ListTo line with a comma",
+       "jim@example.com",
+       "support@example.com",
+       {"a@example.com,b@example.com|A"},
+       {},
+       {},
+       {}},
       {"FROM with 8-bit bytes", "j\xfcrgen@example.com", "support@example.com", {}, {}, {}, {}},
       {"Listcc line with 8-bit bytes", "jim@example.com", "support@example.com", {}, {"m\xfcller@example.com"}, {}, {}},
       {"TO too long for a command line", "jim@example.com", std::string(230, 'a') + "@example.com", {}, {}, {}, {}},

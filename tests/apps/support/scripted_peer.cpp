@@ -87,9 +87,7 @@ void ScriptedPeer::Run() {
         seen_ = got_.size();
         break;
       }
-      case PeerStep::Deaf:
-        ::usleep(static_cast<useconds_t>(step.ms) * 1000);
-        break;
+      case PeerStep::Deaf: ::usleep(static_cast<useconds_t>(step.ms) * 1000); break;
       case PeerStep::Close:
         ::close(conn_);
         conn_ = -1;

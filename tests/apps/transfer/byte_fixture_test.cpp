@@ -149,8 +149,8 @@ TEST_F(ByteFixtureTest, DBaseSevenWithProductionIndexTags) {
                                                 {"UNIQ", {6}, false, false, true}}));
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%.0f", at);
-  EXPECT_EQ(t.Records, (std::vector<Record>{{"3", "3", "null", "null", "null", "Kim"},
-                                            {"7", "7", "-5", "-0.5", stamp, "Kim"}}));
+  EXPECT_EQ(t.Records,
+            (std::vector<Record>{{"3", "3", "null", "null", "null", "Kim"}, {"7", "7", "-5", "-0.5", stamp, "Kim"}}));
 }
 
 TEST_F(ByteFixtureTest, PerlXBaseReadsTheTagsOfTheMdxFixture) {
@@ -161,8 +161,8 @@ TEST_F(ByteFixtureTest, PerlXBaseReadsTheTagsOfTheMdxFixture) {
   tags[1] = {"BACK", "NAME", 'C', 10, true, false, {{"Bob", 2}, {"Ann", 1}}};
   WriteFile(source.PathOf("TAGS.MDX"), BuildMdx("TAGS", tags));
   const std::string output = source.PathOf("perl.out");
-  std::string command = "/usr/bin/perl " + ScriptPath("mdx_reader.pl") + " " + source.PathOf("TAGS.MDX") +
-                        " NAME BACK > " + output;
+  std::string command =
+      "/usr/bin/perl " + ScriptPath("mdx_reader.pl") + " " + source.PathOf("TAGS.MDX") + " NAME BACK > " + output;
   ASSERT_EQ(RunProgram({"/bin/sh", "-c", command}), 0);
   const std::vector<std::uint8_t> text = ReadFile(output);
   EXPECT_EQ(std::string(text.begin(), text.end()), "NAME: Ann=1\nNAME: Bob=2\nBACK: Bob=2\nBACK: Ann=1\n");
@@ -227,8 +227,9 @@ TEST_F(ByteFixtureTest, AnEncryptedParadoxThreeTableIsRefusedWithoutAskingItsPas
     OpenSourceTable(source.PathOf("OLD.DB"), [&](const std::string&, std::string&) { return asked = true; });
     ADD_FAILURE() << "the table was accepted";
   } catch (const ESourceError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              source.PathOf("OLD.DB") + ": is protected by a password; encrypted Paradox 3 and 4 tables cannot be read");
+    EXPECT_EQ(
+        std::string(error.what()),
+        source.PathOf("OLD.DB") + ": is protected by a password; encrypted Paradox 3 and 4 tables cannot be read");
   }
   EXPECT_FALSE(asked);
 }
@@ -248,8 +249,9 @@ TEST_F(ByteFixtureTest, AValueThatDoesNotDecodeNamesFileFieldAndRecord) {
       table->Next(values);
       ADD_FAILURE() << c.second << " decoded";
     } catch (const ESourceError& error) {
-      EXPECT_EQ(std::string(error.what()), source.PathOf("BAD.DBF") + ": field " + c.field + " of record 2 holds " +
-                                               (c.field == "N" ? "no number: \"1x1\"" : "no date: \"" + c.second.substr(4, 8) + "\""));
+      EXPECT_EQ(std::string(error.what()),
+                source.PathOf("BAD.DBF") + ": field " + c.field + " of record 2 holds " +
+                    (c.field == "N" ? "no number: \"1x1\"" : "no date: \"" + c.second.substr(4, 8) + "\""));
     }
   }
 }

@@ -17,9 +17,14 @@ void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
 
 int Width(const TPxField& f) {
   switch (f.Type) {
-    case 0x02: case 0x04: case 0x14: case 0x16: return 4;
+    case 0x02:
+    case 0x04:
+    case 0x14:
+    case 0x16: return 4;
     case 0x03: return 2;
-    case 0x05: case 0x06: case 0x15: return 8;
+    case 0x05:
+    case 0x06:
+    case 0x15: return 8;
     case 0x09: return 1;
     case 0x17: return 17;
     default: return f.Size;
@@ -28,7 +33,8 @@ int Width(const TPxField& f) {
 
 Bytes SortableBigEndian(std::uint64_t bits, int bytes) {
   Bytes out(static_cast<std::size_t>(bytes));
-  for (int i = 0; i < bytes; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * (bytes - 1 - i)));
+  for (int i = 0; i < bytes; ++i)
+    out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * (bytes - 1 - i)));
   return out;
 }
 

@@ -44,9 +44,8 @@ class DamageTest : public ::testing::Test {
     x.KeyFields = 1;
     x.Fields = {{0x01, 20, "NAME"}, {0x04, 4, "ID"}};
     WriteFile(dir.PathOf("KEYED.X02"), BuildParadox(x));
-    WriteFile(dir.PathOf("MEMO.DBF"),
-              BuildDbf(0x8B, {{"NAME", 'C', 6}, {"NOTES", 'M', 10}, {"BORN", 'D', 8}},
-                       {"Ann            120000101", "Bob            2        "}, 0, true));
+    WriteFile(dir.PathOf("MEMO.DBF"), BuildDbf(0x8B, {{"NAME", 'C', 6}, {"NOTES", 'M', 10}, {"BORN", 'D', 8}},
+                                               {"Ann            120000101", "Bob            2        "}, 0, true));
     std::vector<std::uint8_t> dbt(3 * 512, 0);
     dbt[0] = 3;
     dbt[20] = 0x00;

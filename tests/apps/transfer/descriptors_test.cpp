@@ -18,17 +18,17 @@ TEST(TransferDescriptorsTest, FieldTypeMap) {
     int sourceSize;
     int engineType, subtype, units1, units2;
   } cases[] = {
-      {TFieldType::ftUnknown, 9, 0, 0, 0, 0},      {TFieldType::ftString, 30, 1, 0, 30, 0},
-      {TFieldType::ftSmallint, 0, 5, 0, 2, 0},     {TFieldType::ftInteger, 0, 6, 0, 4, 0},
-      {TFieldType::ftWord, 0, 12, 0, 2, 0},        {TFieldType::ftBoolean, 0, 4, 0, 2, 0},
-      {TFieldType::ftFloat, 0, 7, 0, 8, 0},        {TFieldType::ftCurrency, 0, 7, 21, 8, 0},
-      {TFieldType::ftBCD, 6, 8, 0, 8, 6},          {TFieldType::ftDate, 0, 2, 0, 4, 0},
-      {TFieldType::ftTime, 0, 10, 0, 4, 0},        {TFieldType::ftDateTime, 0, 11, 0, 8, 0},
-      {TFieldType::ftBytes, 12, 9, 0, 12, 0},      {TFieldType::ftVarBytes, 14, 15, 0, 14, 0},
-      {TFieldType::ftAutoInc, 0, 6, 29, 4, 0},     {TFieldType::ftBlob, 10, 3, 23, 10, 0},
-      {TFieldType::ftMemo, 15, 3, 22, 15, 0},      {TFieldType::ftGraphic, 10, 3, 26, 10, 0},
-      {TFieldType::ftFmtMemo, 11, 3, 24, 11, 0},   {TFieldType::ftParadoxOle, 10, 3, 0, 10, 0},
-      {TFieldType::ftDBaseOle, 10, 3, 0, 10, 0},   {TFieldType::ftTypedBinary, 12, 3, 28, 12, 0},
+      {TFieldType::ftUnknown, 9, 0, 0, 0, 0},    {TFieldType::ftString, 30, 1, 0, 30, 0},
+      {TFieldType::ftSmallint, 0, 5, 0, 2, 0},   {TFieldType::ftInteger, 0, 6, 0, 4, 0},
+      {TFieldType::ftWord, 0, 12, 0, 2, 0},      {TFieldType::ftBoolean, 0, 4, 0, 2, 0},
+      {TFieldType::ftFloat, 0, 7, 0, 8, 0},      {TFieldType::ftCurrency, 0, 7, 21, 8, 0},
+      {TFieldType::ftBCD, 6, 8, 0, 8, 6},        {TFieldType::ftDate, 0, 2, 0, 4, 0},
+      {TFieldType::ftTime, 0, 10, 0, 4, 0},      {TFieldType::ftDateTime, 0, 11, 0, 8, 0},
+      {TFieldType::ftBytes, 12, 9, 0, 12, 0},    {TFieldType::ftVarBytes, 14, 15, 0, 14, 0},
+      {TFieldType::ftAutoInc, 0, 6, 29, 4, 0},   {TFieldType::ftBlob, 10, 3, 23, 10, 0},
+      {TFieldType::ftMemo, 15, 3, 22, 15, 0},    {TFieldType::ftGraphic, 10, 3, 26, 10, 0},
+      {TFieldType::ftFmtMemo, 11, 3, 24, 11, 0}, {TFieldType::ftParadoxOle, 10, 3, 0, 10, 0},
+      {TFieldType::ftDBaseOle, 10, 3, 0, 10, 0}, {TFieldType::ftTypedBinary, 12, 3, 28, 12, 0},
   };
   for (const Case& c : cases) {
     TFieldImage image;
@@ -48,10 +48,13 @@ TEST(TransferDescriptorsTest, PlainExpressionsAndTheirFieldLists) {
     bool plain;
     const char* fields;
   } cases[] = {
-      {"NAME+CITY", true, "NAME;CITY"},     {" NAME + CITY ", true, "NAME;CITY"},
-      {"NAME", true, "NAME"},               {"UPPER(NAME)", false, "UPPER(NAME)"},
+      {"NAME+CITY", true, "NAME;CITY"},
+      {" NAME + CITY ", true, "NAME;CITY"},
+      {"NAME", true, "NAME"},
+      {"UPPER(NAME)", false, "UPPER(NAME)"},
       {"NAME+DTOS(BORN)", false, "NAME;DTOS(BORN)"},
-      {"LEFT(NAME", true, "LEFT(NAME"},     {"A+B+C", true, "A;B;C"},
+      {"LEFT(NAME", true, "LEFT(NAME"},
+      {"A+B+C", true, "A;B;C"},
       {"+A", true, ";A"},
   };
   for (const Case& c : cases) {

@@ -93,22 +93,19 @@ TEST_F(TransferTest, EveryMessageInOrderForTwoTables) {
   const std::string noPrimary =
       ", a primary index based upon an auto-increment field called RecordID will be added to the new KAVRIN data file.";
   EXPECT_EQ(ui.Events,
-            (Texts{"busy",
-                   "status: Transferring table ONE.DBF to KAVRIN table...",
+            (Texts{"busy", "status: Transferring table ONE.DBF to KAVRIN table...",
                    "message: A primary index was not found in source table ONE.DBF" + noPrimary,
-                   "status: ",
-                   "status: Transferring table TWO.DBF to KAVRIN table...",
+                   "status: ", "status: Transferring table TWO.DBF to KAVRIN table...",
                    "message: Index UPPERED in source table TWO.DBF is an expression index that contains functions and "
                    "will not be transferred over to the new KAVRIN data file.",
                    "message: Index MISSING in source table TWO.DBF is an expression index that contains functions and "
                    "will not be transferred over to the new KAVRIN data file.",
                    "message: A primary index was not found in source table TWO.DBF" + noPrimary,
-                   "status: ",
-                   "message: Transfer completed successfully.",
-                   "idle"}));
+                   "status: ", "message: Transfer completed successfully.", "idle"}));
   const TReadTable two = ReadEngineTable(destination.PathOf("TWO.DAT"));
   // NAME+CITY becomes an index on NAME;CITY, renumbered past the RecordID.
-  EXPECT_EQ(two.Indexes, (std::vector<TReadIndex>{{"", {1}, true, false, false}, {"PLACE", {2, 3}, false, false, false}}));
+  EXPECT_EQ(two.Indexes,
+            (std::vector<TReadIndex>{{"", {1}, true, false, false}, {"PLACE", {2, 3}, false, false, false}}));
 }
 
 TEST_F(TransferTest, RecordsAreCopiedWithTheProgressShownAndMessagesProcessedAtMostEveryTenMilliseconds) {
@@ -130,8 +127,7 @@ TEST_F(TransferTest, RecordsAreCopiedWithTheProgressShownAndMessagesProcessedAtM
        6},
       {4,
        {"Transferring table FOUR.DBF to KAVRIN table...",
-        "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4",
-        ""},
+        "Transferring table FOUR.DBF to KAVRIN table... record 3 of 4", ""},
        3},
   };
   for (const Case& c : cases) {
@@ -213,17 +209,20 @@ TEST_F(TransferTest, IndexesPastThirtySecondaryOnesAreSkippedEachWithAMessage) {
   Transfer({"TAGGED.DBF"});
   const Texts messages = ui.Messages();
   ASSERT_EQ(messages.size(), 4u);
-  EXPECT_EQ(messages[0], "Index T31 in source table TAGGED.DBF exceeds the maximum of 30 secondary indexes in KAVRIN "
-                         "and will not be transferred over to the new KAVRIN data file.");
-  EXPECT_EQ(messages[1], "Index T32 in source table TAGGED.DBF exceeds the maximum of 30 secondary indexes in KAVRIN "
-                         "and will not be transferred over to the new KAVRIN data file.");
+  EXPECT_EQ(messages[0],
+            "Index T31 in source table TAGGED.DBF exceeds the maximum of 30 secondary indexes in KAVRIN "
+            "and will not be transferred over to the new KAVRIN data file.");
+  EXPECT_EQ(messages[1],
+            "Index T32 in source table TAGGED.DBF exceeds the maximum of 30 secondary indexes in KAVRIN "
+            "and will not be transferred over to the new KAVRIN data file.");
   EXPECT_EQ(ReadEngineTable(destination.PathOf("TAGGED.DAT")).Indexes.size(), 31u);
 }
 
 TEST_F(TransferTest, ADamagedFileEndsTheClickNamingItWithEarlierTablesIntact) {
   WriteNames("A.DBF");
   // B's memo points past the end of its memo file: found only while its records are copied.
-  WriteFile(source.PathOf("B.DBF"), BuildDbf(0x83, {{"NAME", 'C', 4}, {"NOTES", 'M', 10}}, {"ok           0", "bad       9999"}));
+  WriteFile(source.PathOf("B.DBF"),
+            BuildDbf(0x83, {{"NAME", 'C', 4}, {"NOTES", 'M', 10}}, {"ok           0", "bad       9999"}));
   std::vector<std::uint8_t> dbt(512, 0);
   dbt[0] = 1;
   WriteFile(source.PathOf("B.DBT"), dbt);

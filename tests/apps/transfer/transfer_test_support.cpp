@@ -36,8 +36,7 @@ void WriteParadoxFixture(const std::string& kind, const std::string& path, const
                          const std::string& indexPath) {
   std::vector<std::string> argv{KAVRIN_PARADOX_WRITER, kind, path, blobPath};
   if (!indexPath.empty()) argv.push_back(indexPath);
-  if (RunProgram(argv) != 0)
-    throw std::runtime_error("the pxlib writer failed on " + kind);
+  if (RunProgram(argv) != 0) throw std::runtime_error("the pxlib writer failed on " + kind);
 }
 
 void RunPythonDbf(const std::string& directory, const std::string& kind) {
@@ -133,9 +132,13 @@ TReadTable ReadEngineTable(const std::string& path) {
       const std::uint8_t* p = value.data();
       switch (f.Type) {
         case e::ftString: record.push_back(reinterpret_cast<const char*>(p)); break;
-        case e::ftDate: case e::ftTime: case e::ftInteger: record.push_back(std::to_string(Load<std::int32_t>(p))); break;
-        case e::ftSmallInt: case e::ftBoolean: record.push_back(std::to_string(Load<std::int16_t>(p))); break;
-        case e::ftFloat: case e::ftTimeStamp: record.push_back(Number(Load<double>(p))); break;
+        case e::ftDate:
+        case e::ftTime:
+        case e::ftInteger: record.push_back(std::to_string(Load<std::int32_t>(p))); break;
+        case e::ftSmallInt:
+        case e::ftBoolean: record.push_back(std::to_string(Load<std::int16_t>(p))); break;
+        case e::ftFloat:
+        case e::ftTimeStamp: record.push_back(Number(Load<double>(p))); break;
         case e::ftBCD: record.push_back(std::to_string(e::BCDToCurrency(Load<std::int64_t>(p)).Raw())); break;
         case e::ftBytes: record.push_back(Hex(p, f.Size)); break;
         case e::ftBlob: {

@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QTemporaryDir>
 #include <QWidget>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>

@@ -7,11 +7,9 @@
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-
 #include <string>
 #include <vector>
 
@@ -95,7 +93,8 @@ class WindowTest : public ::testing::Test {
   }
   Texts Items() const {
     Texts items;
-    for (int i = 0; i < form->FilesListBox->Items().Count(); ++i) items.push_back(form->FilesListBox->Items().Strings(i));
+    for (int i = 0; i < form->FilesListBox->Items().Count(); ++i)
+      items.push_back(form->FilesListBox->Items().Strings(i));
     return items;
   }
   kavrin::testing::TempDir source;
@@ -188,8 +187,8 @@ TEST_F(WindowTest, ALongTableKeepsTheWindowAliveShowingProgressAndRefusingToClos
   EXPECT_TRUE(form->Visible());
   EXPECT_TRUE(buttonsDisabled);
   const std::string progress = "Transferring table LONG.DBF to KAVRIN table... record ";
-  EXPECT_TRUE(std::any_of(statuses.begin(), statuses.end(),
-                          [&](const std::string& s) { return s.rfind(progress, 0) == 0; }));
+  EXPECT_TRUE(
+      std::any_of(statuses.begin(), statuses.end(), [&](const std::string& s) { return s.rfind(progress, 0) == 0; }));
   EXPECT_EQ(ReadEngineTable(destination.PathOf("LONG.DAT")).Records.size(), 40000u);
   // Once the transfer is over, the window closes again.
   form->Widget()->close();
@@ -231,18 +230,21 @@ TEST_F(WindowTest, ADamagedTableEndsTheClickInTheApplicationsHandlerWithTheWindo
 TEST_F(WindowTest, HelpAndWhatsThisGoToTheHelpFileBesideTheProgram) {
   std::vector<THelpRequest> requests;
   SetHelpViewer([&](const THelpRequest& r) { requests.push_back(r); });
-  const std::string helpFile =
-      (std::filesystem::path(Application().ExeName()).parent_path() / "GASKORN.HLP").string();
+  const std::string helpFile = (std::filesystem::path(Application().ExeName()).parent_path() / "GASKORN.HLP").string();
   EXPECT_EQ(Application().HelpFile, helpFile);
   Press(form->UsageButton);
   struct Case {
     TControl* Control;
     long Context;
   };
-  const std::vector<Case> cases{{form->SourceDirectoryListBox, 4}, {form->SourceDriveComboBox, 4},
-                                {form->FilesListBox, 5},           {form->DestDirectoryListBox, 6},
-                                {form->BeginButton, 7},            {form->CloseButton, 8},
-                                {form->UsageButton, 9},            {form->StatusBar, 10},
+  const std::vector<Case> cases{{form->SourceDirectoryListBox, 4},
+                                {form->SourceDriveComboBox, 4},
+                                {form->FilesListBox, 5},
+                                {form->DestDirectoryListBox, 6},
+                                {form->BeginButton, 7},
+                                {form->CloseButton, 8},
+                                {form->UsageButton, 9},
+                                {form->StatusBar, 10},
                                 {form->AboutButton, 11}};
   for (const Case& c : cases) {
     EXPECT_EQ(c.Control->PopupMenu(), form->HelpPopup) << c.Context;
@@ -265,7 +267,8 @@ TEST_F(WindowTest, HelpAndWhatsThisGoToTheHelpFileBesideTheProgram) {
   // context and swallows the key.
   requests.clear();
   form->FilesListBox->SetFocus();
-  ASSERT_TRUE(kavrin::testing::PumpUntil([&] { return QApplication::focusWidget() == form->FilesListBox->FocusWidget(); }));
+  ASSERT_TRUE(
+      kavrin::testing::PumpUntil([&] { return QApplication::focusWidget() == form->FilesListBox->FocusWidget(); }));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].Command, static_cast<unsigned>(HELP_CONTEXT));

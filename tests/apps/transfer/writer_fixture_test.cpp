@@ -66,22 +66,30 @@ TEST_F(WriterFixtureTest, KeyedParadoxTableOfEveryTypePxlibWrites) {
   EXPECT_EQ(ui.Events, (std::vector<std::string>{"busy", "status: Transferring table TYPES.DB to KAVRIN table...",
                                                  "status: ", "message: Transfer completed successfully.", "idle"}));
   const TReadTable t = ReadEngineTable(destination.PathOf("TYPES.DAT"));
-  EXPECT_EQ(t.Fields, (Fields{{"ID", 6, 0, 0, 0, false},       {"NAME", 1, 0, 20, 0, false},
-                              {"BORN", 2, 0, 0, 0, false},     {"SMALL", 5, 0, 0, 0, false},
-                              {"PRICE", 7, 21, 0, 0, false},   {"RATIO", 7, 0, 0, 0, false},
-                              {"OK", 4, 0, 0, 0, false},       {"NOTES", 3, 22, 0, 0, false},
-                              {"DATA", 3, 23, 0, 0, false},    {"PICTURE", 3, 26, 0, 0, false},
-                              {"AT", 10, 0, 0, 0, false},      {"STAMP", 11, 0, 0, 0, false},
-                              {"AMOUNT", 8, 0, 0, 2, false},   {"RAW", 9, 0, 6, 0, false},
-                              {"FMT", 3, 24, 0, 0, false},     {"OLE", 3, 0, 0, 0, false}}));
+  EXPECT_EQ(t.Fields, (Fields{{"ID", 6, 0, 0, 0, false},
+                              {"NAME", 1, 0, 20, 0, false},
+                              {"BORN", 2, 0, 0, 0, false},
+                              {"SMALL", 5, 0, 0, 0, false},
+                              {"PRICE", 7, 21, 0, 0, false},
+                              {"RATIO", 7, 0, 0, 0, false},
+                              {"OK", 4, 0, 0, 0, false},
+                              {"NOTES", 3, 22, 0, 0, false},
+                              {"DATA", 3, 23, 0, 0, false},
+                              {"PICTURE", 3, 26, 0, 0, false},
+                              {"AT", 10, 0, 0, 0, false},
+                              {"STAMP", 11, 0, 0, 0, false},
+                              {"AMOUNT", 8, 0, 0, 2, false},
+                              {"RAW", 9, 0, 6, 0, false},
+                              {"FMT", 3, 24, 0, 0, false},
+                              {"OLE", 3, 0, 0, 0, false}}));
   ASSERT_EQ(t.Indexes.size(), 1u);
   EXPECT_EQ(t.Indexes[0], (TReadIndex{"", {1}, true, false, false}));
   const double stamp = static_cast<double>(Day(2001, 2, 3)) * 86400000.0;
   ASSERT_EQ(t.Records.size(), 3u);
   // The picture with a valid 8-byte header loses it; the one whose header length is wrong stays whole.
   EXPECT_EQ(t.Records[0],
-            (Record{"1", "Alpha one", std::to_string(Day(1999, 12, 31)), "-7", "12.5", "0.125", "1", "short",
-                    "010203", Repeat("5a", 592), "3723004", std::to_string(static_cast<long long>(stamp + 45296789.0)),
+            (Record{"1", "Alpha one", std::to_string(Day(1999, 12, 31)), "-7", "12.5", "0.125", "1", "short", "010203",
+                    Repeat("5a", 592), "3723004", std::to_string(static_cast<long long>(stamp + 45296789.0)),
                     "12345600", "010200040506", "fmt", "0708"}));
   EXPECT_EQ(t.Records[1],
             (Record{"2", "B", std::to_string(Day(1999, 12, 30)), "300", "-3.25", "-10000000000", "0", Alphabet(2999),
@@ -135,9 +143,8 @@ TEST_F(WriterFixtureTest, UnkeyedParadoxTableGetsRecordIdAndKeepsItsAutoIncIds) 
   EXPECT_EQ(t.Indexes[0], (TReadIndex{"", {1}, true, false, false}));
   // Written in code page 1252: 0x89 (per mille) and 0x82 (low quote) have no CP437 character.
   const std::string cut = "?" + std::string(244, 'x');
-  EXPECT_EQ(t.Records, (std::vector<Record>{{"5", "5", cut, "memo ?"},
-                                            {"7", "7", "short", "memo ?"},
-                                            {"9", "9", "short", "memo ?"}}));
+  EXPECT_EQ(t.Records, (std::vector<Record>{
+                           {"5", "5", cut, "memo ?"}, {"7", "7", "short", "memo ?"}, {"9", "9", "short", "memo ?"}}));
   EXPECT_EQ(t.LastUniqueID, 9);
 
   // A record added later takes an id above the highest kept one.
@@ -159,8 +166,8 @@ TEST_F(WriterFixtureTest, BcdDecimalsPastFourRoundToTheNearestWithHalvesToEven) 
   const TReadTable t = ReadEngineTable(destination.PathOf("RATES.DAT"));
   EXPECT_EQ(t.Fields[1], (TReadField{"RATE", 8, 0, 0, 4, false}));
   // 0.123456, -0.123456, 0.12345, 0.12355, 2.99995, -0.000051 as a Currency's raw value.
-  EXPECT_EQ(t.Records, (std::vector<Record>{{"1", "1235"}, {"2", "-1235"}, {"3", "1234"}, {"4", "1236"},
-                                            {"5", "30000"}, {"6", "-1"}}));
+  EXPECT_EQ(t.Records, (std::vector<Record>{
+                           {"1", "1235"}, {"2", "-1235"}, {"3", "1234"}, {"4", "1236"}, {"5", "30000"}, {"6", "-1"}}));
 }
 
 TEST_F(WriterFixtureTest, ParadoxCodePageIsRecodedToOem) {
@@ -175,8 +182,17 @@ TEST_F(WriterFixtureTest, ParadoxCodePageIsRecodedToOem) {
 TEST_F(WriterFixtureTest, APasswordGivesTheCheckInTheHeaderOfTheTableItEncrypts) {
   std::string varied;
   for (int i = 0; i < 254; ++i) varied += static_cast<char>(1 + (i * 89) % 255);
-  const std::vector<std::string> passwords{"secret", "a",     "aa", "ab", "abc", "Zebra Stripes 42", "fifteen letters",
-                                           "\x01\xff\x80~", varied, varied.substr(0, 100), std::string(255, 'q'),
+  const std::vector<std::string> passwords{"secret",
+                                           "a",
+                                           "aa",
+                                           "ab",
+                                           "abc",
+                                           "Zebra Stripes 42",
+                                           "fifteen letters",
+                                           "\x01\xff\x80~",
+                                           varied,
+                                           varied.substr(0, 100),
+                                           std::string(255, 'q'),
                                            std::string(256, 'x')};
   for (const std::string& password : passwords) {
     SCOPED_TRACE(password);
@@ -324,7 +340,9 @@ TEST_F(WriterFixtureTest, DamagedFieldNamesAreRefusedNamingTheSourceFile) {
     std::string shown;
   } cases[] = {
       {std::string("?d"), "\"?d\" does not start with a letter"},
-      {std::string("\x01" "d"), "\"\\x01d\" holds a control character"},
+      {std::string("\x01"
+                   "d"),
+       "\"\\x01d\" holds a control character"},
       {std::string("A\x02"), "\"A\\x02\" holds a control character"},
       {std::string("name"), "\"name\" appears twice"},
   };
@@ -366,9 +384,10 @@ TEST_F(WriterFixtureTest, DBaseFourFromPerlXBaseWithLowerCaseNames) {
                               {"BODY", 3, 22, 0, 0, false},
                               {"WHEN", 2, 0, 0, 0, false},
                               {"DONE", 4, 0, 0, 0, false}}));
-  EXPECT_EQ(t.Records, (std::vector<Record>{{"1", "1", "one", "short memo", std::to_string(Day(1999, 12, 31)), "1"},
-                                            {"2", "2", "two", std::string(2000, 'y'), std::to_string(Day(2000, 1, 1)), "0"},
-                                            {"3", "3", "null", "null", "null", "null"}}));
+  EXPECT_EQ(t.Records,
+            (std::vector<Record>{{"1", "1", "one", "short memo", std::to_string(Day(1999, 12, 31)), "1"},
+                                 {"2", "2", "two", std::string(2000, 'y'), std::to_string(Day(2000, 1, 1)), "0"},
+                                 {"3", "3", "null", "null", "null", "null"}}));
 }
 
 }  // namespace

@@ -146,7 +146,8 @@ TEST_F(ApplicationTest, TheDataLayersHandlerIsTheApplications) {
   CallHandlingExceptions([] { DatabaseError("Field 'ID' must have a value"); });
   CallHandlingExceptions([] { runtime::Abort(); });
   HandleException(EDatabaseError("direct"));
-  EXPECT_EQ(caught, (std::vector<std::string>{"Field 'ID' must have a value from the application", "direct from the application"}));
+  EXPECT_EQ(caught, (std::vector<std::string>{"Field 'ID' must have a value from the application",
+                                              "direct from the application"}));
   // Without OnException the default error box shows it.
   Application().OnException = nullptr;
   GTestScriptedUi ui;
@@ -161,7 +162,8 @@ TEST_F(ApplicationTest, TheDefaultHandlerShowsAnErrorBoxWithAFullStop) {
     const char* shown;
   };
   const Case cases[] = {
-      {"KAVRIN Engine Error # 10258 Record locked by another user", "KAVRIN Engine Error # 10258 Record locked by another user."},
+      {"KAVRIN Engine Error # 10258 Record locked by another user",
+       "KAVRIN Engine Error # 10258 Record locked by another user."},
       {"Already ends.", "Already ends."},
       {"Careful!", "Careful!"},
       {"Value 42", "Value 42."},
@@ -228,8 +230,9 @@ TEST_F(ApplicationTest, HelpCallsNameTheFileAndContextAndNeverFail) {
   EXPECT_TRUE(Application().HelpContext(9));
   SetHelpViewer(nullptr);
   EXPECT_TRUE(WinHelp("", HELP_CONTENTS, 0));  // the note window, no file: still fine
-  EXPECT_EQ(requests, (std::vector<std::string>{"/opt/norva/NORVA.HLP: contents", "/opt/norva/NORVA.HLP: pop-up context 27",
-                                                "/opt/norva/NORVA.HLP: context 8"}));
+  EXPECT_EQ(requests,
+            (std::vector<std::string>{"/opt/norva/NORVA.HLP: contents", "/opt/norva/NORVA.HLP: pop-up context 27",
+                                      "/opt/norva/NORVA.HLP: context 8"}));
 }
 
 TEST_F(ApplicationTest, TheActiveFormHookFollowsActivation) {

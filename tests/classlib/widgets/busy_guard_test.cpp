@@ -3,17 +3,12 @@
 // of the window and a second command are refused or put off; the wait ends normally and everything is
 // still there afterwards.
 // The engine's headers first: they use a word that Qt's headers define as a macro.
-#include "dataset/kavrintb.h"
-#include "engine/engine_error.h"
-#include "engine/error_codes.h"
-
 #include <gtest/gtest.h>
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QTimer>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +17,9 @@
 #include "classlib/data/field.h"
 #include "classlib/widgets/form.h"
 #include "classlib/widgets/menus.h"
+#include "dataset/kavrintb.h"
+#include "engine/engine_error.h"
+#include "engine/error_codes.h"
 #include "runtime/abort.h"
 #include "tests/classlib/widgets/widget_test_support.h"
 #include "tests/helpers/holder_process.h"
@@ -127,13 +125,15 @@ TEST_F(BusyGuardTest, DuringALockWaitClosesAndASecondCommandAreRefusedAndTheWait
       {"the browse window's Close", [&] { browse->Close(); }, false},
       {"the main window's close box, or Alt+F4", [&] { frame->FrameWidget()->close(); }, false},
       {"a second command", [&] { Guarded(&second, [&] { second.Click(); }); }, false},
-      {"the dataset's Close", [&] {
+      {"the dataset's Close",
+       [&] {
          try {
            table->Close();
          } catch (const engine::EDBEngineError& e) {
            datasetClose = e.Code();
          }
-       }, false, true},
+       },
+       false, true},
       {"a release of the browse window", [&] { browse->Release(); }, true},
   };
   for (const bool inCommand : {false, true}) {

@@ -1,6 +1,9 @@
 // The data-aware controls on real engine tables in a temp folder: the grid and the navigator editing,
 // posting, cancelling and deleting (the confirmation answered through the scripted seam), the grid's
-// window of records, its scroll bar and wheel moving through the dataset, the masked and upper-case edits, the drop-down, memo and image, and FocusControl.
+// window of records, its scroll bar and wheel moving through the dataset, the masked and upper-case edits, the
+// drop-down, memo and image, and FocusControl.
+#include "classlib/widgets/db_controls.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractScrollArea>
@@ -8,7 +11,6 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <QWheelEvent>
-
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -17,7 +19,6 @@
 
 #include "classlib/data/data_source.h"
 #include "classlib/data/field.h"
-#include "classlib/widgets/db_controls.h"
 #include "classlib/widgets/db_grids.h"
 #include "classlib/widgets/edit_mask.h"
 #include "classlib/widgets/form.h"
@@ -104,7 +105,8 @@ class DBControlsTest : public testing::WidgetTest {
     t.SetTableName(current);
     t.Open();
     std::vector<std::string> rows;
-    for (t.First(); !t.Eof(); t.Next()) rows.push_back(t.FieldByName("ID")->AsString() + ":" + t.FieldByName("Name")->AsString());
+    for (t.First(); !t.Eof(); t.Next())
+      rows.push_back(t.FieldByName("ID")->AsString() + ":" + t.FieldByName("Name")->AsString());
     return rows;
   }
 
@@ -255,7 +257,8 @@ TEST_F(DBControlsTest, GridEditingCases) {
          g->SetEditText(2, 1, "Ann");
          Press(g, VK_DOWN);
        },
-       {"1:Ann", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+       {"1:Ann", "2:R2", "3:R3"},
+       TDataSetState::dsBrowse},
       {"typed through the keyboard, posted by Down",
        [this](TDBGrid* g) {
          form->Show();
@@ -265,7 +268,8 @@ TEST_F(DBControlsTest, GridEditingCases) {
          EXPECT_TRUE(g->EditorMode());
          testing::PressKey(nullptr, Qt::Key_Down);
        },
-       {"1:Kim", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+       {"1:Kim", "2:R2", "3:R3"},
+       TDataSetState::dsBrowse},
       {"Esc cancels the edit",
        [](TDBGrid* g) {
          g->SetCol(2);
@@ -274,7 +278,8 @@ TEST_F(DBControlsTest, GridEditingCases) {
          Press(g, VK_ESCAPE);
          Press(g, VK_DOWN);
        },
-       {"1:R1", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+       {"1:R1", "2:R2", "3:R3"},
+       TDataSetState::dsBrowse},
       {"Insert then post by moving up",
        [](TDBGrid* g) {
          Press(g, VK_DOWN);
@@ -285,7 +290,8 @@ TEST_F(DBControlsTest, GridEditingCases) {
          g->SetEditText(2, 2, "New");
          Press(g, VK_UP);
        },
-       {"1:R1", "2:R2", "3:R3", "7:New"}, TDataSetState::dsBrowse},
+       {"1:R1", "2:R2", "3:R3", "7:New"},
+       TDataSetState::dsBrowse},
       {"Down past the last record appends; Esc drops the empty row",
        [](TDBGrid* g) {
          Press(g, VK_END, TShiftState{.Ctrl = true});
@@ -293,7 +299,8 @@ TEST_F(DBControlsTest, GridEditingCases) {
          EXPECT_EQ(g->Cells(0, g->Row()), IndicatorInsert);
          Press(g, VK_ESCAPE);
        },
-       {"1:R1", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+       {"1:R1", "2:R2", "3:R3"},
+       TDataSetState::dsBrowse},
       {"Tab from the last column moves to the next record and posts",
        [](TDBGrid* g) {
          g->Columns().SetFieldNames({"ID", "Name"});
@@ -303,7 +310,8 @@ TEST_F(DBControlsTest, GridEditingCases) {
          EXPECT_EQ(g->SelectedField()->FieldName(), "ID");
          EXPECT_EQ(g->Row(), 2);
        },
-       {"1:Tab", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+       {"1:Tab", "2:R2", "3:R3"},
+       TDataSetState::dsBrowse},
       {"a read-only grid does not edit",
        [](TDBGrid* g) {
          g->SetReadOnly(true);
@@ -312,7 +320,8 @@ TEST_F(DBControlsTest, GridEditingCases) {
          Press(g, VK_INSERT);
          Press(g, VK_DOWN);
        },
-       {"1:R1", "2:R2", "3:R3"}, TDataSetState::dsBrowse},
+       {"1:R1", "2:R2", "3:R3"},
+       TDataSetState::dsBrowse},
       {"leaving the grid drops an untouched new row and keeps a typed one",
        [](TDBGrid* g) {
          Press(g, VK_INSERT);
@@ -325,13 +334,15 @@ TEST_F(DBControlsTest, GridEditingCases) {
          EXPECT_EQ(g->DataSource()->DataSet()->State(), TDataSetState::dsInsert);
          g->DataSource()->DataSet()->Post();
        },
-       {"1:R1", "2:R2", "3:R3", "5:"}, TDataSetState::dsBrowse},
+       {"1:R1", "2:R2", "3:R3", "5:"},
+       TDataSetState::dsBrowse},
       {"an edit still pending stays in edit state",
        [](TDBGrid* g) {
          g->SetCol(2);
          g->SetEditText(2, 1, "Bea");
        },
-       {"1:R1", "2:R2", "3:R3"}, TDataSetState::dsEdit},
+       {"1:R1", "2:R2", "3:R3"},
+       TDataSetState::dsEdit},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -370,7 +381,8 @@ TEST_F(DBControlsTest, GridAndNavigatorDeleteAskThroughTheSeam) {
     Press(grid, VK_DOWN);
     {
       GTestScriptedUi ui;
-      ui.ExpectMessage(TMsgDlgType::mtConfirmation, DeleteRecordQuestion, {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel}, c.answer);
+      ui.ExpectMessage(TMsgDlgType::mtConfirmation, DeleteRecordQuestion, {TMsgDlgBtn::mbOK, TMsgDlgBtn::mbCancel},
+                       c.answer);
       if (c.navigator) {
         nav->BtnClick(TNavigateBtn::nbDelete);
       } else {
@@ -416,8 +428,11 @@ TEST_F(DBControlsTest, NavigatorButtonsFollowTheStateAndPostAndCancel) {
       EXPECT_EQ(nav->Button(e.button)->isEnabled(), e.enabled) << static_cast<int>(e.button);
     }
   };
-  check("first record", {{TNavigateBtn::nbFirst, false}, {TNavigateBtn::nbNext, true}, {TNavigateBtn::nbPost, false},
-                         {TNavigateBtn::nbEdit, true}, {TNavigateBtn::nbDelete, true}});
+  check("first record", {{TNavigateBtn::nbFirst, false},
+                         {TNavigateBtn::nbNext, true},
+                         {TNavigateBtn::nbPost, false},
+                         {TNavigateBtn::nbEdit, true},
+                         {TNavigateBtn::nbDelete, true}});
   nav->BtnClick(TNavigateBtn::nbLast);
   check("last record", {{TNavigateBtn::nbFirst, true}, {TNavigateBtn::nbNext, false}, {TNavigateBtn::nbLast, false}});
   EXPECT_EQ(edit->Text(), "R3");
@@ -464,7 +479,10 @@ TEST_F(DBControlsTest, TheGridReadsOnlyAWindowOfALargeTable) {
       {"thumb to the middle", [&] { DragThumb(grid, 1500); }},
       {"thumb a window down", [&] { DragThumb(grid, 1500 + window); }},
       {"page area below", [&] { VerticalBar(grid)->triggerAction(QAbstractSlider::SliderPageStepAdd); }},
-      {"wheel steps", [&] { for (int i = 0; i < 3; ++i) Wheel(grid, -120); }},
+      {"wheel steps",
+       [&] {
+         for (int i = 0; i < 3; ++i) Wheel(grid, -120);
+       }},
       {"thumb to the bottom", [&] { DragThumb(grid, VerticalBar(grid)->maximum()); }},
       {"thumb to the top", [&] { DragThumb(grid, 0); }},
   };
@@ -516,7 +534,11 @@ TEST_F(DBControlsTest, ScrollBarAndWheelMoveTheCurrentRecordThroughTheDataset) {
       {"page area below", action(QAbstractSlider::SliderPageStepAdd), 2 + page},
       {"page area below again", action(QAbstractSlider::SliderPageStepAdd), 2 + 2 * page},
       {"page area above", action(QAbstractSlider::SliderPageStepSub), 2 + page},
-      {"page area above past the top", [&] { for (int i = 0; i < 3; ++i) bar->triggerAction(QAbstractSlider::SliderPageStepSub); }, 1},
+      {"page area above past the top",
+       [&] {
+         for (int i = 0; i < 3; ++i) bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+       },
+       1},
       {"arrow up at the first", action(QAbstractSlider::SliderSingleStepSub), 1},
       {"thumb to the bottom", [&] { DragThumb(grid, bar->maximum()); }, 50},
       {"arrow down at the last adds no record", action(QAbstractSlider::SliderSingleStepAdd), 50},
@@ -588,7 +610,8 @@ TEST_F(DBControlsTest, WithoutRecordNumbersTheThumbHasThreePositions) {
       {"thumb to the middle stays", [&] { DragThumb(grid, 1); }, 50, 2},
       {"wheel up", [&] { Wheel(grid, 120); }, 49, 1},
       {"wheel up over the bar moves a record, not the thumb to the top", [&] { Wheel(grid, 120, true); }, 48, 1},
-      {"page area above", [&] { bar->triggerAction(QAbstractSlider::SliderPageStepSub); }, 48 - grid->DataLink().BufferCount(), 1},
+      {"page area above", [&] { bar->triggerAction(QAbstractSlider::SliderPageStepSub); },
+       48 - grid->DataLink().BufferCount(), 1},
       {"thumb to the top", [&] { DragThumb(grid, 0); }, 1, 0},
       {"thumb to the middle stays at the top", [&] { DragThumb(grid, 1); }, 1, 0},
       {"Ctrl+End", [&] { Press(grid, VK_END, TShiftState{.Ctrl = true}); }, 50, 2},

@@ -1,4 +1,6 @@
 // The real seam: each Qt dialog opens offscreen and is closed by a timer, as a user would close it.
+#include "classlib/widgets/dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -10,11 +12,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-
 #include <filesystem>
 #include <fstream>
 
-#include "classlib/widgets/dialogs.h"
 #include "classlib/widgets/qt_ui.h"
 #include "classlib/widgets/std_controls.h"
 #include "tests/classlib/widgets/widget_test_support.h"

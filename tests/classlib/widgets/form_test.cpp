@@ -163,13 +163,29 @@ TEST_F(FormTest, BorderStyleIconsAndStayOnTopBecomeWindowFlags) {
     Qt::WindowFlags absent;
   };
   const Case cases[] = {
-      {TFormBorderStyle::bsSizeable, {TBorderIcon::biSystemMenu, TBorderIcon::biMinimize, TBorderIcon::biMaximize},
-       TFormStyle::fsNormal, false, Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint, Qt::WindowStaysOnTopHint},
-      {TFormBorderStyle::bsDialog, {TBorderIcon::biSystemMenu}, TFormStyle::fsNormal, true, Qt::WindowCloseButtonHint,
+      {TFormBorderStyle::bsSizeable,
+       {TBorderIcon::biSystemMenu, TBorderIcon::biMinimize, TBorderIcon::biMaximize},
+       TFormStyle::fsNormal,
+       false,
+       Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint,
+       Qt::WindowStaysOnTopHint},
+      {TFormBorderStyle::bsDialog,
+       {TBorderIcon::biSystemMenu},
+       TFormStyle::fsNormal,
+       true,
+       Qt::WindowCloseButtonHint,
        Qt::WindowMinimizeButtonHint},
-      {TFormBorderStyle::bsSingle, {}, TFormStyle::fsStayOnTop, true, Qt::WindowStaysOnTopHint,
+      {TFormBorderStyle::bsSingle,
+       {},
+       TFormStyle::fsStayOnTop,
+       true,
+       Qt::WindowStaysOnTopHint,
        Qt::WindowCloseButtonHint},
-      {TFormBorderStyle::bsNone, {TBorderIcon::biSystemMenu}, TFormStyle::fsNormal, false, Qt::FramelessWindowHint,
+      {TFormBorderStyle::bsNone,
+       {TBorderIcon::biSystemMenu},
+       TFormStyle::fsNormal,
+       false,
+       Qt::FramelessWindowHint,
        Qt::WindowTitleHint},
   };
   for (const auto& c : cases) {
@@ -201,8 +217,10 @@ TEST_F(FormTest, AFixedBorderTakesBoundsSetAfterIt) {
     TFormBorderStyle border;
     bool fixed;
   };
-  const Case cases[] = {{TFormBorderStyle::bsDialog, true}, {TFormBorderStyle::bsSingle, true},
-                        {TFormBorderStyle::bsToolWindow, true}, {TFormBorderStyle::bsSizeable, false}};
+  const Case cases[] = {{TFormBorderStyle::bsDialog, true},
+                        {TFormBorderStyle::bsSingle, true},
+                        {TFormBorderStyle::bsToolWindow, true},
+                        {TFormBorderStyle::bsSizeable, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.border));
     auto* form = TForm::Create<TForm>(&Application());
@@ -315,7 +333,8 @@ TEST_F(FormTest, EnterAndEscPressTheButtonsThatRegisteredWithTheForm) {
          other.SetDefault(true);
        },
        Qt::Key_Return, "Other"},
-      {"one button both", [](TForm&, TButton& ok, TButton& cancel, TButton&, TEdit&) {
+      {"one button both",
+       [](TForm&, TButton& ok, TButton& cancel, TButton&, TEdit&) {
          cancel.SetCancel(false);
          ok.SetCancel(true);
        },
@@ -496,7 +515,6 @@ TEST_F(MdiTest, WindowListClosingAndTheFramesCloseQuery) {
   Free(a);
   frame->SetMenu(nullptr);
 }
-
 
 }  // namespace
 }  // namespace kavrin::classlib

@@ -1,12 +1,13 @@
 // The string grid: cells and objects, fixed rows and columns, geometry, navigation and tab stops, the
 // in-place editor, DrawCell overrides, row operations and dragging a row by its fixed column.
+#include "classlib/widgets/grids.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QLineEdit>
 
 #include "classlib/widgets/grid_cells.h"
-#include "classlib/widgets/grids.h"
 #include "classlib/widgets/std_controls.h"
 #include "tests/classlib/widgets/widget_test_support.h"
 
@@ -104,7 +105,8 @@ TEST_F(GridTest, GeometryOfFixedAndScrolledCells) {
   struct Case {
     int x, y, col, row;
   };
-  const Case cases[] = {{0, 0, 0, 0}, {30, 19, 0, 0}, {31, 20, 1, 0}, {31, 21, 1, 1}, {140, 70, 2, 3}, {5, 5000, 0, -1}};
+  const Case cases[] = {{0, 0, 0, 0},   {30, 19, 0, 0},  {31, 20, 1, 0},
+                        {31, 21, 1, 1}, {140, 70, 2, 3}, {5, 5000, 0, -1}};
   for (const auto& c : cases) {
     int col = -2, row = -2;
     grid->MouseToCell(c.x, c.y, col, row);
@@ -112,7 +114,7 @@ TEST_F(GridTest, GeometryOfFixedAndScrolledCells) {
     EXPECT_EQ(row, c.row) << c.x << "," << c.y;
   }
   grid->SetTopRow(3);
-  EXPECT_EQ(grid->CellRect(1, 1), TRect{});        // scrolled away
+  EXPECT_EQ(grid->CellRect(1, 1), TRect{});                  // scrolled away
   EXPECT_EQ(grid->CellRect(1, 3), Bounds(31, 21, 100, 20));  // right under the fixed row
   EXPECT_EQ(grid->CellRect(1, 0), Bounds(31, 0, 100, 20));   // fixed rows stay
 }
@@ -148,7 +150,9 @@ TEST_F(GridTest, CellsObjectsAndDrawCellStates) {
   FocusGrid();
   grid->drawn.clear();
   grid->MouseWidget()->grab();
-  auto has = [&](const std::string& s) { return std::find(grid->drawn.begin(), grid->drawn.end(), s) != grid->drawn.end(); };
+  auto has = [&](const std::string& s) {
+    return std::find(grid->drawn.begin(), grid->drawn.end(), s) != grid->drawn.end();
+  };
   EXPECT_TRUE(has("0,0 fixed"));
   EXPECT_TRUE(has("0,1 fixed"));
   EXPECT_TRUE(has("1,1 selected"));
@@ -173,12 +177,12 @@ TEST_F(GridTest, KeysMoveTheCurrentCellAndTabFollowsTabStops) {
     int col, row;
   };
   const Step steps[] = {
-      {Qt::Key_Down, Qt::NoModifier, 1, 2},  {Qt::Key_Right, Qt::NoModifier, 2, 2},
-      {Qt::Key_Left, Qt::NoModifier, 1, 2},  {Qt::Key_Tab, Qt::NoModifier, 3, 2},     // column 2 skipped
-      {Qt::Key_Tab, Qt::NoModifier, 1, 3},   {Qt::Key_Backtab, Qt::ShiftModifier, 3, 2},
+      {Qt::Key_Down, Qt::NoModifier, 1, 2},     {Qt::Key_Right, Qt::NoModifier, 2, 2},
+      {Qt::Key_Left, Qt::NoModifier, 1, 2},     {Qt::Key_Tab, Qt::NoModifier, 3, 2},  // column 2 skipped
+      {Qt::Key_Tab, Qt::NoModifier, 1, 3},      {Qt::Key_Backtab, Qt::ShiftModifier, 3, 2},
       {Qt::Key_End, Qt::ControlModifier, 3, 2},  // row 5 refused by OnSelectCell
-      {Qt::Key_Down, Qt::NoModifier, 3, 3},  {Qt::Key_Down, Qt::NoModifier, 3, 4},
-      {Qt::Key_Down, Qt::NoModifier, 3, 4},  {Qt::Key_Home, Qt::NoModifier, 1, 4},
+      {Qt::Key_Down, Qt::NoModifier, 3, 3},     {Qt::Key_Down, Qt::NoModifier, 3, 4},
+      {Qt::Key_Down, Qt::NoModifier, 3, 4},     {Qt::Key_Home, Qt::NoModifier, 1, 4},
   };
   for (const auto& s : steps) {
     PressKey(nullptr, s.key, QString(), s.mods);
@@ -196,8 +200,8 @@ TEST_F(GridTest, TabReachesTheGridAndLeavesItWithoutGoTabs) {
   first->SetFocus();
   ASSERT_TRUE(PumpUntil([&] { return first->Focused(); }));
   // Creation order is the tab order: the grid comes first, so Tab wraps round to it.
-  for (TWinControl* next : {static_cast<TWinControl*>(second), static_cast<TWinControl*>(grid),
-                            static_cast<TWinControl*>(first)}) {
+  for (TWinControl* next :
+       {static_cast<TWinControl*>(second), static_cast<TWinControl*>(grid), static_cast<TWinControl*>(first)}) {
     PressKey(nullptr, Qt::Key_Tab, "\t");
     EXPECT_TRUE(PumpUntil([&] { return next->Focused(); })) << next->Name();
   }

@@ -1,7 +1,6 @@
 // A program around the class library's message loop, started by the loop tests as a second process:
 // each mode prints what happened, line by line, and Run's end.
 #include <QTimer>
-
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>

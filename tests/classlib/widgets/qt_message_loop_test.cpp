@@ -3,11 +3,10 @@
 #include "classlib/widgets/qt_message_loop.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
@@ -106,8 +105,8 @@ TEST_F(QtMessageLoopTest, PostedMessagesArriveInOrderFromQtsLoop) {
   EXPECT_TRUE(got.empty()) << "posting delivers nothing by itself";
   ASSERT_TRUE(testing::PumpUntil([&] { return got.size() >= 5; }));
   testing::PumpIdle();
-  EXPECT_EQ(got, (std::vector<Got>{{p::WM_USER + 1, 1}, {p::WM_USER, 2}, {p::WM_USER + 1, 3}, {p::WM_USER, 4},
-                                   {p::WM_USER + 1, 5}}));
+  EXPECT_EQ(got, (std::vector<Got>{
+                     {p::WM_USER + 1, 1}, {p::WM_USER, 2}, {p::WM_USER + 1, 3}, {p::WM_USER, 4}, {p::WM_USER + 1, 5}}));
 }
 
 TEST_F(QtMessageLoopTest, PostsFromOtherThreadsArriveInTheirOrderAfterEarlierOnes) {
@@ -236,8 +235,8 @@ TEST_F(QtMessageLoopTest, AFailedDescriptorIsReadableAndWritableForWhatIsAsked) 
     bool watch_reader;
     bool read, write;
   };
-  for (const Case c : {Case{true, true, false}, Case{true, true, true}, Case{false, false, true},
-                       Case{false, true, true}}) {
+  for (const Case c :
+       {Case{true, true, false}, Case{true, true, true}, Case{false, false, true}, Case{false, true, true}}) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     const int watched = c.watch_reader ? fds[0] : fds[1];
@@ -321,8 +320,8 @@ TEST_F(QtMessageLoopTest, SocketNoticesOfAConnectAndARefusedConnectComeByMessage
   EXPECT_EQ(ws->recv(s, buf, sizeof buf, 0), 8);
   ASSERT_TRUE(testing::PumpUntil([&] { return notices.size() >= 4; }));
   testing::PumpIdle(50);
-  EXPECT_EQ(notices, (std::vector<std::pair<int, int>>{{p::FD_CONNECT, 0}, {p::FD_WRITE, 0}, {p::FD_READ, 0},
-                                                       {p::FD_CLOSE, 0}}));
+  EXPECT_EQ(notices, (std::vector<std::pair<int, int>>{
+                         {p::FD_CONNECT, 0}, {p::FD_WRITE, 0}, {p::FD_READ, 0}, {p::FD_CLOSE, 0}}));
   ws->closesocket(s);
   ::close(listener);
   ws->WSACleanup();

@@ -6,7 +6,6 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 

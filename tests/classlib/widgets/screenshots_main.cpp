@@ -9,17 +9,16 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
-#include "classlib/widgets/application.h"
-#include "classlib/widgets/ext_controls.h"
 #include "classlib/data/data_source.h"
 #include "classlib/data/field.h"
+#include "classlib/widgets/application.h"
 #include "classlib/widgets/db_controls.h"
 #include "classlib/widgets/db_grids.h"
+#include "classlib/widgets/ext_controls.h"
 #include "classlib/widgets/menus.h"
 #include "classlib/widgets/qt_ui.h"
 #include "dataset/table.h"
@@ -126,8 +125,8 @@ int main(int argc, char** argv) {
     }
   });
   QtUi real;
-  real.MessageBox(TMessageRequest{TMsgDlgType::mtError, "A record with the same key value(s) already exists.", "",
-                                  {TMsgDlgBtn::mbOK}, 0});
+  real.MessageBox(TMessageRequest{
+      TMsgDlgType::mtError, "A record with the same key value(s) already exists.", "", {TMsgDlgBtn::mbOK}, 0});
   boxShot.save(QString::fromStdString(folder + "/message_box.png"));
   ok = HoldsAPicture(boxShot, "message_box.png") && ok;
   return ok ? 0 : 1;

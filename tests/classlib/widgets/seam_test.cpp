@@ -181,7 +181,10 @@ TEST_F(SeamTest, AModalFormLeftWithoutAResultFails) {
 TEST_F(SeamTest, SaveAsksBeforeReplacingAnExistingFile) {
   testing::TempDir dir;
   const std::string existing = dir.PathOf("OLD.DAT");
-  { std::FILE* f = std::fopen(existing.c_str(), "w"); std::fclose(f); }
+  {
+    std::FILE* f = std::fopen(existing.c_str(), "w");
+    std::fclose(f);
+  }
   TSaveDialog save(nullptr);
   save.Options = {TOpenOption::ofOverwritePrompt, TOpenOption::ofHideReadOnly};
   GTestScriptedUi ui;

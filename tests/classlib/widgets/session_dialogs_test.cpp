@@ -1,5 +1,7 @@
 // The session's password dialog, run through the scripted seam: add, remove, remove all, and the
 // answer the engine's retry gets; installed by the application behind the session's callback.
+#include "classlib/widgets/session_dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,13 +9,12 @@
 #include <vector>
 
 #include "classlib/data/session.h"
-#include "classlib/widgets/session_dialogs.h"
 #include "dataset/table.h"
 #include "engine/engine_error.h"
 #include "engine/password_list.h"
+#include "tests/classlib/widgets/widget_test_support.h"
 #include "tests/engine/table_fixture.h"
 #include "tests/helpers/temp_dir.h"
-#include "tests/classlib/widgets/widget_test_support.h"
 
 namespace kavrin::classlib {
 namespace {
@@ -39,7 +40,8 @@ TEST_F(SessionPasswordDialogTest, AddRemoveAndRemoveAllChangeTheSessionsList) {
   };
   auto type = [](Dlg& d, const char* text) { d.PasswordEdit->SetText(text); };
   const Case cases[] = {
-      {"two added, a third by OK", {},
+      {"two added, a third by OK",
+       {},
        [&](Dlg& d) {
          type(d, "alpha");
          d.AddButton->Click();
@@ -49,35 +51,44 @@ TEST_F(SessionPasswordDialogTest, AddRemoveAndRemoveAllChangeTheSessionsList) {
          type(d, "gamma");
          d.OKButton->Click();
        },
-       {"alpha", "beta", "gamma"}, true},
-      {"one removed, nothing added", {"x", "y"},
+       {"alpha", "beta", "gamma"},
+       true},
+      {"one removed, nothing added",
+       {"x", "y"},
        [&](Dlg& d) {
          type(d, "x");
          d.RemoveButton->Click();
          d.OKButton->Click();
        },
-       {"y"}, false},
-      {"all removed, one added", {"x", "y"},
+       {"y"},
+       false},
+      {"all removed, one added",
+       {"x", "y"},
        [&](Dlg& d) {
          d.RemoveAllButton->Click();
          type(d, "WREN&TALC");
          d.OKButton->Click();
        },
-       {"WREN&TALC"}, true},
-      {"added, then cancelled", {},
+       {"WREN&TALC"},
+       true},
+      {"added, then cancelled",
+       {},
        [&](Dlg& d) {
          type(d, "kept");
          d.AddButton->Click();
          type(d, "dropped");
          d.CancelButton->Click();
        },
-       {"kept"}, false},
-      {"an empty password is not added", {},
+       {"kept"},
+       false},
+      {"an empty password is not added",
+       {},
        [&](Dlg& d) {
          d.AddButton->Click();
          d.OKButton->Click();
        },
-       {}, false},
+       {},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,13 +1,16 @@
 // The standard and extended controls, menus, clipboard, timers, file lists and canvas, on real Qt
 // widgets offscreen.
+#include "classlib/widgets/std_controls.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
@@ -15,9 +18,6 @@
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QToolButton>
-
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <fstream>
 
@@ -25,7 +25,6 @@
 #include "classlib/widgets/ext_controls.h"
 #include "classlib/widgets/file_lists.h"
 #include "classlib/widgets/menus.h"
-#include "classlib/widgets/std_controls.h"
 #include "tests/classlib/widgets/widget_test_support.h"
 #include "tests/helpers/temp_dir.h"
 

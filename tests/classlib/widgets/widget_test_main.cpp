@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QtGlobal>
-
 #include <cstdio>
 #include <cstring>
 #include <memory>

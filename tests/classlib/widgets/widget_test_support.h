@@ -11,7 +11,6 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QWidget>
-
 #include <cctype>
 #include <filesystem>
 #include <functional>
@@ -19,8 +18,8 @@
 #include <vector>
 
 #include "classlib/widgets/application.h"
-#include "classlib/widgets/scripted_ui.h"
 #include "classlib/widgets/screen.h"
+#include "classlib/widgets/scripted_ui.h"
 
 namespace kavrin::testing {
 
@@ -52,7 +51,8 @@ inline bool PumpUntil(const std::function<bool()>& condition, int milliseconds =
 }
 
 // Sends a key press and release to the focused widget (or to target), with its text.
-inline void PressKey(QWidget* target, int key, const QString& text = QString(), Qt::KeyboardModifiers mods = Qt::NoModifier) {
+inline void PressKey(QWidget* target, int key, const QString& text = QString(),
+                     Qt::KeyboardModifiers mods = Qt::NoModifier) {
   QWidget* to = target ? target : QApplication::focusWidget();
   if (!to) return;
   QKeyEvent press(QEvent::KeyPress, key, mods, text);
