@@ -14,6 +14,8 @@ namespace kavrin::runtime {
 // The code point of every byte of the single-byte page iconv knows by name, -1 where the page leaves
 // the byte undefined; nothing when iconv does not know the page.
 std::optional<std::array<long, 256>> SingleByteCodePoints(const char* name);
+// Appends the UTF-8 of one code point.
+void AppendUtf8(std::string& out, char32_t cp);
 
 std::string Utf8ToOem(std::string_view utf8);
 std::string OemToUtf8(std::string_view oem);

@@ -29,24 +29,6 @@ std::optional<std::array<char, 256>> BuildTable(int codePage) {
   return table;
 }
 
-void AppendUtf8(std::string& out, long cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // The UTF-8 of every byte of a page iconv knows, CP437's for one it does not.
 const std::array<std::string, 256>& Utf8Table(int codePage) {
   static std::mutex mutex;
@@ -60,7 +42,7 @@ const std::array<std::string, 256>& Utf8Table(int codePage) {
   std::array<std::string, 256> table;
   for (int b = 0; b < 256; ++b) {
     const long cp = points ? (*points)[b] : b;
-    AppendUtf8(table[b], cp < 0 ? b : cp);
+    runtime::AppendUtf8(table[b], static_cast<char32_t>(cp < 0 ? b : cp));
   }
   return tables.emplace(codePage, std::move(table)).first->second;
 }
