@@ -387,6 +387,8 @@ class TDataFile : public TFileHandler, public TRecordOwner, public TIndexOwner, 
   void RebuildFieldMap();
   // The close itself, for the cursor's own operations that close it while they run.
   void CloseOwned();
+  // Rolls back an open transaction and drops its log, as every close does.
+  void EndTransactionForClose() noexcept;
   // Writes dirty records, blocks and pages and the three headers, as the end of a change does.
   void WriteThrough();
   friend class TCursorGuard;

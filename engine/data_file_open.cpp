@@ -152,17 +152,21 @@ void TDataFile::TakeReadOnlyFromCompanions() {
   }
 }
 
-void TDataFile::CloseWithoutWriting() noexcept {
-  if (inTransaction_) {
-    try {
-      Rollback();
-    } catch (...) {
-    }
-    try {
-      DropLog();
-    } catch (...) {
-    }
+void TDataFile::EndTransactionForClose() noexcept {
+  if (!inTransaction_) return;
+  try {
+    Rollback();
+  } catch (...) {
+    // Closing ends the transaction either way; the log must not outlive the cursor.
   }
+  try {
+    DropLog();
+  } catch (...) {
+  }
+}
+
+void TDataFile::CloseWithoutWriting() noexcept {
+  EndTransactionForClose();
   try {
     if (blobFile_->Opened()) blobFile_->CloseFile();
   } catch (...) {
@@ -194,17 +198,7 @@ void TDataFile::CloseFile() {
 
 void TDataFile::CloseOwned() {
   if (!Opened()) return;
-  if (inTransaction_) {
-    try {
-      Rollback();
-    } catch (...) {
-      // Closing ends the transaction either way; the log must not outlive the cursor.
-    }
-    try {
-      DropLog();
-    } catch (...) {
-    }
-  }
+  EndTransactionForClose();
   // Everything changed through this cursor reaches the files, shared or not. A failure (no disk space)
   // leaves the cursor open with its changes, as a failed Flush does: the program may free space and
   // close again, or let go with CloseWithoutWriting.
