@@ -1,5 +1,8 @@
 #include "components/abort_form.h"
 
+#include <QPointer>
+#include <QWidget>
+
 namespace kavrin::components::rptworks {
 
 namespace {
@@ -18,24 +21,31 @@ classlib::TLabel* CentredLine(classlib::TForm& form, const char* name, int top) 
   return label;
 }
 
-// Owns one form for the report and frees it the way its owner would.
+// Owns one form for the report and frees it the way its owner would. The owner may free the form first
+// (a report left open when its form goes): the form's window going tells that it is gone.
 class AbortFormDialog : public TPrintingDialog {
  public:
-  explicit AbortFormDialog(TAbortForm* form) : form_(form) {}
-  ~AbortFormDialog() override { classlib::Free(form_); }
+  explicit AbortFormDialog(TAbortForm* form) : form_(form), window_(form->Widget()) {}
+  ~AbortFormDialog() override {
+    if (window_) classlib::Free(form_);
+  }
   AbortFormDialog(const AbortFormDialog&) = delete;
   AbortFormDialog& operator=(const AbortFormDialog&) = delete;
 
   void Show(const std::string& label1, const std::string& label2, const std::string& label3) override {
+    if (!window_) return;
     form_->Label1->SetCaption(label1);
     form_->Label2->SetCaption(label2);
     form_->Label3->SetCaption(label3);
     form_->Show();
   }
-  void SetLabel1(const std::string& text) override { form_->Label1->SetCaption(text); }
+  void SetLabel1(const std::string& text) override {
+    if (window_) form_->Label1->SetCaption(text);
+  }
 
  private:
   TAbortForm* form_;
+  QPointer<QWidget> window_;
 };
 
 }  // namespace

@@ -18,6 +18,8 @@
 #include "engine/generated_names.h"
 #include "engine/primitives.h"
 #include "platform/win_file.h"
+#include "runtime/code_pages.h"
+#include "runtime/conversions.h"
 
 namespace kavrin::transfer {
 namespace {
@@ -169,7 +171,14 @@ std::string Shown(const std::string& name) {
 void CheckFieldNames(const TSourceTable& source) {
   std::set<std::string> seen;
   for (const TSourceField& field : source.Fields()) {
-    const std::string name = engine::UpperTrimmed(Left(field.Name, engine::FieldNameLength));
+    // Compared as the engine compares them: the stored Windows-1252 bytes, cut and upper-cased there.
+    std::string stored;
+    try {
+      stored = runtime::Utf8ToDescriptorText(field.Name, "Field name");
+    } catch (const runtime::EConvertError&) {
+      continue;  // refused by name when the destination's fields are built
+    }
+    const std::string name = engine::UpperDescriptorName(Left(stored, engine::FieldNameLength));
     std::string problem;
     if (name.empty()) {
       problem = "is empty";

@@ -35,6 +35,11 @@ TDataSet::~TDataSet() {
   DestroyComponents();
 }
 
+void TDataSet::BeforeDestruction() {
+  if (handle_) handle_->CheckNotBusy();
+  TComponent::BeforeDestruction();
+}
+
 // --- opening and closing --------------------------------------------------------------------------
 
 void TDataSet::SetActive(bool active) {

@@ -87,6 +87,8 @@ class TDataSet : public TComponent {
 
   explicit TDataSet(TComponent* owner = nullptr);
   ~TDataSet() override;
+  // Refused (10031) while the cursor is inside an engine call: freeing would free it under that call.
+  void BeforeDestruction() override;
 
   // --- opening and closing ---
   void Open() { SetActive(true); }

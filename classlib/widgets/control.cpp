@@ -300,10 +300,9 @@ TControl* TControl::FromWidget(const QWidget* widget) {
 
 void TControl::SetParent(TWinControl* parent) {
   if (parent == parent_) return;
-  if (auto* win = dynamic_cast<TWinControl*>(this)) {
-    TForm* oldForm = ParentForm();
-    if (oldForm && oldForm != this && (!parent || parent->ParentForm() != oldForm)) win->LeaveForm(*oldForm);
-  }
+  auto* win = dynamic_cast<TWinControl*>(this);
+  TForm* oldForm = ParentForm();
+  if (win && oldForm && oldForm != this && (!parent || parent->ParentForm() != oldForm)) win->LeaveForm(*oldForm);
   if (parent_) {
     auto& list = parent_->controls_;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
@@ -313,6 +312,8 @@ void TControl::SetParent(TWinControl* parent) {
   parent_ = parent;
   if (parent_) parent_->controls_.push_back(this);
   PlaceInParent();
+  // Default and cancel buttons answer Enter and Esc on the form they now lie on.
+  if (TForm* newForm = ParentForm(); win && newForm && newForm != this && newForm != oldForm) win->JoinForm(*newForm);
 }
 
 TForm* TControl::ParentForm() const {
@@ -517,6 +518,12 @@ TWinControl::TWinControl(TComponent* owner, TWinControl* parent) : TControl(owne
 TWinControl::~TWinControl() {
   if (TForm* form = ParentForm(); form && form != static_cast<TControl*>(this)) LeaveForm(*form);
   for (TControl* c : controls_) c->parent_ = nullptr;
+}
+
+void TWinControl::JoinForm(TForm& form) {
+  for (TControl* c : controls_) {
+    if (auto* win = dynamic_cast<TWinControl*>(c)) win->JoinForm(form);
+  }
 }
 
 void TWinControl::LeaveForm(TForm& form) {

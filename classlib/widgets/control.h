@@ -224,6 +224,8 @@ class TWinControl : public TControl {
  protected:
   // The area left after the aligned controls (an MDI frame puts its client there).
   virtual void PlaceClientRemainder(const TRect& remaining);
+  // This control and the windowed ones inside it have come to lie on form.
+  virtual void JoinForm(TForm& form);
 
  private:
   friend class TControl;

@@ -142,6 +142,11 @@ void TButton::RegisterWithForm() {
   if (TForm* form = ParentForm()) form->SetDialogButton(this, default_, cancel_);
 }
 
+void TButton::JoinForm(TForm& form) {
+  TWinControl::JoinForm(form);
+  if (default_ || cancel_) form.SetDialogButton(this, default_, cancel_);
+}
+
 void TButton::KeyDown(Word& key, TShiftState shift) {
   TWinControl::KeyDown(key, shift);
   if (key == VK_RETURN && shift.NoKeyModifier()) {

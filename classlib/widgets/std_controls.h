@@ -78,6 +78,7 @@ class TButton : public TWinControl {
  protected:
   void ApplyCaption() override;
   bool ClicksOnMouseUp() const override { return false; }
+  void JoinForm(TForm& form) override;
 
  private:
   void RegisterWithForm();

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "classlib/widgets/dialogs.h"
@@ -158,6 +159,30 @@ TEST(ProgramReportPrinter, ARecordingPrinterTakesTheJobWithTheDialogShown) {
   ASSERT_EQ(recording.Delivered.size(), 1u);
   EXPECT_EQ(recording.Delivered[0].Title, "Structure of ORDERS.DAT");
   EXPECT_EQ(recording.canvas.CallsOf("TextRect").size(), 1u);
+}
+
+// A report left open (the program's code failed between its begin and end) whose owner form is freed:
+// the form takes its "Printing" dialog with it, and the report, freed afterwards, lets the job go
+// without touching that dialog again.
+TEST(ProgramReportPrinter, AnOwnerFreedWithAReportOpenTakesTheDialogAndTheReportStillEnds) {
+  RecordingPrinter recording;
+  auto* owner = classlib::TForm::Create<classlib::TForm>(&classlib::Application());
+  auto wired = std::make_unique<ProgramReportPrinter>(owner, recording);
+  wired->Report().Destination = TDestination::dPrinter;
+  wired->Report().BeginReport();
+  const auto dialogs = [] {
+    int count = 0;
+    for (int i = 0; i < classlib::Screen().FormCount(); ++i) {
+      if (dynamic_cast<TAbortForm*>(classlib::Screen().Forms(i))) ++count;
+    }
+    return count;
+  };
+  ASSERT_EQ(dialogs(), 1);
+  classlib::Free(owner);
+  EXPECT_EQ(dialogs(), 0);
+  wired.reset();
+  EXPECT_FALSE(recording.Printing());
+  EXPECT_TRUE(recording.Delivered.empty());
 }
 
 }  // namespace

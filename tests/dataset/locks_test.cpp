@@ -135,6 +135,39 @@ TEST_F(LocksTest, CloseWhileTheCursorIsBusyIsRefusedAndTheOperationEndsNormally)
   EXPECT_FALSE(table->Active());
 }
 
+// Freeing the dataset from inside its own engine call (a timer in a lock wait, its filter) would free
+// the cursor and the dataset under that call: Free refuses as Close does, and the table lives on.
+TEST_F(LocksTest, FreeWhileTheCursorIsBusyIsRefusedAndTheTableLivesOn) {
+  ASSERT_TRUE(HolderLocks(1));
+  table->SetLockRetryCount(100);
+  table->SetLockWaitTime(5);
+  waitingTable = table.get();
+  lockHolder = holder.get();
+  closeCode = 0;
+  platform::SetMessageHook([] {
+    if (closeCode != 0) return;
+    closeCode = EngineCodeOf([] { classlib::Free(waitingTable); });
+    lockHolder->Send("unlock 1");
+  });
+  table->Edit();
+  platform::SetMessageHook(nullptr);
+  EXPECT_EQ(closeCode, en::ec::FileInUse);
+  EXPECT_EQ(table->State(), classlib::TDataSetState::dsEdit);
+  EXPECT_FALSE(table->Destroying());
+  table->Cancel();
+
+  int filterFreeCode = 0;
+  table->SetOnFilterRecord([&](classlib::TDataSet& dataSet, bool& accept) {
+    if (filterFreeCode == 0) filterFreeCode = EngineCodeOf([&] { classlib::Free(&dataSet); });
+    accept = true;
+  });
+  table->SetFiltered(true);
+  table->First();
+  EXPECT_EQ(filterFreeCode, en::ec::FileInUse);
+  EXPECT_TRUE(table->Active());
+  EXPECT_EQ(table->RecordCount(), 3);
+}
+
 TEST_F(LocksTest, ATableLockedElsewhereRefusesOursUntilItIsUnlocked) {
   const std::string locked = "error " + std::to_string(en::ec::TableLocked);
   ASSERT_EQ(Holder("locktable"), "ok");

@@ -362,6 +362,27 @@ TEST_F(WriterFixtureTest, DamagedFieldNamesAreRefusedNamingTheSourceFile) {
   }
 }
 
+// Names repeat as the engine compares them: stored in Windows-1252 and upper-cased with its table, so
+// "Zé" and "ZÉ" (CP437 bytes 82 and 90) are one name.
+TEST_F(WriterFixtureTest, FieldNamesThatDifferOnlyInTheCaseOfALetterOutsideAsciiAreRefusedNamingTheSourceFile) {
+  RunPythonDbf(source.Path(), "people");
+  std::vector<std::uint8_t> damaged = ReadFile(source.PathOf("PEOPLE.DBF"));
+  // The field descriptors start at 32 and 64; each name has 11 bytes.
+  for (const auto& [at, name] : {std::pair{32, std::string("Z\x82")}, std::pair{64, std::string("Z\x90")}}) {
+    std::fill(damaged.begin() + at, damaged.begin() + at + 11, 0);
+    std::copy(name.begin(), name.end(), damaged.begin() + at);
+  }
+  WriteFile(source.PathOf("PEOPLE.DBF"), damaged);
+  try {
+    Transfer({"PEOPLE.DBF"});
+    ADD_FAILURE() << "the transfer went through";
+  } catch (const ESourceError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              source.PathOf("PEOPLE.DBF") + ": the file is damaged (field name \"Z\u00c9\" appears twice)");
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(destination.Path()));
+}
+
 TEST_F(WriterFixtureTest, DBaseCodePagesFromTheLanguageDriverByte) {
   RunPythonDbf(source.Path(), "codepages");
   Transfer({"CP437.DBF", "CP850.DBF", "CP1252.DBF"});

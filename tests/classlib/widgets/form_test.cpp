@@ -385,6 +385,46 @@ TEST_F(FormTest, EnterAndEscPressTheButtonsThatRegisteredWithTheForm) {
   }
 }
 
+// A default or cancel button that comes to lie on another form, alone or inside its panel, answers
+// Enter or Esc there.
+TEST_F(FormTest, ButtonsMovedOntoAnotherFormAnswerEnterAndEscThere) {
+  for (const bool withPanel : {false, true}) {
+    SCOPED_TRACE(withPanel ? "the panel moved" : "the buttons moved");
+    auto* first = TForm::Create<TForm>(&Application());
+    auto* panel = new TPanel(*first);
+    std::string pressed;
+    auto button = [&](const char* caption) {
+      auto* b = new TButton(*panel);
+      b->SetCaption(caption);
+      b->OnClick = [&pressed, caption](TComponent*) { pressed = caption; };
+      return b;
+    };
+    TButton* ok = button("OK");
+    TButton* cancel = button("Cancel");
+    ok->SetDefault(true);
+    cancel->SetCancel(true);
+    auto* second = TForm::Create<TForm>(&Application());
+    second->SetBounds(0, 0, 300, 200);
+    auto* edit = new TEdit(*second);
+    if (withPanel) {
+      panel->SetParent(second);
+    } else {
+      ok->SetParent(second);
+      cancel->SetParent(second);
+    }
+    second->Show();
+    edit->SetFocus();
+    ASSERT_TRUE(PumpUntil([&] { return edit->Focused(); }));
+    for (const auto& [key, caption] : {std::pair{Qt::Key_Escape, "Cancel"}, std::pair{Qt::Key_Return, "OK"}}) {
+      pressed.clear();
+      testing::PressKey(nullptr, key, key == Qt::Key_Return ? "\r" : "\x1b");
+      EXPECT_EQ(pressed, caption);
+    }
+    Free(first);  // its panel and buttons leave the second form as they go
+    Free(second);
+  }
+}
+
 class MdiTest : public FormTest {
  protected:
   void SetUp() override {
