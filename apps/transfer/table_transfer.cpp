@@ -18,6 +18,8 @@
 #include "engine/generated_names.h"
 #include "engine/primitives.h"
 #include "platform/win_file.h"
+#include "runtime/code_pages.h"
+#include "runtime/conversions.h"
 
 namespace kavrin::transfer {
 namespace {
@@ -166,10 +168,18 @@ std::string Shown(const std::string& name) {
 // The engine refuses a field name that is empty, has a control character, does not start with a letter
 // or repeats another up to case (after the cut to its length); coming from a source header, such a name
 // is damage, and the error names the source file rather than leaving the engine to name the field alone.
+// The engine judges the stored Windows-1252 bytes, not the UTF-8 ones, which are longer and upper-case
+// only ASCII letters.
 void CheckFieldNames(const TSourceTable& source) {
   std::set<std::string> seen;
   for (const TSourceField& field : source.Fields()) {
-    const std::string name = engine::UpperTrimmed(Left(field.Name, engine::FieldNameLength));
+    std::string stored;
+    try {
+      stored = runtime::Utf8ToDescriptorText(field.Name, "Field name");
+    } catch (const runtime::EConvertError&) {
+      continue;  // refused by name when its descriptor is built
+    }
+    const std::string name = engine::UpperDescriptorName(Left(stored, engine::FieldNameLength));
     std::string problem;
     if (name.empty()) {
       problem = "is empty";

@@ -218,6 +218,50 @@ TEST_F(TransferTest, ABcdValueBeyondACurrencyIsRefusedNamingTheSourceField) {
   }
 }
 
+// Names are judged as the engine stores and compares them: in Windows-1252, cut to 30 bytes, upper-cased
+// with its table. CP437's 0x90 is "\u00c9", 0x82 "\u00e9": two bytes each in UTF-8, one in Windows-1252.
+TEST_F(TransferTest, SourceFieldNamesAreCheckedInTheBytesTheEngineStores) {
+  const std::string accents(15, '\x90');
+  struct Case {
+    std::string first;
+    std::string second;
+    std::vector<std::string> stored;  // empty: refused as a repeated name
+  } cases[] = {
+      // 32 bytes in UTF-8 but 17 in Windows-1252: the names differ within the engine's 30.
+      {"A" + accents + "1",
+       "A" + accents + "2",
+       {"A" + std::string(15, '\xC9') + "1", "A" + std::string(15, '\xC9') + "2"}},
+      // One name to the engine, which upper-cases "\u00e9" to "\u00c9".
+      {"A\x90", "A\x82", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.second);
+    TPxFile px;
+    px.FileType = 2;
+    px.Fields = {{0x01, 4, c.first}, {0x01, 4, c.second}};
+    px.Records = {Concat({PxAlpha(4, "a"), PxAlpha(4, "b")})};
+    WriteFile(source.PathOf("NAMES.DB"), BuildParadox(px));
+    std::filesystem::remove(destination.PathOf("NAMES.DAT"));
+    std::filesystem::remove(destination.PathOf("NAMES.IDX"));
+    ui = TRecordingUi{};
+    if (c.stored.empty()) {
+      try {
+        Transfer({"NAMES.DB"});
+        ADD_FAILURE() << "the table was transferred";
+      } catch (const ESourceError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  source.PathOf("NAMES.DB") + ": the file is damaged (field name \"A\u00e9\" appears twice)");
+      }
+      continue;
+    }
+    Transfer({"NAMES.DB"});
+    const TReadTable t = ReadEngineTable(destination.PathOf("NAMES.DAT"));
+    ASSERT_EQ(t.Fields.size(), 3u);
+    EXPECT_EQ(t.Fields[1].Name, c.stored[0]);
+    EXPECT_EQ(t.Fields[2].Name, c.stored[1]);
+  }
+}
+
 TEST_F(TransferTest, TwoSourcesForOneDestinationTransferOnlyTheFirst) {
   TPxFile px;
   px.FileType = 2;
