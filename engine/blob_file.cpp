@@ -384,12 +384,8 @@ TBlock& TBlobFile::AllocBlock() {
   const std::int32_t next = block.Next() == block.Offset() ? 0 : block.Next();
   header_.FreeBlockHead = static_cast<std::uint32_t>(next);
   block.Clear();
-  if (!HeaderFixed()) {
-    taken_.push_back(block.Offset());
-    if (const auto again = std::find(freed_.begin(), freed_.end(), block.Offset()); again != freed_.end()) {
-      freed_.erase(again);
-    }
-  }
+  if (!HeaderFixed()) taken_.push_back(block.Offset());
+  freed_.erase(block.Offset());
   return block;
 }
 
@@ -428,9 +424,11 @@ std::unordered_set<std::int32_t> TBlobFile::BlocksUsedBy(std::int32_t owner) {
 void TBlobFile::FreeBlock(TBlock& block) {
   // Freeing the head again would link it to itself and hand it out for ever.
   if (static_cast<std::uint32_t>(block.Offset()) == header_.FreeBlockHead) return;
+  // Kept for an exclusive cursor too: its close writes the header that takes blocks off the free list
+  // before the records that name them, and only that header must not offer the blocks it freed.
+  if (freed_.empty()) headBeforeFrees_ = header_.FreeBlockHead;
+  freed_.insert(block.Offset());
   if (!HeaderFixed()) {
-    if (freed_.empty()) headBeforeFrees_ = header_.FreeBlockHead;
-    freed_.push_back(block.Offset());
     if (const auto taken = std::find(taken_.begin(), taken_.end(), block.Offset()); taken != taken_.end()) {
       taken_.erase(taken);
     }
@@ -513,17 +511,15 @@ void TBlobFile::WriteBlocksBeforeRecords() {
     if (block->Dirty()) changedBlocks_.push_back(block.get());
   }
   std::sort(taken_.begin(), taken_.end());
-  std::sort(freed_.begin(), freed_.end());
   const auto taken = [&](const TBlock& block) {
     return std::binary_search(taken_.begin(), taken_.end(), block.Offset());
   };
-  const auto freed = [&](const TBlock& block) {
-    return std::binary_search(freed_.begin(), freed_.end(), block.Offset());
-  };
+  const auto freed = [&](const TBlock& block) { return freed_.count(block.Offset()) != 0; };
   // What the taken blocks hold is on the file before the header takes them off the free list, and the
-  // header before any link or record names them.
+  // header before any link or record names them. An exclusive cursor does not list the blocks it took:
+  // its header goes first, and a crash before their contents leaves blocks that nothing names.
   StoreDirtyBlocks(taken);
-  if (!taken_.empty()) {
+  if (!taken_.empty() || (HeaderFixed() && !changedBlocks_.empty())) {
     WriteHeaderWithFreeHead(freed_.empty() ? header_.FreeBlockHead : headBeforeFrees_);
     headerWrittenForChange_ = freed_.empty();
   }

@@ -240,10 +240,10 @@ class TBlobFile : public TFileHandler {
   std::size_t cacheCapacity_ = 0;
   std::int32_t blockSize_ = 0;  // fixed while open; 0 while closed
   TBlobLockWait lockWait_;
-  // The blocks the change under way took from the free list or the end and those it freed, and the
-  // free-list head before its first free; kept only where other processes share the file.
+  // The blocks the change under way took from the free list or the end (listed only where other
+  // processes share the file) and those it freed, and the free-list head before its first free.
   std::vector<std::int32_t> taken_;
-  std::vector<std::int32_t> freed_;
+  std::unordered_set<std::int32_t> freed_;
   std::uint32_t headBeforeFrees_ = 0;
   bool headerWrittenForChange_ = false;
   std::vector<TBlock*> changedBlocks_;  // the dirty blocks while WriteBlocksBeforeRecords orders them

@@ -168,6 +168,8 @@ std::string Shown(const std::string& name) {
 // The engine refuses a field name that is empty, has a control character, does not start with a letter
 // or repeats another up to case (after the cut to its length); coming from a source header, such a name
 // is damage, and the error names the source file rather than leaving the engine to name the field alone.
+// The engine judges the stored Windows-1252 bytes, not the UTF-8 ones, which are longer and upper-case
+// only ASCII letters.
 void CheckFieldNames(const TSourceTable& source) {
   std::set<std::string> seen;
   for (const TSourceField& field : source.Fields()) {

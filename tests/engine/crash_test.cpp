@@ -612,14 +612,17 @@ void ChangeMemo(TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t
 
 // Forks a child that opens the shared table, runs prepare, then change with a kill before its killAt-th
 // file change from the start of the change, and exits 0 when it was not killed. True when the kill came.
+// An exclusive table writes its changes at its close, which the kill then cuts.
 bool RunKilledChange(const std::string& path, std::int64_t killAt,
                      const std::function<void(TDataFile&, std::vector<std::uint8_t>&)>& prepare,
-                     const std::function<void(TDataFile&, std::vector<std::uint8_t>&)>& change) {
+                     const std::function<void(TDataFile&, std::vector<std::uint8_t>&)>& change,
+                     bool exclusive = false) {
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork");
   if (child == 0) {
     try {
       TDataFile table;
+      table.SetExclusive(exclusive);
       table.SetFileName(path);
       table.SetRetryCount(100);
       table.SetRetryWait(1);
@@ -628,8 +631,9 @@ bool RunKilledChange(const std::string& path, std::int64_t killAt,
       prepare(table, image);
       KillBeforeFileChange(killAt);
       change(table, image);
-      platform::SetFileFaultHook(nullptr);
+      if (!exclusive) platform::SetFileFaultHook(nullptr);
       table.Close();
+      platform::SetFileFaultHook(nullptr);
     } catch (const EDBEngineError& error) {
       std::fprintf(stderr, "child: engine error %u\n", static_cast<unsigned>(error.Code()));
       _exit(3);
@@ -743,6 +747,45 @@ TEST_F(CrashTest, AKilledBlobChangeNeverLeavesANamedBlockOnTheFreeList) {
       if (HasFailure()) return;
     }
     EXPECT_TRUE(finished) << change.Name;
+  }
+}
+
+// An exclusive cursor writes a blob change at its close, killed before each of its file changes in turn:
+// the blocks the change took leave the free list on the file before a record names them.
+TEST_F(CrashTest, AKilledCloseOfAnExclusiveBlobChangeNeverLeavesANamedBlockOnTheFreeList) {
+  using TStep = std::function<void(TDataFile&, std::vector<std::uint8_t>&)>;
+  const std::vector<std::pair<const char*, TStep>> cases{
+      {"grown",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(2000, MemoLetter(3))); }},
+      {"inserted",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { InsertWithMemo(t, i, 4, std::string(900, MemoLetter(4))); }},
+      {"cut short",
+       [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(250, MemoLetter(3))); }},
+  };
+  const std::string prepared = FreshDirectory("exclusive") + "/SHARED.DAT";
+  testing::CreateTableAt(prepared, WriterFields(), WriterIndexes(), false, "", 128);
+  {
+    TDataFile table;
+    table.SetFileName(prepared);
+    table.Open();
+    std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+    InsertWithMemo(table, image, 1, std::string(600, MemoLetter(1)));
+    InsertWithMemo(table, image, 2, std::string(40, MemoLetter(2)));
+    InsertWithMemo(table, image, 3, std::string(1200, MemoLetter(3)));
+    ASSERT_TRUE(FindRecord(table, image, 1));
+    table.DeleteRecord();
+  }
+  for (std::size_t number = 0; number < cases.size(); ++number) {
+    bool finished = false;
+    for (std::int64_t killAt = 1; !finished && killAt < 2000; ++killAt) {
+      SCOPED_TRACE(std::string(cases[number].first) + ", killed before file change " + std::to_string(killAt));
+      const std::string path =
+          CopyOfTable(prepared, dir.PathOf("exclusive" + std::to_string(number) + "-" + std::to_string(killAt)));
+      finished = !RunKilledChange(
+          path, killAt, [](TDataFile&, std::vector<std::uint8_t>&) {}, cases[number].second, true);
+      ASSERT_TRUE(NoNamedBlockIsFree(path));
+    }
+    EXPECT_TRUE(finished) << cases[number].first;
   }
 }
 

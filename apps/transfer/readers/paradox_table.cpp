@@ -505,7 +505,7 @@ TSourceValue TParadoxTable::DecodeValue(std::size_t field, const std::uint8_t* p
       const int kept = 32 - decimals + std::min(decimals, 4);
       for (int digit = 0; digit < kept; ++digit) {
         const int nibble = digitAt(digit);
-        if (raw > limit) BadValue(field, "a BCD value too large for the engine");
+        if (raw > (INT64_MAX - nibble) / 10) BadValue(field, "a BCD value too large for the engine");
         raw = raw * 10 + nibble;
       }
       // Decimals past four round to the nearest, halves to even, as the class library's conversion to

@@ -161,6 +161,107 @@ TEST_F(TransferTest, ABcdFieldWithMoreThanFourDecimalsIsCutAfterItsMessage) {
   EXPECT_EQ(t.Records, (std::vector<Record>{{"1", "34"}}));  // 0.0034 as a Currency's raw value
 }
 
+// A BCD value of `decimals` decimals whose 32 digits end in `digits`.
+std::vector<std::uint8_t> PxBcd(int decimals, const std::string& digits, bool negative) {
+  std::vector<std::uint8_t> bcd(17, 0);
+  bcd[0] = static_cast<std::uint8_t>(0x80 | decimals);
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    const std::size_t nibble = 32 - digits.size() + i;
+    const int value = digits[i] - '0';
+    bcd[1 + nibble / 2] |= static_cast<std::uint8_t>(nibble % 2 == 0 ? value << 4 : value);
+  }
+  if (negative)
+    for (std::uint8_t& b : bcd) b = static_cast<std::uint8_t>(~b);
+  return bcd;
+}
+
+TEST_F(TransferTest, ABcdValueBeyondACurrencyIsRefusedNamingTheSourceField) {
+  struct Case {
+    int decimals;
+    std::string digits;
+    bool negative;
+    const char* raw;  // nullptr: refused
+  } cases[] = {
+      // The engine stores a BCD value's digits and its decimals in one 64-bit number.
+      {4, "922337203685477580", false, "922337203685477580"},
+      {4, "922337203685477580", true, "-922337203685477580"},
+      {6, "92233720368547758049", false, "922337203685477580"},
+      {4, "9223372036854775808", false, nullptr},
+      {4, "9223372036854775809", true, nullptr},
+      {4, "99999999999999999999", false, nullptr},
+      {6, "922337203685477580750", false, nullptr},
+      {6, "922337203685477580800", false, nullptr},
+      {0, "922337203685478", false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.decimals) + " " + c.digits + (c.negative ? " negative" : ""));
+    TPxFile px;
+    px.FileType = 2;
+    px.Fields = {{0x17, static_cast<std::uint8_t>(c.decimals), "RATE"}};
+    px.Records = {PxBcd(c.decimals, c.digits, c.negative)};
+    WriteFile(source.PathOf("RATES.DB"), BuildParadox(px));
+    std::filesystem::remove(destination.PathOf("RATES.DAT"));
+    std::filesystem::remove(destination.PathOf("RATES.IDX"));
+    ui = TRecordingUi{};
+    if (c.raw == nullptr) {
+      try {
+        Transfer({"RATES.DB"});
+        ADD_FAILURE() << "the value was transferred";
+      } catch (const ESourceError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  source.PathOf("RATES.DB") + ": field RATE of record 1 holds a BCD value too large for the engine");
+      }
+      continue;
+    }
+    Transfer({"RATES.DB"});
+    EXPECT_EQ(ReadEngineTable(destination.PathOf("RATES.DAT")).Records, (std::vector<Record>{{"1", c.raw}}));
+  }
+}
+
+// Names are judged as the engine stores and compares them: in Windows-1252, cut to 30 bytes, upper-cased
+// with its table. CP437's 0x90 is "\u00c9", 0x82 "\u00e9": two bytes each in UTF-8, one in Windows-1252.
+TEST_F(TransferTest, SourceFieldNamesAreCheckedInTheBytesTheEngineStores) {
+  const std::string accents(15, '\x90');
+  struct Case {
+    std::string first;
+    std::string second;
+    std::vector<std::string> stored;  // empty: refused as a repeated name
+  } cases[] = {
+      // 32 bytes in UTF-8 but 17 in Windows-1252: the names differ within the engine's 30.
+      {"A" + accents + "1",
+       "A" + accents + "2",
+       {"A" + std::string(15, '\xC9') + "1", "A" + std::string(15, '\xC9') + "2"}},
+      // One name to the engine, which upper-cases "\u00e9" to "\u00c9".
+      {"A\x90", "A\x82", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.second);
+    TPxFile px;
+    px.FileType = 2;
+    px.Fields = {{0x01, 4, c.first}, {0x01, 4, c.second}};
+    px.Records = {Concat({PxAlpha(4, "a"), PxAlpha(4, "b")})};
+    WriteFile(source.PathOf("NAMES.DB"), BuildParadox(px));
+    std::filesystem::remove(destination.PathOf("NAMES.DAT"));
+    std::filesystem::remove(destination.PathOf("NAMES.IDX"));
+    ui = TRecordingUi{};
+    if (c.stored.empty()) {
+      try {
+        Transfer({"NAMES.DB"});
+        ADD_FAILURE() << "the table was transferred";
+      } catch (const ESourceError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  source.PathOf("NAMES.DB") + ": the file is damaged (field name \"A\u00e9\" appears twice)");
+      }
+      continue;
+    }
+    Transfer({"NAMES.DB"});
+    const TReadTable t = ReadEngineTable(destination.PathOf("NAMES.DAT"));
+    ASSERT_EQ(t.Fields.size(), 3u);
+    EXPECT_EQ(t.Fields[1].Name, c.stored[0]);
+    EXPECT_EQ(t.Fields[2].Name, c.stored[1]);
+  }
+}
+
 TEST_F(TransferTest, TwoSourcesForOneDestinationTransferOnlyTheFirst) {
   TPxFile px;
   px.FileType = 2;
