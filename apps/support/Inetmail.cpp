@@ -504,9 +504,10 @@ void SendMail::HandleReply(int code, const std::string& line) {
   const int kind = code / 100;
   const bool failure = kind == 4 || kind == 5;
   // In the recipient phase a refusal names the recipient and the send goes on; elsewhere only the
-  // reply that lets the dialogue go on does: 354 to "DATA", a 2yz to everything else.
+  // reply that lets the dialogue go on does: 354 to "DATA", a 2yz to everything else. Any answer to
+  // "QUIT" ends the dialogue: the message was already taken, and an error would have it sent again.
   const bool expected = reply_state_ == 3 ? kind == 2 || failure : reply_state_ == 5 ? code == 354 : kind == 2;
-  if (!expected && !(reply_state_ == 7 && !failure)) {
+  if (!expected && reply_state_ != 7) {
     FailWith(smeUnexpectedResponse, "Unexpected response: " + line);
     return;
   }

@@ -242,6 +242,20 @@ TEST_F(SendMailTest, FaultTable) {
        13,
        false,
        ""},
+      // The message was taken at the 250 to its end: whatever answers "QUIT" only ends the dialogue, so a
+      // program never sends it again.
+      {"a refusal of QUIT after the message was taken",
+       [] {
+         std::vector<PeerStep> s = Dialogue();
+         s[12] = Say("421 closing\r\n");
+         return s;
+       }(),
+       [] {
+         Events e = Sent({"info 0 127.0.0.1", "info 1 220 ready"});
+         std::replace(e.begin(), e.end(), std::string("info 1 221 bye"), std::string("info 1 421 closing"));
+         return e;
+       }(),
+       0, true, Transcript()},
       {"221 but the server stays",
        [] {
          std::vector<PeerStep> s = Dialogue();
