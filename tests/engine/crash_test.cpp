@@ -328,6 +328,10 @@ class CrashTest : public ::testing::Test {
     return path;
   }
 
+  // Three records with memos in a new folder, the first deleted, so that its blocks lie on the free list
+  // while the others' chains are in use.
+  std::string BlobTableWithAFreedChain(const std::string& name);
+
   void RunKilledWriters(int runs, bool transactions);
 
   kavrin::testing::TempDir dir;
@@ -601,6 +605,21 @@ bool FindRecord(TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t
   return table.GetCurrent(image.data(), true) == ec::Success;
 }
 
+std::string CrashTest::BlobTableWithAFreedChain(const std::string& name) {
+  const std::string path = FreshDirectory(name) + "/SHARED.DAT";
+  testing::CreateTableAt(path, WriterFields(), WriterIndexes(), false, "", 128);
+  TDataFile table;
+  table.SetFileName(path);
+  table.Open();
+  std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
+  InsertWithMemo(table, image, 1, std::string(600, MemoLetter(1)));
+  InsertWithMemo(table, image, 2, std::string(40, MemoLetter(2)));
+  InsertWithMemo(table, image, 3, std::string(1200, MemoLetter(3)));
+  EXPECT_TRUE(FindRecord(table, image, 1));
+  table.DeleteRecord();
+  return path;
+}
+
 void ChangeMemo(TDataFile& table, std::vector<std::uint8_t>& image, std::int32_t id, const std::string& memo,
                 std::int32_t count = 0) {
   if (!FindRecord(table, image, id)) _exit(5);
@@ -687,19 +706,8 @@ TEST_F(CrashTest, AKilledBlobChangeNeverLeavesANamedBlockOnTheFreeList) {
   };
   const std::int32_t goingOn = 5;
   const std::string goingOnMemo(1500, MemoLetter(goingOn));
-  const std::string prepared = FreshDirectory("named") + "/SHARED.DAT";
-  testing::CreateTableAt(prepared, WriterFields(), WriterIndexes(), false, "", 128);
-  {
-    TDataFile table;
-    table.SetFileName(prepared);
-    table.Open();
-    std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
-    InsertWithMemo(table, image, 1, std::string(600, MemoLetter(1)));
-    InsertWithMemo(table, image, 2, std::string(40, MemoLetter(2)));
-    InsertWithMemo(table, image, 3, std::string(1200, MemoLetter(3)));
-    ASSERT_TRUE(FindRecord(table, image, 1));
-    table.DeleteRecord();
-  }
+  const std::string prepared = BlobTableWithAFreedChain("named");
+  ASSERT_FALSE(HasFailure());
   for (std::size_t number = 0; number < cases.size(); ++number) {
     const TCase& change = cases[number];
     bool finished = false;
@@ -762,19 +770,8 @@ TEST_F(CrashTest, AKilledCloseOfAnExclusiveBlobChangeNeverLeavesANamedBlockOnThe
       {"cut short",
        [](TDataFile& t, std::vector<std::uint8_t>& i) { ChangeMemo(t, i, 3, std::string(250, MemoLetter(3))); }},
   };
-  const std::string prepared = FreshDirectory("exclusive") + "/SHARED.DAT";
-  testing::CreateTableAt(prepared, WriterFields(), WriterIndexes(), false, "", 128);
-  {
-    TDataFile table;
-    table.SetFileName(prepared);
-    table.Open();
-    std::vector<std::uint8_t> image(static_cast<std::size_t>(table.RecordSize()));
-    InsertWithMemo(table, image, 1, std::string(600, MemoLetter(1)));
-    InsertWithMemo(table, image, 2, std::string(40, MemoLetter(2)));
-    InsertWithMemo(table, image, 3, std::string(1200, MemoLetter(3)));
-    ASSERT_TRUE(FindRecord(table, image, 1));
-    table.DeleteRecord();
-  }
+  const std::string prepared = BlobTableWithAFreedChain("exclusive");
+  ASSERT_FALSE(HasFailure());
   for (std::size_t number = 0; number < cases.size(); ++number) {
     bool finished = false;
     for (std::int64_t killAt = 1; !finished && killAt < 2000; ++killAt) {
