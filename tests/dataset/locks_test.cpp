@@ -100,23 +100,31 @@ TEST_F(LocksTest, InsideATransactionTheRecordStaysLockedUntilCommit) {
 // would free the cursor under the engine call: the dataset refuses it before anything changes.
 TKAVRINTable* waitingTable = nullptr;
 HolderProcess* lockHolder = nullptr;
-int closeCode = 0;
+void (*actionInWait)() = nullptr;
+int actionCode = 0;
+
+// Edit waits for the holder's lock of record 1; the first message run in that wait tries action, then
+// lets the holder unlock. The engine code action raised.
+int CodeFromInsideALockWait(TKAVRINTable& table, HolderProcess& holder, void (*action)()) {
+  table.SetLockRetryCount(100);
+  table.SetLockWaitTime(5);
+  waitingTable = &table;
+  lockHolder = &holder;
+  actionInWait = action;
+  actionCode = 0;
+  platform::SetMessageHook([] {
+    if (actionCode != 0) return;
+    actionCode = EngineCodeOf(actionInWait);
+    lockHolder->Send("unlock 1");
+  });
+  table.Edit();
+  platform::SetMessageHook(nullptr);
+  return actionCode;
+}
 
 TEST_F(LocksTest, CloseWhileTheCursorIsBusyIsRefusedAndTheOperationEndsNormally) {
   ASSERT_TRUE(HolderLocks(1));
-  table->SetLockRetryCount(100);
-  table->SetLockWaitTime(5);
-  waitingTable = table.get();
-  lockHolder = holder.get();
-  closeCode = 0;
-  platform::SetMessageHook([] {
-    if (closeCode != 0) return;
-    closeCode = EngineCodeOf([] { waitingTable->Close(); });
-    lockHolder->Send("unlock 1");
-  });
-  table->Edit();
-  platform::SetMessageHook(nullptr);
-  EXPECT_EQ(closeCode, en::ec::FileInUse);
+  EXPECT_EQ(CodeFromInsideALockWait(*table, *holder, [] { waitingTable->Close(); }), en::ec::FileInUse);
   EXPECT_EQ(table->State(), classlib::TDataSetState::dsEdit);
   EXPECT_TRUE(table->RecordLocked());
   table->Cancel();
@@ -139,19 +147,7 @@ TEST_F(LocksTest, CloseWhileTheCursorIsBusyIsRefusedAndTheOperationEndsNormally)
 // the cursor and the dataset under that call: Free refuses as Close does, and the table lives on.
 TEST_F(LocksTest, FreeWhileTheCursorIsBusyIsRefusedAndTheTableLivesOn) {
   ASSERT_TRUE(HolderLocks(1));
-  table->SetLockRetryCount(100);
-  table->SetLockWaitTime(5);
-  waitingTable = table.get();
-  lockHolder = holder.get();
-  closeCode = 0;
-  platform::SetMessageHook([] {
-    if (closeCode != 0) return;
-    closeCode = EngineCodeOf([] { classlib::Free(waitingTable); });
-    lockHolder->Send("unlock 1");
-  });
-  table->Edit();
-  platform::SetMessageHook(nullptr);
-  EXPECT_EQ(closeCode, en::ec::FileInUse);
+  EXPECT_EQ(CodeFromInsideALockWait(*table, *holder, [] { classlib::Free(waitingTable); }), en::ec::FileInUse);
   EXPECT_EQ(table->State(), classlib::TDataSetState::dsEdit);
   EXPECT_FALSE(table->Destroying());
   table->Cancel();
